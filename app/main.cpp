@@ -1,0 +1,21 @@
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
+
+#include "ErrorDisplay.h"
+#include "Fonts.h"
+#include "TForm1.h"
+
+int main(int argc, char** argv) {
+    GuardedApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(
+        ApplicationTitleFromPath(QCoreApplication::applicationFilePath()));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/batmon.png")));
+    InstallFontSubstitutions();
+
+    TForm1 Form1;
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    Form1.move(screen.center() - Form1.rect().center());
+    Form1.show();
+    return app.exec();
+}

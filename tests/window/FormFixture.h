@@ -1,0 +1,73 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+#include "MessageBox.h"
+#include "ModbusCrc.h"
+#include "PtyDevice.h"
+#include "SerialComm.h"
+#include "TForm1.h"
+#include "WaitFor.h"
+
+// Builds the real window for each test, records message boxes instead of showing them, and
+// drives the controls with real clicks.
+class FormFixture : public ::testing::Test {
+protected:
+    struct ShownMessage {
+        QString text;
+        QString caption;
+    };
+
+    void SetUp() override {
+        messagebox::SetHook([this](const QString& text, const QString& caption) {
+            messages.push_back({text, caption});
+        });
+        form = std::make_unique<TForm1>();
+        form->show();
+    }
+
+    void TearDown() override {
+        form.reset();
+        messagebox::SetHook({});
+    }
+
+    static void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+    static void Type(QLineEdit* edit, const QString& text) { edit->setText(text); }
+
+    // Opens the port on `device` through the port box and the open button.
+    void OpenPortOn(const testsupport::PtyDevice& device) {
+        form->Com_combox->setEditText(device.SlavePath());
+        Click(form->Button1);
+        ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
+    }
+
+    QStringList MemoLines() const {
+        const QString text = form->Memo1->toPlainText();
+        return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    }
+
+    std::unique_ptr<TForm1> form;
+    std::vector<ShownMessage> messages;
+};
+
+// An 11-byte answer of `address` carrying one battery's registers, with a valid CRC.
+inline QByteArray PollAnswerBytes(std::uint8_t address, std::uint8_t status, std::uint8_t voltage,
+                                  std::uint16_t temperature) {
+    QByteArray a;
+    a.append(char(address)).append(char(0x04)).append(char(0x06));
+    a.append(char(status)).append(char(voltage));
+    a.append(char(temperature >> 8)).append(char(temperature & 0xFF));
+    a.append(char(0)).append(char(0));
+    const std::uint16_t crc =
+        ModbusCrc16(reinterpret_cast<const std::uint8_t*>(a.constData()), 9);
+    a.append(char(crc >> 8)).append(char(crc & 0xFF));
+    return a;
+}
