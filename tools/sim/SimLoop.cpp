@@ -1,0 +1,113 @@
+#include "SimLoop.h"
+
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace batmonsim {
+namespace {
+
+timespec ToTimespec(Clock::duration wait) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::max(wait, Clock::duration::zero()));
+    return timespec{static_cast<time_t>(ns.count() / 1000000000),
+                    static_cast<long>(ns.count() % 1000000000)};
+}
+
+}  // namespace
+
+SimLoop::SimLoop(const SimOptions& options, int portFd, TrafficLog& log)
+    : options_(options),
+      portFd_(portFd),
+      log_(log),
+      devices_(options.seed),
+      faults_(options),
+      transmitter_(options.wireTime, std::chrono::milliseconds(options.splitPauseMs)) {}
+
+int SimLoop::Run(int signalFd) {
+    const Clock::time_point started = Clock::now();
+    const std::optional<Clock::time_point> end =
+        options_.durationS > 0 ? std::optional(started + std::chrono::seconds(options_.durationS))
+                               : std::nullopt;
+    const auto frameGap = std::chrono::milliseconds(options_.frameGapMs);
+
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (end && now >= *end) return 0;
+        if (framer_.HoldsBytes() && now >= lastReceived_ + frameGap) {
+            if (auto piece = framer_.EndOfSilence()) log_.Write(LogRecord::Received(piece->bytes, nullptr));
+        }
+        const Transmitter::WriteStatus written = transmitter_.WriteDue(portFd_, now, log_);
+        if (written == Transmitter::WriteStatus::Failed) {
+            std::fprintf(stderr, "batmon-sim: write failed: %s\n", std::strerror(errno));
+            return 1;
+        }
+
+        std::optional<Clock::time_point> wakeAt = end;
+        const auto wakeBy = [&wakeAt](Clock::time_point at) {
+            wakeAt = wakeAt ? std::min(*wakeAt, at) : at;
+        };
+        if (framer_.HoldsBytes()) wakeBy(lastReceived_ + frameGap);
+        if (const auto due = transmitter_.NextDue();
+            due && written != Transmitter::WriteStatus::WaitingForRoom) {
+            wakeBy(*due);
+        }
+
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {portFd_, POLLIN, 0}};
+        if (written == Transmitter::WriteStatus::WaitingForRoom) fds[1].events |= POLLOUT;
+        const timespec timeout = wakeAt ? ToTimespec(*wakeAt - Clock::now()) : timespec{};
+        if (ppoll(fds, 2, wakeAt ? &timeout : nullptr, nullptr) < 0) {
+            if (errno == EINTR) continue;
+            std::fprintf(stderr, "batmon-sim: poll failed: %s\n", std::strerror(errno));
+            return 1;
+        }
+        if (fds[0].revents != 0) return 0;
+        if ((fds[1].revents & POLLIN) != 0) {
+            std::uint8_t buffer[512];
+            const ssize_t n = ::read(portFd_, buffer, sizeof buffer);
+            if (n > 0) {
+                OnReceived(buffer, static_cast<std::size_t>(n), Clock::now());
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                std::fprintf(stderr, "batmon-sim: port closed or failed: %s\n",
+                             n == 0 ? "end of file" : std::strerror(errno));
+                return 1;
+            }
+        } else if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            std::fprintf(stderr, "batmon-sim: the port hung up\n");
+            return 1;
+        }
+    }
+}
+
+void SimLoop::OnReceived(const std::uint8_t* data, std::size_t length, Clock::time_point now) {
+    lastReceived_ = now;
+    for (const RequestFramer::Piece& piece : framer_.Feed(data, length)) {
+        if (piece.kind == RequestFramer::Piece::Kind::Discarded) {
+            log_.Write(LogRecord::Received(piece.bytes, nullptr));
+        } else {
+            OnRequest(piece.bytes, now);
+        }
+    }
+}
+
+void SimLoop::OnRequest(const std::vector<std::uint8_t>& frame, Clock::time_point now) {
+    const Request request = Request::Parse(frame.data());
+    log_.Write(LogRecord::Received(frame, &request));
+    const std::optional<Answer> answer = devices_.Respond(frame.data());
+    if (!answer) return;
+    const FaultDecision decision = faults_.Decide(request.address);
+    if (!decision.dropReason.empty()) {
+        log_.Write(LogRecord::ForAnswer("drop", answer->bytes, *answer, decision.dropReason));
+        return;
+    }
+    if (!transmitter_.Schedule(*answer, decision, now + std::chrono::milliseconds(options_.delayMs))) {
+        log_.Write(LogRecord::ForAnswer("drop", answer->bytes, *answer, "overflow"));
+    }
+}
+
+}  // namespace batmonsim

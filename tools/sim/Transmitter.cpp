@@ -1,0 +1,92 @@
+#include "Transmitter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace batmonsim {
+
+bool Transmitter::Schedule(const Answer& answer, const FaultDecision& decision,
+                           Clock::time_point earliest) {
+    if (queue_.size() >= kMaxQueuedPieces) return false;
+    const std::string faults = decision.Describe();
+    Clock::time_point at = std::max(earliest, lineFreeAt_);
+
+    if (!decision.noise.empty()) {
+        LogRecord noise;
+        noise.dir = "tx";
+        noise.bytes = decision.noise;
+        noise.fault = "noise";
+        at = QueueBytes(decision.noise, at, noise, 0, {});
+    }
+    std::vector<std::uint8_t> bytes = answer.bytes;
+    if (decision.corrupt) {
+        // Inverting both CRC bytes can never yield the right CRC again.
+        bytes[bytes.size() - 1] ^= 0xFF;
+        bytes[bytes.size() - 2] ^= 0xFF;
+    }
+    const std::size_t pauseAfter = decision.split ? bytes.size() / 2 : 0;
+    const int copies = decision.doubled ? 2 : 1;
+    for (int copy = 0; copy < copies; ++copy) {
+        at = QueueBytes(bytes, at, LogRecord::ForAnswer("tx", bytes, answer, faults), pauseAfter,
+                        splitPause_);
+    }
+    lineFreeAt_ = at;
+    return true;
+}
+
+Clock::time_point Transmitter::QueueBytes(const std::vector<std::uint8_t>& bytes,
+                                          Clock::time_point start, LogRecord record,
+                                          std::size_t pauseAfter, std::chrono::milliseconds pause) {
+    const auto queuePiece = [&](std::size_t from, std::size_t to, Clock::time_point due) {
+        Piece piece{{bytes.begin() + from, bytes.begin() + to}, due, std::nullopt, 0};
+        if (from == 0) piece.record = record;
+        queue_.push_back(std::move(piece));
+    };
+    Clock::time_point at = start;
+    if (wireTime_) {
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (pauseAfter != 0 && i == pauseAfter) at += pause;
+            queuePiece(i, i + 1, at);
+            at += kByteTime;
+        }
+        return at;
+    }
+    if (pauseAfter == 0) {
+        queuePiece(0, bytes.size(), at);
+        return at;
+    }
+    queuePiece(0, pauseAfter, at);
+    at += pause;
+    queuePiece(pauseAfter, bytes.size(), at);
+    return at;
+}
+
+std::optional<Clock::time_point> Transmitter::NextDue() const {
+    if (queue_.empty()) return std::nullopt;
+    return queue_.front().due;
+}
+
+Transmitter::WriteStatus Transmitter::WriteDue(int fd, Clock::time_point now, TrafficLog& log) {
+    while (!queue_.empty() && queue_.front().due <= now) {
+        Piece& piece = queue_.front();
+        const ssize_t n =
+            ::write(fd, piece.bytes.data() + piece.written, piece.bytes.size() - piece.written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return WriteStatus::WaitingForRoom;
+            return WriteStatus::Failed;
+        }
+        if (piece.record) {
+            log.Write(*piece.record);
+            piece.record.reset();
+        }
+        piece.written += static_cast<std::size_t>(n);
+        if (piece.written < piece.bytes.size()) return WriteStatus::WaitingForRoom;
+        queue_.pop_front();
+    }
+    return WriteStatus::Idle;
+}
+
+}  // namespace batmonsim
