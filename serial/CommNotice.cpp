@@ -1,0 +1,46 @@
+#include "CommNotice.h"
+
+#include <QCoreApplication>
+
+QEvent::Type TCommNotice::EventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+TCommNotice::TCommNotice(TNoticeKind kind, std::uint32_t value)
+    : QEvent(EventType()), kind_(kind), value_(value) {}
+
+TCommNotice::TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length)
+    : QEvent(EventType()),
+      kind_(TNoticeKind::ReceiveData),
+      value_(length),
+      block_(std::move(block)),
+      length_(length) {}
+
+TNotifyTarget::TNotifyTarget(TDispatcher dispatcher) : dispatcher_(std::move(dispatcher)) {}
+
+void TNotifyTarget::customEvent(QEvent* event) {
+    if (event->type() != TCommNotice::EventType()) return;
+    dispatcher_(*static_cast<TCommNotice*>(event));
+}
+
+void TNoticePoster::Post(TCommNotice* notice) const {
+    QCoreApplication::postEvent(target_, notice);
+}
+
+void TNoticePoster::ReceiveData(std::unique_ptr<std::uint8_t[]> block,
+                                std::uint16_t length) const {
+    Post(new TCommNotice(std::move(block), length));
+}
+
+void TNoticePoster::ReceiveError(std::uint32_t errorFlags) const {
+    Post(new TCommNotice(TNoticeKind::ReceiveError, errorFlags));
+}
+
+void TNoticePoster::ModemStateChange(std::uint32_t modemEvent) const {
+    Post(new TCommNotice(TNoticeKind::ModemStateChange, modemEvent));
+}
+
+void TNoticePoster::RequestHangup() const { Post(new TCommNotice(TNoticeKind::RequestHangup, 0)); }
+
+void TNoticePoster::SendDataEmpty() const { Post(new TCommNotice(TNoticeKind::SendDataEmpty, 0)); }

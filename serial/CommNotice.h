@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QEvent>
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// Notices from the port threads to the main thread. A thread posts a TCommNotice to the
+// component's hidden notify object; Qt queues posted events in order and never blocks the poster,
+// and the notify object hands each one to the component's dispatcher on the main thread.
+
+enum class TNoticeKind { ReceiveData, ReceiveError, RequestHangup, ModemStateChange, SendDataEmpty };
+
+// Modem value of a ModemStateChange notice.
+inline constexpr std::uint32_t kModemCarrierChanged = 8;
+inline constexpr std::uint32_t kModemRing = 4;
+
+class TCommNotice : public QEvent {
+public:
+    static QEvent::Type EventType();
+
+    TCommNotice(TNoticeKind kind, std::uint32_t value);
+    // A received block: `length` bytes followed by one zero byte; the notice owns it.
+    TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length);
+
+    TNoticeKind Kind() const { return kind_; }
+    std::uint32_t Value() const { return value_; }
+    const std::uint8_t* Block() const { return block_.get(); }
+    std::uint16_t Length() const { return length_; }
+
+private:
+    TNoticeKind kind_;
+    std::uint32_t value_ = 0;
+    std::unique_ptr<std::uint8_t[]> block_;
+    std::uint16_t length_ = 0;
+};
+
+// The hidden object of a component, living on the thread that constructed the component.
+class TNotifyTarget : public QObject {
+public:
+    using TDispatcher = std::function<void(const TCommNotice&)>;
+    explicit TNotifyTarget(TDispatcher dispatcher);
+
+protected:
+    void customEvent(QEvent* event) override;
+
+private:
+    TDispatcher dispatcher_;
+};
+
+// What the port threads use to post: safe from any thread, never waits.
+class TNoticePoster {
+public:
+    explicit TNoticePoster(QObject* target) : target_(target) {}
+
+    void ReceiveData(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length) const;
+    void ReceiveError(std::uint32_t errorFlags) const;
+    void ModemStateChange(std::uint32_t modemEvent) const;
+    void RequestHangup() const;
+    void SendDataEmpty() const;
+
+private:
+    void Post(TCommNotice* notice) const;
+    QObject* target_;
+};

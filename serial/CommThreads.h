@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QThread>
+#include <atomic>
+
+#include "CommNotice.h"
+#include "PortTimeouts.h"
+#include "WriteQueue.h"
+
+// What both port threads are given by the component before they start. The component outlives
+// its threads: it stops and joins them before it lets go of any of this.
+struct TPortLink {
+    int PortFd = -1;
+    int CloseSignalFd = -1;
+    QObject* NotifyTarget = nullptr;
+    const TPortTimeouts* Timeouts = nullptr;
+};
+
+// Keeps one read of up to 1024 bytes going on the port and posts every completed read to the
+// main thread; reports line errors and modem-line changes the driver counts. Ends, without a
+// notice, when the close signal is set or the port is no longer valid, and with a hang-up notice
+// on end-of-file, EIO or any other failure.
+class TReadThread : public QThread {
+public:
+    static constexpr std::size_t kReceiveAreaSize = 1024;
+
+    explicit TReadThread(const TPortLink& link);
+
+protected:
+    void run() override;
+
+private:
+    enum class TReadEnd { Completed, EndOfStream, Closed, InvalidHandle, Failed };
+    struct TReadResult {
+        TReadEnd End;
+        std::size_t Count;
+    };
+
+    TReadResult ReadOnce(std::uint8_t* area);
+    void DeliverBuffer(const std::uint8_t* area, std::size_t count) const;
+
+    TPortLink link_;
+    TNoticePoster notices_;
+};
+
+// Writes the blocks of its queue to the port one after the other, first in first out. Posts
+// SendDataEmpty once when it starts and once each time the queue runs empty after writing.
+class TWriteThread : public QThread {
+public:
+    TWriteThread(const TPortLink& link, TWriteQueue& queue, std::atomic<bool>& sendQueueEmpty);
+
+protected:
+    void run() override;
+
+private:
+    enum class TWriteEnd { Written, Closed, InvalidHandle, Failed };
+    enum class TIdleEnd { BlockQueued, Closed, Failed };
+
+    TIdleEnd WaitForBlock() const;
+    TWriteEnd WriteBuffer(const TWriteBlock& block) const;
+
+    TPortLink link_;
+    TNoticePoster notices_;
+    TWriteQueue& queue_;
+    std::atomic<bool>& sendQueueEmpty_;
+};

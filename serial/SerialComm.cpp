@@ -1,0 +1,242 @@
+#include "SerialComm.h"
+
+#include <termios.h>
+
+#include <QDeadlineTimer>
+#include <cstring>
+#include <new>
+
+#include "CloseSignal.h"
+#include "CommNotice.h"
+#include "CommThreads.h"
+#include "PortDevice.h"
+#include "PortTimeouts.h"
+#include "WriteQueue.h"
+
+namespace {
+
+constexpr int kThreadStopTimeoutMs = 10000;
+
+// Waits for a port thread to end. Both threads watch the close signal in every wait, so this
+// normally returns at once; the bound only guards against a driver call that never returns.
+void FinishThread(QThread& thread) {
+    if (!thread.wait(QDeadlineTimer(kThreadStopTimeoutMs))) {
+        thread.requestInterruption();
+        thread.wait();
+    }
+}
+
+bool ThreadStarted(const QThread& thread) { return thread.isRunning() || thread.isFinished(); }
+
+}  // namespace
+
+TComm::TComm(QObject* owner)
+    : QObject(owner),
+      closeSignal_(std::make_unique<TCloseSignal>()),
+      notifyTarget_(std::make_unique<TNotifyTarget>(
+          [this](const TCommNotice& notice) { DispatchNotice(notice); })),
+      portTimeouts_(std::make_unique<TPortTimeouts>()) {}
+
+TComm::~TComm() {
+    CloseComm();
+    // Notices still queued for the notify target are dropped (and their blocks freed) with it.
+    notifyTarget_.reset();
+}
+
+std::uint32_t TComm::ComHandle() const {
+    return IsOpen() ? static_cast<std::uint32_t>(portFd_) : 0;
+}
+
+void TComm::OpenComm() {
+    if (IsOpen()) throw ECommsError("This serial port already opened");
+    portFd_ = OpenPortDevice(commName_);
+    PurgePort(portFd_, TCIOFLUSH);
+    sendQueueEmpty_.store(true);
+    ApplyTimeouts();
+    ApplyLineSettings();
+
+    if (!closeSignal_->Create()) {
+        ReleasePort();
+        throw ECommsError("Unable to create event");
+    }
+    StartReader();
+    StartWriter();
+}
+
+void TComm::StartReader() {
+    try {
+        reader_ = std::make_unique<TReadThread>(
+            TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get()});
+        reader_->start();
+        if (ThreadStarted(*reader_)) return;
+    } catch (const std::exception&) {
+    }
+    reader_.reset();
+    closeSignal_->Close();
+    ReleasePort();
+    throw ECommsError("Unable to create read thread");
+}
+
+void TComm::StartWriter() {
+    try {
+        writeQueue_ = std::make_unique<TWriteQueue>();
+        if (writeQueue_->Create()) {
+            writer_ = std::make_unique<TWriteThread>(
+                TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get()},
+                *writeQueue_, sendQueueEmpty_);
+            writer_->start();
+            if (ThreadStarted(*writer_)) return;
+        }
+    } catch (const std::exception&) {
+    }
+    StopReader();
+    writer_.reset();
+    writeQueue_.reset();
+    closeSignal_->Close();
+    ReleasePort();
+    throw ECommsError("Unable to create write thread");
+}
+
+void TComm::CloseComm() {
+    if (!IsOpen()) return;
+    StopReader();
+    StopWriter();
+    closeSignal_->Close();
+    ReleasePort();
+}
+
+void TComm::StopReader() {
+    if (!reader_) return;
+    closeSignal_->Set();
+    PurgePort(portFd_, TCIFLUSH);
+    FinishThread(*reader_);
+    reader_.reset();
+}
+
+void TComm::StopWriter() {
+    if (!writer_) return;
+    closeSignal_->Set();
+    PurgePort(portFd_, TCOFLUSH);
+    sendQueueEmpty_.store(true);
+    FinishThread(*writer_);
+    writer_.reset();
+    writeQueue_.reset();  // frees the blocks that were still waiting
+}
+
+void TComm::ReleasePort() {
+    ReleaseRs485(portFd_, rs485Enabled_);
+    ClosePortDevice(portFd_);
+    portFd_ = -1;
+}
+
+bool TComm::WriteCommBuffer(const std::uint8_t* data, std::uint16_t length) {
+    // A writer that has ended after a failure takes nothing more until the port is reopened.
+    if (!writer_ || writer_->isFinished() || length == 0 || data == nullptr) return false;
+    TWriteBlock block;
+    block.Data.reset(new (std::nothrow) std::uint8_t[length]);
+    if (!block.Data) return false;
+    std::memcpy(block.Data.get(), data, length);
+    block.Length = length;
+    sendQueueEmpty_.store(false);
+    return writeQueue_->Post(block);
+}
+
+void TComm::ApplyLineSettings() { ApplyLineSettingsToPort(portFd_, line_, rs485Enabled_); }
+
+void TComm::ApplyTimeouts() { portTimeouts_->Store(timeouts_); }
+
+void TComm::DispatchNotice(const TCommNotice& notice) {
+    // Each handler is called through a copy, so that a handler may reassign its own slot.
+    switch (notice.Kind()) {
+        case TNoticeKind::ReceiveData:
+            if (TReceiveDataEvent handler = OnReceiveData) {
+                handler(this, notice.Block(), notice.Length());
+            }
+            break;
+        case TNoticeKind::ReceiveError:
+            if (TReceiveErrorEvent handler = OnReceiveError) handler(this, notice.Value());
+            break;
+        case TNoticeKind::ModemStateChange:
+            if (TModemStateChangeEvent handler = OnModemStateChange) handler(this, notice.Value());
+            break;
+        case TNoticeKind::RequestHangup:
+            if (TNotifyEvent handler = OnRequestHangup) handler(this);
+            emit hangupRequested();
+            break;
+        case TNoticeKind::SendDataEmpty:
+            if (TSendDataEmptyEvent handler = OnSendDataEmpty) handler(this);
+            break;
+    }
+}
+
+template <typename T>
+void TComm::SetLineProperty(T TLineSettings::*member, T value) {
+    if (line_.*member == value) return;
+    line_.*member = value;
+    if (IsOpen()) ApplyLineSettings();
+}
+
+void TComm::SetTimeoutProperty(std::uint32_t TCommTimeouts::*member, std::uint32_t value) {
+    if (timeouts_.*member == value) return;
+    timeouts_.*member = value;
+    if (IsOpen()) ApplyTimeouts();
+}
+
+// CommName and Parity are only stored: they reach the port with the next open, or (Parity) the
+// next time another line setting changes.
+void TComm::SetCommName(const QString& value) { commName_ = value; }
+void TComm::SetParity(TParity value) { line_.Parity = value; }
+
+void TComm::SetBaudRate(std::uint32_t value) { SetLineProperty(&TLineSettings::BaudRate, value); }
+void TComm::SetParityCheck(bool value) { SetLineProperty(&TLineSettings::ParityCheck, value); }
+void TComm::SetOutx_CtsFlow(bool value) { SetLineProperty(&TLineSettings::Outx_CtsFlow, value); }
+void TComm::SetOutx_DsrFlow(bool value) { SetLineProperty(&TLineSettings::Outx_DsrFlow, value); }
+void TComm::SetDtrControl(TDtrControl value) {
+    SetLineProperty(&TLineSettings::DtrControl, value);
+}
+void TComm::SetDsrSensitivity(bool value) {
+    SetLineProperty(&TLineSettings::DsrSensitivity, value);
+}
+void TComm::SetTxContinueOnXoff(bool value) {
+    SetLineProperty(&TLineSettings::TxContinueOnXoff, value);
+}
+void TComm::SetOutx_XonXoffFlow(bool value) {
+    SetLineProperty(&TLineSettings::Outx_XonXoffFlow, value);
+}
+void TComm::SetInx_XonXoffFlow(bool value) {
+    SetLineProperty(&TLineSettings::Inx_XonXoffFlow, value);
+}
+void TComm::SetReplaceWhenParityError(bool value) {
+    SetLineProperty(&TLineSettings::ReplaceWhenParityError, value);
+}
+void TComm::SetIgnoreNullChar(bool value) {
+    SetLineProperty(&TLineSettings::IgnoreNullChar, value);
+}
+void TComm::SetRtsControl(TRtsControl value) {
+    SetLineProperty(&TLineSettings::RtsControl, value);
+}
+void TComm::SetXonLimit(std::uint16_t value) { SetLineProperty(&TLineSettings::XonLimit, value); }
+void TComm::SetXoffLimit(std::uint16_t value) {
+    SetLineProperty(&TLineSettings::XoffLimit, value);
+}
+void TComm::SetByteSize(TByteSize value) { SetLineProperty(&TLineSettings::ByteSize, value); }
+void TComm::SetStopBits(TStopBits value) { SetLineProperty(&TLineSettings::StopBits, value); }
+void TComm::SetXonChar(char value) { SetLineProperty(&TLineSettings::XonChar, value); }
+void TComm::SetXoffChar(char value) { SetLineProperty(&TLineSettings::XoffChar, value); }
+void TComm::SetReplacedChar(char value) { SetLineProperty(&TLineSettings::ReplacedChar, value); }
+
+void TComm::SetReadIntervalTimeout(std::uint32_t value) {
+    SetTimeoutProperty(&TCommTimeouts::ReadIntervalTimeout, value);
+}
+void TComm::SetReadTotalTimeoutMultiplier(std::uint32_t value) {
+    SetTimeoutProperty(&TCommTimeouts::ReadTotalTimeoutMultiplier, value);
+}
+void TComm::SetReadTotalTimeoutConstant(std::uint32_t value) {
+    SetTimeoutProperty(&TCommTimeouts::ReadTotalTimeoutConstant, value);
+}
+void TComm::SetWriteTotalTimeoutMultiplier(std::uint32_t value) {
+    SetTimeoutProperty(&TCommTimeouts::WriteTotalTimeoutMultiplier, value);
+}
+void TComm::SetWriteTotalTimeoutConstant(std::uint32_t value) {
+    SetTimeoutProperty(&TCommTimeouts::WriteTotalTimeoutConstant, value);
+}
