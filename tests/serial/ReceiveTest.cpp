@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+#include "CommRecorder.h"
+#include "WaitFor.h"
+
+using namespace std::chrono_literals;
+using testsupport::HoldsFor;
+using testsupport::WaitUntil;
+
+namespace {
+
+TBytes Concat(const TBytes& a, const TBytes& b) {
+    TBytes all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
+
+// An open port with the interval time-out of the poll cycle.
+struct TReceiveRig {
+    explicit TReceiveRig(std::uint32_t interval) : events(comm) {
+        ApplyWindowSettings(comm, device.PortPath());
+        comm.SetReadIntervalTimeout(interval);
+        comm.OpenComm();
+    }
+
+    // Waits for `bytes` bytes in all and then for the interval to pass without another buffer.
+    bool Receive(std::size_t bytes) {
+        const bool arrived = WaitUntil([&] { return events.BytesReceived() >= bytes; });
+        device.Join();
+        return arrived && HoldsFor([&] { return events.BytesReceived() == bytes; }, 80ms);
+    }
+
+    TPtyDevice device;
+    TComm comm;
+    TCommRecorder events;
+};
+
+const TBytes kAnswer = {0xA1, 0x04, 0x06, 0x00, 0x7D, 0x00, 0xFA, 0x00, 0x01, 0x3C, 0x91};
+
+}  // namespace
+
+TEST(ReceiveBoundaries, oneAnswerIsOneBufferFollowedByAZeroByte) {
+    TReceiveRig rig(20);
+    rig.device.Send(kAnswer);
+    ASSERT_TRUE(rig.Receive(kAnswer.size()));
+    ASSERT_EQ(rig.events.Buffers.size(), 1u);
+    EXPECT_EQ(rig.events.Buffers[0], kAnswer);
+    EXPECT_EQ(rig.events.BuffersWithoutTerminator, 0);
+}
+
+TEST(ReceiveBoundaries, gapsShorterThanTheIntervalJoinAndLongerOnesSplit) {
+    TReceiveRig rig(20);
+    const TBytes head(kAnswer.begin(), kAnswer.begin() + 5);
+    const TBytes tail(kAnswer.begin() + 5, kAnswer.end());
+
+    rig.device.SendShaped({kAnswer, kAnswer}, 5ms);
+    ASSERT_TRUE(rig.Receive(2 * kAnswer.size()));
+    ASSERT_EQ(rig.events.Buffers.size(), 1u) << "two answers 5 ms apart";
+    EXPECT_EQ(rig.events.Buffers[0], Concat(kAnswer, kAnswer));
+
+    rig.events.Buffers.clear();
+    rig.device.SendShaped({head, tail}, 60ms);
+    ASSERT_TRUE(rig.Receive(kAnswer.size()));
+    ASSERT_EQ(rig.events.Buffers.size(), 2u) << "one answer with a 60 ms pause inside";
+    EXPECT_EQ(rig.events.Buffers[0], head);
+    EXPECT_EQ(rig.events.Buffers[1], tail);
+}
+
+TEST(ReceiveBoundaries, aLongBurstArrivesInBuffersOfAtMost1024InOrder) {
+    TReceiveRig rig(20);
+    const TBytes burst = Sequence(3000);
+    rig.device.Send(burst);
+    ASSERT_TRUE(rig.Receive(burst.size()));
+    EXPECT_GE(rig.events.Buffers.size(), 3u);
+    for (const TBytes& buffer : rig.events.Buffers) EXPECT_LE(buffer.size(), 1024u);
+    EXPECT_TRUE(rig.events.Joined() == burst);
+    EXPECT_EQ(rig.events.BuffersWithoutTerminator, 0);
+}
+
+TEST(ReceiveBoundaries, aNewIntervalTakesEffectWhileThePortIsOpen) {
+    TReceiveRig rig(500);
+    const TBytes head(kAnswer.begin(), kAnswer.begin() + 5);
+    const TBytes tail(kAnswer.begin() + 5, kAnswer.end());
+
+    rig.device.SendShaped({head, tail}, 60ms);
+    ASSERT_TRUE(WaitUntil([&] { return rig.events.BytesReceived() == kAnswer.size(); }));
+    EXPECT_EQ(rig.events.Buffers.size(), 1u) << "the 60 ms pause is inside the 500 ms interval";
+
+    rig.events.Buffers.clear();
+    rig.comm.SetReadIntervalTimeout(20);
+    rig.device.SendShaped({head, tail}, 60ms);
+    ASSERT_TRUE(rig.Receive(kAnswer.size()));
+    EXPECT_EQ(rig.events.Buffers.size(), 2u);
+}
+
+TEST(ReceiveEnd, closingDuringAPendingReadDeliversNothingAndDiscardsTheInput) {
+    TReceiveRig rig(500);
+    rig.device.Send(Sequence(5));
+    EXPECT_TRUE(HoldsFor([&] { return rig.events.Buffers.empty(); }, 100ms))
+        << "the read waits out its 500 ms interval";
+
+    QElapsedTimer closing;
+    closing.start();
+    rig.comm.CloseComm();
+    EXPECT_LT(closing.elapsed(), 400) << "the close signal ends the wait";
+    EXPECT_TRUE(HoldsFor([&] { return rig.events.Buffers.empty(); }, 600ms));
+
+    rig.comm.SetReadIntervalTimeout(20);
+    rig.comm.OpenComm();
+    rig.device.Send(kAnswer);
+    ASSERT_TRUE(rig.Receive(kAnswer.size()));
+    ASSERT_EQ(rig.events.Buffers.size(), 1u);
+    EXPECT_EQ(rig.events.Buffers[0], kAnswer) << "nothing from before the close";
+    EXPECT_EQ(rig.events.Hangups, 0);
+}
+
+TEST(ReceiveEnd, theFarEndClosingEndsTheReaderWithOneHangup) {
+    TPtyDevice device;
+    TComm comm;
+    ApplyWindowSettings(comm, device.PortPath());
+    comm.SetReadIntervalTimeout(20);
+    int hangups = 0;
+    comm.OnRequestHangup = [&](TComm* sender) {
+        EXPECT_EQ(sender, &comm);
+        ++hangups;
+    };
+    QSignalSpy hangupSignal(&comm, &TComm::hangupRequested);
+    comm.OpenComm();
+    device.Send(kAnswer);  // no OnReceiveData: the block is simply freed
+
+    device.CloseDeviceSide();
+    ASSERT_TRUE(WaitUntil([&] { return hangups == 1; }));
+    EXPECT_TRUE(HoldsFor([&] { return hangups == 1; }, 200ms)) << "the reader ended; no loop";
+    EXPECT_EQ(hangupSignal.count(), 1);
+    EXPECT_NE(comm.ComHandle(), 0u) << "the component stays open until it is closed";
+
+    QElapsedTimer closing;
+    closing.start();
+    comm.CloseComm();
+    EXPECT_LT(closing.elapsed(), 2000);
+}

@@ -1,0 +1,281 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryFile>
+
+#include "CommRecorder.h"
+#include "WaitFor.h"
+
+using namespace std::chrono_literals;
+using testsupport::HoldsFor;
+using testsupport::WaitUntil;
+
+namespace {
+
+int CountEntries(const char* directory) {
+    int count = 0;
+    if (DIR* dir = opendir(directory)) {
+        while (readdir(dir) != nullptr) ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+std::string OpenFailure(TComm& comm) {
+    try {
+        comm.OpenComm();
+    } catch (const ECommsError& error) {
+        return error.what();
+    }
+    return "<opened>";
+}
+
+bool RoundTrip(TComm& comm, TPtyDevice& device, TBytes bytes) {
+    if (!comm.WriteCommBuffer(bytes.data(), static_cast<std::uint16_t>(bytes.size()))) return false;
+    TBytes seen;
+    WaitUntil([&] {
+        const TBytes more = device.Drain();
+        seen.insert(seen.end(), more.begin(), more.end());
+        return seen.size() >= bytes.size();
+    });
+    return seen == bytes;
+}
+
+}  // namespace
+
+TEST(CommLifecycle, constructionDefaultsAreTheComponentDefaults) {
+    TComm comm;
+    EXPECT_EQ(comm.ComHandle(), 0u);
+    EXPECT_EQ(comm.CommName(), "COM2");
+    EXPECT_EQ(comm.BaudRate(), 9600u);
+    EXPECT_TRUE(comm.Outx_CtsFlow() && comm.Outx_DsrFlow() && comm.TxContinueOnXoff());
+    EXPECT_EQ(comm.DtrControl(), TDtrControl::DtrEnable);
+    EXPECT_EQ(comm.RtsControl(), TRtsControl::RtsEnable);
+    EXPECT_EQ(comm.XonChar(), 0x11);
+    EXPECT_EQ(comm.XoffChar(), 0x13);
+    EXPECT_EQ(comm.ReadIntervalTimeout(), 10u);
+    EXPECT_FALSE(comm.OnReceiveData);
+}
+
+TEST(CommLifecycle, opensClosesAndReopensWithFreshThreads) {
+    TPtyDevice device;
+    TComm comm;
+    TCommRecorder events(comm);
+    ApplyWindowSettings(comm, device.PortPath());
+
+    comm.CloseComm();  // closed: nothing happens
+    comm.OpenComm();
+    EXPECT_GT(comm.ComHandle(), 2u);
+    ASSERT_TRUE(WaitUntil([&] { return events.SendDataEmpty == 1; }));
+    EXPECT_TRUE(RoundTrip(comm, device, Sequence(8)));
+
+    comm.CloseComm();
+    EXPECT_EQ(comm.ComHandle(), 0u);
+    comm.CloseComm();
+    EXPECT_FALSE(comm.WriteCommBuffer(Sequence(4).data(), 4));
+
+    comm.OpenComm();
+    EXPECT_NE(comm.ComHandle(), 0u);
+    // The new writer announces itself; the old one said its last word before the close.
+    ASSERT_TRUE(WaitUntil([&] { return events.SendDataEmpty == 3; }));
+    EXPECT_TRUE(RoundTrip(comm, device, Sequence(8, 100)));
+    device.Send(Sequence(5));
+    ASSERT_TRUE(WaitUntil([&] { return events.BytesReceived() == 5; }));
+    comm.CloseComm();
+}
+
+TEST(CommLifecycle, portHandleIsNeverZeroEvenWithStandardInputClosed) {
+    TPtyDevice device;
+    TComm comm;
+    ApplyWindowSettings(comm, device.PortPath());
+    const int savedInput = dup(STDIN_FILENO);
+    close(STDIN_FILENO);
+    comm.OpenComm();
+    EXPECT_GT(comm.ComHandle(), 2u);
+    EXPECT_TRUE(RoundTrip(comm, device, Sequence(3)));
+    comm.CloseComm();
+    dup2(savedInput, STDIN_FILENO);
+    close(savedInput);
+}
+
+TEST(CommLifecycle, destroyingAnOpenComponentClosesItsPort) {
+    TPtyDevice device;
+    const int threadsBefore = CountEntries("/proc/self/task");
+    auto first = std::make_unique<TComm>();
+    ApplyWindowSettings(*first, device.PortPath());
+    first->OpenComm();
+    first.reset();
+    // The port threads have finished their work; the system retires them a moment later.
+    EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/task") == threadsBefore; }));
+
+    TComm second;
+    ApplyWindowSettings(second, device.PortPath());
+    EXPECT_NO_THROW(second.OpenComm());
+}
+
+TEST(CommOpenFailures, eachFailureHasItsMessageAndLeavesNothingBehind) {
+    TPtyDevice device;
+    TComm holder;
+    ApplyWindowSettings(holder, device.PortPath());
+    holder.OpenComm();
+
+    QTemporaryFile regularFile;
+    ASSERT_TRUE(regularFile.open());
+
+    TComm comm;
+    const int descriptorsBefore = CountEntries("/proc/self/fd");
+    const int threadsBefore = CountEntries("/proc/self/task");
+    comm.SetCommName("/dev/batmon-no-such-port");
+    EXPECT_EQ(OpenFailure(comm), "Error opening serial port");
+    comm.SetCommName(device.PortPath());
+    EXPECT_EQ(OpenFailure(comm), "Error opening serial port") << "held by another component";
+    comm.SetCommName(regularFile.fileName());
+    EXPECT_EQ(OpenFailure(comm), "File handle is not a comm handle ");
+    comm.SetCommName("/dev/null");
+    EXPECT_EQ(OpenFailure(comm), "File handle is not a comm handle ");
+    EXPECT_EQ(comm.ComHandle(), 0u);
+    EXPECT_EQ(CountEntries("/proc/self/fd"), descriptorsBefore);
+    EXPECT_EQ(CountEntries("/proc/self/task"), threadsBefore);
+
+    EXPECT_EQ(OpenFailure(holder), "This serial port already opened");
+    EXPECT_TRUE(RoundTrip(holder, device, Sequence(6))) << "the open port keeps working";
+
+    holder.CloseComm();
+    comm.SetCommName(device.PortPath());
+    EXPECT_NO_THROW(comm.OpenComm()) << "the port is free again once its holder closed it";
+}
+
+TEST(CommLineSettings, windowSettingsAreInForceOnTheOpenPort) {
+    TPtyDevice device;
+    TComm comm;
+    ApplyWindowSettings(comm, device.PortPath());
+    comm.OpenComm();
+    const termios attrs = device.PortAttributes();
+    EXPECT_EQ(cfgetospeed(&attrs), static_cast<speed_t>(B9600));
+    EXPECT_EQ(cfgetispeed(&attrs), static_cast<speed_t>(B9600));
+    EXPECT_EQ(attrs.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(attrs.c_cflag & (PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS));
+    EXPECT_EQ(attrs.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_FALSE(attrs.c_iflag & (IXON | IXOFF | INPCK | ICRNL));
+    EXPECT_FALSE(attrs.c_lflag & (ICANON | ECHO | ISIG));
+    EXPECT_FALSE(attrs.c_oflag & OPOST);
+}
+
+TEST(CommLineSettings, changedPropertiesReachTheOpenPortAtOnceExceptParity) {
+    TPtyDevice device;
+    TComm comm;
+    ApplyWindowSettings(comm, device.PortPath());
+    comm.OpenComm();
+
+    comm.SetBaudRate(19200);
+    comm.SetStopBits(TStopBits::_2);
+    comm.SetOutx_CtsFlow(true);
+    comm.SetParityCheck(true);
+    comm.SetOutx_XonXoffFlow(true);
+    comm.SetInx_XonXoffFlow(true);
+    comm.SetXonChar(0x01);
+    comm.SetXoffChar(0x02);
+    termios attrs = device.PortAttributes();
+    EXPECT_EQ(cfgetospeed(&attrs), static_cast<speed_t>(B19200));
+    EXPECT_TRUE(attrs.c_cflag & CSTOPB);
+    EXPECT_TRUE(attrs.c_cflag & CRTSCTS);
+    EXPECT_TRUE(attrs.c_iflag & INPCK);
+    EXPECT_EQ(attrs.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(attrs.c_cc[VSTART], 0x01);
+    EXPECT_EQ(attrs.c_cc[VSTOP], 0x02);
+
+    // A pseudo-terminal keeps PARODD (it drops PARENB and forces 8 bits), which is enough to see
+    // when a parity setting reaches the port.
+    comm.SetParity(TParity::Odd);
+    attrs = device.PortAttributes();
+    EXPECT_FALSE(attrs.c_cflag & PARODD) << "Parity alone is stored, not applied";
+    comm.SetBaudRate(9600);
+    attrs = device.PortAttributes();
+    EXPECT_TRUE(attrs.c_cflag & PARODD) << "the next application carries the stored Parity";
+    EXPECT_EQ(cfgetospeed(&attrs), static_cast<speed_t>(B9600));
+
+    // Assigning the current value leaves the port alone.
+    cfsetspeed(&attrs, B4800);
+    device.SetPortAttributes(attrs);
+    comm.SetBaudRate(9600);
+    comm.SetStopBits(TStopBits::_2);
+    attrs = device.PortAttributes();
+    EXPECT_EQ(cfgetospeed(&attrs), static_cast<speed_t>(B4800));
+
+    comm.CloseComm();
+    comm.SetBaudRate(38400);  // closed: stored, applied at the next open
+    comm.SetParity(TParity::None);
+    comm.OpenComm();
+    attrs = device.PortAttributes();
+    EXPECT_EQ(cfgetospeed(&attrs), static_cast<speed_t>(B38400));
+    EXPECT_FALSE(attrs.c_cflag & PARODD);
+}
+
+TEST(CommWriting, refusesEmptyBlocksAndClosedPorts) {
+    TPtyDevice device;
+    TComm comm;
+    ApplyWindowSettings(comm, device.PortPath());
+    const TBytes bytes = Sequence(4);
+    EXPECT_FALSE(comm.WriteCommBuffer(bytes.data(), 4));
+    comm.OpenComm();
+    EXPECT_FALSE(comm.WriteCommBuffer(bytes.data(), 0));
+    EXPECT_TRUE(HoldsFor([&] { return device.Drain().empty(); }, 50ms));
+}
+
+TEST(CommWriting, writesBlocksInOrderAndReportsEachTimeTheQueueRunsEmpty) {
+    TPtyDevice device;
+    TComm comm;
+    TCommRecorder events(comm);
+    ApplyWindowSettings(comm, device.PortPath());
+    comm.OpenComm();
+    ASSERT_TRUE(WaitUntil([&] { return events.SendDataEmpty == 1; }));
+    EXPECT_TRUE(HoldsFor([&] { return events.SendDataEmpty == 1; }, 100ms))
+        << "one notice right after open, nothing written yet";
+
+    // With the line stalled the writer holds the first block while the others queue up behind
+    // it, so the queue runs empty only once all three are out.
+    const std::size_t filler = device.FillPortOutput();
+    const TBytes first = Sequence(60000, 1);
+    const TBytes second = Sequence(3000, 2);
+    const TBytes third = Sequence(8, 3);
+    ASSERT_TRUE(comm.WriteCommBuffer(first.data(), static_cast<std::uint16_t>(first.size())));
+    ASSERT_TRUE(comm.WriteCommBuffer(second.data(), static_cast<std::uint16_t>(second.size())));
+    ASSERT_TRUE(comm.WriteCommBuffer(third.data(), static_cast<std::uint16_t>(third.size())));
+    TBytes expected(filler, 0x55);
+    for (const TBytes* block : {&first, &second, &third}) {
+        expected.insert(expected.end(), block->begin(), block->end());
+    }
+    TBytes seen;
+    ASSERT_TRUE(WaitUntil([&] {
+        const TBytes more = device.Drain();
+        seen.insert(seen.end(), more.begin(), more.end());
+        return seen.size() >= expected.size();
+    }));
+    EXPECT_TRUE(seen == expected);
+    ASSERT_TRUE(WaitUntil([&] { return events.SendDataEmpty == 2; }));
+    EXPECT_TRUE(HoldsFor([&] { return events.SendDataEmpty == 2; }, 100ms));
+
+    EXPECT_TRUE(RoundTrip(comm, device, Sequence(5)));
+    EXPECT_TRUE(WaitUntil([&] { return events.SendDataEmpty == 3; }));
+}
+
+TEST(CommWriting, closeReturnsPromptlyWhileAWriteIsStuck) {
+    TPtyDevice device;
+    TComm comm;
+    TCommRecorder events(comm);
+    ApplyWindowSettings(comm, device.PortPath());
+    comm.OpenComm();
+    device.FillPortOutput();
+    const TBytes block = Sequence(20000);
+    ASSERT_TRUE(comm.WriteCommBuffer(block.data(), static_cast<std::uint16_t>(block.size())));
+    ASSERT_TRUE(comm.WriteCommBuffer(block.data(), 100));  // still queued at close: discarded
+
+    QElapsedTimer closing;
+    closing.start();
+    comm.CloseComm();
+    EXPECT_LT(closing.elapsed(), 2000);
+    EXPECT_EQ(comm.ComHandle(), 0u);
+    EXPECT_EQ(events.Hangups, 0) << "a close is no failure";
+}
