@@ -8,9 +8,9 @@ namespace batmonsim {
 
 // One battery's answer: what the first two registers of a poll answer carry.
 struct SimReading {
-    std::uint8_t status = 0x11;          // 0x11 normal, 0x71..0x73 abnormal, 0x00 no such device
-    std::uint8_t voltageRaw = 0;         // 0.1 V
-    std::uint16_t temperatureRaw = 0;    // 0.1 degree Celsius
+    std::uint8_t status = 0x11;        // 0x11 normal, 0x71..0x73 abnormal, 0x00 no such device
+    std::uint8_t voltageRaw = 0;       // 0.1 V
+    std::uint16_t temperatureRaw = 0;  // 0.1 degree Celsius
 };
 
 // The sixteen batteries behind the two devices. Each battery drifts by one step per reading

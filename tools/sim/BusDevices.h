@@ -22,8 +22,8 @@ struct Request {
 struct Answer {
     std::vector<std::uint8_t> bytes;
     Request request;
-    std::optional<SimReading> reading;         // set for poll answers
-    std::optional<std::uint8_t> exceptionCode; // set for exception answers
+    std::optional<SimReading> reading;          // set for poll answers
+    std::optional<std::uint8_t> exceptionCode;  // set for exception answers
 };
 
 // Devices 0xA0 and 0xA1: poll registers 0x0080..0x0087 (three registers, the start register

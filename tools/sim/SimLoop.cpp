@@ -40,7 +40,8 @@ int SimLoop::Run(int signalFd) {
         const Clock::time_point now = Clock::now();
         if (end && now >= *end) return 0;
         if (framer_.HoldsBytes() && now >= lastReceived_ + frameGap) {
-            if (auto piece = framer_.EndOfSilence()) log_.Write(LogRecord::Received(piece->bytes, nullptr));
+            if (auto piece = framer_.EndOfSilence())
+                log_.Write(LogRecord::Received(piece->bytes, nullptr));
         }
         const Transmitter::WriteStatus written = transmitter_.WriteDue(portFd_, now, log_);
         if (written == Transmitter::WriteStatus::Failed) {
@@ -105,7 +106,8 @@ void SimLoop::OnRequest(const std::vector<std::uint8_t>& frame, Clock::time_poin
         log_.Write(LogRecord::ForAnswer("drop", answer->bytes, *answer, decision.dropReason));
         return;
     }
-    if (!transmitter_.Schedule(*answer, decision, now + std::chrono::milliseconds(options_.delayMs))) {
+    if (!transmitter_.Schedule(*answer, decision,
+                               now + std::chrono::milliseconds(options_.delayMs))) {
         log_.Write(LogRecord::ForAnswer("drop", answer->bytes, *answer, "overflow"));
     }
 }

@@ -14,13 +14,16 @@ bool ParseNumber(const std::string& text, T& out) {
     return ec == std::errc() && ptr == end;
 }
 
-bool ParseNonNegative(const std::string& text, int& out) { return ParseNumber(text, out) && out >= 0; }
+bool ParseNonNegative(const std::string& text, int& out) {
+    return ParseNumber(text, out) && out >= 0;
+}
 
 }  // namespace
 
 std::string SimUsage() {
     return "usage: batmon-sim [options]\n"
-           "  --device PATH          use a serial device (9600 8N1 raw) instead of a pseudo-terminal\n"
+           "  --device PATH          use a serial device (9600 8N1 raw) instead of a "
+           "pseudo-terminal\n"
            "  --link PATH            symlink PATH to the port while running\n"
            "  --log FILE             JSON-lines traffic log\n"
            "  --drop-device A0|A1    never answer that device (repeatable)\n"
@@ -63,15 +66,21 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
         {"--delay-ms", [&](const std::string& v) { return ParseNonNegative(v, options.delayMs); }},
         {"--corrupt-every",
          [&](const std::string& v) { return ParseNonNegative(v, options.corruptEvery); }},
-        {"--split-every", [&](const std::string& v) { return ParseNonNegative(v, options.splitEvery); }},
+        {"--split-every",
+         [&](const std::string& v) { return ParseNonNegative(v, options.splitEvery); }},
         {"--split-pause-ms",
          [&](const std::string& v) { return ParseNonNegative(v, options.splitPauseMs); }},
-        {"--double-every", [&](const std::string& v) { return ParseNonNegative(v, options.doubleEvery); }},
-        {"--noise-every", [&](const std::string& v) { return ParseNonNegative(v, options.noiseEvery); }},
+        {"--double-every",
+         [&](const std::string& v) { return ParseNonNegative(v, options.doubleEvery); }},
+        {"--noise-every",
+         [&](const std::string& v) { return ParseNonNegative(v, options.noiseEvery); }},
         {"--frame-gap-ms",
-         [&](const std::string& v) { return ParseNonNegative(v, options.frameGapMs) && options.frameGapMs > 0; }},
+         [&](const std::string& v) {
+             return ParseNonNegative(v, options.frameGapMs) && options.frameGapMs > 0;
+         }},
         {"--seed", [&](const std::string& v) { return ParseNumber(v, options.seed); }},
-        {"--duration-s", [&](const std::string& v) { return ParseNonNegative(v, options.durationS); }},
+        {"--duration-s",
+         [&](const std::string& v) { return ParseNonNegative(v, options.durationS); }},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -87,12 +96,14 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
             continue;
         }
         const auto setter = valued.find(name);
-        if (setter == valued.end()) return {std::nullopt, "unknown option " + args[i] + "\n" + SimUsage()};
+        if (setter == valued.end())
+            return {std::nullopt, "unknown option " + args[i] + "\n" + SimUsage()};
         if (!value) {
             if (i + 1 >= args.size()) return {std::nullopt, name + " needs a value\n"};
             value = args[++i];
         }
-        if (!setter->second(*value)) return {std::nullopt, "bad value for " + name + ": " + *value + "\n"};
+        if (!setter->second(*value))
+            return {std::nullopt, "bad value for " + name + ": " + *value + "\n"};
     }
     return {options, {}};
 }

@@ -62,8 +62,7 @@ bool TrafficLog::Open(const std::string& path) {
 
 void TrafficLog::Write(const LogRecord& record) {
     if (file_ == nullptr) return;
-    const std::string line =
-        ToJson(record, NowUs(CLOCK_REALTIME), NowUs(CLOCK_MONOTONIC)) + "\n";
+    const std::string line = ToJson(record, NowUs(CLOCK_REALTIME), NowUs(CLOCK_MONOTONIC)) + "\n";
     std::fwrite(line.data(), 1, line.size(), file_);
     std::fflush(file_);
 }

@@ -37,7 +37,8 @@ public:
     bool Open(const std::string& path);
     void Write(const LogRecord& record);
 
-    static std::string ToJson(const LogRecord& record, std::int64_t realtimeUs, std::int64_t monotonicUs);
+    static std::string ToJson(const LogRecord& record, std::int64_t realtimeUs,
+                              std::int64_t monotonicUs);
     static std::string HexText(const std::vector<std::uint8_t>& bytes);
 
 private:

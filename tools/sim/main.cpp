@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     SimPort port;
-    const bool opened =
-        options.devicePath.empty() ? port.OpenPseudoTerminal() : port.OpenDevice(options.devicePath);
+    const bool opened = options.devicePath.empty() ? port.OpenPseudoTerminal()
+                                                   : port.OpenDevice(options.devicePath);
     if (!opened || (!options.linkPath.empty() && !port.CreateLink(options.linkPath))) {
         std::fprintf(stderr, "batmon-sim: %s\n", port.Error().c_str());
         return 1;

@@ -30,9 +30,7 @@ SimProcess::~SimProcess() { Stop(); }
 
 QString SimProcess::LogPath() const { return dir_.filePath(QStringLiteral("sim-log.jsonl")); }
 
-bool SimProcess::IsRunning() const {
-    return process_ && process_->state() != QProcess::NotRunning;
-}
+bool SimProcess::IsRunning() const { return process_ && process_->state() != QProcess::NotRunning; }
 
 bool SimProcess::Start(const QStringList& options, std::chrono::milliseconds timeout) {
     Stop();

@@ -1,0 +1,147 @@
+// The parts of batmon-sim that need no port: framing, readings, options and log lines.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "BatteryBank.h"
+#include "RequestFramer.h"
+#include "SimOptions.h"
+#include "TrafficLog.h"
+#include "sim_bus_master.h"
+
+namespace {
+
+using batmonsim::RequestFramer;
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(SimFramer, recoversEveryRequestFromNoiseCutAtRandomPlaces) {
+    std::mt19937 random(2024);
+    Bytes stream;
+    std::vector<Bytes> sent;
+    for (int i = 0; i < 300; ++i) {
+        for (int n = static_cast<int>(random() % 12); n > 0; --n)
+            stream.push_back(static_cast<std::uint8_t>(random()));
+        if (i % 5 == 0) {  // a torn request, as after a cable glitch
+            const Bytes torn = PollFrame(0xA0, i % 8);
+            stream.insert(stream.end(), torn.begin(), torn.begin() + 1 + random() % 6);
+        }
+        sent.push_back(RequestFrame(i % 2 ? 0xA1 : 0xA0, static_cast<std::uint8_t>(random() % 8),
+                                    static_cast<std::uint16_t>(random()),
+                                    static_cast<std::uint16_t>(random())));
+        stream.insert(stream.end(), sent.back().begin(), sent.back().end());
+    }
+
+    RequestFramer framer;
+    std::vector<Bytes> requests;
+    std::size_t discarded = 0;
+    for (std::size_t at = 0; at < stream.size();) {
+        const std::size_t length = std::min<std::size_t>(1 + random() % 40, stream.size() - at);
+        for (auto& piece : framer.Feed(stream.data() + at, length)) {
+            if (piece.kind == RequestFramer::Piece::Kind::Request) {
+                requests.push_back(piece.bytes);
+            } else {
+                EXPECT_LE(piece.bytes.size(), RequestFramer::kMaxDiscardRun);
+                discarded += piece.bytes.size();
+            }
+        }
+        at += length;
+    }
+    EXPECT_EQ(requests, sent);
+    EXPECT_EQ(discarded + 8 * requests.size(), stream.size());
+    EXPECT_FALSE(framer.HoldsBytes());
+}
+
+TEST(SimFramer, silenceEndsAPartialFrame) {
+    RequestFramer framer;
+    const Bytes poll = PollFrame(0xA1, 4);
+    EXPECT_TRUE(framer.Feed(poll.data(), 6).empty());
+    EXPECT_TRUE(framer.HoldsBytes());
+    const auto leftover = framer.EndOfSilence();
+    ASSERT_TRUE(leftover);
+    EXPECT_EQ(leftover->bytes, Bytes(poll.begin(), poll.begin() + 6));
+    EXPECT_FALSE(framer.EndOfSilence());
+
+    // The rest of the torn frame arrives after the silence: it cannot complete a request.
+    EXPECT_TRUE(framer.Feed(poll.data() + 6, 2).empty());
+    framer.EndOfSilence();
+    const auto pieces = framer.Feed(poll.data(), poll.size());
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces[0].bytes, poll);
+}
+
+TEST(SimBatteries, readingsDriftWithinTheirRangesWithOccasionalFaults) {
+    batmonsim::BatteryBank bank(5);
+    std::set<int> voltages, temperatures;
+    std::map<int, int> statuses;
+    int largestStep = 0;
+    int previous = -1;
+    for (int i = 0; i < 5000; ++i) {
+        const auto reading = bank.Next(1, 3);
+        voltages.insert(reading.voltageRaw);
+        temperatures.insert(reading.temperatureRaw);
+        ++statuses[reading.status];
+        if (previous >= 0)
+            largestStep = std::max(largestStep, std::abs(reading.voltageRaw - previous));
+        previous = reading.voltageRaw;
+    }
+    EXPECT_GE(*voltages.begin(), 120);
+    EXPECT_LE(*voltages.rbegin(), 138);
+    EXPECT_GE(*temperatures.begin(), 200);
+    EXPECT_LE(*temperatures.rbegin(), 350);
+    EXPECT_GT(voltages.size(), 5u);
+    EXPECT_GT(temperatures.size(), 20u);
+    EXPECT_LE(largestStep, 4);  // a drift, not a jump
+    EXPECT_GT(statuses[0x11], 4500);
+    for (const int abnormal : {0x00, 0x71, 0x72, 0x73})
+        EXPECT_GT(statuses[abnormal], 0) << abnormal;
+    EXPECT_EQ(statuses.size(), 5u);
+
+    // Batteries are independent: reading one does not change another's sequence.
+    batmonsim::BatteryBank a(9), b(9);
+    for (int i = 0; i < 10; ++i) a.Next(0, 1);
+    const auto fromA = a.Next(0, 2);
+    const auto fromB = b.Next(0, 2);
+    EXPECT_EQ(fromA.voltageRaw, fromB.voltageRaw);
+    EXPECT_EQ(fromA.temperatureRaw, fromB.temperatureRaw);
+    EXPECT_EQ(fromA.status, fromB.status);
+}
+
+TEST(SimOptionsParsing, acceptsBothSpellingsAndRejectsBadValues) {
+    const auto parsed =
+        batmonsim::ParseSimOptions({"--drop-device", "A1", "--drop-rate=0.25", "--wire-time",
+                                    "--seed", "42", "--split-every=3"});
+    ASSERT_TRUE(parsed.options) << parsed.message;
+    EXPECT_TRUE(parsed.options->dropA1);
+    EXPECT_FALSE(parsed.options->dropA0);
+    EXPECT_DOUBLE_EQ(parsed.options->dropRate, 0.25);
+    EXPECT_TRUE(parsed.options->wireTime);
+    EXPECT_EQ(parsed.options->seed, 42u);
+    EXPECT_EQ(parsed.options->splitEvery, 3);
+    EXPECT_EQ(parsed.options->delayMs, 3);
+
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--drop-rate", "1.5"},
+                                                {"--drop-rate", "x"},
+                                                {"--delay-ms", "-1"},
+                                                {"--corrupt-every", "3x"},
+                                                {"--seed"},
+                                                {"--drop-device", "A2"},
+                                                {"--frame-gap-ms", "0"},
+                                                {"extra"}}) {
+        EXPECT_FALSE(batmonsim::ParseSimOptions(bad).options) << bad.front();
+    }
+}
+
+TEST(SimTrafficLog, linesCarryTheFieldsReadersRelyOn) {
+    batmonsim::Answer answer;
+    answer.request = batmonsim::Request::Parse(PollFrame(0xA0, 0).data());
+    answer.reading = batmonsim::SimReading{0x71, 125, 256};
+    const auto record =
+        batmonsim::LogRecord::ForAnswer("tx", {0xA0, 0x04}, answer, "corrupt,split");
+    EXPECT_EQ(batmonsim::TrafficLog::ToJson(record, 1700000000123456, 42),
+              R"({"t_us":1700000000123456,"mono_us":42,"dir":"tx","hex":"A0 04","device":160,)"
+              R"("function":4,"register":128,"status":113,"voltage_raw":125,"temperature_raw":256,)"
+              R"("fault":"corrupt,split"})");
+}
+
+}  // namespace
