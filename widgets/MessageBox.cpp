@@ -9,10 +9,18 @@ Hook& CurrentHook() {
     static Hook hook;
     return hook;
 }
+QString& DefaultCaption() {
+    static QString caption;
+    return caption;
+}
 }  // namespace
 
+void SetDefaultCaption(const QString& caption) { DefaultCaption() = caption; }
+
 void Show(QWidget* parent, const QString& text, const QString& caption, Kind kind) {
-    const QString title = caption.isEmpty() ? QApplication::applicationDisplayName() : caption;
+    QString title = caption;
+    if (title.isEmpty()) title = DefaultCaption();
+    if (title.isEmpty()) title = QApplication::applicationDisplayName();
     if (CurrentHook()) {
         CurrentHook()(text, title);
         return;

@@ -11,9 +11,12 @@ namespace messagebox {
 
 enum class Kind { Information, Error };
 
-// Shows `text` with `caption` (the application title when empty).
+// Shows `text` with `caption` (the default caption when empty).
 void Show(QWidget* parent, const QString& text, const QString& caption = {},
           Kind kind = Kind::Information);
+
+// The caption of boxes shown without one; until set, the application's display name.
+void SetDefaultCaption(const QString& caption);
 
 using Hook = std::function<void(const QString& text, const QString& caption)>;
 // Replaces the modal box with `hook` (pass {} to restore the real box). For tests and the demo.

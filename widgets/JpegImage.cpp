@@ -1,0 +1,21 @@
+#include "JpegImage.h"
+
+#include <QPainter>
+
+#include "JpegDecoder.h"
+
+JpegImage::JpegImage(QWidget* parent) : QWidget(parent) { setAutoFillBackground(false); }
+
+void JpegImage::LoadJpeg(const QByteArray& data) {
+    picture_ = DecodeJpeg(data);
+    updateGeometry();
+    update();
+}
+
+QSize JpegImage::sizeHint() const { return picture_.isNull() ? QSize(0, 0) : picture_.size(); }
+
+void JpegImage::paintEvent(QPaintEvent*) {
+    if (picture_.isNull()) return;
+    QPainter painter(this);
+    painter.drawImage(QPoint(0, 0), picture_);
+}

@@ -1,0 +1,87 @@
+#include "StringGrid.h"
+
+#include <QHeaderView>
+
+#include "PlainGridModel.h"
+
+namespace {
+
+const char* const kHeaderStyle =
+    "QHeaderView::section {"
+    "  background-color: #C0DCC0; color: #0000FF;"
+    "  border: none; border-right: 1px solid #A0A0A0; border-bottom: 1px solid #A0A0A0;"
+    "  padding: 0px 2px;"
+    "}";
+
+}  // namespace
+
+StringGrid::StringGrid(int colCount, int rowCount, QWidget* parent)
+    : StringGrid(new PlainGridModel(colCount, rowCount), parent) {}
+
+StringGrid::StringGrid(GridModel* model, QWidget* parent) : QTableView(parent), model_(model ? model : new PlainGridModel(0, 1)) {
+    model_->setParent(this);
+    setModel(model_);
+    ApplyLook();
+}
+
+void StringGrid::ApplyLook() {
+    // Only the pixel size is set, so the face still comes from the parent's font.
+    QFont cellFont;
+    cellFont.setPixelSize(15);
+    setFont(cellFont);
+
+    QPalette cells = palette();
+    cells.setColor(QPalette::Base, Qt::white);
+    cells.setColor(QPalette::Text, QColor(0x00, 0x00, 0xFF));
+    setPalette(cells);
+
+    QHeaderView* rows = verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(kRowHeight);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+
+    QHeaderView* header = horizontalHeader();
+    header->setStyleSheet(kHeaderStyle);
+    header->setFixedHeight(kRowHeight);
+    header->setMinimumSectionSize(1);
+    header->setDefaultSectionSize(kDefaultColWidth);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(false);
+    header->setHighlightSections(false);
+    header->setSectionsClickable(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    setShowGrid(true);
+    setGridStyle(Qt::SolidLine);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setSelectionMode(QAbstractItemView::ContiguousSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
+                    QAbstractItemView::EditKeyPressed);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    viewport()->setCursor(Qt::IBeamCursor);
+}
+
+QString StringGrid::Cells(int col, int row) const { return model_->Cell(col, row); }
+
+void StringGrid::SetCells(int col, int row, const QString& text) { model_->SetCell(col, row, text); }
+
+int StringGrid::ColCount() const { return model_->ColCount(); }
+
+int StringGrid::RowCount() const { return model_->RowCount(); }
+
+void StringGrid::SetRowCount(int rows) { model_->SetRowCount(rows); }
+
+void StringGrid::SetColWidths(const QList<int>& widths) {
+    for (int col = 0; col < widths.size() && col < ColCount(); ++col) {
+        horizontalHeader()->resizeSection(col, widths.at(col));
+    }
+}
+
+void StringGrid::SetScrollBars(bool horizontal, bool vertical) {
+    setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+}
