@@ -18,7 +18,7 @@ bool Transmitter::Schedule(const Answer& answer, const FaultDecision& decision,
         noise.dir = "tx";
         noise.bytes = decision.noise;
         noise.fault = "noise";
-        at = QueueBytes(decision.noise, at, noise, 0, {});
+        at = QueueBytes(decision.noise, at, noise, 0, Clock::duration(0));
     }
     std::vector<std::uint8_t> bytes = answer.bytes;
     if (decision.corrupt) {
@@ -37,39 +37,38 @@ bool Transmitter::Schedule(const Answer& answer, const FaultDecision& decision,
 }
 
 Clock::time_point Transmitter::QueueBytes(const std::vector<std::uint8_t>& bytes,
-                                          Clock::time_point start, LogRecord record,
-                                          std::size_t pauseAfter, std::chrono::milliseconds pause) {
-    const auto queuePiece = [&](std::size_t from, std::size_t to, Clock::time_point due) {
-        Piece piece{{bytes.begin() + from, bytes.begin() + to}, due, std::nullopt, 0};
+                                          Clock::time_point start, const LogRecord& record,
+                                          std::size_t pauseAfter, Clock::duration pause) {
+    const Clock::duration byteTime = wireTime_ ? Clock::duration(kByteTime) : Clock::duration(0);
+    const std::size_t pieceLength = wireTime_ ? 1 : bytes.size();
+    Clock::time_point at = start;
+    for (std::size_t from = 0; from < bytes.size();) {
+        std::size_t to = std::min(from + pieceLength, bytes.size());
+        if (from < pauseAfter && to > pauseAfter) to = pauseAfter;
+        const Clock::duration gap =
+            byteTime + (from != 0 && from == pauseAfter ? pause : Clock::duration(0));
+        if (from != 0) at += gap;
+        Piece piece{{bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(to)},
+                    at,
+                    from == 0 ? byteTime : gap,
+                    std::nullopt,
+                    0};
         if (from == 0) piece.record = record;
         queue_.push_back(std::move(piece));
-    };
-    Clock::time_point at = start;
-    if (wireTime_) {
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (pauseAfter != 0 && i == pauseAfter) at += pause;
-            queuePiece(i, i + 1, at);
-            at += kByteTime;
-        }
-        return at;
+        from = to;
     }
-    if (pauseAfter == 0) {
-        queuePiece(0, bytes.size(), at);
-        return at;
-    }
-    queuePiece(0, pauseAfter, at);
-    at += pause;
-    queuePiece(pauseAfter, bytes.size(), at);
-    return at;
+    return at + byteTime;
 }
 
 std::optional<Clock::time_point> Transmitter::NextDue() const {
     if (queue_.empty()) return std::nullopt;
-    return queue_.front().due;
+    const Piece& next = queue_.front();
+    return std::max(next.due, lastPieceSentAt_ + next.gapAfterPrevious);
 }
 
 Transmitter::WriteStatus Transmitter::WriteDue(int fd, Clock::time_point now, TrafficLog& log) {
-    while (!queue_.empty() && queue_.front().due <= now) {
+    while (!queue_.empty() && *NextDue() <= now) {
         Piece& piece = queue_.front();
         const ssize_t n =
             ::write(fd, piece.bytes.data() + piece.written, piece.bytes.size() - piece.written);
@@ -84,6 +83,7 @@ Transmitter::WriteStatus Transmitter::WriteDue(int fd, Clock::time_point now, Tr
         }
         piece.written += static_cast<std::size_t>(n);
         if (piece.written < piece.bytes.size()) return WriteStatus::WaitingForRoom;
+        lastPieceSentAt_ = now;
         queue_.pop_front();
     }
     return WriteStatus::Idle;

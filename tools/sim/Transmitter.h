@@ -33,7 +33,9 @@ public:
     // Returns false when the queue is full and the answer was not queued.
     bool Schedule(const Answer& answer, const FaultDecision& decision, Clock::time_point earliest);
 
-    // When the next piece falls due, if any is queued.
+    // When the next piece falls due, if any is queued. Gaps inside a transmission (byte times
+    // with wire pacing, the split pause) count from when the previous piece actually went out,
+    // so a late write delays the rest instead of squeezing it.
     std::optional<Clock::time_point> NextDue() const;
 
     // Writes every piece that is due at `now` to the non-blocking descriptor `fd`, logging each
@@ -44,20 +46,23 @@ private:
     struct Piece {
         std::vector<std::uint8_t> bytes;
         Clock::time_point due;
+        Clock::duration gapAfterPrevious;
         std::optional<LogRecord> record;
         std::size_t written = 0;
     };
 
-    // Queues `bytes` from `start`; with wire pacing one piece per byte. A pause of `pause` is
-    // inserted after the first `pauseAfter` bytes. Returns the time the last byte is done.
+    // Queues `bytes` no earlier than `start`, one piece per byte with wire pacing. A pause of
+    // `pause` is inserted after the first `pauseAfter` bytes (0: no pause). Returns the
+    // planned time at which the line is free again.
     Clock::time_point QueueBytes(const std::vector<std::uint8_t>& bytes, Clock::time_point start,
-                                 LogRecord record, std::size_t pauseAfter,
-                                 std::chrono::milliseconds pause);
+                                 const LogRecord& record, std::size_t pauseAfter,
+                                 Clock::duration pause);
 
     bool wireTime_;
     std::chrono::milliseconds splitPause_;
     std::deque<Piece> queue_;
     Clock::time_point lineFreeAt_{};
+    Clock::time_point lastPieceSentAt_{};
 };
 
 }  // namespace batmonsim
