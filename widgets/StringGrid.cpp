@@ -1,5 +1,6 @@
 #include "StringGrid.h"
 
+#include <QEvent>
 #include <QHeaderView>
 
 #include "PlainGridModel.h"
@@ -63,6 +64,13 @@ void StringGrid::ApplyLook() {
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     viewport()->setCursor(Qt::IBeamCursor);
+}
+
+void StringGrid::changeEvent(QEvent* event) {
+    // The platform gives headers a font of their own; the header row is a row of cells and
+    // follows the grid's font instead.
+    if (event->type() == QEvent::FontChange) horizontalHeader()->setFont(font());
+    QTableView::changeEvent(event);
 }
 
 QString StringGrid::Cells(int col, int row) const { return model_->Cell(col, row); }

@@ -31,6 +31,9 @@ public:
 
     GridModel* Model() const { return model_; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void ApplyLook();
 

@@ -105,6 +105,8 @@ TEST(StringGrid, headerRowIsTheFixedHorizontalHeader) {
     EXPECT_EQ(grid.rowHeight(0), StringGrid::kRowHeight);
     EXPECT_EQ(grid.horizontalHeader()->height(), StringGrid::kRowHeight);
     EXPECT_FALSE(grid.verticalHeader()->isVisible());
+    EXPECT_EQ(grid.horizontalHeader()->font().pixelSize(), 15) << "header row looks like a row";
+    EXPECT_EQ(grid.horizontalHeader()->font().family(), grid.font().family());
     EXPECT_EQ(grid.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
     // Scrolling moves the data rows only; the header keeps showing row 0.
