@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QThread>
 #include <atomic>
 
 #include "CommNotice.h"
+#include "PortThread.h"
 #include "PortTimeouts.h"
 #include "WriteQueue.h"
 
@@ -20,14 +20,14 @@ struct TPortLink {
 // main thread; reports line errors and modem-line changes the driver counts. Ends, without a
 // notice, when the close signal is set or the port is no longer valid, and with a hang-up notice
 // on end-of-file, EIO or any other failure.
-class TReadThread : public QThread {
+class TReadThread : public TPortThread {
 public:
     static constexpr std::size_t kReceiveAreaSize = 1024;
 
     explicit TReadThread(const TPortLink& link);
 
 protected:
-    void run() override;
+    void Run() override;
 
 private:
     enum class TReadEnd { Completed, EndOfStream, Closed, InvalidHandle, Failed };
@@ -45,12 +45,12 @@ private:
 
 // Writes the blocks of its queue to the port one after the other, first in first out. Posts
 // SendDataEmpty once when it starts and once each time the queue runs empty after writing.
-class TWriteThread : public QThread {
+class TWriteThread : public TPortThread {
 public:
     TWriteThread(const TPortLink& link, TWriteQueue& queue, std::atomic<bool>& sendQueueEmpty);
 
 protected:
-    void run() override;
+    void Run() override;
 
 private:
     enum class TWriteEnd { Written, Closed, InvalidHandle, Failed };

@@ -20,9 +20,9 @@ std::int64_t MicrosecondsSince(Clock::time_point start) {
 
 }  // namespace
 
-TReadThread::TReadThread(const TPortLink& link) : link_(link), notices_(link.NotifyTarget) {}
+TReadThread::TReadThread(const TPortLink& link) : TPortThread("batmon-reader"), link_(link), notices_(link.NotifyTarget) {}
 
-void TReadThread::run() {
+void TReadThread::Run() {
     RaiseCurrentThreadPriority(2);
     TLineStatusWatch lineStatus(link_.PortFd);
     std::uint8_t area[kReceiveAreaSize];

@@ -2,7 +2,6 @@
 
 #include <termios.h>
 
-#include <QDeadlineTimer>
 #include <cstring>
 #include <new>
 
@@ -12,23 +11,6 @@
 #include "PortDevice.h"
 #include "PortTimeouts.h"
 #include "WriteQueue.h"
-
-namespace {
-
-constexpr int kThreadStopTimeoutMs = 10000;
-
-// Waits for a port thread to end. Both threads watch the close signal in every wait, so this
-// normally returns at once; the bound only guards against a driver call that never returns.
-void FinishThread(QThread& thread) {
-    if (!thread.wait(QDeadlineTimer(kThreadStopTimeoutMs))) {
-        thread.requestInterruption();
-        thread.wait();
-    }
-}
-
-bool ThreadStarted(const QThread& thread) { return thread.isRunning() || thread.isFinished(); }
-
-}  // namespace
 
 TComm::TComm(QObject* owner)
     : QObject(owner),
@@ -67,8 +49,8 @@ void TComm::StartReader() {
     try {
         reader_ = std::make_unique<TReadThread>(
             TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get()});
-        reader_->start();
-        if (ThreadStarted(*reader_)) return;
+        reader_->Start();
+        return;
     } catch (const std::exception&) {
     }
     reader_.reset();
@@ -84,8 +66,8 @@ void TComm::StartWriter() {
             writer_ = std::make_unique<TWriteThread>(
                 TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get()},
                 *writeQueue_, sendQueueEmpty_);
-            writer_->start();
-            if (ThreadStarted(*writer_)) return;
+            writer_->Start();
+            return;
         }
     } catch (const std::exception&) {
     }
@@ -109,7 +91,9 @@ void TComm::StopReader() {
     if (!reader_) return;
     closeSignal_->Set();
     PurgePort(portFd_, TCIFLUSH);
-    FinishThread(*reader_);
+    // Every wait of the port threads includes the close signal and their port I/O never blocks,
+    // so the join returns at once.
+    reader_->Join();
     reader_.reset();
 }
 
@@ -118,7 +102,7 @@ void TComm::StopWriter() {
     closeSignal_->Set();
     PurgePort(portFd_, TCOFLUSH);
     sendQueueEmpty_.store(true);
-    FinishThread(*writer_);
+    writer_->Join();
     writer_.reset();
     writeQueue_.reset();  // frees the blocks that were still waiting
 }
@@ -131,7 +115,7 @@ void TComm::ReleasePort() {
 
 bool TComm::WriteCommBuffer(const std::uint8_t* data, std::uint16_t length) {
     // A writer that has ended after a failure takes nothing more until the port is reopened.
-    if (!writer_ || writer_->isFinished() || length == 0 || data == nullptr) return false;
+    if (!writer_ || writer_->Ended() || length == 0 || data == nullptr) return false;
     TWriteBlock block;
     block.Data.reset(new (std::nothrow) std::uint8_t[length]);
     if (!block.Data) return false;
