@@ -6,7 +6,6 @@
 
 #include "BatteryBank.h"
 #include "RequestFramer.h"
-#include "SimOptions.h"
 #include "TrafficLog.h"
 #include "sim_bus_master.h"
 
@@ -105,31 +104,6 @@ TEST(SimBatteries, readingsDriftWithinTheirRangesWithOccasionalFaults) {
     EXPECT_EQ(fromA.voltageRaw, fromB.voltageRaw);
     EXPECT_EQ(fromA.temperatureRaw, fromB.temperatureRaw);
     EXPECT_EQ(fromA.status, fromB.status);
-}
-
-TEST(SimOptionsParsing, acceptsBothSpellingsAndRejectsBadValues) {
-    const auto parsed =
-        batmonsim::ParseSimOptions({"--drop-device", "A1", "--drop-rate=0.25", "--wire-time",
-                                    "--seed", "42", "--split-every=3"});
-    ASSERT_TRUE(parsed.options) << parsed.message;
-    EXPECT_TRUE(parsed.options->dropA1);
-    EXPECT_FALSE(parsed.options->dropA0);
-    EXPECT_DOUBLE_EQ(parsed.options->dropRate, 0.25);
-    EXPECT_TRUE(parsed.options->wireTime);
-    EXPECT_EQ(parsed.options->seed, 42u);
-    EXPECT_EQ(parsed.options->splitEvery, 3);
-    EXPECT_EQ(parsed.options->delayMs, 3);
-
-    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--drop-rate", "1.5"},
-                                                {"--drop-rate", "x"},
-                                                {"--delay-ms", "-1"},
-                                                {"--corrupt-every", "3x"},
-                                                {"--seed"},
-                                                {"--drop-device", "A2"},
-                                                {"--frame-gap-ms", "0"},
-                                                {"extra"}}) {
-        EXPECT_FALSE(batmonsim::ParseSimOptions(bad).options) << bad.front();
-    }
 }
 
 TEST(SimTrafficLog, linesCarryTheFieldsReadersRelyOn) {
