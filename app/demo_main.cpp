@@ -9,7 +9,9 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "Controls.h"
 #include "MessageBox.h"
+#include "SerialComm.h"
 #include "StringGrid.h"
 #include "TForm1.h"
 

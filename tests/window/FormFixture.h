@@ -14,6 +14,7 @@
 #include "PtyDevice.h"
 #include "SerialComm.h"
 #include "TForm1.h"
+#include "TTimer.h"
 #include "WaitFor.h"
 
 // Builds the real window for each test, records message boxes instead of showing them, and

@@ -3,6 +3,7 @@
 
 #include "BarChart.h"
 #include "Controls.h"
+#include "TTimer.h"
 #include "FormFixture.h"
 #include "StringGrid.h"
 

@@ -1,0 +1,159 @@
+// The real window against batmon-sim: what the simulated devices sent is what the tables show.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <map>
+#include <set>
+
+#include "BarChart.h"
+#include "Controls.h"
+#include "HistoryGridModel.h"
+#include "MessageBox.h"
+#include "SimProcess.h"
+#include "StringGrid.h"
+#include "TForm1.h"
+#include "TextFormats.h"
+#include "WaitFor.h"
+
+using namespace std::chrono_literals;
+using testsupport::WaitUntil;
+
+namespace {
+
+struct Sent {
+    QString voltage;
+    QString temperature;
+};
+
+// The values the simulator answered per (device, start register), in sending order.
+std::map<std::pair<int, int>, std::vector<Sent>> SentReadings(const SimProcess& sim) {
+    std::map<std::pair<int, int>, std::vector<Sent>> sent;
+    for (const SimLogEntry& e : sim.ReadLog()) {
+        if (e.dir != QStringLiteral("tx") || e.voltageRaw < 0) continue;
+        sent[{e.device, e.registerAddress}].push_back(
+            {NumberText(e.voltageRaw / 10.0), NumberText(e.temperatureRaw / 10.0)});
+    }
+    return sent;
+}
+
+std::pair<int, int> DeviceAndRegisterOfStep(int step) {
+    return {step <= 8 ? 0xA0 : 0xA1, 0x80 + (step - 1) % 8};
+}
+
+class SimWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        messagebox::SetHook([this](const QString& text, const QString&) { messages << text; });
+        form = std::make_unique<TForm1>();
+        form->show();
+    }
+    void TearDown() override {
+        form.reset();
+        messagebox::SetHook({});
+    }
+    void OpenAndMonitor(const SimProcess& sim, const QString& period) {
+        form->Com_combox->setEditText(sim.PortPath());
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
+        form->sample_time->setText(period);
+        QTest::mouseClick(form->RzBitBtn14, Qt::LeftButton);
+        QTest::mouseClick(form->RzBitBtn7, Qt::LeftButton);
+    }
+    bool WaitForCycles(const SimProcess& sim, int cycles) {
+        const auto requests = [&] {
+            int n = 0;
+            for (const SimLogEntry& e : sim.ReadLog()) n += e.dir == QStringLiteral("rx");
+            return n;
+        };
+        return WaitUntil([&] { return requests() >= 16 * cycles; }, 4s * cycles) &&
+               WaitUntil([&] { return !form->Poll.PollCycleActive; }, 1s);
+    }
+
+    std::unique_ptr<TForm1> form;
+    QStringList messages;
+};
+
+}  // namespace
+
+TEST_F(SimWindowFixture, everyAnswerOfAHealthyBusIsShownExactlyAsSent) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--seed", "7"})) << sim.ErrorText().toStdString();
+    OpenAndMonitor(sim, QStringLiteral("3"));
+    ASSERT_TRUE(WaitForCycles(sim, 2));
+
+    const auto sent = SentReadings(sim);
+    for (int step = 1; step <= 14; ++step) {
+        SCOPED_TRACE(step);
+        const std::vector<Sent>& answers = sent.at(DeviceAndRegisterOfStep(step));
+        StringGrid* grid = form->HistoryGrid(step);
+        ASSERT_EQ(answers.size(), 2u);
+        for (int r = 1; r <= 2; ++r) {
+            EXPECT_EQ(grid->Cells(1, r), answers[r - 1].voltage);
+            EXPECT_EQ(grid->Cells(2, r), answers[r - 1].temperature);
+        }
+    }
+    for (int k = 1; k <= 6; ++k) {
+        const Sent& last = sent.at(DeviceAndRegisterOfStep(k + 8)).back();
+        EXPECT_EQ(form->StringGrid->Cells(2, k), last.voltage);
+        EXPECT_EQ(form->Series1->Points().at(k - 1).label, last.voltage);
+        EXPECT_EQ(form->BarSeries1->Points().at(k - 1).label, last.temperature);
+    }
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(SimWindowFixture, aNoisyBusNeverPutsAWrongValueOnTheScreen) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--seed", "11", "--corrupt-every", "3", "--split-every", "4",
+                           "--split-pause-ms", "60", "--double-every", "5", "--noise-every", "7",
+                           "--drop-rate", "0.1"}))
+        << sim.ErrorText().toStdString();
+    OpenAndMonitor(sim, QStringLiteral("3"));
+    ASSERT_TRUE(WaitForCycles(sim, 2));
+
+    const auto sent = SentReadings(sim);
+    int shown = 0;
+    for (int step = 1; step <= 14; ++step) {
+        SCOPED_TRACE(step);
+        const auto found = sent.find(DeviceAndRegisterOfStep(step));
+        std::set<std::pair<QString, QString>> sentValues;
+        if (found != sent.end())
+            for (const Sent& s : found->second) sentValues.insert({s.voltage, s.temperature});
+        StringGrid* model = form->HistoryGrid(step);
+        const int records =
+            int(static_cast<const HistoryGridModel*>(model->Model())->RecordCount());
+        EXPECT_LE(records, 2);
+        for (int r = 1; r <= records; ++r) {
+            ++shown;
+            EXPECT_TRUE(sentValues.count({model->Cells(1, r), model->Cells(2, r)}))
+                << model->Cells(1, r).toStdString() << " " << model->Cells(2, r).toStdString();
+        }
+    }
+    EXPECT_GT(shown, 0);
+}
+
+TEST_F(SimWindowFixture, anUnpluggedBusTurnsTheLampSilverAndTheOperatorCanOpenAgain) {
+    auto sim = std::make_unique<SimProcess>();
+    ASSERT_TRUE(sim->Start({"--seed", "3"}));
+    OpenAndMonitor(*sim, QStringLiteral("3"));
+    ASSERT_TRUE(WaitUntil([&] { return form->StringGrid1->RowCount() == 2; }, 3s));
+    const QString shown = form->StringGrid1->Cells(1, 1);
+    sim->Kill();
+
+    ASSERT_TRUE(WaitUntil([&] { return form->Button1->text() == QStringLiteral("打开串口"); }, 3s));
+    EXPECT_EQ(form->Shape1->BrushColor(), QColor(192, 192, 192));
+    EXPECT_EQ(form->StringGrid1->Cells(1, 1), shown);
+
+    sim = std::make_unique<SimProcess>();
+    ASSERT_TRUE(sim->Start({"--seed", "4"}));
+    form->Com_combox->setEditText(sim->PortPath());
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const SimLogEntry& e : sim->ReadLog())
+            if (e.dir == QStringLiteral("tx")) return true;
+        return false;
+    }, 12s));
+}
