@@ -51,8 +51,7 @@ void TNoticePoster::Post(TCommNotice* notice) const {
     QCoreApplication::postEvent(target_, notice);
 }
 
-void TNoticePoster::ReceiveData(std::unique_ptr<std::uint8_t[]> block,
-                                std::uint16_t length) const {
+void TNoticePoster::ReceiveData(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length) const {
     Post(new TCommNotice(std::move(block), length));
 }
 

@@ -10,7 +10,13 @@
 // component's hidden notify object; Qt queues posted events in order and never blocks the poster,
 // and the notify object hands each one to the component's dispatcher on the main thread.
 
-enum class TNoticeKind { ReceiveData, ReceiveError, RequestHangup, ModemStateChange, SendDataEmpty };
+enum class TNoticeKind {
+    ReceiveData,
+    ReceiveError,
+    RequestHangup,
+    ModemStateChange,
+    SendDataEmpty
+};
 
 // Modem value of a ModemStateChange notice.
 inline constexpr std::uint32_t kModemCarrierChanged = 8;

@@ -33,12 +33,12 @@ int MoveAboveStandardStreams(int fd) {
 
 speed_t SpeedCode(std::uint32_t baudRate) {
     static constexpr std::array<std::pair<std::uint32_t, speed_t>, 30> kSpeeds{{
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},
-        {150, B150},       {200, B200},       {300, B300},       {600, B600},
-        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-        {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
         {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
         {3500000, B3500000}, {4000000, B4000000},
     }};
@@ -50,21 +50,30 @@ speed_t SpeedCode(std::uint32_t baudRate) {
 
 tcflag_t DataBitsFlag(TByteSize size) {
     switch (size) {
-        case TByteSize::_5: return CS5;
-        case TByteSize::_6: return CS6;
-        case TByteSize::_7: return CS7;
-        case TByteSize::_8: return CS8;
+        case TByteSize::_5:
+            return CS5;
+        case TByteSize::_6:
+            return CS6;
+        case TByteSize::_7:
+            return CS7;
+        case TByteSize::_8:
+            return CS8;
     }
     return CS8;
 }
 
 tcflag_t ParityFlags(TParity parity) {
     switch (parity) {
-        case TParity::None: return 0;
-        case TParity::Odd: return PARENB | PARODD;
-        case TParity::Even: return PARENB;
-        case TParity::Mark: return PARENB | CMSPAR | PARODD;
-        case TParity::Space: return PARENB | CMSPAR;
+        case TParity::None:
+            return 0;
+        case TParity::Odd:
+            return PARENB | PARODD;
+        case TParity::Even:
+            return PARENB;
+        case TParity::Mark:
+            return PARENB | CMSPAR | PARODD;
+        case TParity::Space:
+            return PARENB | CMSPAR;
     }
     return 0;
 }
@@ -117,7 +126,8 @@ void PurgePort(int fd, int queueSelector) { tcflush(fd, queueSelector); }
 void BuildTermios(const TLineSettings& settings, termios& attrs) {
     cfmakeraw(&attrs);
     attrs.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    attrs.c_cflag |= CLOCAL | CREAD | DataBitsFlag(settings.ByteSize) | ParityFlags(settings.Parity);
+    attrs.c_cflag |=
+        CLOCAL | CREAD | DataBitsFlag(settings.ByteSize) | ParityFlags(settings.Parity);
     // One and a half stop bits do not exist on Linux; two is the nearest setting.
     if (settings.StopBits != TStopBits::_1) attrs.c_cflag |= CSTOPB;
     // Linux has one flag for both directions of RTS/CTS handshaking.
@@ -148,9 +158,14 @@ TModemLineRequest ModemLinesFor(const TLineSettings& settings) {
     }
     switch (settings.RtsControl) {
         case TRtsControl::RtsEnable:
-        case TRtsControl::RtsHandshake: request.Raise |= TIOCM_RTS; break;
-        case TRtsControl::RtsDisable: request.Drop |= TIOCM_RTS; break;
-        case TRtsControl::RtsTransmissionAvailable: break;  // the RS-485 driver drives RTS
+        case TRtsControl::RtsHandshake:
+            request.Raise |= TIOCM_RTS;
+            break;
+        case TRtsControl::RtsDisable:
+            request.Drop |= TIOCM_RTS;
+            break;
+        case TRtsControl::RtsTransmissionAvailable:
+            break;  // the RS-485 driver drives RTS
     }
     return request;
 }

@@ -6,10 +6,11 @@ TPortThread::~TPortThread() { Join(); }
 
 void TPortThread::Start() {
     thread_ = std::thread([this] {
-        pthread_setname_np(pthread_self(), name_);
         Run();
         ended_.store(true);
     });
+    // Named from here so that the name is in place by the time Start() returns.
+    pthread_setname_np(thread_.native_handle(), name_);
 }
 
 void TPortThread::Join() {

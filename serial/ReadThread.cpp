@@ -20,7 +20,8 @@ std::int64_t MicrosecondsSince(Clock::time_point start) {
 
 }  // namespace
 
-TReadThread::TReadThread(const TPortLink& link) : TPortThread("batmon-reader"), link_(link), notices_(link.NotifyTarget) {}
+TReadThread::TReadThread(const TPortLink& link)
+    : TPortThread("batmon-reader"), link_(link), notices_(link.NotifyTarget) {}
 
 void TReadThread::Run() {
     RaiseCurrentThreadPriority(2);

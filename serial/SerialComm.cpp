@@ -175,9 +175,7 @@ void TComm::SetBaudRate(std::uint32_t value) { SetLineProperty(&TLineSettings::B
 void TComm::SetParityCheck(bool value) { SetLineProperty(&TLineSettings::ParityCheck, value); }
 void TComm::SetOutx_CtsFlow(bool value) { SetLineProperty(&TLineSettings::Outx_CtsFlow, value); }
 void TComm::SetOutx_DsrFlow(bool value) { SetLineProperty(&TLineSettings::Outx_DsrFlow, value); }
-void TComm::SetDtrControl(TDtrControl value) {
-    SetLineProperty(&TLineSettings::DtrControl, value);
-}
+void TComm::SetDtrControl(TDtrControl value) { SetLineProperty(&TLineSettings::DtrControl, value); }
 void TComm::SetDsrSensitivity(bool value) {
     SetLineProperty(&TLineSettings::DsrSensitivity, value);
 }
@@ -196,13 +194,9 @@ void TComm::SetReplaceWhenParityError(bool value) {
 void TComm::SetIgnoreNullChar(bool value) {
     SetLineProperty(&TLineSettings::IgnoreNullChar, value);
 }
-void TComm::SetRtsControl(TRtsControl value) {
-    SetLineProperty(&TLineSettings::RtsControl, value);
-}
+void TComm::SetRtsControl(TRtsControl value) { SetLineProperty(&TLineSettings::RtsControl, value); }
 void TComm::SetXonLimit(std::uint16_t value) { SetLineProperty(&TLineSettings::XonLimit, value); }
-void TComm::SetXoffLimit(std::uint16_t value) {
-    SetLineProperty(&TLineSettings::XoffLimit, value);
-}
+void TComm::SetXoffLimit(std::uint16_t value) { SetLineProperty(&TLineSettings::XoffLimit, value); }
 void TComm::SetByteSize(TByteSize value) { SetLineProperty(&TLineSettings::ByteSize, value); }
 void TComm::SetStopBits(TStopBits value) { SetLineProperty(&TLineSettings::StopBits, value); }
 void TComm::SetXonChar(char value) { SetLineProperty(&TLineSettings::XonChar, value); }

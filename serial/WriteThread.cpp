@@ -21,7 +21,11 @@ std::int64_t MicrosecondsSince(Clock::time_point start) {
 
 TWriteThread::TWriteThread(const TPortLink& link, TWriteQueue& queue,
                            std::atomic<bool>& sendQueueEmpty)
-    : TPortThread("batmon-writer"), link_(link), notices_(link.NotifyTarget), queue_(queue), sendQueueEmpty_(sendQueueEmpty) {}
+    : TPortThread("batmon-writer"),
+      link_(link),
+      notices_(link.NotifyTarget),
+      queue_(queue),
+      sendQueueEmpty_(sendQueueEmpty) {}
 
 void TWriteThread::Run() {
     RaiseCurrentThreadPriority(1);

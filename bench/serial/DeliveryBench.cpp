@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
     };
     comm.OpenComm();
 
-    const std::uint8_t answer[11] = {0xA1, 0x04, 0x06, 0x00, 0x7D, 0x00, 0xFA, 0x00, 0x01, 0x3C, 0x91};
+    const std::uint8_t answer[11] = {0xA1, 0x04, 0x06, 0x00, 0x7D, 0x00,
+                                     0xFA, 0x00, 0x01, 0x3C, 0x91};
     for (int i = 0; i < kAnswers; ++i) {
         delivered = false;
         lastByteSent = Clock::now();
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
     std::printf("%-44s %-16s %10s\n", "figure", "target", "measured");
     std::printf("%-44s %-16s %8.2f ms\n", "delivery delay after last byte, median", "20 ms +/- 2",
                 median);
-    std::printf("%-44s %-16s %8.2f ms\n", "delivery delay after last byte, p99", "20 ms +/- 2", p99);
+    std::printf("%-44s %-16s %8.2f ms\n", "delivery delay after last byte, p99", "20 ms +/- 2",
+                p99);
     std::printf("%-44s %-16s %8.2f ms\n", "CPU time, port open and idle for 10 s", "near 0",
                 idleCpuMs);
     std::printf("RESULT serial_delivery_median_ms %.3f\n", median);

@@ -116,7 +116,8 @@ TEST(LineStatusCounters, eachCountedConditionBecomesItsFlag) {
     after.frame = 1;
     after.brk = 2;
     after.overrun = 1;
-    EXPECT_EQ(CompareCounters(before, after).ErrorFlags, kErrorFraming | kErrorBreak | kErrorOverrun);
+    EXPECT_EQ(CompareCounters(before, after).ErrorFlags,
+              kErrorFraming | kErrorBreak | kErrorOverrun);
     after = before;
     after.parity = 3;
     after.buf_overrun = 1;

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
-#include <fstream>
 #include <QTemporaryFile>
+#include <fstream>
 
 #include "CommRecorder.h"
 #include "WaitFor.h"
