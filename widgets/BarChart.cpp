@@ -46,8 +46,9 @@ int DecimalsFor(double step) { return step >= 1 ? 0 : int(std::ceil(-std::log10(
 BarSeries::BarSeries(QObject* owner) : QObject(owner) {}
 
 void BarSeries::AddXY(double x, double y, const QString& label, const QColor& color) {
-    const auto after = std::upper_bound(points_.begin(), points_.end(), x,
-                                        [](double value, const BarPoint& p) { return value < p.x; });
+    const auto after =
+        std::upper_bound(points_.begin(), points_.end(), x,
+                         [](double value, const BarPoint& p) { return value < p.x; });
     points_.insert(after, BarPoint{x, y, label, color});
     emit changed();
 }
@@ -201,7 +202,8 @@ QRectF BarChart::PlotRect() const {
     const int decimals = DecimalsFor(range.step);
     double labelWidth = 0;
     for (double v : {range.min, range.max}) {
-        labelWidth = std::max(labelWidth, axisMetrics.horizontalAdvance(QString::number(v, 'f', decimals)));
+        labelWidth =
+            std::max(labelWidth, axisMetrics.horizontalAdvance(QString::number(v, 'f', decimals)));
     }
     const double titleWidth = leftAxisTitle_.isEmpty() ? 0 : axisMetrics.height() + 2;
     const double left = titleWidth + labelWidth + 2 + kTickLength;
@@ -317,8 +319,8 @@ void BarChart::paintEvent(QPaintEvent*) {
             painter.drawRect(bar);
 
             const bool below = point.y < 0;
-            marks.append({QPointF(bar.center().x(), below ? bar.bottom() : bar.top()), below,
-                          point.label});
+            marks.append(
+                {QPointF(bar.center().x(), below ? bar.bottom() : bar.top()), below, point.label});
         }
     }
 
@@ -329,8 +331,8 @@ void BarChart::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(QColor(0x60, 0x60, 0x60), 0));
         painter.drawLine(mark.anchor, to);
         const QSizeF box(axisMetrics.horizontalAdvance(mark.text) + 6, axisMetrics.height() + 2);
-        const QRectF boxRect(QPointF(to.x() - box.width() / 2, down ? to.y() : to.y() - box.height()),
-                             box);
+        const QRectF boxRect(
+            QPointF(to.x() - box.width() / 2, down ? to.y() : to.y() - box.height()), box);
         painter.setPen(QPen(Qt::black, 0));
         painter.setBrush(QColor(0xFF, 0xFF, 0xE1));
         painter.drawRect(boxRect);

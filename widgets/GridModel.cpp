@@ -10,7 +10,8 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
-    if (role == Qt::DisplayRole || role == Qt::EditRole) return Cell(index.column(), index.row() + 1);
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return Cell(index.column(), index.row() + 1);
     return {};
 }
 
@@ -42,13 +43,17 @@ void GridModel::NotifyCellChanged(int col, int row) {
 void GridModel::BeginRowCountChange(int oldRows, int newRows) {
     const int oldData = qMax(0, oldRows - 1);
     const int newData = qMax(0, newRows - 1);
-    if (newData > oldData) beginInsertRows({}, oldData, newData - 1);
-    else if (newData < oldData) beginRemoveRows({}, newData, oldData - 1);
+    if (newData > oldData)
+        beginInsertRows({}, oldData, newData - 1);
+    else if (newData < oldData)
+        beginRemoveRows({}, newData, oldData - 1);
 }
 
 void GridModel::EndRowCountChange(int oldRows, int newRows) {
     const int oldData = qMax(0, oldRows - 1);
     const int newData = qMax(0, newRows - 1);
-    if (newData > oldData) endInsertRows();
-    else if (newData < oldData) endRemoveRows();
+    if (newData > oldData)
+        endInsertRows();
+    else if (newData < oldData)
+        endRemoveRows();
 }

@@ -16,9 +16,9 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     virtual int ColCount() const = 0;
-    virtual int RowCount() const = 0;   // header row included
+    virtual int RowCount() const = 0;  // header row included
     virtual void SetRowCount(int rows) = 0;
-    virtual QString Cell(int col, int row) const = 0;  // "" outside the grid
+    virtual QString Cell(int col, int row) const = 0;                 // "" outside the grid
     virtual void SetCell(int col, int row, const QString& text) = 0;  // ignored outside the grid
 
     // QAbstractTableModel

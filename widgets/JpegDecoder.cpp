@@ -1,9 +1,10 @@
 #include "JpegDecoder.h"
 
 #include <csetjmp>
-#include <cstdio>  // jpeglib.h needs FILE
-
+// clang-format off
+#include <cstdio>  // before jpeglib.h, which needs FILE
 #include <jpeglib.h>
+// clang-format on
 
 namespace {
 

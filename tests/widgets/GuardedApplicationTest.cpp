@@ -53,7 +53,8 @@ TEST(GuardedApplication, showsAnEscapedExceptionOnceAndRunsOn) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&button));
     QTest::mouseClick(&button, Qt::LeftButton);
     QTest::mouseClick(&button, Qt::LeftButton);
-    EXPECT_TRUE(testsupport::HoldsFor([&] { return texts.size() <= 3; }, std::chrono::milliseconds(50)));
+    EXPECT_TRUE(
+        testsupport::HoldsFor([&] { return texts.size() <= 3; }, std::chrono::milliseconds(50)));
     EXPECT_EQ(button.presses, 2);
     ASSERT_EQ(texts.size(), 3);
     EXPECT_EQ(texts[2], "'x1' is not a valid integer value");
