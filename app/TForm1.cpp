@@ -171,9 +171,9 @@ void TForm1::BuildHeaderAndFrame() {
 
     RzPanel2 = Named(new QFrame(this), "RzPanel2", {0, kHeaderHeight, kNavWidth, 613});
     RzPanel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    SetBackground(RzPanel2, palette().color(QPalette::Highlight));
-    RzPanel2->setStyleSheet(
-        QStringLiteral("QFrame#RzPanel2 { border: 1px solid #CCFFFF; }"));
+    // The navigation column takes the desktop's highlight colour, framed in light cyan.
+    RzPanel2->setStyleSheet(QStringLiteral("QFrame#RzPanel2 { background: %1; border: 1px solid #CCFFFF; }")
+                                .arg(palette().color(QPalette::Highlight).name()));
     RzLabel2 = MakeLabel(RzPanel2, "RzLabel2", {8, 8, 73, 25}, QStringLiteral("功能索引"), kBlue,
                          13, true);
     RzBitBtn4 = MakeButton(RzPanel2, "RzBitBtn4", {0, 40, 97, 25}, QStringLiteral("实时数据"),

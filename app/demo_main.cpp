@@ -60,6 +60,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("Window picture: %s\n", qPrintable(png));
+    // The other pages beside it, for a look at every page: <name>-page1.png .. -page3.png.
+    for (int page = 1; page < form.RzPageControl1->count(); ++page) {
+        form.RzPageControl1->setCurrentIndex(page);
+        QString pagePng = png;
+        pagePng.insert(pagePng.lastIndexOf(QLatin1Char('.')), QStringLiteral("-page%1").arg(page));
+        form.grab().save(pagePng);
+    }
+    form.RzPageControl1->setCurrentIndex(0);
     std::printf("%s\n", cycleDone ? "One poll cycle completed." : "The poll cycle did not complete.");
     for (int row = 0; row <= 6; ++row) {
         QStringList cells;
