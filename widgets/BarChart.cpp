@@ -2,9 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QLinearGradient>
-#include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 
