@@ -41,8 +41,8 @@ TCommNotice::TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t le
 TNotifyTarget::TNotifyTarget(TDispatcher dispatcher) : dispatcher_(std::move(dispatcher)) {}
 
 void TNotifyTarget::customEvent(QEvent* event) {
-    if (event->type() != TCommNotice::EventType()) return;
     RECEIVE_NOTICE(event);
+    if (event->type() != TCommNotice::EventType()) return;
     dispatcher_(*static_cast<TCommNotice*>(event));
 }
 
