@@ -97,7 +97,10 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& geometry
                         const QString& caption, const QString& icon = {}) {
     auto* button = Named(new QPushButton(caption, parent), name, geometry);
     if (!icon.isEmpty()) {
-        button->setIcon(QIcon(QStringLiteral(":/icons/%1.png").arg(icon)));
+        QIcon pictures(QStringLiteral(":/icons/%1.png").arg(icon));
+        pictures.addFile(QStringLiteral(":/icons/%1-disabled.png").arg(icon), QSize(16, 16),
+                         QIcon::Disabled);
+        button->setIcon(pictures);
         button->setIconSize(QSize(16, 16));
     }
     button->setFocusPolicy(Qt::TabFocus);
@@ -379,7 +382,7 @@ void TForm1::CreateComponents() {
     Comm1->SetStopBits(TStopBits::_1);
     Comm1->SetReadIntervalTimeout(10);
 
-    Timer1 = new TTimer(10000, Qt::CoarseTimer, this);
+    Timer1 = new TTimer(10000, Qt::PreciseTimer, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer3 = new TTimer(150, Qt::PreciseTimer, this);
     Timer3->setObjectName(QStringLiteral("Timer3"));

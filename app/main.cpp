@@ -8,8 +8,6 @@
 
 int main(int argc, char** argv) {
     GuardedApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(
-        ApplicationTitleFromPath(QCoreApplication::applicationFilePath()));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/batmon.png")));
     InstallFontSubstitutions();
 

@@ -57,6 +57,9 @@ void StringGrid::ApplyLook() {
     setShowGrid(true);
     setGridStyle(Qt::SolidLine);
     setWordWrap(false);
+    // A text wider than its cell is cut at the cell border, as in a classic string grid, rather
+    // than shortened with an ellipsis that would hide its digits.
+    setTextElideMode(Qt::ElideNone);
     setCornerButtonEnabled(false);
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);

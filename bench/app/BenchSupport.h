@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+// Small helpers shared by the window benchmarks.
+namespace bench {
+
+inline void RunEventLoopFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+inline bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired()) RunEventLoopFor(5);
+    return done();
+}
+
+// The p-th percentile (0..100) of `values`, nearest rank.
+inline double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t rank = std::min(values.size() - 1,
+                                      std::size_t(p / 100.0 * double(values.size() - 1) + 0.5));
+    return values[rank];
+}
+
+inline void Result(const char* key, double value) { std::printf("RESULT %s %.3f\n", key, value); }
+
+}  // namespace bench

@@ -1,0 +1,81 @@
+// Poll pacing as the device sees it: the real window (offscreen) monitors batmon-sim, and the
+// simulator's log gives the arrival time of every request. Prints the deviation of each request
+// from the 150 ms grid of its cycle, and of each cycle's first request from the sampling period
+// counted from the start press. Usage: bench_pacing [cycles] [period-seconds]
+#include <time.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cmath>
+#include <cstdio>
+
+#include "BenchSupport.h"
+#include "SerialComm.h"
+#include "SimProcess.h"
+#include "TForm1.h"
+
+namespace {
+
+double MonotonicUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int cycles = argc > 1 ? std::atoi(argv[1]) : 10;
+    const int periodS = argc > 2 ? std::atoi(argv[2]) : 3;
+
+    SimProcess sim;
+    if (!sim.Start()) {
+        std::fprintf(stderr, "batmon-sim: %s\n", qPrintable(sim.ErrorText()));
+        return 1;
+    }
+    TForm1 form;
+    form.show();
+    form.Com_combox->setEditText(sim.PortPath());
+    form.Button1->click();
+    form.sample_time->setText(QString::number(periodS));
+    form.RzBitBtn14->click();
+    const double pressUs = MonotonicUs();
+    form.RzBitBtn7->click();
+
+    const auto requests = [&] {
+        std::vector<double> t;
+        for (const SimLogEntry& e : sim.ReadLog())
+            if (e.dir == QStringLiteral("rx") && e.function == 4) t.push_back(double(e.monoUs));
+        return t;
+    };
+    bench::RunUntil([&] { return int(requests().size()) >= 16 * cycles; },
+                    (cycles + 1) * periodS * 1000 + 5000);
+    const std::vector<double> t = requests();
+    if (int(t.size()) < 16 * cycles) {
+        std::fprintf(stderr, "only %zu requests seen\n", t.size());
+        return 1;
+    }
+
+    std::vector<double> gridMs, periodMs;
+    for (int c = 0; c < cycles; ++c) {
+        const double first = t[16 * c];
+        periodMs.push_back(std::fabs(first - (pressUs + c * periodS * 1e6 + 150e3)) / 1e3);
+        for (int j = 1; j < 16; ++j)
+            gridMs.push_back(std::fabs(t[16 * c + j] - first - j * 150e3) / 1e3);
+    }
+    std::printf("Poll pacing at the device, %d cycles, sampling period %d s\n", cycles, periodS);
+    std::printf("  150 ms grid:      median %.2f ms   max %.2f ms\n", bench::Percentile(gridMs, 50),
+                bench::Percentile(gridMs, 100));
+    std::printf("  sampling period:  median %.2f ms   max %.2f ms\n", bench::Percentile(periodMs, 50),
+                bench::Percentile(periodMs, 100));
+    bench::Result("pacing_grid_ms_median", bench::Percentile(gridMs, 50));
+    bench::Result("pacing_grid_ms_max", bench::Percentile(gridMs, 100));
+    bench::Result("pacing_period_ms_median", bench::Percentile(periodMs, 50));
+    bench::Result("pacing_period_ms_max", bench::Percentile(periodMs, 100));
+    form.close();
+    return 0;
+}
