@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config file dpkg-dev
-  qt6-base-dev libgl-dev libjpeg62-turbo-dev
+  qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
   libgtest-dev libgmock-dev
   fonts-wqy-microhei fonts-arphic-ukai fonts-liberation fonts-dejavu-core
   xvfb xauth x11-utils imagemagick
