@@ -1,0 +1,52 @@
+# Debian package of the installed program: `cpack -G DEB` in a build directory.
+#
+# The run-time dependencies are listed by hand rather than found by dpkg-shlibdeps: shlibdeps
+# would also scan the LibreOffice export plugin and make the office's UNO libraries hard
+# dependencies, while the program is meant to start, and only lack the export, where LibreOffice
+# is absent. The versions are what dpkg-shlibdeps reports for batmon and batmon-sim on Debian 12.
+
+set(BATMON_PACKAGE_MAINTAINER
+    "batmon maintainers <maintainers@users.noreply.c-seed-0bf8c812.example>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_PACKAGE_NAME batmon)
+set(CPACK_PACKAGE_VENDOR Quorvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${BATMON_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monitor for battery sensor modules on a Modbus RTU bus")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Batmon polls two wireless storage-battery sensor devices over Modbus RTU on an RS-485 "
+    "serial line and shows the voltage, temperature and status of each battery in a table, "
+    "bar charts and history tables, sends set-up commands to the devices and exports the "
+    "tables to LibreOffice Calc. The user interface is Chinese. The package also contains "
+    "batmon-sim, a simulated battery bus on a pseudo-terminal.")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BATMON_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(batmon_runtime_packages
+    # Linked libraries of batmon and batmon-sim.
+    "libc6 (>= 2.34)"
+    "libgcc-s1 (>= 3.0)"
+    "libstdc++6 (>= 11)"
+    "libqt6core6 (>= 6.4.0)"
+    "libqt6gui6 (>= 6.4.0)"
+    "libqt6widgets6 (>= 6.4.0)"
+    "libjpeg62-turbo (>= 1.3.1)"
+    "libfontconfig1 (>= 2.12.6)"
+    # Faces the window's font names are mapped to: Chinese sans, Kai, Latin, and DejaVu for ℃.
+    fonts-wqy-microhei
+    fonts-arphic-ukai
+    fonts-liberation
+    fonts-dejavu-core)
+list(JOIN batmon_runtime_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+# The spreadsheet export drives LibreOffice Calc; everything else works without it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libreoffice-calc)
+
+include(CPack)

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Installs a build tree into a fresh temporary prefix, checks the installed layout and starts
+# the installed program offscreen.
+#   check-install.sh <cmake> <build dir> <config> <plugin expected: 0|1>
+set -uo pipefail
+
+cmake=$1 build_dir=$2 config=$3 plugin_expected=$4
+app_id=io.github.quorvane.batmon
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/batmon-install-test.XXXXXX") || exit 1
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+if ! env -u DESTDIR "$cmake" --install "$build_dir" --config "$config" --prefix "$prefix" \
+        >"$work/install.log" 2>&1; then
+    cat "$work/install.log" >&2
+    echo "FAIL: cmake --install" >&2
+    exit 1
+fi
+
+# --- Layout -------------------------------------------------------------------------------
+installed_programs=$(cd "$prefix/bin" && ls | sort | tr '\n' ' ')
+[ "$installed_programs" = "batmon batmon-sim " ] ||
+    fail "bin/ holds '$installed_programs', expected only batmon and batmon-sim"
+for program in batmon batmon-sim; do
+    [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
+done
+
+desktop=$prefix/share/applications/$app_id.desktop
+if [ -f "$desktop" ]; then
+    grep -qx 'Exec=batmon' "$desktop" || fail "$desktop lacks Exec=batmon"
+    grep -qx 'Icon=batmon' "$desktop" || fail "$desktop lacks Icon=batmon"
+else
+    fail "desktop file $desktop missing"
+fi
+
+for size in 64 256; do
+    icon=$prefix/share/icons/hicolor/${size}x${size}/apps/batmon.png
+    if [ -f "$icon" ]; then
+        file -b "$icon" | grep -q "PNG image data, $size x $size" ||
+            fail "$icon is not a $size x $size PNG: $(file -b "$icon")"
+    else
+        fail "icon $icon missing"
+    fi
+done
+
+metainfo=$prefix/share/metainfo/$app_id.metainfo.xml
+if [ -f "$metainfo" ]; then
+    grep -q "<id>$app_id</id>" "$metainfo" || fail "$metainfo does not carry the id $app_id"
+    grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+        fail "$metainfo does not launch $app_id.desktop"
+else
+    fail "metainfo $metainfo missing"
+fi
+
+# The validators are optional tools: the checks run where they are installed.
+if command -v desktop-file-validate >/dev/null && [ -f "$desktop" ]; then
+    desktop-file-validate "$desktop" >&2 || fail "desktop-file-validate rejects $desktop"
+fi
+if command -v appstreamcli >/dev/null && [ -f "$metainfo" ]; then
+    appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
+        { cat "$work/appstream.log" >&2; fail "appstreamcli rejects $metainfo"; }
+fi
+
+# --- Libraries ----------------------------------------------------------------------------
+# The installed files must resolve their libraries without the build tree: no run path into it,
+# nothing "not found".
+check_libraries() {  # file
+    if readelf -d "$1" | grep -E 'R(UN)?PATH' | grep -qF "$build_dir"; then
+        fail "$1 has a run path into the build tree: $(readelf -d "$1" | grep -E 'R(UN)?PATH')"
+    fi
+    if ldd "$1" | grep -q 'not found'; then
+        fail "$1 has unresolved libraries: $(ldd "$1" | grep 'not found' | tr -s ' \t\n' ' ')"
+    fi
+}
+check_libraries "$prefix/bin/batmon"
+check_libraries "$prefix/bin/batmon-sim"
+
+# The program looks for the plugin in ../lib/batmon next to its own directory.
+plugin=$prefix/lib/batmon/libbatmon_calc.so
+if [ "$plugin_expected" = 1 ]; then
+    if [ -f "$plugin" ]; then
+        check_libraries "$plugin"
+    else
+        fail "export plugin $plugin missing"
+    fi
+fi
+
+# --- Running ------------------------------------------------------------------------------
+"$prefix/bin/batmon-sim" --help >"$work/sim-help.log" 2>&1 ||
+    { cat "$work/sim-help.log" >&2; fail "installed batmon-sim --help fails"; }
+
+# timeout sends SIGTERM once the program has run for 2 s and reports 124 when it did so;
+# a program that ignores SIGTERM gets SIGKILL 10 s later (status 137), one that ends early
+# returns its own status.
+(cd "$work" && env -u BATMON_PLUGIN_DIR QT_QPA_PLATFORM=offscreen \
+    timeout -k 10 2 "$prefix/bin/batmon" >"$work/batmon.log" 2>&1)
+status=$?
+case $status in
+    124) ;;
+    137) fail "installed batmon did not exit on SIGTERM" ;;
+    *) fail "installed batmon ended within 2 s with status $status" ;;
+esac
+if [ "$status" != 124 ] && [ -s "$work/batmon.log" ]; then
+    echo "--- batmon output:" >&2
+    cat "$work/batmon.log" >&2
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures installation check(s) failed" >&2
+    exit 1
+fi
+echo "installed layout, libraries and start-up are fine"
