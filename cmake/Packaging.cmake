@@ -14,12 +14,16 @@ set(CPACK_PACKAGE_VENDOR Quorvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${BATMON_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monitor for battery sensor modules on a Modbus RTU bus")
+# CPack does not wrap the long description: its lines are kept under 80 columns here.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Batmon polls two wireless storage-battery sensor devices over Modbus RTU on an RS-485 "
-    "serial line and shows the voltage, temperature and status of each battery in a table, "
-    "bar charts and history tables, sends set-up commands to the devices and exports the "
-    "tables to LibreOffice Calc. The user interface is Chinese. The package also contains "
-    "batmon-sim, a simulated battery bus on a pseudo-terminal.")
+    "Batmon polls two wireless storage-battery sensor devices over Modbus RTU on an\n"
+    "RS-485 serial line and shows the voltage, temperature and status of each\n"
+    "battery in a table, bar charts and history tables. It sends set-up commands to\n"
+    "the devices and exports the tables to LibreOffice Calc. The user interface is\n"
+    "Chinese.\n"
+    "\n"
+    "The package also contains batmon-sim, a simulated battery bus on a\n"
+    "pseudo-terminal.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_GENERATOR DEB)

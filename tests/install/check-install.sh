@@ -69,15 +69,14 @@ if command -v appstreamcli >/dev/null && [ -f "$metainfo" ]; then
 fi
 
 # --- Libraries ----------------------------------------------------------------------------
-# The installed files must resolve their libraries without the build tree: no run path into it,
-# nothing "not found".
+# The installed files must resolve their libraries and symbols without the build tree.
 check_libraries() {  # file
     if readelf -d "$1" | grep -E 'R(UN)?PATH' | grep -qF "$build_dir"; then
         fail "$1 has a run path into the build tree: $(readelf -d "$1" | grep -E 'R(UN)?PATH')"
     fi
-    if ldd "$1" | grep -q 'not found'; then
-        fail "$1 has unresolved libraries: $(ldd "$1" | grep 'not found' | tr -s ' \t\n' ' ')"
-    fi
+    local unresolved
+    unresolved=$(ldd -r "$1" 2>&1 | grep -E 'not found|undefined symbol')
+    [ -z "$unresolved" ] || fail "$1 has unresolved libraries or symbols: $unresolved"
 }
 check_libraries "$prefix/bin/batmon"
 check_libraries "$prefix/bin/batmon-sim"
