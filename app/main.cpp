@@ -9,6 +9,7 @@
 int main(int argc, char** argv) {
     GuardedApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/batmon.png")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quorvane.batmon"));
     InstallFontSubstitutions();
 
     TForm1 Form1;

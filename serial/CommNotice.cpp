@@ -2,26 +2,7 @@
 
 #include <QCoreApplication>
 
-// Qt's event queue hands a posted event over under its own lock, which ThreadSanitizer cannot see
-// in an uninstrumented Qt build. Tell it about that hand-over so that a notice filled on a port
-// thread and read on the main thread is not taken for a race.
-#if defined(__SANITIZE_THREAD__)
-#define BATMON_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define BATMON_TSAN 1
-#endif
-#endif
-
-#ifdef BATMON_TSAN
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-#define PUBLISH_NOTICE(notice) __tsan_release(notice)
-#define RECEIVE_NOTICE(notice) __tsan_acquire(notice)
-#else
-#define PUBLISH_NOTICE(notice) static_cast<void>(notice)
-#define RECEIVE_NOTICE(notice) static_cast<void>(notice)
-#endif
+#include "TsanHandOver.h"
 
 QEvent::Type TCommNotice::EventType() {
     static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -41,13 +22,13 @@ TCommNotice::TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t le
 TNotifyTarget::TNotifyTarget(TDispatcher dispatcher) : dispatcher_(std::move(dispatcher)) {}
 
 void TNotifyTarget::customEvent(QEvent* event) {
-    RECEIVE_NOTICE(event);
+    RECEIVE_HANDOVER(event);
     if (event->type() != TCommNotice::EventType()) return;
     dispatcher_(*static_cast<TCommNotice*>(event));
 }
 
 void TNoticePoster::Post(TCommNotice* notice) const {
-    PUBLISH_NOTICE(notice);
+    PUBLISH_HANDOVER(notice);
     QCoreApplication::postEvent(target_, notice);
 }
 

@@ -1,5 +1,7 @@
 #include "WriteQueue.h"
 
+#include "TsanHandOver.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,6 +36,7 @@ bool TWriteQueue::Create() {
 
 bool TWriteQueue::Post(TWriteBlock& block) {
     const TBlockRecord record{block.Data.get(), block.Length};
+    PUBLISH_HANDOVER(record.Data);
     ssize_t written;
     do {
         written = write(writeFd_, &record, sizeof record);
@@ -50,6 +53,7 @@ std::optional<TWriteBlock> TWriteQueue::TryTake() {
         got = read(readFd_, &record, sizeof record);
     } while (got < 0 && errno == EINTR);
     if (got != static_cast<ssize_t>(sizeof record)) return std::nullopt;
+    RECEIVE_HANDOVER(record.Data);
     TWriteBlock block;
     block.Data.reset(record.Data);
     block.Length = record.Length;

@@ -15,3 +15,14 @@ bool WaitUntil(const std::function<bool()>& condition,
 bool HoldsFor(const std::function<bool()>& condition, std::chrono::milliseconds duration);
 
 }  // namespace testsupport
+
+namespace testsupport {
+
+// Sanitizer builds run several times slower; time limits in tests are multiplied by this.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+inline constexpr int kSlowdown = 10;
+#else
+inline constexpr int kSlowdown = 1;
+#endif
+
+}  // namespace testsupport
