@@ -5,12 +5,14 @@
 
 // Qt is not built with ThreadSanitizer: its queue of posted events and the worker threads of its
 // raster painting are synchronised in ways the sanitizer cannot see, so Qt's own bookkeeping
-// would be reported as races. Reports raised inside Qt's libraries are left out; races in our
-// code still show. Defined here, beside main(), so that every test binary links it.
+// (and that of the GLib event loop under it) would be reported as races. Reports raised inside
+// those libraries are left out; races in our code still show. Defined here, beside main(), so
+// that every test binary links it.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n"
-           "called_from_lib:libQt6Widgets.so.6\n";
+           "called_from_lib:libQt6Widgets.so.6\n"
+           "called_from_lib:libglib-2.0.so.0\n";
 }
 
 // Every test binary owns one QApplication so that widget, timer and posted-event tests share
