@@ -94,14 +94,22 @@ TEST_F(FormFixture, oneCycleSendsTheSixteenFramesInOrderAboutPacedAndTheNextOneP
     EXPECT_NEAR(clock.elapsed(), 3150, 300);
 }
 
-TEST_F(FormFixture, startPressedDuringStepSevenRestartsAtStepOne) {
+TEST_F(FormFixture, startPressedDuringStepSevenRestartsAtStepOneAndKeepsTheSamplingPhase) {
     PtyDevice device;
     OpenPortOn(device);
+    Type(form->sample_time, QStringLiteral("3"));
+    Click(form->RzBitBtn14);
+    QElapsedTimer sinceStart;
     Click(form->RzBitBtn7);
+    sinceStart.start();
     for (int step = 1; step <= 7; ++step) ASSERT_EQ(device.Take(8, 2s), FrameOfStep(step));
     Click(form->RzBitBtn7);
     for (int step = 1; step <= 16; ++step) ASSERT_EQ(device.Take(8, 2s), FrameOfStep(step));
     EXPECT_TRUE(form->Timer1->Enabled());
+    // The sampling tick at 3 s fell inside the restarted cycle; the next cycle keeps the phase
+    // of the first press, not of the second.
+    ASSERT_EQ(device.Take(8, 4s), FrameOfStep(1));
+    EXPECT_NEAR(sinceStart.elapsed(), 6150, 300);
 }
 
 TEST_F(FormFixture, monitoringWithThePortClosedStepsThroughTheCycleAndSendsNothing) {
@@ -109,7 +117,9 @@ TEST_F(FormFixture, monitoringWithThePortClosedStepsThroughTheCycleAndSendsNothi
     Click(form->RzBitBtn14);
     form->Memo1->appendPlainText(QStringLiteral("before"));
     form->Series1->AddXY(1, 12.5, QStringLiteral("12.5"), Qt::green);
+    QElapsedTimer sinceStart;
     Click(form->RzBitBtn7);
+    sinceStart.start();
 
     ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 1; }, 1s));
     EXPECT_TRUE(form->Memo1->toPlainText().isEmpty());
@@ -122,8 +132,9 @@ TEST_F(FormFixture, monitoringWithThePortClosedStepsThroughTheCycleAndSendsNothi
     EXPECT_EQ(MemoLines(), QStringList({"   time1:", "   time1:"}));
     EXPECT_FALSE(form->Timer3->Enabled());
     EXPECT_EQ(form->Comm1->ComHandle(), 0u);
-    // The next cycle starts at the first sampling tick after step 16.
+    // The next cycle starts at the first sampling tick after step 16: cycles about 3 s apart.
     ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 1; }, 2s));
+    EXPECT_NEAR(sinceStart.elapsed(), 3150, 300);
 }
 
 TEST_F(FormFixture, closingTheWindowDuringACycleClosesThePortAndNothingGoesOutAfterwards) {
