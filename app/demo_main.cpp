@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "Controls.h"
+#include "Fonts.h"
 #include "MessageBox.h"
 #include "SerialComm.h"
 #include "StringGrid.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    InstallFontSubstitutions();
     messagebox::SetHook([](const QString& text, const QString& caption) {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(caption), qPrintable(text));
     });
