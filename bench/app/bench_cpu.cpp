@@ -3,16 +3,12 @@
 #include <sys/resource.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QPushButton>
 #include <cstdio>
 
 #include "BenchSupport.h"
-#include "SerialComm.h"
-#include "SimProcess.h"
-#include "TForm1.h"
+#include "SimulatedBus.h"
 
 namespace {
 
@@ -41,14 +37,8 @@ int main(int argc, char** argv) {
     const int periodS = argc > 2 ? std::atoi(argv[2]) : 1;
 
     SimProcess sim;
-    if (!sim.Start()) {
-        std::fprintf(stderr, "batmon-sim: %s\n", qPrintable(sim.ErrorText()));
-        return 1;
-    }
     TForm1 form;
-    form.show();
-    form.Com_combox->setEditText(sim.PortPath());
-    form.Button1->click();
+    if (!bench::OpenOnSimulatedBus(form, sim)) return 1;
     bench::RunEventLoopFor(500);  // start-up settles
     const double idle = CoreShareOver(seconds);
 

@@ -5,16 +5,12 @@
 #include <time.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <cmath>
 #include <cstdio>
 
 #include "BenchSupport.h"
-#include "SerialComm.h"
-#include "SimProcess.h"
-#include "TForm1.h"
+#include "SimulatedBus.h"
 
 namespace {
 
@@ -33,14 +29,8 @@ int main(int argc, char** argv) {
     const int periodS = argc > 2 ? std::atoi(argv[2]) : 3;
 
     SimProcess sim;
-    if (!sim.Start()) {
-        std::fprintf(stderr, "batmon-sim: %s\n", qPrintable(sim.ErrorText()));
-        return 1;
-    }
     TForm1 form;
-    form.show();
-    form.Com_combox->setEditText(sim.PortPath());
-    form.Button1->click();
+    if (!bench::OpenOnSimulatedBus(form, sim)) return 1;
     form.sample_time->setText(QString::number(periodS));
     form.RzBitBtn14->click();
     const double pressUs = MonotonicUs();
