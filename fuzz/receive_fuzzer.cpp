@@ -25,7 +25,10 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QTextDocument>
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <span>
@@ -33,7 +36,6 @@
 
 #include "BarChart.h"
 #include "Controls.h"
-#include "GridModel.h"
 #include "HistoryGridModel.h"
 #include "MessageBox.h"
 #include "ModbusCrc.h"
@@ -130,11 +132,78 @@ enum class Op : std::uint8_t {
     Count
 };
 
+// What one received buffer may do to the window, checked around every delivery so that wrong
+// results count as findings too, not only crashes: the step counters stay as they are, the
+// cycle flag can only be cleared, every pending flag is cleared and echoes the buffer one byte
+// per log line, and at most one reading is added, to the table of the step sent last, with a
+// log line of its own for a live battery (steps 9..14).
+class DeliveryContract {
+public:
+    explicit DeliveryContract(const TForm1& form)
+        : poll_(form.Poll),
+          echoes_(int{form.Pending.SetDeviceInfoPending} +
+                  int{form.Pending.QueryDeviceInfoPending} +
+                  int{form.Pending.AuthorizeModulePending}),
+          logLines_(LogLines(form)),
+          records_(Records(form)) {}
+
+    void Check(const TForm1& form, std::size_t length) const {
+        const PollState& poll = form.Poll;
+        Expect(poll.SentStep == poll_.SentStep && poll.PollStep == poll_.PollStep,
+               "the receive handler changed the step counters");
+        Expect(poll_.PollCycleActive || !poll.PollCycleActive,
+               "the receive handler set the cycle flag");
+        Expect(!form.Pending.SetDeviceInfoPending && !form.Pending.QueryDeviceInfoPending &&
+                   !form.Pending.AuthorizeModulePending,
+               "a pending flag survived a received buffer");
+
+        const std::array<std::uint32_t, 14> records = Records(form);
+        int added = 0;
+        for (int step = 1; step <= 14; ++step) {
+            const std::uint32_t grown = records[step - 1] - records_[step - 1];
+            Expect(grown <= 1 && (grown == 0 || step == poll_.SentStep),
+                   "a reading went to a table other than that of the step sent last");
+            added += static_cast<int>(grown);
+        }
+        Expect(added == 0 || poll_.PollCycleActive, "a reading was taken outside a poll cycle");
+        const bool liveLine = added == 1 && poll_.SentStep >= 9;
+        Expect(LogLines(form) == logLines_ + echoes_ * static_cast<int>(length) + int{liveLine},
+               "the log does not show each echoed byte and live reading on a line of its own");
+    }
+
+private:
+    static void Expect(bool holds, const char* fault) {
+        if (holds) return;
+        std::fprintf(stderr, "receive_fuzzer: %s\n", fault);
+        std::abort();
+    }
+
+    static int LogLines(const TForm1& form) {
+        const QTextDocument* log = form.Memo1->document();
+        return log->isEmpty() ? 0 : log->blockCount();
+    }
+
+    static std::array<std::uint32_t, 14> Records(const TForm1& form) {
+        std::array<std::uint32_t, 14> counts{};
+        for (int step = 1; step <= 14; ++step)
+            counts[step - 1] =
+                static_cast<HistoryGridModel*>(form.HistoryGrid(step)->Model())->RecordCount();
+        return counts;
+    }
+
+    PollState poll_;
+    int echoes_;
+    int logLines_;
+    std::array<std::uint32_t, 14> records_;
+};
+
 void Deliver(TForm1& form, std::span<const std::uint8_t> bytes) {
     // The port delivers a buffer it owns; a copy of exactly the delivered length lets
     // AddressSanitizer catch a read past its end.
     const std::vector<std::uint8_t> buffer(bytes.begin(), bytes.end());
+    const DeliveryContract contract(form);
     form.Comm1ReceiveData(form.Comm1, buffer.data(), static_cast<std::uint16_t>(buffer.size()));
+    contract.Check(form, buffer.size());
 }
 
 // 9 fuzzed bytes, their checksum, then `trailing` fuzzed bytes.
