@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "Controls.h"
+#include "EventDispatcher.h"
 #include "Fonts.h"
 #include "MessageBox.h"
 #include "SerialComm.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseQtEventDispatcher();
     QApplication app(argc, argv);
     InstallFontSubstitutions();
     messagebox::SetHook([](const QString& text, const QString& caption) {

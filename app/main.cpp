@@ -3,10 +3,12 @@
 #include <QScreen>
 
 #include "ErrorDisplay.h"
+#include "EventDispatcher.h"
 #include "Fonts.h"
 #include "TForm1.h"
 
 int main(int argc, char** argv) {
+    UseQtEventDispatcher();
     GuardedApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/batmon.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quorvane.batmon"));

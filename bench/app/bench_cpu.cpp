@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "BenchSupport.h"
+#include "EventDispatcher.h"
 #include "SimulatedBus.h"
 
 namespace {
@@ -32,6 +33,7 @@ double CoreShareOver(int seconds) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseQtEventDispatcher();
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     const int periodS = argc > 2 ? std::atoi(argv[2]) : 1;

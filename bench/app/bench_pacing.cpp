@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "BenchSupport.h"
+#include "EventDispatcher.h"
 #include "SimulatedBus.h"
 
 namespace {
@@ -24,6 +25,7 @@ double MonotonicUs() {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseQtEventDispatcher();
     QApplication app(argc, argv);
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 10;
     const int periodS = argc > 2 ? std::atoi(argv[2]) : 3;

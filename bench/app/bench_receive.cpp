@@ -10,6 +10,7 @@
 #include "BarChart.h"
 #include "Controls.h"
 #include "BenchSupport.h"
+#include "EventDispatcher.h"
 #include "HistoryGridModel.h"
 #include "ModbusCrc.h"
 #include "StringGrid.h"
@@ -45,6 +46,7 @@ void Prefill(TForm1& form, std::uint32_t records) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseQtEventDispatcher();
     QApplication app(argc, argv);
     TForm1 form;
     form.show();

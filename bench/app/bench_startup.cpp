@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "BenchSupport.h"
+#include "EventDispatcher.h"
 #include "Fonts.h"
 #include "TForm1.h"
 
@@ -43,6 +44,7 @@ private:
 };
 
 int RunChild(qint64 startNs, int argc, char** argv) {
+    UseQtEventDispatcher();
     QApplication app(argc, argv);
     InstallFontSubstitutions();
     TForm1 form;

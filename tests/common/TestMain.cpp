@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "EventDispatcher.h"
+
 // Qt is not built with ThreadSanitizer: its queue of posted events and the worker threads of its
 // raster painting are synchronised in ways the sanitizer cannot see, so Qt's own bookkeeping
 // (and that of the GLib event loop under it) would be reported as races. Reports raised inside
@@ -20,6 +22,7 @@ extern "C" const char* __tsan_default_suppressions() {
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::testing::InitGoogleTest(&argc, argv);
+    UseQtEventDispatcher();
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
