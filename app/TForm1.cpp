@@ -12,7 +12,7 @@
 #include "BarChart.h"
 #include "Controls.h"
 #include "ExportGridsToExcel.h"
-#include "HandlerGuard.h"
+#include "ErrorDisplay.h"
 #include "HistoryGridModel.h"
 #include "HistoryTables.h"
 #include "JpegImage.h"
@@ -388,10 +388,19 @@ void TForm1::CreateComponents() {
     Timer3->setObjectName(QStringLiteral("Timer3"));
 }
 
+// Every handler runs under the default error display: an exception that leaves it is shown in
+// a message box and the program runs on, since exceptions must never cross Qt's event loop.
 void TForm1::WireEvents() {
-    const auto wire = [this](QPushButton* button, void (TForm1::*handler)()) {
-        connect(button, &QPushButton::clicked, this,
-                [this, handler] { RunGuarded(this, [this, handler] { (this->*handler)(); }); });
+    const auto guarded = [this](void (TForm1::*handler)()) {
+        return [this, handler] {
+            DeliverShowingErrors([this, handler] {
+                (this->*handler)();
+                return true;
+            });
+        };
+    };
+    const auto wire = [this, guarded](QPushButton* button, void (TForm1::*handler)()) {
+        connect(button, &QPushButton::clicked, this, guarded(handler));
     };
     wire(RzBitBtn4, &TForm1::RzBitBtn4Click);
     wire(RzBitBtn12, &TForm1::RzBitBtn12Click);
@@ -406,8 +415,8 @@ void TForm1::WireEvents() {
     wire(RzBitBtn6, &TForm1::RzBitBtn6Click);
     wire(RzBitBtn5, &TForm1::RzBitBtn5Click);
 
-    Timer1->OnTimer = [this] { RunGuarded(this, [this] { Timer1Timer(); }); };
-    Timer3->OnTimer = [this] { RunGuarded(this, [this] { Timer3Timer(); }); };
+    Timer1->OnTimer = guarded(&TForm1::Timer1Timer);
+    Timer3->OnTimer = guarded(&TForm1::Timer3Timer);
     Comm1->OnReceiveData = [this](TComm* sender, const std::uint8_t* buffer, std::uint16_t length) {
         Comm1ReceiveData(sender, buffer, length);
     };

@@ -178,6 +178,4 @@ private:
     void CreateComponents();
     void WireEvents();
     void OnPortHangup();
-
-    bool closing_ = false;
 };
