@@ -23,7 +23,7 @@ In batmon: open the page "系统设置", type  $port  into the port box, press "
 MSG
   "$bin/app/batmon"
 else
-  png=$PWD/docs/demo-window.png
+  png=$PWD/$bin/demo-window.png
   echo "No display: running the demo driver offscreen against the simulated bus on $link"
   "$bin/app/batmon-demo" "$link" "$png"
 fi
