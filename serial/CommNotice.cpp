@@ -28,6 +28,7 @@ void TNotifyTarget::customEvent(QEvent* event) {
 }
 
 void TNoticePoster::Post(TCommNotice* notice) const {
+    notice->SetSession(session_);
     PUBLISH_HANDOVER(notice);
     QCoreApplication::postEvent(target_, notice);
 }

@@ -31,6 +31,9 @@ public:
     TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length);
 
     TNoticeKind Kind() const { return kind_; }
+    // The open of the component whose threads posted the notice.
+    std::uint32_t Session() const { return session_; }
+    void SetSession(std::uint32_t session) { session_ = session; }
     std::uint32_t Value() const { return value_; }
     const std::uint8_t* Block() const { return block_.get(); }
     std::uint16_t Length() const { return length_; }
@@ -40,6 +43,7 @@ private:
     std::uint32_t value_ = 0;
     std::unique_ptr<std::uint8_t[]> block_;
     std::uint16_t length_ = 0;
+    std::uint32_t session_ = 0;
 };
 
 // The hidden object of a component, living on the thread that constructed the component.
@@ -58,7 +62,7 @@ private:
 // What the port threads use to post: safe from any thread, never waits.
 class TNoticePoster {
 public:
-    explicit TNoticePoster(QObject* target) : target_(target) {}
+    TNoticePoster(QObject* target, std::uint32_t session) : target_(target), session_(session) {}
 
     void ReceiveData(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length) const;
     void ReceiveError(std::uint32_t errorFlags) const;
@@ -69,4 +73,5 @@ public:
 private:
     void Post(TCommNotice* notice) const;
     QObject* target_;
+    std::uint32_t session_;
 };

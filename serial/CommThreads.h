@@ -14,6 +14,7 @@ struct TPortLink {
     int CloseSignalFd = -1;
     QObject* NotifyTarget = nullptr;
     const TPortTimeouts* Timeouts = nullptr;
+    std::uint32_t Session = 0;  // which open of the component the threads belong to
 };
 
 // Keeps one read of up to 1024 bytes going on the port and posts every completed read to the

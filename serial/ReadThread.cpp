@@ -21,7 +21,7 @@ std::int64_t MicrosecondsSince(Clock::time_point start) {
 }  // namespace
 
 TReadThread::TReadThread(const TPortLink& link)
-    : TPortThread("batmon-reader"), link_(link), notices_(link.NotifyTarget) {}
+    : TPortThread("batmon-reader"), link_(link), notices_(link.NotifyTarget, link.Session) {}
 
 void TReadThread::Run() {
     RaiseCurrentThreadPriority(2);

@@ -37,6 +37,7 @@ void TComm::OpenComm() {
     ApplyTimeouts();
     ApplyLineSettings();
 
+    ++session_;
     if (!closeSignal_->Create()) {
         ReleasePort();
         throw ECommsError("Unable to create event");
@@ -48,7 +49,7 @@ void TComm::OpenComm() {
 void TComm::StartReader() {
     try {
         reader_ = std::make_unique<TReadThread>(
-            TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get()});
+            TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(), session_});
         reader_->Start();
         return;
     } catch (const std::exception&) {
@@ -64,7 +65,7 @@ void TComm::StartWriter() {
         writeQueue_ = std::make_unique<TWriteQueue>();
         if (writeQueue_->Create()) {
             writer_ = std::make_unique<TWriteThread>(
-                TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get()},
+                TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(), session_},
                 *writeQueue_, sendQueueEmpty_);
             writer_->Start();
             return;
@@ -144,6 +145,9 @@ void TComm::DispatchNotice(const TCommNotice& notice) {
             if (TModemStateChangeEvent handler = OnModemStateChange) handler(this, notice.Value());
             break;
         case TNoticeKind::RequestHangup:
+            // A hang-up posted by the threads of an earlier open, handled only after the port was
+            // closed and opened again, says nothing about the port now open: it is dropped.
+            if (notice.Session() != session_) break;
             if (TNotifyEvent handler = OnRequestHangup) handler(this);
             emit hangupRequested();
             break;

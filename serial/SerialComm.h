@@ -139,6 +139,7 @@ private:
     std::unique_ptr<TCloseSignal> closeSignal_;
     std::unique_ptr<TNotifyTarget> notifyTarget_;
     std::atomic<bool> sendQueueEmpty_{true};
+    std::uint32_t session_ = 0;  // counts the opens; notices carry the one they belong to
     std::unique_ptr<TWriteQueue> writeQueue_;
     std::unique_ptr<TPortTimeouts> portTimeouts_;
     bool rs485Enabled_ = false;

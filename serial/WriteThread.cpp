@@ -23,7 +23,7 @@ TWriteThread::TWriteThread(const TPortLink& link, TWriteQueue& queue,
                            std::atomic<bool>& sendQueueEmpty)
     : TPortThread("batmon-writer"),
       link_(link),
-      notices_(link.NotifyTarget),
+      notices_(link.NotifyTarget, link.Session),
       queue_(queue),
       sendQueueEmpty_(sendQueueEmpty) {}
 

@@ -2,7 +2,10 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <functional>
+#include <utility>
 
+#include "CommNotice.h"
 #include "CommRecorder.h"
 #include "WaitFor.h"
 
@@ -141,4 +144,55 @@ TEST(ReceiveEnd, theFarEndClosingEndsTheReaderWithOneHangup) {
     closing.start();
     comm.CloseComm();
     EXPECT_LT(closing.elapsed(), 2000);
+}
+
+namespace {
+
+// Runs `action` once, right before the first hang-up notice of a component is delivered.
+class BeforeHangupDelivery : public QObject {
+public:
+    explicit BeforeHangupDelivery(std::function<void()> action) : action_(std::move(action)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (action_ && event->type() == TCommNotice::EventType() &&
+            static_cast<TCommNotice*>(event)->Kind() == TNoticeKind::RequestHangup) {
+            std::exchange(action_, nullptr)();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> action_;
+};
+
+}  // namespace
+
+TEST(ReceiveEnd, aHangupOfAnEarlierOpenIsNotRaisedOnThePortOpenedSince) {
+    TPtyDevice first;
+    TPtyDevice second;
+    TComm comm;
+    ApplyWindowSettings(comm, first.PortPath());
+    int hangups = 0;
+    comm.OnRequestHangup = [&](TComm*) { ++hangups; };
+    comm.OpenComm();
+
+    // The first device goes away; before its hang-up reaches the component, the operator has
+    // closed the port and opened another one.
+    bool reopened = false;
+    BeforeHangupDelivery reopen([&] {
+        comm.CloseComm();
+        comm.SetCommName(second.PortPath());
+        comm.OpenComm();
+        reopened = true;
+    });
+    QCoreApplication::instance()->installEventFilter(&reopen);
+    first.CloseDeviceSide();
+    ASSERT_TRUE(WaitUntil([&] { return reopened; }));
+    QCoreApplication::instance()->removeEventFilter(&reopen);
+
+    EXPECT_TRUE(HoldsFor([&] { return hangups == 0; }, 200ms));
+    second.CloseDeviceSide();
+    EXPECT_TRUE(WaitUntil([&] { return hangups == 1; })) << "the new open still reports its own";
+    comm.CloseComm();
 }
