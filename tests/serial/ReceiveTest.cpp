@@ -7,6 +7,7 @@
 
 #include "CommNotice.h"
 #include "CommRecorder.h"
+#include "TsanHandOver.h"
 #include "WaitFor.h"
 
 using namespace std::chrono_literals;
@@ -155,10 +156,11 @@ public:
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (action_ && event->type() == TCommNotice::EventType() &&
-            static_cast<TCommNotice*>(event)->Kind() == TNoticeKind::RequestHangup) {
+        if (!action_) return false;
+        RECEIVE_HANDOVER(event);  // a notice is filled on a port thread
+        if (event->type() == TCommNotice::EventType() &&
+            static_cast<TCommNotice*>(event)->Kind() == TNoticeKind::RequestHangup)
             std::exchange(action_, nullptr)();
-        }
         return false;
     }
 
