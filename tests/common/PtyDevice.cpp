@@ -1,30 +1,24 @@
 #include "PtyDevice.h"
 
-#include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
-#include <stdexcept>
 
+#include "RawPty.h"
 #include "WaitFor.h"
 
 namespace testsupport {
 
 PtyDevice::PtyDevice() {
-    char name[256] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-        throw std::runtime_error("openpty failed");
-    slavePath_ = QString::fromLocal8Bit(name);
+    const RawPty pty = OpenRawPty();
+    master_ = pty.master;
+    slave_ = pty.slave;
+    slavePath_ = pty.slavePath;
     termios tio{};
-    tcgetattr(master_, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(master_, TCSANOW, &tio);
     tcgetattr(slave_, &tio);
     cfmakeraw(&tio);
     tcsetattr(slave_, TCSANOW, &tio);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { ReadAvailable(); });
 }
@@ -59,14 +53,7 @@ QByteArray PtyDevice::Take(int count, std::chrono::milliseconds timeout) {
     return front;
 }
 
-void PtyDevice::Write(const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(master_, bytes.constData() + done, bytes.size() - done);
-        if (n < 0) throw std::runtime_error("pty write failed");
-        done += n;
-    }
-}
+void PtyDevice::Write(const QByteArray& bytes) { WriteAll(master_, bytes.constData(), bytes.size()); }
 
 QByteArray Hex(const char* spacedHex) {
     return QByteArray::fromHex(QByteArray(spacedHex).replace(' ', ""));

@@ -1,24 +1,16 @@
 #include "PtyDevice.h"
 
 #include <fcntl.h>
-#include <pty.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <stdexcept>
+#include "RawPty.h"
 
 TPtyDevice::TPtyDevice() {
-    char name[128] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-        throw std::runtime_error("openpty failed");
-    }
-    termios raw{};
-    tcgetattr(master_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master_, TCSANOW, &raw);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    const testsupport::RawPty pty = testsupport::OpenRawPty();
+    master_ = pty.master;
+    slave_ = pty.slave;
+    portPath_ = pty.slavePath;
     fcntl(slave_, F_SETFL, fcntl(slave_, F_GETFL) | O_NONBLOCK);
-    portPath_ = QString::fromLocal8Bit(name);
 }
 
 TPtyDevice::~TPtyDevice() {
@@ -38,15 +30,7 @@ void TPtyDevice::SetPortAttributes(const termios& attrs) const {
 }
 
 void TPtyDevice::Send(const TBytes& bytes) const {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            throw std::runtime_error("device write failed");
-        }
-    }
+    testsupport::WriteAll(master_, bytes.data(), bytes.size());
 }
 
 void TPtyDevice::SendShaped(std::vector<TBytes> parts, std::chrono::milliseconds gap) {
