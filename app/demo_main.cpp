@@ -3,33 +3,19 @@
 // window and prints a few of the readings shown. Usage: batmon-demo <port> <png-path>
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QPushButton>
-#include <QTimer>
 #include <cstdio>
 
 #include "Controls.h"
 #include "EventDispatcher.h"
+#include "EventLoopWait.h"
 #include "Fonts.h"
 #include "MessageBox.h"
 #include "SerialComm.h"
 #include "StringGrid.h"
 #include "TForm1.h"
 
-namespace {
-
-bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) {
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
-
-}  // namespace
+using namespace std::chrono_literals;
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -54,9 +40,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     form.RzBitBtn7->click();
-    const bool cycleDone = RunUntil([&] { return form.Poll.SentStep == 16 && !form.Poll.PollCycleActive; }, 8000) ||
-                           RunUntil([&] { return form.Poll.SentStep == 16; }, 1000);
-    RunUntil([] { return false; }, 300);  // let the last answers and the repaint through
+    const bool cycleDone = RunEventLoopUntil([&] { return form.Poll.SentStep == 16 && !form.Poll.PollCycleActive; }, 8s) ||
+                           RunEventLoopUntil([&] { return form.Poll.SentStep == 16; }, 1s);
+    RunEventLoopFor(300ms);  // let the last answers and the repaint through
 
     const QString png = QString::fromLocal8Bit(argv[2]);
     if (!form.grab().save(png)) {

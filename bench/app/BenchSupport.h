@@ -1,26 +1,20 @@
 #pragma once
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <vector>
 
+#include "EventLoopWait.h"
+
 // Small helpers shared by the window benchmarks.
 namespace bench {
 
-inline void RunEventLoopFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+inline void RunEventLoopFor(int ms) { ::RunEventLoopFor(std::chrono::milliseconds(ms)); }
 
 inline bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) RunEventLoopFor(5);
-    return done();
+    return RunEventLoopUntil(done, std::chrono::milliseconds(timeoutMs));
 }
 
 // The p-th percentile (0..100) of `values`, nearest rank.
