@@ -11,8 +11,8 @@
 
 #include "BarChart.h"
 #include "Controls.h"
-#include "ExportGridsToExcel.h"
 #include "ErrorDisplay.h"
+#include "ExportGridsToExcel.h"
 #include "HistoryGridModel.h"
 #include "HistoryTables.h"
 #include "JpegImage.h"
@@ -113,8 +113,8 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry, co
     return edit;
 }
 
-::StringGrid* MakeGrid(QWidget* parent, ::StringGrid* grid, const char* name,
-                       const QRect& geometry, const QList<int>& widths) {
+::StringGrid* MakeGrid(QWidget* parent, ::StringGrid* grid, const char* name, const QRect& geometry,
+                       const QList<int>& widths) {
     grid->setParent(parent);
     Named(grid, name, geometry);
     grid->SetColWidths(widths);
@@ -175,8 +175,9 @@ void TForm1::BuildHeaderAndFrame() {
     RzPanel2 = Named(new QFrame(this), "RzPanel2", {0, kHeaderHeight, kNavWidth, 613});
     RzPanel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     // The navigation column takes the desktop's highlight colour, framed in light cyan.
-    RzPanel2->setStyleSheet(QStringLiteral("QFrame#RzPanel2 { background: %1; border: 1px solid #CCFFFF; }")
-                                .arg(palette().color(QPalette::Highlight).name()));
+    RzPanel2->setStyleSheet(
+        QStringLiteral("QFrame#RzPanel2 { background: %1; border: 1px solid #CCFFFF; }")
+            .arg(palette().color(QPalette::Highlight).name()));
     RzLabel2 = MakeLabel(RzPanel2, "RzLabel2", {8, 8, 73, 25}, QStringLiteral("功能索引"), kBlue,
                          13, true);
     RzBitBtn4 = MakeButton(RzPanel2, "RzBitBtn4", {0, 40, 97, 25}, QStringLiteral("实时数据"),
@@ -214,7 +215,8 @@ void TForm1::BuildHeaderAndFrame() {
     SetTextColour(TabSheet1, Qt::black);
 
     StatusBar1 = new StatusBar(530, this);
-    Named(StatusBar1, "StatusBar1", {0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight});
+    Named(StatusBar1, "StatusBar1",
+          {0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight});
 }
 
 void TForm1::BuildRealTimePage() {
@@ -254,10 +256,10 @@ void TForm1::BuildRealTimePage() {
         const QString text = BatteryLabel(i + 1);
         const QByteArray name1 = "RzLabel" + QByteArray::number(16 + i);
         const QByteArray name2 = "RzLabel" + QByteArray::number(22 + i);
-        Chart1Labels[i] = MakeLabel(Chart1, name1.constData(), {chart1X[i], 224, 13, 13}, text,
-                                    kBlue, 11);
-        Chart2Labels[i] = MakeLabel(Chart2, name2.constData(), {chart2X[i], 224, 13, 13}, text,
-                                    kBlue, 11);
+        Chart1Labels[i] =
+            MakeLabel(Chart1, name1.constData(), {chart1X[i], 224, 13, 13}, text, kBlue, 11);
+        Chart2Labels[i] =
+            MakeLabel(Chart2, name2.constData(), {chart2X[i], 224, 13, 13}, text, kBlue, 11);
         centres1.append(chart1X[i] + 6.5);
         centres2.append(chart2X[i] + 6.5);
     }
@@ -304,7 +306,8 @@ void TForm1::BuildSettingsPage() {
     Com_combox->setCurrentIndex(0);
     Com_combox->setFont(MakeFont(16));
     SetTextColour(Com_combox, kFuchsia);
-    Com_combox->setStyleSheet(QStringLiteral("QComboBox QAbstractItemView::item { height: 20px; }"));
+    Com_combox->setStyleSheet(
+        QStringLiteral("QComboBox QAbstractItemView::item { height: 20px; }"));
 
     Button1 = MakeButton(page, "Button1", {96, 24, 113, 33}, kOpenCaption, "port-open");
     RzBitBtn3 = MakeButton(page, "RzBitBtn3", {228, 24, 93, 33}, QStringLiteral("退出"), "exit");
@@ -313,7 +316,8 @@ void TForm1::BuildSettingsPage() {
         b->setFont(MakeFont(16));
         SetTextColour(b, kBlue);
     }
-    RzBitBtn7 = MakeButton(page, "RzBitBtn7", {16, 80, 97, 33}, QStringLiteral("启动监测"), "start");
+    RzBitBtn7 =
+        MakeButton(page, "RzBitBtn7", {16, 80, 97, 33}, QStringLiteral("启动监测"), "start");
 
     RzLabel3 = MakeLabel(page, "RzLabel3", {384, 48, 169, 20}, QStringLiteral("设置485设备信息："),
                          kDarkBlue, 16);
@@ -324,8 +328,8 @@ void TForm1::BuildSettingsPage() {
     RzLabel6 = MakeHint(page, "RzLabel6", {712, 24, 105, 16}, QStringLiteral("数据地址(0-7)"));
     RzEdit3 = MakeEdit(page, "RzEdit3", {720, 48, 49, 24}, QStringLiteral("1"));
     RzBitBtn9 = MakeButton(page, "RzBitBtn9", {816, 48, 75, 25}, QStringLiteral("设置"));
-    RzLabel7 = MakeHint(page, "RzLabel7", {800, 80, 161, 16},
-                        QStringLiteral("响应，原包返回，则成功。"));
+    RzLabel7 =
+        MakeHint(page, "RzLabel7", {800, 80, 161, 16}, QStringLiteral("响应，原包返回，则成功。"));
 
     RzLabel8 = MakeLabel(page, "RzLabel8", {384, 120, 169, 20}, QStringLiteral("查询485设备信息："),
                          kDarkBlue, 16);
@@ -337,7 +341,8 @@ void TForm1::BuildSettingsPage() {
                           kDarkBlue, 16);
     RzLabel11 = MakeHint(page, "RzLabel11", {496, 168, 89, 16}, QStringLiteral("首地址（0-7）"));
     RzEdit5 = MakeEdit(page, "RzEdit5", {512, 192, 49, 24}, QStringLiteral("1"));
-    RzLabel12 = MakeHint(page, "RzLabel12", {600, 168, 121, 16}, QStringLiteral("模块地址（0-127）"));
+    RzLabel12 =
+        MakeHint(page, "RzLabel12", {600, 168, 121, 16}, QStringLiteral("模块地址（0-127）"));
     RzEdit6 = MakeEdit(page, "RzEdit6", {632, 192, 49, 24}, QStringLiteral("1"));
     RzBitBtn11 = MakeButton(page, "RzBitBtn11", {736, 192, 75, 25}, QStringLiteral("设置"));
     RzLabel13 = MakeHint(page, "RzLabel13", {704, 224, 161, 16},
@@ -345,7 +350,8 @@ void TForm1::BuildSettingsPage() {
 
     RzLabel28 = MakeLabel(page, "RzLabel28", {8, 384, 121, 16}, QStringLiteral("采样频率（秒）："));
     sample_time = MakeEdit(page, "sample_time", {136, 376, 57, 24}, QStringLiteral("10"));
-    RzBitBtn14 = MakeButton(page, "RzBitBtn14", {208, 376, 75, 25}, QStringLiteral("设置"), "apply");
+    RzBitBtn14 =
+        MakeButton(page, "RzBitBtn14", {208, 376, 75, 25}, QStringLiteral("设置"), "apply");
 
     RzPageControl3 = Named(new PageControl(page), "RzPageControl3", {396, 272, 637, 313});
     RzPageControl3->setStyleSheet(QStringLiteral("QTabBar::tab { height: 22px; }"));
@@ -482,8 +488,8 @@ void TForm1::RzBitBtn3Click() {
 
 ::StringGrid* TForm1::HistoryGrid(int step) const {
     const std::array<::StringGrid*, 14> grids{
-        StringGrid1, StringGrid2,  StringGrid3,  StringGrid4,  StringGrid5,
-        StringGrid6, StringGrid7,  StringGrid8,  StringGrid9,  StringGrid10,
+        StringGrid1,  StringGrid2,  StringGrid3,  StringGrid4, StringGrid5,
+        StringGrid6,  StringGrid7,  StringGrid8,  StringGrid9, StringGrid10,
         StringGrid11, StringGrid12, StringGrid13, StringGrid14};
     return step >= 1 && step <= 14 ? grids[step - 1] : nullptr;
 }
@@ -503,9 +509,11 @@ void TForm1::TogglePort() {
             Shape1->SetBrushColor(kLampGreen);
             Button1->setText(kCloseCaption);
             StatusBar1->SetPanelText(1, QStringLiteral("串口") + Com_combox->currentText() +
-                                            QStringLiteral("已打开") + QStringLiteral(",Baud:9600"));
+                                            QStringLiteral("已打开") +
+                                            QStringLiteral(",Baud:9600"));
         } catch (...) {
-            messagebox::Show(this, QStringLiteral("未发现可用串口或被占用"), QStringLiteral("提示"));
+            messagebox::Show(this, QStringLiteral("未发现可用串口或被占用"),
+                             QStringLiteral("提示"));
         }
         return;
     }
@@ -641,7 +649,7 @@ void TForm1::AppendHexEcho(std::span<const std::uint8_t> bytes) {
 void TForm1::RzBitBtn6Click() { ExportGridsToExcel({StringGrid->Model()}, this); }
 
 void TForm1::RzBitBtn5Click() {
-    for (::StringGrid* grid : {StringGrid9, StringGrid10, StringGrid11, StringGrid12,
-                               StringGrid13, StringGrid14})
+    for (::StringGrid* grid :
+         {StringGrid9, StringGrid10, StringGrid11, StringGrid12, StringGrid13, StringGrid14})
         ExportGridsToExcel({grid->Model()}, this);
 }

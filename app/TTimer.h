@@ -11,7 +11,8 @@
 class TTimer : public QObject {
     Q_OBJECT
 public:
-    explicit TTimer(int intervalMs, Qt::TimerType type = Qt::CoarseTimer, QObject* parent = nullptr);
+    explicit TTimer(int intervalMs, Qt::TimerType type = Qt::CoarseTimer,
+                    QObject* parent = nullptr);
 
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);

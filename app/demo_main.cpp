@@ -40,8 +40,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     form.RzBitBtn7->click();
-    const bool cycleDone = RunEventLoopUntil([&] { return form.Poll.SentStep == 16 && !form.Poll.PollCycleActive; }, 8s) ||
-                           RunEventLoopUntil([&] { return form.Poll.SentStep == 16; }, 1s);
+    const bool cycleDone =
+        RunEventLoopUntil([&] { return form.Poll.SentStep == 16 && !form.Poll.PollCycleActive; },
+                          8s) ||
+        RunEventLoopUntil([&] { return form.Poll.SentStep == 16; }, 1s);
     RunEventLoopFor(300ms);  // let the last answers and the repaint through
 
     const QString png = QString::fromLocal8Bit(argv[2]);
@@ -58,10 +60,12 @@ int main(int argc, char** argv) {
         form.grab().save(pagePng);
     }
     form.RzPageControl1->setCurrentIndex(0);
-    std::printf("%s\n", cycleDone ? "One poll cycle completed." : "The poll cycle did not complete.");
+    std::printf("%s\n",
+                cycleDone ? "One poll cycle completed." : "The poll cycle did not complete.");
     for (int row = 0; row <= 6; ++row) {
         QStringList cells;
-        for (int col = 0; col < form.StringGrid->ColCount(); ++col) cells << form.StringGrid->Cells(col, row);
+        for (int col = 0; col < form.StringGrid->ColCount(); ++col)
+            cells << form.StringGrid->Cells(col, row);
         std::printf("  %s\n", qPrintable(cells.join(QStringLiteral(" | "))));
     }
     form.close();

@@ -21,8 +21,8 @@ inline bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
 inline double Percentile(std::vector<double> values, double p) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
-    const std::size_t rank = std::min(values.size() - 1,
-                                      std::size_t(p / 100.0 * double(values.size() - 1) + 0.5));
+    const std::size_t rank =
+        std::min(values.size() - 1, std::size_t(p / 100.0 * double(values.size() - 1) + 0.5));
     return values[rank];
 }
 

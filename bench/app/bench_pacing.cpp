@@ -68,8 +68,8 @@ int main(int argc, char** argv) {
     std::printf("Poll pacing at the device, %d cycles, sampling period %d s\n", cycles, periodS);
     std::printf("  150 ms grid:      median %.2f ms   max %.2f ms\n", bench::Percentile(gridMs, 50),
                 bench::Percentile(gridMs, 100));
-    std::printf("  sampling period:  median %.2f ms   max %.2f ms\n", bench::Percentile(periodMs, 50),
-                bench::Percentile(periodMs, 100));
+    std::printf("  sampling period:  median %.2f ms   max %.2f ms\n",
+                bench::Percentile(periodMs, 50), bench::Percentile(periodMs, 100));
     std::printf("  first request %.2f ms after the press (150 ms plus the way to the device)\n",
                 startMs);
     bench::Result("pacing_grid_ms_median", bench::Percentile(gridMs, 50));

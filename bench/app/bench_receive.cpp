@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "BarChart.h"
-#include "Controls.h"
 #include "BenchSupport.h"
+#include "Controls.h"
 #include "EventDispatcher.h"
 #include "HistoryGridModel.h"
 #include "ModbusCrc.h"
@@ -25,8 +25,9 @@ double NowUs() {
 }
 
 std::array<std::uint8_t, 11> Answer(std::uint8_t address, int i) {
-    std::array<std::uint8_t, 11> a{address, 0x04, 0x06, 0x11, std::uint8_t(120 + i % 18),
-                                   0x00, std::uint8_t(200 + i % 50), 0, 0, 0, 0};
+    std::array<std::uint8_t, 11> a{
+        address, 0x04, 0x06, 0x11, std::uint8_t(120 + i % 18), 0x00, std::uint8_t(200 + i % 50),
+        0,       0,    0,    0};
     const std::uint16_t crc = ModbusCrc16(a.data(), 9);
     a[9] = std::uint8_t(crc >> 8);
     a[10] = std::uint8_t(crc & 0xFF);
@@ -37,7 +38,8 @@ void Prefill(TForm1& form, std::uint32_t records) {
     for (int step = 1; step <= 14; ++step) {
         auto* model = static_cast<HistoryGridModel*>(form.HistoryGrid(step)->Model());
         BatteryReading reading{12.5, 25, 0x11, 125, 250};
-        while (model->RecordCount() < records) model->AppendRecord(1765000000 + model->RecordCount(), reading);
+        while (model->RecordCount() < records)
+            model->AppendRecord(1765000000 + model->RecordCount(), reading);
         model->SetRowCount(int(records) + 1);
     }
 }
@@ -78,7 +80,8 @@ int main(int argc, char** argv) {
                     bench::Percentile(us, 99), bench::Percentile(us, 100));
         const std::string key = "receive_us_p99_" + std::to_string(records);
         bench::Result(key.c_str(), bench::Percentile(us, 99));
-        bench::Result(("receive_us_median_" + std::to_string(records)).c_str(), bench::Percentile(us, 50));
+        bench::Result(("receive_us_median_" + std::to_string(records)).c_str(),
+                      bench::Percentile(us, 50));
     }
     return 0;
 }

@@ -57,7 +57,8 @@ int RunChild(qint64 startNs, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--child") return RunChild(std::atoll(argv[2]), argc, argv);
+    if (argc == 3 && std::string(argv[1]) == "--child")
+        return RunChild(std::atoll(argv[2]), argc, argv);
 
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::atoi(argv[1]) : 10;
@@ -74,10 +75,12 @@ int main(int argc, char** argv) {
         }
         ms.push_back(QString::fromLatin1(child.readAllStandardOutput()).trimmed().toDouble());
     }
-    std::printf("Start-up to first painted window (%s), %d runs\n",
-                qgetenv("QT_QPA_PLATFORM").isEmpty() ? "display" : qgetenv("QT_QPA_PLATFORM").constData(),
-                runs);
-    std::printf("  median %.1f ms   max %.1f ms\n", bench::Percentile(ms, 50), bench::Percentile(ms, 100));
+    std::printf(
+        "Start-up to first painted window (%s), %d runs\n",
+        qgetenv("QT_QPA_PLATFORM").isEmpty() ? "display" : qgetenv("QT_QPA_PLATFORM").constData(),
+        runs);
+    std::printf("  median %.1f ms   max %.1f ms\n", bench::Percentile(ms, 50),
+                bench::Percentile(ms, 100));
     bench::Result("startup_ms_median", bench::Percentile(ms, 50));
     bench::Result("startup_ms_max", bench::Percentile(ms, 100));
     return 0;

@@ -53,7 +53,9 @@ QByteArray PtyDevice::Take(int count, std::chrono::milliseconds timeout) {
     return front;
 }
 
-void PtyDevice::Write(const QByteArray& bytes) { WriteAll(master_, bytes.constData(), bytes.size()); }
+void PtyDevice::Write(const QByteArray& bytes) {
+    WriteAll(master_, bytes.constData(), bytes.size());
+}
 
 QByteArray Hex(const char* spacedHex) {
     return QByteArray::fromHex(QByteArray(spacedHex).replace(' ', ""));

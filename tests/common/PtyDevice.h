@@ -2,9 +2,9 @@
 
 #include <QByteArray>
 #include <QList>
-#include <functional>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;

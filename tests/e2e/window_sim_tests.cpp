@@ -108,9 +108,9 @@ TEST_F(SimWindowFixture, everyAnswerOfAHealthyBusIsShownExactlyAsSent) {
 
 TEST_F(SimWindowFixture, aNoisyBusNeverPutsAWrongValueOnTheScreen) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--seed", "11", "--corrupt-every", "3", "--split-every", "4",
-                           "--split-pause-ms", "60", "--double-every", "5", "--noise-every", "7",
-                           "--drop-rate", "0.1"}))
+    ASSERT_TRUE(
+        sim.Start({"--seed", "11", "--corrupt-every", "3", "--split-every", "4", "--split-pause-ms",
+                   "60", "--double-every", "5", "--noise-every", "7", "--drop-rate", "0.1"}))
         << sim.ErrorText().toStdString();
     OpenAndMonitor(sim, QStringLiteral("3"));
     ASSERT_TRUE(WaitForCycles(sim, 2));
@@ -153,9 +153,11 @@ TEST_F(SimWindowFixture, anUnpluggedBusTurnsTheLampSilverAndTheOperatorCanOpenAg
     form->Com_combox->setEditText(sim->PortPath());
     QTest::mouseClick(form->Button1, Qt::LeftButton);
     ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
-    EXPECT_TRUE(WaitUntil([&] {
-        for (const SimLogEntry& e : sim->ReadLog())
-            if (e.dir == QStringLiteral("tx")) return true;
-        return false;
-    }, 12s));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            for (const SimLogEntry& e : sim->ReadLog())
+                if (e.dir == QStringLiteral("tx")) return true;
+            return false;
+        },
+        12s));
 }

@@ -67,8 +67,7 @@ inline QByteArray PollAnswerBytes(std::uint8_t address, std::uint8_t status, std
     a.append(char(status)).append(char(voltage));
     a.append(char(temperature >> 8)).append(char(temperature & 0xFF));
     a.append(char(0)).append(char(0));
-    const std::uint16_t crc =
-        ModbusCrc16(reinterpret_cast<const std::uint8_t*>(a.constData()), 9);
+    const std::uint16_t crc = ModbusCrc16(reinterpret_cast<const std::uint8_t*>(a.constData()), 9);
     a.append(char(crc >> 8)).append(char(crc & 0xFF));
     return a;
 }

@@ -38,7 +38,8 @@ TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveBu
         EXPECT_EQ(sheet.Cell(1, 1), QStringLiteral("%1#采样时间").arg(9 + i));
         EXPECT_EQ(sheet.cells.size(), 15 * 4);
     }
-    EXPECT_EQ(recorder->applications()[2]->workbooks[0].sheets[0].Cell(3, 2), QStringLiteral("typed"));
+    EXPECT_EQ(recorder->applications()[2]->workbooks[0].sheets[0].Cell(3, 2),
+              QStringLiteral("typed"));
 
     Click(form->RzBitBtn6);
     ASSERT_EQ(recorder->applications().size(), 7);

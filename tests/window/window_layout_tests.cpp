@@ -3,9 +3,9 @@
 
 #include "BarChart.h"
 #include "Controls.h"
-#include "TTimer.h"
 #include "FormFixture.h"
 #include "StringGrid.h"
+#include "TTimer.h"
 
 TEST_F(FormFixture, windowShowsCaptionSizeAndPagesInOrder) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("无线蓄电池监控软件 Demo1  Quorvane"));

@@ -1,5 +1,5 @@
-#include <sys/file.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -84,7 +84,8 @@ TEST_F(FormFixture, oneCycleSendsTheSixteenFramesInOrderAboutPacedAndTheNextOneP
     EXPECT_EQ(form->Comm1->ReadIntervalTimeout(), 20u);
     EXPECT_NEAR(arrivals.front(), 150, 100);
     for (std::size_t i = 1; i < arrivals.size(); ++i)
-        EXPECT_NEAR(arrivals[i] - arrivals[i - 1], 150, 100) << "between steps " << i << "," << i + 1;
+        EXPECT_NEAR(arrivals[i] - arrivals[i - 1], 150, 100)
+            << "between steps " << i << "," << i + 1;
     EXPECT_FALSE(form->Timer3->Enabled());
 
     // Nothing more until the sampling period has passed since the start.

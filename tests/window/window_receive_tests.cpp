@@ -60,9 +60,8 @@ TEST_F(MonitoringFixture, oneFullCycleFillsHistoryTablesLiveRowsChartsAndTheLog)
         StringGrid* grid = form->HistoryGrid(step);
         const int battery = (step - 1) % 8;
         const bool deviceA0 = step <= 8;
-        EXPECT_EQ(grid->Cells(0, 0),
-                  deviceA0 ? QStringLiteral("A0-8%1采样时间").arg(battery)
-                           : QStringLiteral("%1#采样时间").arg(battery + 1));
+        EXPECT_EQ(grid->Cells(0, 0), deviceA0 ? QStringLiteral("A0-8%1采样时间").arg(battery)
+                                              : QStringLiteral("%1#采样时间").arg(battery + 1));
         EXPECT_EQ(grid->Cells(1, 0), QStringLiteral("电压"));
         EXPECT_EQ(grid->RowCount(), step == 4 || step == 12 ? 5 : 2);
         EXPECT_TRUE(IsTimeStamp(grid->Cells(0, 1))) << grid->Cells(0, 1).toStdString();
@@ -89,7 +88,11 @@ TEST_F(MonitoringFixture, oneFullCycleFillsHistoryTablesLiveRowsChartsAndTheLog)
         const BarPoint& t = form->BarSeries1->Points().at(k - 1);
         EXPECT_EQ(t.y, 24 + k);
         EXPECT_EQ(t.color, QColor(255, 255, 0));
-        expectedLog << QStringLiteral("%1#(A1-8%2)--电压：%3  温度：%4").arg(k).arg(k - 1).arg(volts).arg(24 + k);
+        expectedLog << QStringLiteral("%1#(A1-8%2)--电压：%3  温度：%4")
+                           .arg(k)
+                           .arg(k - 1)
+                           .arg(volts)
+                           .arg(24 + k);
     }
     EXPECT_TRUE(form->StringGrid->Cells(0, 7).isEmpty());
     EXPECT_EQ(form->Series1->Count(), 6);
@@ -120,7 +123,7 @@ TEST_F(MonitoringFixture, faultyAnswersLeaveTheirOwnRowsOutAndNothingWrongIsShow
             return PollAnswerBytes(0xA0, 0x11, 99, 999);
         if (address == 0xA1 && battery == 4)  // 5#: unknown status code is shown, not hidden
             return PollAnswerBytes(0xA1, 0x74, VoltageRaw(0xA1, 4), TemperatureRaw(4));
-        if (address == 0xA0 && battery == 2) return answer.left(5);  // short buffer
+        if (address == 0xA0 && battery == 2) return answer.left(5);   // short buffer
         if (address == 0xA0 && battery == 3) return answer + answer;  // two answers back to back
         return answer;
     });
@@ -133,7 +136,8 @@ TEST_F(MonitoringFixture, faultyAnswersLeaveTheirOwnRowsOutAndNothingWrongIsShow
     EXPECT_EQ(form->StringGrid12->RowCount(), 15);
     EXPECT_EQ(form->StringGrid3->RowCount(), 15);
     EXPECT_EQ(form->StringGrid4->RowCount(), 5);  // the doubled answer counts once
-    EXPECT_EQ(form->StringGrid4->Cells(1, 1), QStringLiteral("12.3").replace('.', QLocale::system().decimalPoint()));
+    EXPECT_EQ(form->StringGrid4->Cells(1, 1),
+              QStringLiteral("12.3").replace('.', QLocale::system().decimalPoint()));
     EXPECT_EQ(form->StringGrid13->Cells(3, 1), QStringLiteral("0x74"));
     EXPECT_EQ(form->StringGrid->Cells(4, 5), QStringLiteral("0x74"));
     for (int k : {2, 3, 4}) EXPECT_TRUE(form->StringGrid->Cells(2, k).isEmpty()) << k;
@@ -149,7 +153,8 @@ TEST_F(MonitoringFixture, aBusThatGoesAwayTurnsTheLampSilverAndThePortCanBeOpene
     device_ = device.get();
     device->SetResponder(HealthyAnswer);
     StartMonitoring(*device);
-    ASSERT_TRUE(WaitUntil([&] { return form->Series1->Count() > 0 || form->StringGrid1->RowCount() == 2; }, 3s));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return form->Series1->Count() > 0 || form->StringGrid1->RowCount() == 2; }, 3s));
     const QString shownBefore = form->StringGrid1->Cells(1, 1);
     device_ = nullptr;
     device.reset();  // the far end is gone: the reader sees end-of-file or EIO

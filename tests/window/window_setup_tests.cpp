@@ -10,7 +10,7 @@ using testsupport::WaitUntil;
 TEST_F(FormFixture, setupCommandsSendTheirFramesAndShowTheRepliesByteByByte) {
     PtyDevice device;
     device.SetResponder([](const QByteArray& request) -> QByteArray {
-        if (request[1] == 0x06) return request;           // a write is echoed
+        if (request[1] == 0x06) return request;  // a write is echoed
         if (request[1] == 0x04 && request[2] == 0x30) return Hex("A1 04 02 00 05 78 F3");
         return {};
     });
