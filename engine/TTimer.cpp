@@ -1,4 +1,4 @@
-#include "TTimer.h"
+#include "engine/TTimer.h"
 
 TTimer::TTimer(int intervalMs, Qt::TimerType type, QObject* parent)
     : QObject(parent), interval_(intervalMs) {

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "engine/Clock.h"
+#include "engine/PortLink.h"
+#include "protocol/PollCycle.h"
+#include "protocol/ResponseDecoder.h"
+
+// The sampling timer's interval for a period in seconds, or nullopt when the interval in
+// milliseconds would be negative or beyond what a timer accepts. 0 is valid: no further cycles.
+std::optional<int> SamplingPeriodMs(std::int32_t seconds);
+
+// Set-up commands whose reply is awaited: the next received buffer is echoed for each.
+struct PendingFlags {
+    bool SetDeviceInfoPending = false;
+    bool QueryDeviceInfoPending = false;
+    bool AuthorizeModulePending = false;
+};
+
+// The three set-up commands whose raw reply is echoed, in the order their echoes are written.
+enum class SetupCommand { SetDeviceInfo, QueryDeviceInfo, AuthorizeModule };
+
+// One monitoring session on one bus: the port link, the sampling timer `Timer1` (one poll cycle
+// per period), the pacing timer `Timer3` (one request every 150 ms), the poll state, the
+// set-up commands awaiting their reply and the read-interval rules. Operators and services
+// call its commands; it reports what happened as signals and knows nothing of how it is shown.
+class MonitorSession : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultSamplingMs = 10000;
+    static constexpr int kPacingMs = 150;
+    static constexpr int kReadIntervalAtOpenMs = 500;
+    static constexpr int kReadIntervalWhilePollingMs = 20;
+
+    MonitorSession(std::unique_ptr<PortLink> link, Clock& clock, QObject* parent = nullptr);
+    ~MonitorSession() override;
+
+    // Port commands. The outcome of OpenPort arrives as PortOpened or PortOpenFailed.
+    void OpenPort(const QString& portName);
+    void ClosePort();
+    bool PortOpen() const { return link_->IsOpen(); }
+
+    // Starts the poll cycle now and the sampling timer; decoding of answers begins.
+    void StartMonitoring();
+    // A new sampling period; 0 stops further cycles.
+    void SetSamplingPeriodMs(int ms);
+    // Sends a set-up command frame and awaits its reply: the next received buffer is echoed.
+    void SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame);
+
+    // The rules the timers and the port drive.
+    void Timer1Timer();
+    void Timer3Timer();
+    void SendNextPollRequest();
+    void Comm1ReceiveData(std::span<const std::uint8_t> buffer);
+
+    PollState& Poll() { return poll_; }
+    PendingFlags& Pending() { return pending_; }
+    PeriodicTimer& SamplingTimer() { return *timer1_; }
+    PeriodicTimer& PacingTimer() { return *timer3_; }
+    PortLink& Link() { return *link_; }
+
+signals:
+    void PortOpened(const QString& portName);
+    void PortOpenFailed(const QString& portName, const QString& reason);
+    // The port was closed by ClosePort, or it hung up by itself (`hungUp`).
+    void PortClosed(bool hungUp);
+    void SamplingTimerFired();
+    // A poll request is about to go out; the tick says where in the cycle it stands.
+    void PollRequestDue(const PollTick& tick);
+    // A poll answer passed the gate: the reading of `step` (1..14), received at `arrivalMs`.
+    void ReadingAccepted(int step, const BatteryReading& reading, qint64 arrivalMs);
+    // The raw reply to a set-up command that awaited it; once per awaiting command.
+    void SetupReplyEcho(SetupCommand command, const QByteArray& reply);
+
+private:
+    void OnOpenResult(bool opened, const QString& reason);
+    void OnHangup();
+    void EchoPendingReplies(std::span<const std::uint8_t> buffer);
+
+    Clock& clock_;
+    std::unique_ptr<PortLink> link_;
+    std::unique_ptr<PeriodicTimer> timer1_;
+    std::unique_ptr<PeriodicTimer> timer3_;
+    PollState poll_;
+    PendingFlags pending_;
+    QString openingName_;
+};

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "engine/MonitorSession.h"
+#include "tests/common/PollAnswers.h"
+#include "tests/engine/FakeClock.h"
+#include "tests/engine/FakeLink.h"
+
+namespace testsupport {
+
+// A monitoring session on a fake link and clock, with everything it reports recorded.
+class SessionFixture : public ::testing::Test {
+protected:
+    struct Accepted {
+        int step;
+        BatteryReading reading;
+        qint64 arrivalMs;
+    };
+    struct Echo {
+        SetupCommand command;
+        QByteArray reply;
+    };
+
+    SessionFixture() {
+        auto fake = std::make_unique<FakeLink>(clock);
+        link = fake.get();
+        session = std::make_unique<MonitorSession>(std::move(fake), clock);
+        QObject::connect(session.get(), &MonitorSession::ReadingAccepted,
+                         [this](int step, const BatteryReading& reading, qint64 arrivalMs) {
+                             accepted.push_back({step, reading, arrivalMs});
+                         });
+        QObject::connect(session.get(), &MonitorSession::SetupReplyEcho,
+                         [this](SetupCommand command, const QByteArray& reply) {
+                             echoes.push_back({command, reply});
+                         });
+        QObject::connect(session.get(), &MonitorSession::PollRequestDue,
+                         [this](const PollTick& tick) { ticks.push_back(tick); });
+    }
+
+    void OpenAndStart() {
+        session->OpenPort(QStringLiteral("ttyFAKE"));
+        session->StartMonitoring();
+    }
+
+    // Steps sent so far, in order.
+    std::vector<int> SentSteps() const {
+        std::vector<int> steps;
+        for (const auto& sent : link->SentFrames())
+            for (int step = 1; step <= 16; ++step)
+                if (sent.bytes == PollFrameOfStep(step)) steps.push_back(step);
+        return steps;
+    }
+
+    FakeClock clock;
+    FakeLink* link = nullptr;
+    std::unique_ptr<MonitorSession> session;
+    std::vector<Accepted> accepted;
+    std::vector<Echo> echoes;
+    std::vector<PollTick> ticks;
+};
+
+}  // namespace testsupport
