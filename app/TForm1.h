@@ -5,13 +5,14 @@
 #include <cstdint>
 #include <span>
 
-#include "PollCycle.h"
-#include "ResponseDecoder.h"
+#include "protocol/PollCycle.h"
+#include "protocol/ResponseDecoder.h"
 
 class BarChart;
 class BarSeries;
 class CircleShape;
 class JpegImage;
+class MonitorSession;
 class PageControl;
 class QComboBox;
 class QFrame;
@@ -21,17 +22,36 @@ class QPlainTextEdit;
 class QPushButton;
 class StatusBar;
 class StringGrid;
-class TComm;
-class TTimer;
+enum class SetupCommand;
 
-// The program's one window: every control under its designer name, the handlers named after
-// control and event, and the poll and reply state they share. Handlers stay thin: they read
-// controls, call the protocol and display logic, and write controls.
+// The program's one window: every control under its designer name (also its objectName), the
+// operator's handlers named after control and event, and what the window shows of the
+// monitoring session it owns. Handlers stay thin: they read controls, call the session, and
+// write controls; the session's signals are shown by the display handlers.
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
+
+    MonitorSession& Session() { return *session_; }
+
+signals:
+    // Raised by FormClose, once per close of the window.
+    void Closing();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Layout, one builder per page (TForm1Layout.cpp).
+    void BuildHeaderAndFrame();
+    void BuildRealTimePage();
+    void BuildHistoryPage();
+    void BuildSpareTablesPage();
+    void BuildSettingsPage();
+    void WireEvents();
 
     // Window handlers.
     void FormCreate();
@@ -44,25 +64,26 @@ public:
     void RzBitBtn3Click();
 
     // Port control and the poll cycle.
-    void TogglePort();
     void Button1Click();
+    void TogglePort();
     void RzBitBtn7Click();
+    void ShowPortOpened(const QString& portName);
+    void ShowPortOpenFailed(const QString& portName, const QString& reason);
+    void ShowPortClosed(bool hungUp);
     void Timer1Timer();
-    void Timer3Timer();
-    void SendNextPollRequest();
-    std::uint16_t ModbusCrc16(const std::uint8_t* data, std::uint8_t length) const;
-    bool SendFrame(const std::uint8_t* data, std::uint16_t length);
+    void Timer3Timer(const PollTick& tick);
 
     // Device set-up commands and the sampling period.
     void RzBitBtn9Click();
     void RzBitBtn10Click();
     void RzBitBtn11Click();
     void RzBitBtn14Click();
+    void SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame);
 
-    // Receiving and display.
-    void Comm1ReceiveData(TComm* Sender, const std::uint8_t* Buffer, std::uint16_t BufferLength);
-    void AppendHistoryRecord(int step, const BatteryReading& reading);
-    void ShowLiveReading(int battery, const BatteryReading& reading);
+    // Display of what the session received.
+    void ShowReading(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void AppendHistoryRecord(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void ShowLiveReading(int battery, const BatteryReading& reading, qint64 arrivalMs);
     void AppendHexEcho(std::span<const std::uint8_t> bytes);
 
     // Export.
@@ -72,9 +93,7 @@ public:
     // The history table of poll step 1..14 (StringGrid1..StringGrid14).
     ::StringGrid* HistoryGrid(int step) const;
 
-    // State shared by the request and the response side (main thread only).
-    PollState Poll;
-    PendingFlags Pending;
+    MonitorSession* session_ = nullptr;
 
     // Header, navigation column, page area, status bar.
     QFrame* RzPanel1 = nullptr;
@@ -101,8 +120,8 @@ public:
     BarChart* Chart2 = nullptr;
     BarSeries* Series1 = nullptr;
     BarSeries* BarSeries1 = nullptr;
-    std::array<QLabel*, 6> Chart1Labels;  // RzLabel16 .. RzLabel21
-    std::array<QLabel*, 6> Chart2Labels;  // RzLabel22 .. RzLabel27
+    std::array<QLabel*, 6> Chart1Labels{};  // RzLabel16 .. RzLabel21
+    std::array<QLabel*, 6> Chart2Labels{};  // RzLabel22 .. RzLabel27
 
     // Page "历史数据" and page "页面2".
     QLabel* RzLabel15 = nullptr;
@@ -155,27 +174,4 @@ public:
     PageControl* RzPageControl3 = nullptr;
     QWidget* TabSheet3 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
-
-    // Non-visual components.
-    TComm* Comm1 = nullptr;
-    TTimer* Timer1 = nullptr;
-    TTimer* Timer3 = nullptr;
-
-signals:
-    // Raised by FormClose, once per close of the window.
-    void Closing();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    void BuildHeaderAndFrame();
-    void BuildRealTimePage();
-    void BuildHistoryPage();
-    void BuildSpareTablesPage();
-    void BuildSettingsPage();
-    void CreateComponents();
-    void WireEvents();
-    void OnPortHangup();
 };

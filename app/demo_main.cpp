@@ -3,19 +3,42 @@
 // window and prints a few of the readings shown. Usage: batmon-demo <port> <png-path>
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QPushButton>
+#include <QTimer>
 #include <cstdio>
+#include <functional>
 
-#include "Controls.h"
-#include "EventDispatcher.h"
-#include "EventLoopWait.h"
-#include "Fonts.h"
-#include "MessageBox.h"
-#include "SerialComm.h"
-#include "StringGrid.h"
-#include "TForm1.h"
+#include "app/Controls.h"
+#include "app/TForm1.h"
+#include "engine/MonitorSession.h"
+#include "widgets/EventDispatcher.h"
+#include "widgets/Fonts.h"
+#include "widgets/MessageBox.h"
+#include "widgets/StringGrid.h"
 
 using namespace std::chrono_literals;
+
+namespace {
+
+// Lets events flow until `done` holds or `timeout` passes; returns done().
+bool RunEventLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    QDeadlineTimer deadline(timeout);
+    while (!done() && !deadline.hasExpired()) {
+        QEventLoop slice;
+        QTimer::singleShot(5ms, &slice, &QEventLoop::quit);
+        slice.exec();
+    }
+    return done();
+}
+
+template <typename T>
+T* Control(const TForm1& form, const char* name) {
+    return form.findChild<T*>(QString::fromLatin1(name));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -32,19 +55,22 @@ int main(int argc, char** argv) {
 
     TForm1 form;
     form.show();
-    form.RzPageControl1->setCurrentIndex(0);
-    form.Com_combox->setEditText(QString::fromLocal8Bit(argv[1]));
-    form.Button1->click();
-    if (form.Comm1->ComHandle() == 0) {
+    auto* pages = Control<PageControl>(form, "RzPageControl1");
+    auto* liveTable = Control<StringGrid>(form, "StringGrid");
+    pages->setCurrentIndex(0);
+    Control<QComboBox>(form, "Com_combox")->setEditText(QString::fromLocal8Bit(argv[1]));
+    Control<QPushButton>(form, "Button1")->click();
+    MonitorSession& session = form.Session();
+    if (!session.PortOpen()) {
         std::fprintf(stderr, "could not open %s\n", argv[1]);
         return 1;
     }
-    form.RzBitBtn7->click();
+    Control<QPushButton>(form, "RzBitBtn7")->click();
+    const PollState& poll = session.Poll();
     const bool cycleDone =
-        RunEventLoopUntil([&] { return form.Poll.SentStep == 16 && !form.Poll.PollCycleActive; },
-                          8s) ||
-        RunEventLoopUntil([&] { return form.Poll.SentStep == 16; }, 1s);
-    RunEventLoopFor(300ms);  // let the last answers and the repaint through
+        RunEventLoopUntil([&] { return poll.SentStep == 16 && !poll.PollCycleActive; }, 8s) ||
+        RunEventLoopUntil([&] { return poll.SentStep == 16; }, 1s);
+    RunEventLoopUntil([] { return false; }, 300ms);  // the last answers and the repaint
 
     const QString png = QString::fromLocal8Bit(argv[2]);
     if (!form.grab().save(png)) {
@@ -53,19 +79,19 @@ int main(int argc, char** argv) {
     }
     std::printf("Window picture: %s\n", qPrintable(png));
     // The other pages beside it, for a look at every page: <name>-page1.png .. -page3.png.
-    for (int page = 1; page < form.RzPageControl1->count(); ++page) {
-        form.RzPageControl1->setCurrentIndex(page);
+    for (int page = 1; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
         QString pagePng = png;
         pagePng.insert(pagePng.lastIndexOf(QLatin1Char('.')), QStringLiteral("-page%1").arg(page));
         form.grab().save(pagePng);
     }
-    form.RzPageControl1->setCurrentIndex(0);
+    pages->setCurrentIndex(0);
     std::printf("%s\n",
                 cycleDone ? "One poll cycle completed." : "The poll cycle did not complete.");
     for (int row = 0; row <= 6; ++row) {
         QStringList cells;
-        for (int col = 0; col < form.StringGrid->ColCount(); ++col)
-            cells << form.StringGrid->Cells(col, row);
+        for (int col = 0; col < liveTable->ColCount(); ++col)
+            cells << liveTable->Cells(col, row);
         std::printf("  %s\n", qPrintable(cells.join(QStringLiteral(" | "))));
     }
     form.close();

@@ -1,10 +1,11 @@
-#include "HistoryGridModel.h"
+#include "display/HistoryGridModel.h"
 
 #include <QDateTime>
 #include <algorithm>
 #include <limits>
 
-#include "TextFormats.h"
+#include "display/StatusText.h"
+#include "display/TextFormats.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "GridModel.h"
-#include "ResponseDecoder.h"
+#include "models/GridModel.h"
+#include "protocol/ResponseDecoder.h"
 
 // A four-column history table (time, voltage, temperature, status) that can hold millions of
 // readings: record n lives in grid row n as 16 bytes of raw values, and its texts are made

@@ -1,4 +1,4 @@
-#include "HistoryTables.h"
+#include "display/HistoryTables.h"
 
 #include <algorithm>
 #include <limits>

@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include "HistoryGridModel.h"
-#include "ResponseDecoder.h"
+#include "display/HistoryGridModel.h"
+#include "protocol/ResponseDecoder.h"
 
 // Poll steps 1..14 each keep a history table. These are the per-step facts of those tables.
 

@@ -1,6 +1,6 @@
-#include "LiveReading.h"
+#include "display/LiveReading.h"
 
-#include "TextFormats.h"
+#include "display/TextFormats.h"
 
 QString BatteryLabel(int battery) { return QStringLiteral("%1#").arg(battery); }
 

@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QString>
 
-#include "ResponseDecoder.h"
+#include "protocol/ResponseDecoder.h"
 
 // Battery k (1..6) is register 0x0080 + k - 1 of device 0xA1, poll step k + 8.
 

@@ -1,4 +1,4 @@
-#include "TextFormats.h"
+#include "display/TextFormats.h"
 
 #include <algorithm>
 #include <cmath>

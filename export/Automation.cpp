@@ -1,4 +1,4 @@
-#include "Automation.h"
+#include "export/Automation.h"
 
 namespace automation {
 namespace {

@@ -1,4 +1,4 @@
-#include "ClassRegistry.h"
+#include "export/ClassRegistry.h"
 
 #include <QHash>
 

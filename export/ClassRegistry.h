@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "Automation.h"
+#include "export/Automation.h"
 
 // Maps programmatic identifiers ("Excel.Application") to the factories that create their
 // objects. Identifiers are matched without regard to case. Used from the UI thread only.

@@ -1,11 +1,11 @@
-#include "ExportGridsToExcel.h"
+#include "export/ExportGridsToExcel.h"
 
 #include <QApplication>
 
-#include "Automation.h"
-#include "ClassRegistry.h"
-#include "GridModel.h"
-#include "MessageBox.h"
+#include "export/Automation.h"
+#include "export/ClassRegistry.h"
+#include "models/GridModel.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "MemberDispatch.h"
+#include "export/MemberDispatch.h"
 
 namespace automation {
 

@@ -3,7 +3,7 @@
 #include <QHash>
 #include <functional>
 
-#include "Automation.h"
+#include "export/Automation.h"
 
 namespace automation {
 

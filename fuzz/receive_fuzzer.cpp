@@ -1,6 +1,7 @@
-// libFuzzer target for the receive path: the real window, with its real tables, charts and log
-// underneath, is driven by small programs that set the poll and reply state to anything at all
-// and then deliver arbitrary buffers to the receive handler.
+// libFuzzer target for the receive path: the monitoring session, with its real poll state and
+// reply flags, is driven by small programs that set that state to anything at all and then
+// deliver arbitrary buffers to its receive handler. No window: what the session reports is
+// checked directly.
 //
 // Input format: a sequence of operations, each an op byte (taken modulo the number of ops)
 // followed by its arguments; a truncated last operation is dropped.
@@ -13,19 +14,15 @@
 //   6 Answer       u8 e, 9 bytes, e % 32 bytes   9 bytes + their checksum + e trailing bytes, so
 //                                           mutations reach the decoding behind the CRC check
 //   7 SendNext     -                        SendNextPollRequest (the port is closed: no bytes go
-//                                           out, the cycle state advances, log/charts clear)
-//   8 Start        -                        RzBitBtn7Click ("启动监测")
-//   9 Events       -                        process pending events (layout, painting); only
-//                                           the first two per input run, painting is slow
-//  10 Page         u8                       show page u8 % 4, so every table gets painted
+//                                           out, the cycle state advances)
+//   8 Start        -                        StartMonitoring ("启动监测")
+//   9 Events       -                        process pending events
+//  10 Page         u8                       no effect (kept so that older inputs still parse)
 //
-// Each input starts from the state of a freshly started window (poll state and pending flags at
-// their initial values, empty log), while the history tables and charts carry on from earlier
-// inputs as they would in a long-running program.
+// Each input starts from the state of a fresh session (poll state and pending flags at their
+// initial values).
 
-#include <QApplication>
-#include <QPlainTextEdit>
-#include <QTextDocument>
+#include <QCoreApplication>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -34,14 +31,8 @@
 #include <span>
 #include <vector>
 
-#include "BarChart.h"
-#include "Controls.h"
-#include "HistoryGridModel.h"
-#include "MessageBox.h"
-#include "ModbusCrc.h"
-#include "StringGrid.h"
-#include "TForm1.h"
-#include "TTimer.h"
+#include "engine/MonitorSession.h"
+#include "protocol/ModbusCrc.h"
 
 namespace {
 
@@ -77,45 +68,44 @@ private:
     std::size_t pos_ = 0;
 };
 
-// Owns the window the inputs run against. History records and chart bars accumulate from
-// input to input, which is the point (long runs, full tables), but over millions of inputs they
-// would grow without bound and slow every input down; past a limit the window is replaced by a
-// fresh one, as if the program had been restarted.
-class WindowUnderTest {
+// A port that never opens: requests are dropped, as with the window's port closed.
+class ClosedLink final : public PortLink {
 public:
-    static constexpr std::uint32_t kMaxRecordsPerTable = 20000;
-    static constexpr int kMaxChartBars = 5000;
-
-    WindowUnderTest() { Build(); }
-
-    TForm1& Form() { return *form_; }
-
-    void ReplaceWhenFull() {
-        if (IsFull()) Build();
+    void Open(const QString&) override {
+        if (OnOpenResult) OnOpenResult(false, QStringLiteral("closed"));
     }
-
-private:
-    void Build() {
-        form_.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        form_ = std::make_unique<TForm1>();
-        form_->show();
-        QCoreApplication::processEvents();
-    }
-
-    bool IsFull() const {
-        for (int step = 1; step <= 14; ++step) {
-            const auto* table = static_cast<HistoryGridModel*>(form_->HistoryGrid(step)->Model());
-            if (table->RecordCount() > kMaxRecordsPerTable) return true;
-        }
-        return form_->Chart1->Series(0)->Count() > kMaxChartBars ||
-               form_->Chart2->Series(0)->Count() > kMaxChartBars;
-    }
-
-    std::unique_ptr<TForm1> form_;
+    void Close() override {}
+    bool IsOpen() const override { return false; }
+    bool Write(std::span<const std::uint8_t>) override { return false; }
+    void SetReadInterval(int) override {}
 };
 
-WindowUnderTest* window = nullptr;
+// What the session reported for one delivered buffer.
+struct Reported {
+    std::vector<SetupCommand> echoes;
+    std::vector<QByteArray> echoedBytes;
+    std::vector<int> acceptedSteps;
+};
+
+struct Harness {
+    SystemClock clock;
+    std::unique_ptr<MonitorSession> session;
+    Reported reported;
+
+    Harness() : session(std::make_unique<MonitorSession>(std::make_unique<ClosedLink>(), clock)) {
+        QObject::connect(session.get(), &MonitorSession::SetupReplyEcho,
+                         [this](SetupCommand command, const QByteArray& reply) {
+                             reported.echoes.push_back(command);
+                             reported.echoedBytes.push_back(reply);
+                         });
+        QObject::connect(session.get(), &MonitorSession::ReadingAccepted,
+                         [this](int step, const BatteryReading&, qint64) {
+                             reported.acceptedSteps.push_back(step);
+                         });
+    }
+};
+
+Harness* harness = nullptr;
 
 enum class Op : std::uint8_t {
     SentStep,
@@ -132,82 +122,59 @@ enum class Op : std::uint8_t {
     Count
 };
 
-// What one received buffer may do to the window, checked around every delivery so that wrong
-// results count as findings too, not only crashes: the step counters stay as they are, the
-// cycle flag can only be cleared, every pending flag is cleared and echoes the buffer one byte
-// per log line, and at most one reading is added, to the table of the step sent last, with a
-// log line of its own for a live battery (steps 9..14).
-class DeliveryContract {
-public:
-    explicit DeliveryContract(const TForm1& form)
-        : poll_(form.Poll),
-          echoes_(int{form.Pending.SetDeviceInfoPending} +
-                  int{form.Pending.QueryDeviceInfoPending} +
-                  int{form.Pending.AuthorizeModulePending}),
-          logLines_(LogLines(form)),
-          records_(Records(form)) {}
+void Expect(bool holds, const char* fault) {
+    if (holds) return;
+    std::fprintf(stderr, "receive_fuzzer: %s\n", fault);
+    std::abort();
+}
 
-    void Check(const TForm1& form, std::size_t length) const {
-        const PollState& poll = form.Poll;
-        Expect(poll.SentStep == poll_.SentStep && poll.PollStep == poll_.PollStep,
-               "the receive handler changed the step counters");
-        Expect(poll_.PollCycleActive || !poll.PollCycleActive,
-               "the receive handler set the cycle flag");
-        Expect(!form.Pending.SetDeviceInfoPending && !form.Pending.QueryDeviceInfoPending &&
-                   !form.Pending.AuthorizeModulePending,
-               "a pending flag survived a received buffer");
-
-        const std::array<std::uint32_t, 14> records = Records(form);
-        int added = 0;
-        for (int step = 1; step <= 14; ++step) {
-            const std::uint32_t grown = records[step - 1] - records_[step - 1];
-            Expect(grown <= 1 && (grown == 0 || step == poll_.SentStep),
-                   "a reading went to a table other than that of the step sent last");
-            added += static_cast<int>(grown);
-        }
-        Expect(added == 0 || poll_.PollCycleActive, "a reading was taken outside a poll cycle");
-        const bool liveLine = added == 1 && poll_.SentStep >= 9;
-        Expect(LogLines(form) == logLines_ + echoes_ * static_cast<int>(length) + int{liveLine},
-               "the log does not show each echoed byte and live reading on a line of its own");
-    }
-
-private:
-    static void Expect(bool holds, const char* fault) {
-        if (holds) return;
-        std::fprintf(stderr, "receive_fuzzer: %s\n", fault);
-        std::abort();
-    }
-
-    static int LogLines(const TForm1& form) {
-        const QTextDocument* log = form.Memo1->document();
-        return log->isEmpty() ? 0 : log->blockCount();
-    }
-
-    static std::array<std::uint32_t, 14> Records(const TForm1& form) {
-        std::array<std::uint32_t, 14> counts{};
-        for (int step = 1; step <= 14; ++step)
-            counts[step - 1] =
-                static_cast<HistoryGridModel*>(form.HistoryGrid(step)->Model())->RecordCount();
-        return counts;
-    }
-
-    PollState poll_;
-    int echoes_;
-    int logLines_;
-    std::array<std::uint32_t, 14> records_;
-};
-
-void Deliver(TForm1& form, std::span<const std::uint8_t> bytes) {
+// What one received buffer may do, checked around every delivery so that wrong results count as
+// findings too, not only crashes: the step counters stay as they are, the cycle flag can only be
+// cleared, every pending flag is cleared and echoes the whole buffer once, in the fixed order of
+// the commands, and at most one reading is accepted, for the step sent last, while a cycle runs.
+void Deliver(std::span<const std::uint8_t> bytes) {
     // The port delivers a buffer it owns; a copy of exactly the delivered length lets
     // AddressSanitizer catch a read past its end.
     const std::vector<std::uint8_t> buffer(bytes.begin(), bytes.end());
-    const DeliveryContract contract(form);
-    form.Comm1ReceiveData(form.Comm1, buffer.data(), static_cast<std::uint16_t>(buffer.size()));
-    contract.Check(form, buffer.size());
+    MonitorSession& session = *harness->session;
+    const PollState before = session.Poll();
+    const PendingFlags pending = session.Pending();
+    harness->reported = {};
+
+    session.Comm1ReceiveData(buffer);
+
+    const PollState& after = session.Poll();
+    const Reported& reported = harness->reported;
+    Expect(after.SentStep == before.SentStep && after.PollStep == before.PollStep,
+           "the receive handler changed the step counters");
+    Expect(before.PollCycleActive || !after.PollCycleActive,
+           "the receive handler set the cycle flag");
+    const PendingFlags& left = session.Pending();
+    Expect(!left.SetDeviceInfoPending && !left.QueryDeviceInfoPending &&
+               !left.AuthorizeModulePending,
+           "a pending flag survived a received buffer");
+
+    std::vector<SetupCommand> expectedEchoes;
+    if (pending.SetDeviceInfoPending) expectedEchoes.push_back(SetupCommand::SetDeviceInfo);
+    if (pending.QueryDeviceInfoPending) expectedEchoes.push_back(SetupCommand::QueryDeviceInfo);
+    if (pending.AuthorizeModulePending) expectedEchoes.push_back(SetupCommand::AuthorizeModule);
+    Expect(reported.echoes == expectedEchoes,
+           "the buffer was not echoed once per awaiting command in their order");
+    const QByteArray whole(reinterpret_cast<const char*>(buffer.data()),
+                           static_cast<qsizetype>(buffer.size()));
+    for (const QByteArray& echoed : reported.echoedBytes)
+        Expect(echoed == whole, "an echo is not the whole buffer as received");
+
+    Expect(reported.acceptedSteps.size() <= 1, "one buffer gave more than one reading");
+    for (int step : reported.acceptedSteps) {
+        Expect(before.PollCycleActive, "a reading was taken outside a poll cycle");
+        Expect(step == before.SentStep && step >= 1 && step <= 14,
+               "a reading was accepted for a step other than the one sent last");
+    }
 }
 
 // 9 fuzzed bytes, their checksum, then `trailing` fuzzed bytes.
-bool DeliverAnswer(TForm1& form, InputReader& in) {
+bool DeliverAnswer(InputReader& in) {
     std::uint8_t trailingCount = 0;
     std::span<const std::uint8_t> head, trailing;
     if (!in.Byte(trailingCount) || !in.Bytes(9, head) || !in.Bytes(trailingCount % 32, trailing))
@@ -217,110 +184,85 @@ bool DeliverAnswer(TForm1& form, InputReader& in) {
     answer.push_back(static_cast<std::uint8_t>(crc >> 8));
     answer.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     answer.insert(answer.end(), trailing.begin(), trailing.end());
-    Deliver(form, answer);
+    Deliver(answer);
     return true;
 }
 
-// A pass that paints the window takes some 20 ms under the sanitizers, a hundred times the
-// rest of a typical input.
-constexpr int kEventPassesPerInput = 2;
-
 // Runs one operation; false when the input ends inside its arguments.
-bool RunOperation(TForm1& form, Op op, InputReader& in, int& eventPasses) {
+bool RunOperation(MonitorSession& session, Op op, InputReader& in) {
     std::uint8_t byte = 0;
     std::uint16_t word = 0;
     std::span<const std::uint8_t> bytes;
     switch (op) {
         case Op::SentStep:
             if (!in.Word(word)) return false;
-            form.Poll.SentStep = word;
+            session.Poll().SentStep = word;
             return true;
         case Op::PollStep:
             if (!in.Word(word)) return false;
-            form.Poll.PollStep = word;
+            session.Poll().PollStep = word;
             return true;
         case Op::CycleActive:
             if (!in.Byte(byte)) return false;
-            form.Poll.PollCycleActive = (byte & 1) != 0;
+            session.Poll().PollCycleActive = (byte & 1) != 0;
             return true;
         case Op::Pending:
             if (!in.Byte(byte)) return false;
-            form.Pending.SetDeviceInfoPending = (byte & 1) != 0;
-            form.Pending.QueryDeviceInfoPending = (byte & 2) != 0;
-            form.Pending.AuthorizeModulePending = (byte & 4) != 0;
+            session.Pending() = PendingFlags{(byte & 1) != 0, (byte & 2) != 0, (byte & 4) != 0};
             return true;
         case Op::Buffer:
             if (!in.Byte(byte) || !in.Bytes(std::size_t{byte} + 1, bytes)) return false;
-            Deliver(form, bytes);
+            Deliver(bytes);
             return true;
         case Op::LongBuffer:
             if (!in.Word(word) || !in.Bytes(std::size_t{word} % 1024 + 1, bytes)) return false;
-            Deliver(form, bytes);
+            Deliver(bytes);
             return true;
         case Op::Answer:
-            return DeliverAnswer(form, in);
+            return DeliverAnswer(in);
         case Op::SendNext:
-            form.SendNextPollRequest();
+            session.SendNextPollRequest();
             return true;
         case Op::Start:
-            form.RzBitBtn7Click();
+            session.StartMonitoring();
             // Pacing is driven by SendNext alone: running timers would make an input's effect
             // depend on how long earlier operations took, and findings would not reproduce.
-            form.Timer1->SetEnabled(false);
-            form.Timer3->SetEnabled(false);
+            session.SamplingTimer().SetEnabled(false);
+            session.PacingTimer().SetEnabled(false);
             return true;
         case Op::Events:
-            if (eventPasses < kEventPassesPerInput) {
-                ++eventPasses;
-                QCoreApplication::processEvents();
-            }
+            QCoreApplication::processEvents();
             return true;
         case Op::Page:
-            if (!in.Byte(byte)) return false;
-            form.RzPageControl1->setCurrentIndex(byte % 4);
-            return true;
+            return in.Byte(byte);
         case Op::Count:
             break;
     }
     return false;
 }
 
-void ResetToStartedWindow(TForm1& form) {
-    form.Poll = PollState{};
-    form.Pending = PendingFlags{};
-    form.Memo1->clear();
-}
-
 }  // namespace
 
-// fontconfig drops the patterns Qt asks it to match for fallback fonts, a few hundred bytes
-// the first time each text is shaped; left unsuppressed, LeakSanitizer would stop the run on
-// the first input that paints. Leaks anywhere else are still reported.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // Qt sees none of libFuzzer's options.
     static int argc = 1;
     static char name[] = "receive_fuzzer";
     static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives for the whole run
-    messagebox::SetHook([](const QString&, const QString&) {});
-    window = new WindowUnderTest;
+    new QCoreApplication(argc, argv);  // lives for the whole run
+    harness = new Harness;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    window->ReplaceWhenFull();
-    TForm1& form = window->Form();
-    ResetToStartedWindow(form);
+    MonitorSession& session = *harness->session;
+    session.Poll() = PollState{};
+    session.Pending() = PendingFlags{};
 
     InputReader in(std::span<const std::uint8_t>(data, size));
     std::uint8_t opByte = 0;
-    int eventPasses = 0;
     while (in.Byte(opByte)) {
         const auto op = static_cast<Op>(opByte % static_cast<std::uint8_t>(Op::Count));
-        if (!RunOperation(form, op, in, eventPasses)) break;
+        if (!RunOperation(session, op, in)) break;
     }
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "GridModel.h"
+#include "models/GridModel.h"
 
 int GridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : qMax(0, RowCount() - 1);

@@ -1,4 +1,4 @@
-#include "PlainGridModel.h"
+#include "models/PlainGridModel.h"
 
 PlainGridModel::PlainGridModel(int colCount, int rowCount, QObject* parent)
     : GridModel(parent), colCount_(qMax(0, colCount)), rowCount_(qMax(0, rowCount)) {

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "GridModel.h"
+#include "models/GridModel.h"
 
 // A grid that simply stores every cell as a string: a fixed number of columns and a settable
 // number of rows (header row included). Growing keeps the existing cells and adds empty rows;

@@ -1,4 +1,4 @@
-#include "ModbusCrc.h"
+#include "protocol/ModbusCrc.h"
 
 namespace {
 

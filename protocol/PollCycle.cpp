@@ -1,6 +1,6 @@
-#include "PollCycle.h"
+#include "protocol/PollCycle.h"
 
-#include "PollTable.h"
+#include "protocol/PollTable.h"
 
 void StartMonitoring(PollState& state) {
     state.PollStep = 1;

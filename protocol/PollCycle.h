@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ModbusCrc.h"
+#include "protocol/ModbusCrc.h"
 
 // The request side's step counters, shared with the response side on the main thread.
 struct PollState {

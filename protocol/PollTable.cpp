@@ -1,4 +1,4 @@
-#include "PollTable.h"
+#include "protocol/PollTable.h"
 
 namespace {
 

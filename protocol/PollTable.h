@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "ModbusCrc.h"
+#include "protocol/ModbusCrc.h"
 
 // One request of the poll cycle: its step number (1..16) and its complete frame.
 struct PollRequest {

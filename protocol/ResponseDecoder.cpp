@@ -1,4 +1,4 @@
-#include "ResponseDecoder.h"
+#include "protocol/ResponseDecoder.h"
 
 namespace {
 
@@ -18,44 +18,6 @@ BatteryReading DecodeBatteryReading(std::span<const std::uint8_t> answer) {
     const auto rawTemperature = static_cast<std::uint16_t>((answer[5] << 8) | answer[6]);
     return BatteryReading{rawVoltage / 10.0, rawTemperature / 10.0, answer[3], rawVoltage,
                           rawTemperature};
-}
-
-bool HasStatusText(std::uint8_t code) {
-    switch (code) {
-        case 0x00:
-        case 0x11:
-        case 0x71:
-        case 0x72:
-        case 0x73:
-            return true;
-        default:
-            return false;
-    }
-}
-
-QString StatusText(std::uint8_t code) {
-    switch (code) {
-        case 0x00:
-            return QStringLiteral("无此设备");
-        case 0x11:
-            return QStringLiteral("正常");
-        case 0x71:
-            return QStringLiteral("电压异常");
-        case 0x72:
-            return QStringLiteral("温度异常");
-        case 0x73:
-            return QStringLiteral("鼓包异常");
-        default:
-            return QStringLiteral("0x") +
-                   QString::number(code, 16).rightJustified(2, u'0').toUpper();
-    }
-}
-
-int TakePendingEchoes(PendingFlags& flags) {
-    const int count = int{flags.SetDeviceInfoPending} + int{flags.QueryDeviceInfoPending} +
-                      int{flags.AuthorizeModulePending};
-    flags = PendingFlags{};
-    return count;
 }
 
 std::optional<PollAnswer> AcceptPollAnswer(std::span<const std::uint8_t> buffer, PollState& state) {

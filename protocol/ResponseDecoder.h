@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "PollCycle.h"
+#include "protocol/PollCycle.h"
 
 // One battery's values as a device reports them in the first two registers of an answer.
 struct BatteryReading {
@@ -19,23 +19,6 @@ struct BatteryReading {
 // Reads status (byte 3), voltage (byte 4) and temperature (bytes 5..6, big-endian) from an
 // answer. A buffer shorter than 7 bytes yields an all-zero reading.
 BatteryReading DecodeBatteryReading(std::span<const std::uint8_t> answer);
-
-// True for the five status codes a device defines.
-bool HasStatusText(std::uint8_t code);
-
-// The operator's text for a status code; an undefined code reads as "0x" and two uppercase hex
-// digits, so an unexpected value is visible instead of leaving an empty or outdated cell.
-QString StatusText(std::uint8_t code);
-
-// Set-up commands whose reply is awaited: the next received buffer is echoed for each.
-struct PendingFlags {
-    bool SetDeviceInfoPending = false;
-    bool QueryDeviceInfoPending = false;
-    bool AuthorizeModulePending = false;
-};
-
-// Clears the flags and returns how many were set: how often the buffer is to be echoed.
-int TakePendingEchoes(PendingFlags& flags);
 
 // A decoded answer to poll step 1..14.
 struct PollAnswer {

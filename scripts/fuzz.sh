@@ -14,9 +14,6 @@ cmake --build --preset fuzz -j "$(nproc)"
 corpus=build-fuzz/corpus/receive
 findings=build-fuzz/findings
 mkdir -p "$corpus" "$findings"
-# -detect_leaks=0: the window keeps growing its tables from input to input, so libFuzzer's
-# per-input leak check would fire its whole-heap scan on almost every input. LeakSanitizer
-# still checks once at exit.
-QT_QPA_PLATFORM=offscreen build-fuzz/fuzz/receive_fuzzer \
-  -max_total_time="$seconds" -max_len=4096 -detect_leaks=0 -print_final_stats=1 \
+build-fuzz/fuzz/receive_fuzzer \
+  -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
   -artifact_prefix="$findings/" "$@" "$corpus" fuzz/corpus/receive

@@ -1,4 +1,4 @@
-#include "CloseSignal.h"
+#include "serial/CloseSignal.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,8 +1,8 @@
-#include "CommNotice.h"
+#include "serial/CommNotice.h"
 
 #include <QCoreApplication>
 
-#include "TsanHandOver.h"
+#include "serial/TsanHandOver.h"
 
 QEvent::Type TCommNotice::EventType() {
     static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());

@@ -2,10 +2,10 @@
 
 #include <atomic>
 
-#include "CommNotice.h"
-#include "PortThread.h"
-#include "PortTimeouts.h"
-#include "WriteQueue.h"
+#include "serial/CommNotice.h"
+#include "serial/PortThread.h"
+#include "serial/PortTimeouts.h"
+#include "serial/WriteQueue.h"
 
 // What both port threads are given by the component before they start. The component outlives
 // its threads: it stops and joins them before it lets go of any of this.

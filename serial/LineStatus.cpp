@@ -1,8 +1,8 @@
-#include "LineStatus.h"
+#include "serial/LineStatus.h"
 
 #include <sys/ioctl.h>
 
-#include "CommNotice.h"
+#include "serial/CommNotice.h"
 
 TLineStatusChange CompareCounters(const serial_icounter_struct& before,
                                   const serial_icounter_struct& after) {

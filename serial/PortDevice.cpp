@@ -1,4 +1,4 @@
-#include "PortDevice.h"
+#include "serial/PortDevice.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -9,7 +9,7 @@
 #include <array>
 #include <utility>
 
-#include "PortName.h"
+#include "serial/PortName.h"
 
 // Settings stored by the component that Linux has no counterpart for, and which are therefore
 // ignored: Outx_DsrFlow, DsrSensitivity and DtrHandshake (no DTR/DSR handshake; DTR is simply

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "CommTypes.h"
+#include "serial/CommTypes.h"
 
 // The Linux side of a serial port: opening with exclusive access, line settings through termios
 // and the modem-control ioctls, purging, closing. Everything here works on a plain descriptor so

@@ -1,4 +1,4 @@
-#include "PortTimeouts.h"
+#include "serial/PortTimeouts.h"
 
 #include <algorithm>
 #include <limits>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "CommTypes.h"
+#include "serial/CommTypes.h"
 
 // The time-outs in force on an open port. The component stores them from the main thread; the
 // reader and writer load them before every wait, so a change takes effect with the next wait.

@@ -6,9 +6,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "CommThreads.h"
-#include "LineStatus.h"
-#include "ThreadPriority.h"
+#include "serial/CommThreads.h"
+#include "serial/LineStatus.h"
+#include "serial/ThreadPriority.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
-#include "SerialComm.h"
+#include "serial/SerialComm.h"
 
 #include <termios.h>
 
 #include <cstring>
 #include <new>
 
-#include "CloseSignal.h"
-#include "CommNotice.h"
-#include "CommThreads.h"
-#include "PortDevice.h"
-#include "PortTimeouts.h"
-#include "WriteQueue.h"
+#include "serial/CloseSignal.h"
+#include "serial/CommNotice.h"
+#include "serial/CommThreads.h"
+#include "serial/PortDevice.h"
+#include "serial/PortTimeouts.h"
+#include "serial/WriteQueue.h"
 
 TComm::TComm(QObject* owner)
     : QObject(owner),

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "CommTypes.h"
+#include "serial/CommTypes.h"
 
 class TComm;
 class TCommNotice;

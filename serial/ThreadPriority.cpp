@@ -1,4 +1,4 @@
-#include "ThreadPriority.h"
+#include "serial/ThreadPriority.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

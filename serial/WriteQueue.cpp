@@ -1,6 +1,6 @@
-#include "WriteQueue.h"
+#include "serial/WriteQueue.h"
 
-#include "TsanHandOver.h"
+#include "serial/TsanHandOver.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <chrono>
 
-#include "CloseSignal.h"
-#include "CommThreads.h"
-#include "ThreadPriority.h"
+#include "serial/CloseSignal.h"
+#include "serial/CommThreads.h"
+#include "serial/ThreadPriority.h"
 
 namespace {
 

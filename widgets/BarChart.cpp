@@ -1,4 +1,4 @@
-#include "BarChart.h"
+#include "widgets/BarChart.h"
 
 #include <QFontMetricsF>
 #include <QLinearGradient>

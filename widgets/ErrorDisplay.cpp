@@ -1,8 +1,8 @@
-#include "ErrorDisplay.h"
+#include "widgets/ErrorDisplay.h"
 
 #include <exception>
 
-#include "MessageBox.h"
+#include "widgets/MessageBox.h"
 
 GuardedApplication::GuardedApplication(int& argc, char** argv) : QApplication(argc, argv) {
     messagebox::SetDefaultCaption(ApplicationTitleFromPath(applicationFilePath()));

@@ -1,4 +1,4 @@
-#include "JpegDecoder.h"
+#include "widgets/JpegDecoder.h"
 
 #include <csetjmp>
 // clang-format off

@@ -1,8 +1,8 @@
-#include "JpegImage.h"
+#include "widgets/JpegImage.h"
 
 #include <QPainter>
 
-#include "JpegDecoder.h"
+#include "widgets/JpegDecoder.h"
 
 JpegImage::JpegImage(QWidget* parent) : QWidget(parent) { setAutoFillBackground(false); }
 

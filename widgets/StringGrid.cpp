@@ -1,9 +1,9 @@
-#include "StringGrid.h"
+#include "widgets/StringGrid.h"
 
 #include <QEvent>
 #include <QHeaderView>
 
-#include "PlainGridModel.h"
+#include "models/PlainGridModel.h"
 
 namespace {
 

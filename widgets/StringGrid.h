@@ -3,7 +3,7 @@
 #include <QList>
 #include <QTableView>
 
-#include "GridModel.h"
+#include "models/GridModel.h"
 
 // A table of text cells addressed by (column, row) from 0, row 0 being the fixed header row.
 //

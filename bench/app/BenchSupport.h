@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "EventLoopWait.h"
+#include "tests/common/EventLoopWait.h"
 
 // Small helpers shared by the window benchmarks.
 namespace bench {

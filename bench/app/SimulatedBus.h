@@ -4,9 +4,14 @@
 #include <QPushButton>
 #include <cstdio>
 
-#include "SerialComm.h"
-#include "SimProcess.h"
-#include "TForm1.h"
+#include "serial/SerialComm.h"
+#include "tools/simctl/SimProcess.h"
+#include "app/TForm1.h"
+#include "tests/common/FormControls.h"
+
+using testsupport::Comm1;
+using testsupport::Control;
+using testsupport::HistoryGrid;
 
 namespace bench {
 
@@ -18,9 +23,9 @@ inline bool OpenOnSimulatedBus(TForm1& form, SimProcess& sim) {
         return false;
     }
     form.show();
-    form.Com_combox->setEditText(sim.PortPath());
-    form.Button1->click();
-    if (form.Comm1->ComHandle() == 0) {
+    Control<QComboBox>(form, "Com_combox")->setEditText(sim.PortPath());
+    Control<QPushButton>(form, "Button1")->click();
+    if (Comm1(form)->ComHandle() == 0) {
         std::fprintf(stderr, "could not open %s\n", qPrintable(sim.PortPath()));
         return false;
     }

@@ -7,9 +7,14 @@
 #include <QLineEdit>
 #include <cstdio>
 
-#include "BenchSupport.h"
-#include "EventDispatcher.h"
-#include "SimulatedBus.h"
+#include "bench/app/BenchSupport.h"
+#include "widgets/EventDispatcher.h"
+#include "bench/app/SimulatedBus.h"
+#include "tests/common/FormControls.h"
+
+using testsupport::Comm1;
+using testsupport::Control;
+using testsupport::HistoryGrid;
 
 namespace {
 
@@ -44,9 +49,9 @@ int main(int argc, char** argv) {
     bench::RunEventLoopFor(500);  // start-up settles
     const double idle = CoreShareOver(seconds);
 
-    form.sample_time->setText(QString::number(periodS));
-    form.RzBitBtn14->click();
-    form.RzBitBtn7->click();
+    Control<QLineEdit>(form, "sample_time")->setText(QString::number(periodS));
+    Control<QPushButton>(form, "RzBitBtn14")->click();
+    Control<QPushButton>(form, "RzBitBtn7")->click();
     const double monitoring = CoreShareOver(seconds);
 
     std::printf("CPU use of the program, share of one core over %d s\n", seconds);

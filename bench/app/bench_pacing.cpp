@@ -9,9 +9,14 @@
 #include <cmath>
 #include <cstdio>
 
-#include "BenchSupport.h"
-#include "EventDispatcher.h"
-#include "SimulatedBus.h"
+#include "bench/app/BenchSupport.h"
+#include "widgets/EventDispatcher.h"
+#include "bench/app/SimulatedBus.h"
+#include "tests/common/FormControls.h"
+
+using testsupport::Comm1;
+using testsupport::Control;
+using testsupport::HistoryGrid;
 
 namespace {
 
@@ -33,10 +38,10 @@ int main(int argc, char** argv) {
     SimProcess sim;
     TForm1 form;
     if (!bench::OpenOnSimulatedBus(form, sim)) return 1;
-    form.sample_time->setText(QString::number(periodS));
-    form.RzBitBtn14->click();
+    Control<QLineEdit>(form, "sample_time")->setText(QString::number(periodS));
+    Control<QPushButton>(form, "RzBitBtn14")->click();
     const double pressUs = MonotonicUs();
-    form.RzBitBtn7->click();
+    Control<QPushButton>(form, "RzBitBtn7")->click();
 
     const auto requests = [&] {
         std::vector<double> t;

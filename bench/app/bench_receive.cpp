@@ -7,14 +7,19 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 
-#include "BarChart.h"
-#include "BenchSupport.h"
-#include "Controls.h"
-#include "EventDispatcher.h"
-#include "HistoryGridModel.h"
-#include "ModbusCrc.h"
-#include "StringGrid.h"
-#include "TForm1.h"
+#include "widgets/BarChart.h"
+#include "bench/app/BenchSupport.h"
+#include "app/Controls.h"
+#include "widgets/EventDispatcher.h"
+#include "display/HistoryGridModel.h"
+#include "protocol/ModbusCrc.h"
+#include "widgets/StringGrid.h"
+#include "app/TForm1.h"
+#include "tests/common/FormControls.h"
+
+using testsupport::Comm1;
+using testsupport::Control;
+using testsupport::HistoryGrid;
 
 namespace {
 
@@ -36,7 +41,7 @@ std::array<std::uint8_t, 11> Answer(std::uint8_t address, int i) {
 
 void Prefill(TForm1& form, std::uint32_t records) {
     for (int step = 1; step <= 14; ++step) {
-        auto* model = static_cast<HistoryGridModel*>(form.HistoryGrid(step)->Model());
+        auto* model = static_cast<HistoryGridModel*>(HistoryGrid(form, step)->Model());
         BatteryReading reading{12.5, 25, 0x11, 125, 250};
         while (model->RecordCount() < records)
             model->AppendRecord(1765000000 + model->RecordCount(), reading);
@@ -52,7 +57,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     TForm1 form;
     form.show();
-    form.RzPageControl1->setCurrentIndex(1);  // the history page is on screen
+    Control<PageControl>(form, "RzPageControl1")->setCurrentIndex(1);  // the history page is on screen
     bench::RunEventLoopFor(50);
 
     std::printf("Comm1ReceiveData per answer (gate, decode, history, live row, charts, log)\n");
@@ -63,16 +68,16 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 3000; ++i) {
             const int step = 1 + i % 14;
             if (step == 1) {  // what each cycle does around its answers
-                form.Memo1->clear();
-                form.Series1->Clear();
-                form.BarSeries1->Clear();
+                Control<QPlainTextEdit>(form, "Memo1")->clear();
+                Control<BarSeries>(form, "Series1")->Clear();
+                Control<BarSeries>(form, "BarSeries1")->Clear();
                 bench::RunEventLoopFor(0);
             }
-            form.Poll.PollCycleActive = true;
-            form.Poll.SentStep = std::uint16_t(step);
+            form.Session().Poll().PollCycleActive = true;
+            form.Session().Poll().SentStep = std::uint16_t(step);
             const auto answer = Answer(step <= 8 ? 0xA0 : 0xA1, i);
             const double t0 = NowUs();
-            form.Comm1ReceiveData(nullptr, answer.data(), std::uint16_t(answer.size()));
+            form.Session().Comm1ReceiveData(answer);
             us.push_back(NowUs() - t0);
             if (i % 14 == 13) bench::RunEventLoopFor(0);  // let the views repaint between cycles
         }

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <random>
 
-#include "HistoryGridModel.h"
-#include "HistoryTables.h"
+#include "display/HistoryGridModel.h"
+#include "display/HistoryTables.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <chrono>
 #include <cstdio>
 
-#include "CalcPluginLoader.h"
-#include "ClassRegistry.h"
-#include "ExportGridsToExcel.h"
-#include "GridModel.h"
-#include "MessageBox.h"
+#include "export/calc/CalcPluginLoader.h"
+#include "export/ClassRegistry.h"
+#include "export/ExportGridsToExcel.h"
+#include "models/GridModel.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 

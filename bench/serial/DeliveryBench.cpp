@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "SerialComm.h"
+#include "serial/SerialComm.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "CalcApplication.h"
+#include "export/calc/CalcApplication.h"
 
 #include <map>
 #include <optional>
 
-#include "CalcPluginLoader.h"
-#include "CellText.h"
-#include "MemberDispatch.h"
+#include "export/calc/CalcPluginLoader.h"
+#include "export/calc/CellText.h"
+#include "export/MemberDispatch.h"
 
 namespace calc {
 namespace {

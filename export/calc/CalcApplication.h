@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Automation.h"
-#include "CalcOffice.h"
+#include "export/Automation.h"
+#include "export/calc/CalcOffice.h"
 
 namespace calc {
 

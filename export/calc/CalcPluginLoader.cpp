@@ -1,11 +1,11 @@
-#include "CalcPluginLoader.h"
+#include "export/calc/CalcPluginLoader.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 
-#include "Automation.h"
+#include "export/Automation.h"
 
 namespace calc {
 namespace {

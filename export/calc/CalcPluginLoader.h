@@ -3,7 +3,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "CalcOffice.h"
+#include "export/calc/CalcOffice.h"
 
 namespace calc {
 

@@ -1,4 +1,4 @@
-#include "CellText.h"
+#include "export/calc/CellText.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CalcOffice.h"
+#include "export/calc/CalcOffice.h"
 
 namespace calc {
 

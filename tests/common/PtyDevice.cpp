@@ -1,12 +1,12 @@
-#include "PtyDevice.h"
+#include "tests/common/PtyDevice.h"
 
 #include <termios.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
 
-#include "RawPty.h"
-#include "WaitFor.h"
+#include "tests/common/RawPty.h"
+#include "tests/common/WaitFor.h"
 
 namespace testsupport {
 

@@ -1,4 +1,4 @@
-#include "RawPty.h"
+#include "tests/common/RawPty.h"
 
 #include <fcntl.h>
 #include <pty.h>

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "EventDispatcher.h"
+#include "widgets/EventDispatcher.h"
 
 // Qt is not built with ThreadSanitizer: its queue of posted events and the worker threads of its
 // raster painting are synchronised in ways the sanitizer cannot see, so Qt's own bookkeeping

@@ -1,8 +1,8 @@
-#include "WaitFor.h"
+#include "tests/common/WaitFor.h"
 
 #include <QDeadlineTimer>
 
-#include "EventLoopWait.h"
+#include "tests/common/EventLoopWait.h"
 
 namespace testsupport {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ModbusCrc.h"
+#include "protocol/ModbusCrc.h"
 
 // The test's side of the simulated bus: the port opened with plain POSIX calls, raw, the way
 // the monitoring program opens it. Reads wait with poll() against a deadline.

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "SimProcess.h"
-#include "WaitFor.h"
-#include "sim_bus_master.h"
+#include "tools/simctl/SimProcess.h"
+#include "tests/common/WaitFor.h"
+#include "tests/e2e/sim_bus_master.h"
 
 namespace {
 

@@ -17,16 +17,21 @@
 #include <map>
 #include <optional>
 
-#include "BarChart.h"
-#include "Controls.h"
-#include "HistoryGridModel.h"
-#include "MessageBox.h"
-#include "SimProcess.h"
-#include "StringGrid.h"
-#include "TForm1.h"
-#include "TTimer.h"
-#include "TextFormats.h"
-#include "WaitFor.h"
+#include "widgets/BarChart.h"
+#include "app/Controls.h"
+#include "display/HistoryGridModel.h"
+#include "widgets/MessageBox.h"
+#include "tools/simctl/SimProcess.h"
+#include "widgets/StringGrid.h"
+#include "app/TForm1.h"
+#include "engine/TTimer.h"
+#include "display/TextFormats.h"
+#include "tests/common/WaitFor.h"
+#include "tests/common/FormControls.h"
+
+using testsupport::Comm1;
+using testsupport::Control;
+using testsupport::HistoryGrid;
 
 using namespace std::chrono_literals;
 using testsupport::HoldsFor;
@@ -130,7 +135,7 @@ int RecordCount(const StringGrid* grid) {
 // Records held by the history tables of poll steps first..last.
 int RecordsOfSteps(const TForm1& form, int first, int last) {
     int total = 0;
-    for (int step = first; step <= last; ++step) total += RecordCount(form.HistoryGrid(step));
+    for (int step = first; step <= last; ++step) total += RecordCount(HistoryGrid(form, step));
     return total;
 }
 
@@ -196,12 +201,12 @@ TableMatch MatchTable(const StringGrid& grid, const std::vector<SentAnswer>& sen
 // Returns what disagrees, empty when all agree.
 QString LiveViewDisagreement(const TForm1& form) {
     for (int k = 1; k <= 6; ++k) {
-        const StringGrid* history = form.HistoryGrid(k + 8);
+        const StringGrid* history = HistoryGrid(form, k + 8);
         const int last = RecordCount(history);
         const QString voltage = last > 0 ? history->Cells(1, last) : QString();
         const QString temperature = last > 0 ? history->Cells(2, last) : QString();
         const QString status = last > 0 ? history->Cells(3, last) : QString();
-        const StringGrid* live = form.StringGrid;
+        const StringGrid* live = Control<::StringGrid>(form, "StringGrid");
         if (live->Cells(2, k) != voltage || live->Cells(3, k) != temperature ||
             live->Cells(4, k) != status) {
             return QStringLiteral("row %1 shows %2 %3 %4, its newest record is %5 %6 %7")
@@ -209,13 +214,13 @@ QString LiveViewDisagreement(const TForm1& form) {
                 .arg(live->Cells(2, k), live->Cells(3, k), live->Cells(4, k), voltage, temperature,
                      status);
         }
-        for (const BarPoint& bar : form.Series1->Points()) {
+        for (const BarPoint& bar : Control<BarSeries>(form, "Series1")->Points()) {
             if (bar.x == k && bar.label != voltage)
                 return QStringLiteral("voltage bar %1 shows %2, not %3")
                     .arg(k)
                     .arg(bar.label, voltage);
         }
-        for (const BarPoint& bar : form.BarSeries1->Points()) {
+        for (const BarPoint& bar : Control<BarSeries>(form, "BarSeries1")->Points()) {
             if (bar.x == k && bar.label != temperature)
                 return QStringLiteral("temperature bar %1 shows %2, not %3")
                     .arg(k)
@@ -290,13 +295,13 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     SimProcess firstBus;
     ASSERT_TRUE(firstBus.Start(FaultOptions(101, 8))) << firstBus.ErrorText().toStdString();
     clock.start();
-    form->Com_combox->setEditText(firstBus.PortPath());
-    QTest::mouseClick(form->Button1, Qt::LeftButton);
-    ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
-    form->sample_time->setText(QStringLiteral("1"));
-    QTest::mouseClick(form->RzBitBtn14, Qt::LeftButton);
-    ASSERT_EQ(form->Timer1->Interval(), 1000);
-    QTest::mouseClick(form->RzBitBtn7, Qt::LeftButton);
+    Control<QComboBox>(*form, "Com_combox")->setEditText(firstBus.PortPath());
+    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
+    ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
+    Control<QLineEdit>(*form, "sample_time")->setText(QStringLiteral("1"));
+    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
+    ASSERT_EQ(form->Session().SamplingTimer().Interval(), 1000);
+    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return TotalRecords(*form) > 0; }, 10s));
 
     const auto remainingUntil = [&](std::chrono::milliseconds at) {
@@ -312,17 +317,17 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
 
     // Unplugged: the port closes on its own and the lamp goes out; the timers keep running.
     firstBus.Kill();
-    ASSERT_TRUE(WaitUntil([&] { return form->Button1->text() == QStringLiteral("打开串口"); }, 5s));
-    EXPECT_EQ(form->Shape1->BrushColor(), kLampSilver);
-    EXPECT_TRUE(form->Timer1->Enabled());
+    ASSERT_TRUE(WaitUntil([&] { return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口"); }, 5s));
+    EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), kLampSilver);
+    EXPECT_TRUE(form->Session().SamplingTimer().Enabled());
 
     // A new bus on a new port: the operator opens it and the traffic resumes without
     // starting the monitoring again.
     SimProcess secondBus;
     ASSERT_TRUE(secondBus.Start(FaultOptions(202, 40))) << secondBus.ErrorText().toStdString();
-    form->Com_combox->setEditText(secondBus.PortPath());
-    QTest::mouseClick(form->Button1, Qt::LeftButton);
-    ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
+    Control<QComboBox>(*form, "Com_combox")->setEditText(secondBus.PortPath());
+    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
+    ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
     const int firstDeviceRecordsAtReopen = RecordsOfSteps(*form, 1, 8);
     const int secondDeviceRecordsAtReopen = RecordsOfSteps(*form, 9, 14);
     const int totalAtReopen = TotalRecords(*form);
@@ -334,7 +339,7 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     const int recordsAtEnd = TotalRecords(*form);
     EXPECT_GT(RecordsOfSteps(*form, 1, 8), firstDeviceRecordsAtReopen);
     EXPECT_GT(RecordsOfSteps(*form, 9, 14), secondDeviceRecordsAtReopen);
-    QTest::mouseClick(form->Button1, Qt::LeftButton);  // closed: the tables stop changing
+    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);  // closed: the tables stop changing
 
     // Memory. A record costs 16 bytes in its table plus the grid's per-row bookkeeping (about
     // 24 bytes) and the store's reserve: 64 bytes per record is ample. The slack covers the
@@ -361,7 +366,7 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     std::map<QString, int> shownByFault;
     for (int step = 1; step <= 14; ++step) {
         SCOPED_TRACE(step);
-        const StringGrid& grid = *form->HistoryGrid(step);
+        const StringGrid& grid = *HistoryGrid(*form, step);
         const TableMatch match = MatchTable(grid, sent[RegisterOfStep(step)]);
         shown += match.records;
         if (step >= 9 && match.newestShown) {
@@ -369,15 +374,15 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
             const int k = step - 8;
             const QString voltage = NumberText(match.newestShown->voltageRaw / 10.0);
             const QString temperature = NumberText(match.newestShown->temperatureRaw / 10.0);
-            EXPECT_EQ(form->StringGrid->Cells(2, k), voltage);
-            EXPECT_EQ(form->StringGrid->Cells(3, k), temperature);
-            EXPECT_EQ(form->StringGrid->Cells(4, k), ExpectedStatusText(match.newestShown->status));
-            for (const BarPoint& bar : form->Series1->Points()) {
+            EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k), voltage);
+            EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(3, k), temperature);
+            EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(4, k), ExpectedStatusText(match.newestShown->status));
+            for (const BarPoint& bar : Control<BarSeries>(*form, "Series1")->Points()) {
                 if (bar.x == k) {
                     EXPECT_EQ(bar.label, voltage);
                 }
             }
-            for (const BarPoint& bar : form->BarSeries1->Points()) {
+            for (const BarPoint& bar : Control<BarSeries>(*form, "BarSeries1")->Points()) {
                 if (bar.x == k) {
                     EXPECT_EQ(bar.label, temperature);
                 }

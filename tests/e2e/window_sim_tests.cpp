@@ -8,15 +8,20 @@
 #include <map>
 #include <set>
 
-#include "BarChart.h"
-#include "Controls.h"
-#include "HistoryGridModel.h"
-#include "MessageBox.h"
-#include "SimProcess.h"
-#include "StringGrid.h"
-#include "TForm1.h"
-#include "TextFormats.h"
-#include "WaitFor.h"
+#include "widgets/BarChart.h"
+#include "app/Controls.h"
+#include "display/HistoryGridModel.h"
+#include "widgets/MessageBox.h"
+#include "tools/simctl/SimProcess.h"
+#include "widgets/StringGrid.h"
+#include "app/TForm1.h"
+#include "display/TextFormats.h"
+#include "tests/common/WaitFor.h"
+#include "tests/common/FormControls.h"
+
+using testsupport::Comm1;
+using testsupport::Control;
+using testsupport::HistoryGrid;
 
 using namespace std::chrono_literals;
 using testsupport::WaitUntil;
@@ -55,12 +60,12 @@ protected:
         messagebox::SetHook({});
     }
     void OpenAndMonitor(const SimProcess& sim, const QString& period) {
-        form->Com_combox->setEditText(sim.PortPath());
-        QTest::mouseClick(form->Button1, Qt::LeftButton);
-        ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
-        form->sample_time->setText(period);
-        QTest::mouseClick(form->RzBitBtn14, Qt::LeftButton);
-        QTest::mouseClick(form->RzBitBtn7, Qt::LeftButton);
+        Control<QComboBox>(*form, "Com_combox")->setEditText(sim.PortPath());
+        QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
+        ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
+        Control<QLineEdit>(*form, "sample_time")->setText(period);
+        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
     }
     bool WaitForCycles(const SimProcess& sim, int cycles) {
         const auto requests = [&] {
@@ -90,7 +95,7 @@ TEST_F(SimWindowFixture, everyAnswerOfAHealthyBusIsShownExactlyAsSent) {
     for (int step = 1; step <= 14; ++step) {
         SCOPED_TRACE(step);
         const std::vector<Sent>& answers = sent.at(DeviceAndRegisterOfStep(step));
-        StringGrid* grid = form->HistoryGrid(step);
+        StringGrid* grid = HistoryGrid(*form, step);
         ASSERT_EQ(answers.size(), 2u);
         for (int r = 1; r <= 2; ++r) {
             EXPECT_EQ(grid->Cells(1, r), answers[r - 1].voltage);
@@ -99,9 +104,9 @@ TEST_F(SimWindowFixture, everyAnswerOfAHealthyBusIsShownExactlyAsSent) {
     }
     for (int k = 1; k <= 6; ++k) {
         const Sent& last = sent.at(DeviceAndRegisterOfStep(k + 8)).back();
-        EXPECT_EQ(form->StringGrid->Cells(2, k), last.voltage);
-        EXPECT_EQ(form->Series1->Points().at(k - 1).label, last.voltage);
-        EXPECT_EQ(form->BarSeries1->Points().at(k - 1).label, last.temperature);
+        EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k), last.voltage);
+        EXPECT_EQ(Control<BarSeries>(*form, "Series1")->Points().at(k - 1).label, last.voltage);
+        EXPECT_EQ(Control<BarSeries>(*form, "BarSeries1")->Points().at(k - 1).label, last.temperature);
     }
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -123,7 +128,7 @@ TEST_F(SimWindowFixture, aNoisyBusNeverPutsAWrongValueOnTheScreen) {
         std::set<std::pair<QString, QString>> sentValues;
         if (found != sent.end())
             for (const Sent& s : found->second) sentValues.insert({s.voltage, s.temperature});
-        StringGrid* model = form->HistoryGrid(step);
+        StringGrid* model = HistoryGrid(*form, step);
         const int records =
             int(static_cast<const HistoryGridModel*>(model->Model())->RecordCount());
         EXPECT_LE(records, 2);
@@ -140,19 +145,19 @@ TEST_F(SimWindowFixture, anUnpluggedBusTurnsTheLampSilverAndTheOperatorCanOpenAg
     auto sim = std::make_unique<SimProcess>();
     ASSERT_TRUE(sim->Start({"--seed", "3"}));
     OpenAndMonitor(*sim, QStringLiteral("3"));
-    ASSERT_TRUE(WaitUntil([&] { return form->StringGrid1->RowCount() == 2; }, 3s));
-    const QString shown = form->StringGrid1->Cells(1, 1);
+    ASSERT_TRUE(WaitUntil([&] { return Control<::StringGrid>(*form, "StringGrid1")->RowCount() == 2; }, 3s));
+    const QString shown = Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1);
     sim->Kill();
 
-    ASSERT_TRUE(WaitUntil([&] { return form->Button1->text() == QStringLiteral("打开串口"); }, 3s));
-    EXPECT_EQ(form->Shape1->BrushColor(), QColor(192, 192, 192));
-    EXPECT_EQ(form->StringGrid1->Cells(1, 1), shown);
+    ASSERT_TRUE(WaitUntil([&] { return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口"); }, 3s));
+    EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(192, 192, 192));
+    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1), shown);
 
     sim = std::make_unique<SimProcess>();
     ASSERT_TRUE(sim->Start({"--seed", "4"}));
-    form->Com_combox->setEditText(sim->PortPath());
-    QTest::mouseClick(form->Button1, Qt::LeftButton);
-    ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
+    Control<QComboBox>(*form, "Com_combox")->setEditText(sim->PortPath());
+    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
+    ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
     EXPECT_TRUE(WaitUntil(
         [&] {
             for (const SimLogEntry& e : sim->ReadLog())

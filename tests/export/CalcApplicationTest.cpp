@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "CalcApplication.h"
-#include "CellText.h"
+#include "export/calc/CalcApplication.h"
+#include "export/calc/CellText.h"
 
 namespace {
 

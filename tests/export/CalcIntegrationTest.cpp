@@ -3,11 +3,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "CalcPluginLoader.h"
-#include "CellText.h"
-#include "ExportGridsToExcel.h"
-#include "MessageBox.h"
-#include "TestGrid.h"
+#include "export/calc/CalcPluginLoader.h"
+#include "export/calc/CellText.h"
+#include "export/ExportGridsToExcel.h"
+#include "widgets/MessageBox.h"
+#include "tests/export/TestGrid.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include <QApplication>
 
-#include "ClassRegistry.h"
-#include "ExportGridsToExcel.h"
-#include "MessageBox.h"
-#include "RecordingExcel.h"
-#include "TestGrid.h"
+#include "export/ClassRegistry.h"
+#include "export/ExportGridsToExcel.h"
+#include "widgets/MessageBox.h"
+#include "tests/export/RecordingExcel.h"
+#include "tests/export/TestGrid.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "RecordingExcel.h"
+#include "tests/export/RecordingExcel.h"
 
-#include "ClassRegistry.h"
-#include "MemberDispatch.h"
+#include "export/ClassRegistry.h"
+#include "export/MemberDispatch.h"
 
 namespace recording {
 namespace {

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "Automation.h"
+#include "export/Automation.h"
 
 // A recording "Excel.Application" for tests: a small model of the spreadsheet application that
 // keeps every call made on its objects and the sheet contents that result. It can be told to

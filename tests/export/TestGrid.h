@@ -3,7 +3,7 @@
 #include <QList>
 #include <QStringList>
 
-#include "GridModel.h"
+#include "models/GridModel.h"
 
 // A plain string grid for export tests: fixed columns, settable rows, row 0 the header.
 class TestGrid : public GridModel {

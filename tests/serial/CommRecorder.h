@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "PtyDevice.h"
-#include "SerialComm.h"
+#include "tests/serial/PtyDevice.h"
+#include "serial/SerialComm.h"
 
 // The stored settings of the main window's port component.
 inline void ApplyWindowSettings(TComm& comm, const QString& port) {

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
-#include "CommNotice.h"
-#include "LineStatus.h"
-#include "PortDevice.h"
-#include "PortName.h"
-#include "PortTimeouts.h"
-#include "WriteQueue.h"
+#include "serial/CommNotice.h"
+#include "serial/LineStatus.h"
+#include "serial/PortDevice.h"
+#include "serial/PortName.h"
+#include "serial/PortTimeouts.h"
+#include "serial/WriteQueue.h"
 
 TEST(PortName, mapsComNamesToTtySAndLooksOtherNamesUpUnderDev) {
     EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");

@@ -1,9 +1,9 @@
-#include "PtyDevice.h"
+#include "tests/serial/PtyDevice.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "RawPty.h"
+#include "tests/common/RawPty.h"
 
 TPtyDevice::TPtyDevice() {
     const testsupport::RawPty pty = testsupport::OpenRawPty();

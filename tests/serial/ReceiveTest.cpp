@@ -5,10 +5,10 @@
 #include <functional>
 #include <utility>
 
-#include "CommNotice.h"
-#include "CommRecorder.h"
-#include "TsanHandOver.h"
-#include "WaitFor.h"
+#include "serial/CommNotice.h"
+#include "tests/serial/CommRecorder.h"
+#include "serial/TsanHandOver.h"
+#include "tests/common/WaitFor.h"
 
 using namespace std::chrono_literals;
 using testsupport::HoldsFor;

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <random>
 
-#include "HistoryGridModel.h"
-#include "HistoryTables.h"
-#include "TextFormats.h"
-#include "WaitFor.h"
+#include "display/HistoryGridModel.h"
+#include "display/HistoryTables.h"
+#include "display/TextFormats.h"
+#include "tests/common/WaitFor.h"
 
 namespace {
 

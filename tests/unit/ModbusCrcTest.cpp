@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ModbusCrc.h"
-#include "PollTable.h"
+#include "protocol/ModbusCrc.h"
+#include "protocol/PollTable.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "PollCycle.h"
-#include "PollTable.h"
+#include "protocol/PollCycle.h"
+#include "protocol/PollTable.h"
 
 namespace {
 

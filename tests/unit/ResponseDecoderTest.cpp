@@ -2,8 +2,9 @@
 
 #include <vector>
 
-#include "ModbusCrc.h"
-#include "ResponseDecoder.h"
+#include "protocol/ModbusCrc.h"
+#include "display/StatusText.h"
+#include "protocol/ResponseDecoder.h"
 
 namespace {
 
@@ -61,20 +62,6 @@ TEST(Decoding, StatusTextsAndUnknownCodesShownInHex) {
     for (int code = 0; code < 256; ++code) known += HasStatusText(code) ? 1 : 0;
     EXPECT_EQ(known, 5);
     EXPECT_FALSE(HasStatusText(0x74));
-}
-
-TEST(PendingEchoes, CountsSetFlagsAndClearsThem) {
-    PendingFlags none;
-    EXPECT_EQ(TakePendingEchoes(none), 0);
-
-    PendingFlags two{true, false, true};
-    EXPECT_EQ(TakePendingEchoes(two), 2);
-    EXPECT_FALSE(two.SetDeviceInfoPending || two.QueryDeviceInfoPending ||
-                 two.AuthorizeModulePending);
-    EXPECT_EQ(TakePendingEchoes(two), 0);
-
-    PendingFlags all{true, true, true};
-    EXPECT_EQ(TakePendingEchoes(all), 3);
 }
 
 TEST(PollGate, AcceptsWellFormedAnswersOfTheStepsDevice) {

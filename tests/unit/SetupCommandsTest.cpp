@@ -2,7 +2,9 @@
 
 #include <climits>
 
-#include "SetupCommands.h"
+#include "display/OperatorInput.h"
+#include "engine/MonitorSession.h"
+#include "protocol/SetupCommands.h"
 
 namespace {
 

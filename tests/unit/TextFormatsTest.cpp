@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "LiveReading.h"
-#include "TextFormats.h"
+#include "display/LiveReading.h"
+#include "display/TextFormats.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "ErrorDisplay.h"
-#include "MessageBox.h"
+#include "widgets/ErrorDisplay.h"
+#include "widgets/MessageBox.h"
 
 TEST(ApplicationTitle, isTheFileNameUpToItsFirstDotWithTheRestInLowerCase) {
     EXPECT_EQ(ApplicationTitleFromPath("/usr/bin/batmon"), "batmon");

@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "Fonts.h"
+#include "widgets/Fonts.h"
 
 namespace {
 

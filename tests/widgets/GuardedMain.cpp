@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "ErrorDisplay.h"
+#include "widgets/ErrorDisplay.h"
 
 // Qt's libraries are built without exception support, so an exception unwinding through
 // QApplication::notify skips the destructor of the event copy it makes for mouse events: a few

@@ -3,8 +3,8 @@
 #include <QFile>
 #include <QRandomGenerator>
 
-#include "JpegDecoder.h"
-#include "JpegImage.h"
+#include "widgets/JpegDecoder.h"
+#include "widgets/JpegImage.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "PlainGridModel.h"
-#include "StringGrid.h"
-#include "WaitFor.h"
+#include "models/PlainGridModel.h"
+#include "widgets/StringGrid.h"
+#include "tests/common/WaitFor.h"
 
 namespace {
 

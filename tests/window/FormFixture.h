@@ -9,13 +9,18 @@
 #include <QTest>
 #include <memory>
 
-#include "MessageBox.h"
-#include "ModbusCrc.h"
-#include "PtyDevice.h"
-#include "SerialComm.h"
-#include "TForm1.h"
-#include "TTimer.h"
-#include "WaitFor.h"
+#include "widgets/MessageBox.h"
+#include "protocol/ModbusCrc.h"
+#include "tests/common/PtyDevice.h"
+#include "serial/SerialComm.h"
+#include "app/TForm1.h"
+#include "engine/TTimer.h"
+#include "tests/common/WaitFor.h"
+#include "tests/common/FormControls.h"
+
+using testsupport::Comm1;
+using testsupport::Control;
+using testsupport::HistoryGrid;
 
 // Builds the real window for each test, records message boxes instead of showing them, and
 // drives the controls with real clicks.
@@ -45,13 +50,13 @@ protected:
 
     // Opens the port on `device` through the port box and the open button.
     void OpenPortOn(const testsupport::PtyDevice& device) {
-        form->Com_combox->setEditText(device.SlavePath());
-        Click(form->Button1);
-        ASSERT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
+        Control<QComboBox>(*form, "Com_combox")->setEditText(device.SlavePath());
+        Click(Control<QPushButton>(*form, "Button1"));
+        ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
     }
 
     QStringList MemoLines() const {
-        const QString text = form->Memo1->toPlainText();
+        const QString text = Control<QPlainTextEdit>(*form, "Memo1")->toPlainText();
         return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
     }
 

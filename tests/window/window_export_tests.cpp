@@ -1,8 +1,8 @@
 // The two "保存到Excel" buttons against the recording "Excel.Application".
-#include "Controls.h"
-#include "FormFixture.h"
-#include "RecordingExcel.h"
-#include "StringGrid.h"
+#include "app/Controls.h"
+#include "tests/window/FormFixture.h"
+#include "tests/export/RecordingExcel.h"
+#include "widgets/StringGrid.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ protected:
 }  // namespace
 
 TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveButtonItsTable) {
-    form->StringGrid11->SetCells(1, 2, QStringLiteral("typed"));
-    Click(form->RzBitBtn5);
+    Control<::StringGrid>(*form, "StringGrid11")->SetCells(1, 2, QStringLiteral("typed"));
+    Click(Control<QPushButton>(*form, "RzBitBtn5"));
     ASSERT_EQ(recorder->applications().size(), 6);
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(i);
@@ -41,7 +41,7 @@ TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveBu
     EXPECT_EQ(recorder->applications()[2]->workbooks[0].sheets[0].Cell(3, 2),
               QStringLiteral("typed"));
 
-    Click(form->RzBitBtn6);
+    Click(Control<QPushButton>(*form, "RzBitBtn6"));
     ASSERT_EQ(recorder->applications().size(), 7);
     const recording::Sheet& live = recorder->applications()[6]->workbooks[0].sheets[0];
     EXPECT_EQ(live.cells.size(), 5 * 1024);
@@ -51,18 +51,18 @@ TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveBu
 
 TEST_F(ExportFixture, withoutTheApplicationTheHistoryButtonSaysSoSixTimesAndTheProgramRunsOn) {
     recorder->FailCreation(true);
-    Click(form->RzBitBtn5);
+    Click(Control<QPushButton>(*form, "RzBitBtn5"));
     ASSERT_EQ(messages.size(), 6u);
     for (const ShownMessage& m : messages) EXPECT_EQ(m.text, kCannotOpen);
-    Click(form->RzBitBtn6);
+    Click(Control<QPushButton>(*form, "RzBitBtn6"));
     EXPECT_EQ(messages.size(), 7u);
-    Click(form->RzBitBtn13);
-    EXPECT_EQ(form->RzPageControl1->currentIndex(), 2);
+    Click(Control<QPushButton>(*form, "RzBitBtn13"));
+    EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 2);
 }
 
 TEST_F(ExportFixture, anErrorWhileCopyingStopsTheRemainingExportsAndIsShown) {
     recorder->FailOnCall(QStringLiteral("Cells"), 60 + 7, QStringLiteral("sheet is protected"));
-    Click(form->RzBitBtn5);
+    Click(Control<QPushButton>(*form, "RzBitBtn5"));
     // The first table (60 cells) is done, the second fails on its 7th cell, the rest never start.
     EXPECT_EQ(recorder->applications().size(), 2);
     EXPECT_TRUE(recorder->applications()[0]->visible);

@@ -4,10 +4,10 @@
 
 #include <QElapsedTimer>
 
-#include "BarChart.h"
-#include "Controls.h"
-#include "FormFixture.h"
-#include "PollTable.h"
+#include "widgets/BarChart.h"
+#include "app/Controls.h"
+#include "tests/window/FormFixture.h"
+#include "protocol/PollTable.h"
 
 using namespace std::chrono_literals;
 using testsupport::PtyDevice;
@@ -25,17 +25,17 @@ QByteArray FrameOfStep(int step) {
 TEST_F(FormFixture, openThenCloseShowsPortStateInCaptionLampAndStatusBar) {
     PtyDevice device;
     OpenPortOn(device);
-    EXPECT_NE(form->Comm1->ComHandle(), 0u);
-    EXPECT_EQ(form->Shape1->BrushColor(), QColor(0, 128, 0));
-    EXPECT_EQ(form->StatusBar1->PanelText(1),
+    EXPECT_NE(Comm1(*form)->ComHandle(), 0u);
+    EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(0, 128, 0));
+    EXPECT_EQ(Control<StatusBar>(*form, "StatusBar1")->PanelText(1),
               QStringLiteral("串口") + device.SlavePath() + QStringLiteral("已打开,Baud:9600"));
-    EXPECT_EQ(form->Comm1->ReadIntervalTimeout(), 500u);
+    EXPECT_EQ(Comm1(*form)->ReadIntervalTimeout(), 500u);
 
-    Click(form->Button1);
-    EXPECT_EQ(form->Comm1->ComHandle(), 0u);
-    EXPECT_EQ(form->Button1->text(), QStringLiteral("打开串口"));
-    EXPECT_EQ(form->Shape1->BrushColor(), QColor(192, 192, 192));
-    EXPECT_EQ(form->StatusBar1->PanelText(1), QStringLiteral("串口已关闭!"));
+    Click(Control<QPushButton>(*form, "Button1"));
+    EXPECT_EQ(Comm1(*form)->ComHandle(), 0u);
+    EXPECT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("打开串口"));
+    EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(192, 192, 192));
+    EXPECT_EQ(Control<StatusBar>(*form, "StatusBar1")->PanelText(1), QStringLiteral("串口已关闭!"));
     EXPECT_TRUE(messages.empty());
 }
 
@@ -45,34 +45,34 @@ TEST_F(FormFixture, openingAPortHeldElsewhereShowsTheMessageAndASecondPressTries
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
 
-    form->Com_combox->setEditText(device.SlavePath());
-    Click(form->Button1);
+    Control<QComboBox>(*form, "Com_combox")->setEditText(device.SlavePath());
+    Click(Control<QPushButton>(*form, "Button1"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QStringLiteral("未发现可用串口或被占用"));
     EXPECT_EQ(messages[0].caption, QStringLiteral("提示"));
-    EXPECT_EQ(form->Button1->text(), QStringLiteral("打开串口"));
-    EXPECT_EQ(form->Shape1->BrushColor(), QColor(Qt::white));
-    EXPECT_TRUE(form->StatusBar1->PanelText(1).isEmpty());
+    EXPECT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("打开串口"));
+    EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(Qt::white));
+    EXPECT_TRUE(Control<StatusBar>(*form, "StatusBar1")->PanelText(1).isEmpty());
 
     ::close(holder);
-    Click(form->Button1);
+    Click(Control<QPushButton>(*form, "Button1"));
     EXPECT_EQ(messages.size(), 1u);
-    EXPECT_EQ(form->Button1->text(), QStringLiteral("关闭串口"));
+    EXPECT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
 
-    form->Com_combox->setEditText(QStringLiteral("/dev/batmon-no-such-port"));
-    Click(form->Button1);  // closes
-    Click(form->Button1);  // fails to open the missing device
+    Control<QComboBox>(*form, "Com_combox")->setEditText(QStringLiteral("/dev/batmon-no-such-port"));
+    Click(Control<QPushButton>(*form, "Button1"));  // closes
+    Click(Control<QPushButton>(*form, "Button1"));  // fails to open the missing device
     EXPECT_EQ(messages.size(), 2u);
-    EXPECT_EQ(form->Shape1->BrushColor(), QColor(192, 192, 192));
+    EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(192, 192, 192));
 }
 
 TEST_F(FormFixture, oneCycleSendsTheSixteenFramesInOrderAboutPacedAndTheNextOnePeriodLater) {
     PtyDevice device;
     OpenPortOn(device);
-    Type(form->sample_time, QStringLiteral("3"));
-    Click(form->RzBitBtn14);
+    Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("3"));
+    Click(Control<QPushButton>(*form, "RzBitBtn14"));
     QElapsedTimer clock;
-    Click(form->RzBitBtn7);
+    Click(Control<QPushButton>(*form, "RzBitBtn7"));
     clock.start();
 
     std::vector<qint64> arrivals;
@@ -81,12 +81,12 @@ TEST_F(FormFixture, oneCycleSendsTheSixteenFramesInOrderAboutPacedAndTheNextOneP
         arrivals.push_back(clock.elapsed());
         ASSERT_EQ(frame.toHex(' '), FrameOfStep(step).toHex(' ')) << "step " << step;
     }
-    EXPECT_EQ(form->Comm1->ReadIntervalTimeout(), 20u);
+    EXPECT_EQ(Comm1(*form)->ReadIntervalTimeout(), 20u);
     EXPECT_NEAR(arrivals.front(), 150, 100);
     for (std::size_t i = 1; i < arrivals.size(); ++i)
         EXPECT_NEAR(arrivals[i] - arrivals[i - 1], 150, 100)
             << "between steps " << i << "," << i + 1;
-    EXPECT_FALSE(form->Timer3->Enabled());
+    EXPECT_FALSE(form->Session().PacingTimer().Enabled());
 
     // Nothing more until the sampling period has passed since the start.
     EXPECT_TRUE(testsupport::HoldsFor([&] { return device.Received().isEmpty(); }, 400ms));
@@ -98,15 +98,15 @@ TEST_F(FormFixture, oneCycleSendsTheSixteenFramesInOrderAboutPacedAndTheNextOneP
 TEST_F(FormFixture, startPressedDuringStepSevenRestartsAtStepOneAndKeepsTheSamplingPhase) {
     PtyDevice device;
     OpenPortOn(device);
-    Type(form->sample_time, QStringLiteral("3"));
-    Click(form->RzBitBtn14);
+    Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("3"));
+    Click(Control<QPushButton>(*form, "RzBitBtn14"));
     QElapsedTimer sinceStart;
-    Click(form->RzBitBtn7);
+    Click(Control<QPushButton>(*form, "RzBitBtn7"));
     sinceStart.start();
     for (int step = 1; step <= 7; ++step) ASSERT_EQ(device.Take(8, 2s), FrameOfStep(step));
-    Click(form->RzBitBtn7);
+    Click(Control<QPushButton>(*form, "RzBitBtn7"));
     for (int step = 1; step <= 16; ++step) ASSERT_EQ(device.Take(8, 2s), FrameOfStep(step));
-    EXPECT_TRUE(form->Timer1->Enabled());
+    EXPECT_TRUE(form->Session().SamplingTimer().Enabled());
     // The sampling tick at 3 s fell inside the restarted cycle; the next cycle keeps the phase
     // of the first press, not of the second.
     ASSERT_EQ(device.Take(8, 4s), FrameOfStep(1));
@@ -114,37 +114,37 @@ TEST_F(FormFixture, startPressedDuringStepSevenRestartsAtStepOneAndKeepsTheSampl
 }
 
 TEST_F(FormFixture, monitoringWithThePortClosedStepsThroughTheCycleAndSendsNothing) {
-    Type(form->sample_time, QStringLiteral("1"));
-    Click(form->RzBitBtn14);
-    form->Memo1->appendPlainText(QStringLiteral("before"));
-    form->Series1->AddXY(1, 12.5, QStringLiteral("12.5"), Qt::green);
+    Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("1"));
+    Click(Control<QPushButton>(*form, "RzBitBtn14"));
+    Control<QPlainTextEdit>(*form, "Memo1")->appendPlainText(QStringLiteral("before"));
+    Control<BarSeries>(*form, "Series1")->AddXY(1, 12.5, QStringLiteral("12.5"), Qt::green);
     QElapsedTimer sinceStart;
-    Click(form->RzBitBtn7);
+    Click(Control<QPushButton>(*form, "RzBitBtn7"));
     sinceStart.start();
 
-    ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 1; }, 1s));
-    EXPECT_TRUE(form->Memo1->toPlainText().isEmpty());
-    EXPECT_EQ(form->Series1->Count(), 1);
-    ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 9; }, 2s));
-    EXPECT_EQ(form->Series1->Count(), 0);
-    EXPECT_EQ(form->BarSeries1->Count(), 0);
-    ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 16; }, 2s));
+    ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 1; }, 1s));
+    EXPECT_TRUE(Control<QPlainTextEdit>(*form, "Memo1")->toPlainText().isEmpty());
+    EXPECT_EQ(Control<BarSeries>(*form, "Series1")->Count(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 9; }, 2s));
+    EXPECT_EQ(Control<BarSeries>(*form, "Series1")->Count(), 0);
+    EXPECT_EQ(Control<BarSeries>(*form, "BarSeries1")->Count(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 16; }, 2s));
     // The sampling ticks at 1 s and 2 s fell inside the cycle: only their log lines remain.
     EXPECT_EQ(MemoLines(), QStringList({"   time1:", "   time1:"}));
-    EXPECT_FALSE(form->Timer3->Enabled());
-    EXPECT_EQ(form->Comm1->ComHandle(), 0u);
+    EXPECT_FALSE(form->Session().PacingTimer().Enabled());
+    EXPECT_EQ(Comm1(*form)->ComHandle(), 0u);
     // The next cycle starts at the first sampling tick after step 16: cycles about 3 s apart.
-    ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 1; }, 2s));
+    ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 1; }, 2s));
     EXPECT_NEAR(sinceStart.elapsed(), 3150, 300);
 }
 
 TEST_F(FormFixture, closingTheWindowDuringACycleClosesThePortAndNothingGoesOutAfterwards) {
     PtyDevice device;
     OpenPortOn(device);
-    Click(form->RzBitBtn7);
+    Click(Control<QPushButton>(*form, "RzBitBtn7"));
     device.Take(8 * 3, 2s);
     form->close();
-    EXPECT_EQ(form->Comm1->ComHandle(), 0u);
+    EXPECT_EQ(Comm1(*form)->ComHandle(), 0u);
     testsupport::HoldsFor([] { return true; }, 100ms);  // collect what was on the line
     device.ClearReceived();
     EXPECT_TRUE(testsupport::HoldsFor([&] { return device.Received().isEmpty(); }, 600ms));

@@ -1,6 +1,6 @@
 #include <QElapsedTimer>
 
-#include "FormFixture.h"
+#include "tests/window/FormFixture.h"
 
 using namespace std::chrono_literals;
 using testsupport::Hex;
@@ -16,30 +16,30 @@ TEST_F(FormFixture, setupCommandsSendTheirFramesAndShowTheRepliesByteByByte) {
     });
     OpenPortOn(device);
 
-    form->Memo1->appendPlainText(QStringLiteral("old"));
-    Click(form->RzBitBtn9);
+    Control<QPlainTextEdit>(*form, "Memo1")->appendPlainText(QStringLiteral("old"));
+    Click(Control<QPushButton>(*form, "RzBitBtn9"));
     ASSERT_TRUE(WaitUntil([&] { return MemoLines().size() == 8; }, 2s));
     EXPECT_EQ(device.Requests().at(0), Hex("A1 06 03 00 01 A1 51 06"));
     EXPECT_EQ(MemoLines(), QStringList({"A1", "06", "03", "00", "01", "A1", "51", "06"}));
-    EXPECT_FALSE(form->Pending.SetDeviceInfoPending);
+    EXPECT_FALSE(form->Session().Pending().SetDeviceInfoPending);
 
-    Click(form->RzBitBtn10);
+    Click(Control<QPushButton>(*form, "RzBitBtn10"));
     ASSERT_TRUE(WaitUntil([&] { return MemoLines().size() == 7; }, 2s));
     EXPECT_EQ(device.Requests().at(1), Hex("A1 04 30 00 00 01 26 6A"));
     EXPECT_EQ(MemoLines(), QStringList({"A1", "04", "02", "00", "05", "78", "F3"}));
 
-    Click(form->RzBitBtn11);
+    Click(Control<QPushButton>(*form, "RzBitBtn11"));
     ASSERT_TRUE(WaitUntil([&] { return MemoLines().size() == 8; }, 2s));
     EXPECT_EQ(device.Requests().at(2), Hex("A1 06 03 55 00 81 41 5E"));
 
     // Numbers outside the guidance ranges wrap to their low eight bits.
-    Type(form->RzEdit1, QStringLiteral("8"));
-    Type(form->RzEdit2, QStringLiteral("300"));
-    Type(form->RzEdit3, QStringLiteral("-1"));
-    Click(form->RzBitBtn9);
-    Type(form->RzEdit5, QStringLiteral("0"));
-    Type(form->RzEdit6, QStringLiteral("200"));
-    Click(form->RzBitBtn11);
+    Type(Control<QLineEdit>(*form, "RzEdit1"), QStringLiteral("8"));
+    Type(Control<QLineEdit>(*form, "RzEdit2"), QStringLiteral("300"));
+    Type(Control<QLineEdit>(*form, "RzEdit3"), QStringLiteral("-1"));
+    Click(Control<QPushButton>(*form, "RzBitBtn9"));
+    Type(Control<QLineEdit>(*form, "RzEdit5"), QStringLiteral("0"));
+    Type(Control<QLineEdit>(*form, "RzEdit6"), QStringLiteral("200"));
+    Click(Control<QPushButton>(*form, "RzBitBtn11"));
     ASSERT_TRUE(WaitUntil([&] { return device.Requests().size() == 5; }, 2s));
     EXPECT_EQ(device.Requests().at(3).left(6), Hex("A8 06 03 00 2C 9F"));
     EXPECT_EQ(device.Requests().at(4).left(6), Hex("A0 06 03 55 00 48"));
@@ -49,19 +49,19 @@ TEST_F(FormFixture, setupCommandsSendTheirFramesAndShowTheRepliesByteByByte) {
 TEST_F(FormFixture, aNumberThatDoesNotConvertSendsNothingAndChangesNothing) {
     PtyDevice device;
     OpenPortOn(device);
-    form->Memo1->appendPlainText(QStringLiteral("kept"));
-    Type(form->RzEdit3, QStringLiteral("abc"));
-    Click(form->RzBitBtn9);
+    Control<QPlainTextEdit>(*form, "Memo1")->appendPlainText(QStringLiteral("kept"));
+    Type(Control<QLineEdit>(*form, "RzEdit3"), QStringLiteral("abc"));
+    Click(Control<QPushButton>(*form, "RzBitBtn9"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QStringLiteral("'abc' is not a valid integer value"));
     EXPECT_EQ(MemoLines(), QStringList({"kept"}));
-    EXPECT_FALSE(form->Pending.SetDeviceInfoPending);
+    EXPECT_FALSE(form->Session().Pending().SetDeviceInfoPending);
     EXPECT_TRUE(testsupport::HoldsFor([&] { return device.Received().isEmpty(); }, 200ms));
 
-    Type(form->sample_time, QStringLiteral("abc"));
-    Click(form->RzBitBtn14);
+    Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("abc"));
+    Click(Control<QPushButton>(*form, "RzBitBtn14"));
     EXPECT_EQ(messages.size(), 2u);
-    EXPECT_EQ(form->Timer1->Interval(), 10000);
+    EXPECT_EQ(form->Session().SamplingTimer().Interval(), 10000);
 }
 
 TEST_F(FormFixture, aCommandDuringAPollCycleShowsTheFirstBufferThatFollowsIt) {
@@ -72,17 +72,17 @@ TEST_F(FormFixture, aCommandDuringAPollCycleShowsTheFirstBufferThatFollowsIt) {
         return request;
     });
     OpenPortOn(device);
-    Click(form->RzBitBtn7);
-    ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 2; }, 2s));
-    Click(form->RzBitBtn10);  // the query gets no answer here; the next poll answer is shown
+    Click(Control<QPushButton>(*form, "RzBitBtn7"));
+    ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 2; }, 2s));
+    Click(Control<QPushButton>(*form, "RzBitBtn10"));  // the query gets no answer here; the next poll answer is shown
     ASSERT_TRUE(WaitUntil([&] { return MemoLines().size() >= 11; }, 2s));
     EXPECT_EQ(MemoLines().mid(0, 3), QStringList({"A0", "04", "06"}));
-    EXPECT_FALSE(form->Pending.QueryDeviceInfoPending);
+    EXPECT_FALSE(form->Session().Pending().QueryDeviceInfoPending);
 }
 
 TEST_F(FormFixture, aCommandWithThePortClosedWaitsForTheFirstBufferAfterALaterOpen) {
-    Click(form->RzBitBtn10);
-    EXPECT_TRUE(form->Pending.QueryDeviceInfoPending);
+    Click(Control<QPushButton>(*form, "RzBitBtn10"));
+    EXPECT_TRUE(form->Session().Pending().QueryDeviceInfoPending);
     PtyDevice device;
     OpenPortOn(device);
     device.Write(Hex("01 02 03"));
@@ -92,35 +92,35 @@ TEST_F(FormFixture, aCommandWithThePortClosedWaitsForTheFirstBufferAfterALaterOp
 
 TEST_F(FormFixture, samplingPeriodOutOfRangeIsRefusedAndZeroStopsAfterTheRunningCycle) {
     for (const char* refused : {"-1", "9999999"}) {
-        Type(form->sample_time, QString::fromLatin1(refused));
-        Click(form->RzBitBtn14);
-        EXPECT_EQ(form->Timer1->Interval(), 10000) << refused;
+        Type(Control<QLineEdit>(*form, "sample_time"), QString::fromLatin1(refused));
+        Click(Control<QPushButton>(*form, "RzBitBtn14"));
+        EXPECT_EQ(form->Session().SamplingTimer().Interval(), 10000) << refused;
     }
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_TRUE(messages[0].text.contains(QStringLiteral("2147483")));
 
-    Type(form->sample_time, QStringLiteral("1"));
-    Click(form->RzBitBtn14);
-    EXPECT_EQ(form->Timer1->Interval(), 1000);
-    Click(form->RzBitBtn7);
-    ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 3; }, 2s));
-    Type(form->sample_time, QStringLiteral("0"));
-    Click(form->RzBitBtn14);
-    ASSERT_TRUE(WaitUntil([&] { return form->Poll.SentStep == 16; }, 4s));
-    EXPECT_TRUE(testsupport::HoldsFor([&] { return form->Poll.SentStep == 16; }, 1500ms));
-    EXPECT_TRUE(form->Timer1->Enabled());
+    Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("1"));
+    Click(Control<QPushButton>(*form, "RzBitBtn14"));
+    EXPECT_EQ(form->Session().SamplingTimer().Interval(), 1000);
+    Click(Control<QPushButton>(*form, "RzBitBtn7"));
+    ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 3; }, 2s));
+    Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("0"));
+    Click(Control<QPushButton>(*form, "RzBitBtn14"));
+    ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 16; }, 4s));
+    EXPECT_TRUE(testsupport::HoldsFor([&] { return form->Session().Poll().SentStep == 16; }, 1500ms));
+    EXPECT_TRUE(form->Session().SamplingTimer().Enabled());
 }
 
 TEST_F(FormFixture, aNewSamplingPeriodWhileMonitoringCountsFromThePress) {
     PtyDevice device;
     OpenPortOn(device);
-    Type(form->sample_time, QStringLiteral("1"));
-    Click(form->RzBitBtn14);
-    Click(form->RzBitBtn7);
+    Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("1"));
+    Click(Control<QPushButton>(*form, "RzBitBtn14"));
+    Click(Control<QPushButton>(*form, "RzBitBtn7"));
     device.Take(16 * 8, 4s);
-    Type(form->sample_time, QStringLiteral("4"));
+    Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("4"));
     QElapsedTimer sincePress;
-    Click(form->RzBitBtn14);
+    Click(Control<QPushButton>(*form, "RzBitBtn14"));
     sincePress.start();
     ASSERT_EQ(device.Take(8, 6s), Hex("A0 04 00 80 00 03 A8 92"));
     EXPECT_NEAR(sincePress.elapsed(), 4150, 400);

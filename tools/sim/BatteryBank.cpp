@@ -1,4 +1,4 @@
-#include "BatteryBank.h"
+#include "tools/sim/BatteryBank.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "BusDevices.h"
+#include "tools/sim/BusDevices.h"
 
-#include "ModbusCrc.h"
+#include "protocol/ModbusCrc.h"
 
 namespace batmonsim {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "BatteryBank.h"
+#include "tools/sim/BatteryBank.h"
 
 namespace batmonsim {
 

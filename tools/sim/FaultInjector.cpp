@@ -1,6 +1,6 @@
-#include "FaultInjector.h"
+#include "tools/sim/FaultInjector.h"
 
-#include "BusDevices.h"
+#include "tools/sim/BusDevices.h"
 
 namespace batmonsim {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "SimOptions.h"
+#include "tools/sim/SimOptions.h"
 
 namespace batmonsim {
 

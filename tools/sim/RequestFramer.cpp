@@ -1,6 +1,6 @@
-#include "RequestFramer.h"
+#include "tools/sim/RequestFramer.h"
 
-#include "BusDevices.h"
+#include "tools/sim/BusDevices.h"
 
 namespace batmonsim {
 

@@ -3,12 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "BusDevices.h"
-#include "FaultInjector.h"
-#include "RequestFramer.h"
-#include "SimOptions.h"
-#include "TrafficLog.h"
-#include "Transmitter.h"
+#include "tools/sim/BusDevices.h"
+#include "tools/sim/FaultInjector.h"
+#include "tools/sim/RequestFramer.h"
+#include "tools/sim/SimOptions.h"
+#include "tools/sim/TrafficLog.h"
+#include "tools/sim/Transmitter.h"
 
 namespace batmonsim {
 

@@ -1,4 +1,4 @@
-#include "SimPort.h"
+#include "tools/sim/SimPort.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "TrafficLog.h"
+#include "tools/sim/TrafficLog.h"
 
 #include <time.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "BusDevices.h"
+#include "tools/sim/BusDevices.h"
 
 namespace batmonsim {
 

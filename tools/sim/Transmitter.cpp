@@ -1,4 +1,4 @@
-#include "Transmitter.h"
+#include "tools/sim/Transmitter.h"
 
 #include <unistd.h>
 

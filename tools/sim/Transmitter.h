@@ -6,9 +6,9 @@
 #include <optional>
 #include <vector>
 
-#include "BusDevices.h"
-#include "FaultInjector.h"
-#include "TrafficLog.h"
+#include "tools/sim/BusDevices.h"
+#include "tools/sim/FaultInjector.h"
+#include "tools/sim/TrafficLog.h"
 
 namespace batmonsim {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "SimLoop.h"
-#include "SimOptions.h"
-#include "SimPort.h"
-#include "TrafficLog.h"
+#include "tools/sim/SimLoop.h"
+#include "tools/sim/SimOptions.h"
+#include "tools/sim/SimPort.h"
+#include "tools/sim/TrafficLog.h"
 
 int main(int argc, char** argv) {
     using namespace batmonsim;

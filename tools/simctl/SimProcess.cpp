@@ -1,4 +1,4 @@
-#include "SimProcess.h"
+#include "tools/simctl/SimProcess.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

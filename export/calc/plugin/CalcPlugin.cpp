@@ -21,9 +21,9 @@
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 
-#include "CalcOffice.h"
-#include "OfficeConnection.h"
-#include "UnoSupport.h"
+#include "export/calc/CalcOffice.h"
+#include "export/calc/plugin/OfficeConnection.h"
+#include "export/calc/plugin/UnoSupport.h"
 
 namespace calc::uno {
 namespace {

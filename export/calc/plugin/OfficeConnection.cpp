@@ -1,4 +1,4 @@
-#include "OfficeConnection.h"
+#include "export/calc/plugin/OfficeConnection.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "UnoSupport.h"
+#include "export/calc/plugin/UnoSupport.h"
 
 extern char** environ;
 

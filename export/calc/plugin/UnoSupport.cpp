@@ -1,4 +1,4 @@
-#include "UnoSupport.h"
+#include "export/calc/plugin/UnoSupport.h"
 
 #include <com/sun/star/lang/DisposedException.hpp>
 
