@@ -53,8 +53,8 @@ QLabel* MakeHint(QWidget* parent, const char* name, const QRect& geometry, const
 QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& geometry,
                         const QString& caption, const QString& icon = {});
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry, const QString& text);
-::StringGrid* MakeGrid(QWidget* parent, ::StringGrid* grid, const char* name,
-                       const QRect& geometry, const QList<int>& widths);
+::StringGrid* MakeGrid(QWidget* parent, ::StringGrid* grid, const char* name, const QRect& geometry,
+                       const QList<int>& widths);
 ::StringGrid* MakeHistoryGrid(QWidget* parent, const char* name, const QRect& geometry,
                               int lastColumnWidth);
 

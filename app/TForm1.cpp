@@ -221,7 +221,8 @@ void TForm1::RzBitBtn9Click() {
 }
 
 void TForm1::RzBitBtn10Click() {
-    SendSetupCommand(SetupCommand::QueryDeviceInfo, QueryDeviceInfoFrame(StrToInt(RzEdit4->text())));
+    SendSetupCommand(SetupCommand::QueryDeviceInfo,
+                     QueryDeviceInfoFrame(StrToInt(RzEdit4->text())));
 }
 
 void TForm1::RzBitBtn11Click() {

@@ -164,8 +164,8 @@ void TForm1::BuildSettingsPage() {
     Com_combox->setStyleSheet(
         QStringLiteral("QComboBox QAbstractItemView::item { height: 20px; }"));
 
-    Button1 = MakeButton(page, "Button1", {96, 24, 113, 33}, QStringLiteral("打开串口"),
-                         "port-open");
+    Button1 =
+        MakeButton(page, "Button1", {96, 24, 113, 33}, QStringLiteral("打开串口"), "port-open");
     RzBitBtn3 = MakeButton(page, "RzBitBtn3", {228, 24, 93, 33}, QStringLiteral("退出"), "exit");
     for (QPushButton* b : {Button1, RzBitBtn3}) {
         b->setCursor(Qt::PointingHandCursor);

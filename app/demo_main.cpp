@@ -90,8 +90,7 @@ int main(int argc, char** argv) {
                 cycleDone ? "One poll cycle completed." : "The poll cycle did not complete.");
     for (int row = 0; row <= 6; ++row) {
         QStringList cells;
-        for (int col = 0; col < liveTable->ColCount(); ++col)
-            cells << liveTable->Cells(col, row);
+        for (int col = 0; col < liveTable->ColCount(); ++col) cells << liveTable->Cells(col, row);
         std::printf("  %s\n", qPrintable(cells.join(QStringLiteral(" | "))));
     }
     form.close();

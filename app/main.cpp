@@ -2,10 +2,10 @@
 #include <QIcon>
 #include <QScreen>
 
+#include "app/TForm1.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/EventDispatcher.h"
 #include "widgets/Fonts.h"
-#include "app/TForm1.h"
 
 int main(int argc, char** argv) {
     UseQtEventDispatcher();

@@ -53,4 +53,6 @@ bool CommLink::Write(std::span<const std::uint8_t> bytes) {
     return comm_->WriteCommBuffer(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
 }
 
-void CommLink::SetReadInterval(int ms) { comm_->SetReadIntervalTimeout(static_cast<std::uint32_t>(ms)); }
+void CommLink::SetReadInterval(int ms) {
+    comm_->SetReadIntervalTimeout(static_cast<std::uint32_t>(ms));
+}

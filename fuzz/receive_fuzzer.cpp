@@ -150,9 +150,9 @@ void Deliver(std::span<const std::uint8_t> bytes) {
     Expect(before.PollCycleActive || !after.PollCycleActive,
            "the receive handler set the cycle flag");
     const PendingFlags& left = session.Pending();
-    Expect(!left.SetDeviceInfoPending && !left.QueryDeviceInfoPending &&
-               !left.AuthorizeModulePending,
-           "a pending flag survived a received buffer");
+    Expect(
+        !left.SetDeviceInfoPending && !left.QueryDeviceInfoPending && !left.AuthorizeModulePending,
+        "a pending flag survived a received buffer");
 
     std::vector<SetupCommand> expectedEchoes;
     if (pending.SetDeviceInfoPending) expectedEchoes.push_back(SetupCommand::SetDeviceInfo);

@@ -48,8 +48,8 @@ void TComm::OpenComm() {
 
 void TComm::StartReader() {
     try {
-        reader_ = std::make_unique<TReadThread>(
-            TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(), session_});
+        reader_ = std::make_unique<TReadThread>(TPortLink{
+            portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(), session_});
         reader_->Start();
         return;
     } catch (const std::exception&) {
@@ -65,7 +65,8 @@ void TComm::StartWriter() {
         writeQueue_ = std::make_unique<TWriteQueue>();
         if (writeQueue_->Create()) {
             writer_ = std::make_unique<TWriteThread>(
-                TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(), session_},
+                TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(),
+                          session_},
                 *writeQueue_, sendQueueEmpty_);
             writer_->Start();
             return;

@@ -1,11 +1,11 @@
 #include "serial/WriteQueue.h"
 
-#include "serial/TsanHandOver.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "serial/TsanHandOver.h"
 
 namespace {
 

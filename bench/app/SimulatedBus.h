@@ -4,10 +4,10 @@
 #include <QPushButton>
 #include <cstdio>
 
-#include "serial/SerialComm.h"
-#include "tools/simctl/SimProcess.h"
 #include "app/TForm1.h"
+#include "serial/SerialComm.h"
 #include "tests/common/FormControls.h"
+#include "tools/simctl/SimProcess.h"
 
 using testsupport::Comm1;
 using testsupport::Control;

@@ -10,9 +10,9 @@
 #include <cstdio>
 
 #include "bench/app/BenchSupport.h"
-#include "widgets/EventDispatcher.h"
 #include "bench/app/SimulatedBus.h"
 #include "tests/common/FormControls.h"
+#include "widgets/EventDispatcher.h"
 
 using testsupport::Comm1;
 using testsupport::Control;

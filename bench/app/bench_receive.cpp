@@ -7,15 +7,15 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 
-#include "widgets/BarChart.h"
-#include "bench/app/BenchSupport.h"
 #include "app/Controls.h"
-#include "widgets/EventDispatcher.h"
+#include "app/TForm1.h"
+#include "bench/app/BenchSupport.h"
 #include "display/HistoryGridModel.h"
 #include "protocol/ModbusCrc.h"
-#include "widgets/StringGrid.h"
-#include "app/TForm1.h"
 #include "tests/common/FormControls.h"
+#include "widgets/BarChart.h"
+#include "widgets/EventDispatcher.h"
+#include "widgets/StringGrid.h"
 
 using testsupport::Comm1;
 using testsupport::Control;
@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     TForm1 form;
     form.show();
-    Control<PageControl>(form, "RzPageControl1")->setCurrentIndex(1);  // the history page is on screen
+    Control<PageControl>(form, "RzPageControl1")
+        ->setCurrentIndex(1);  // the history page is on screen
     bench::RunEventLoopFor(50);
 
     std::printf("Comm1ReceiveData per answer (gate, decode, history, live row, charts, log)\n");

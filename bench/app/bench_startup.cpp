@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/TForm1.h"
 #include "bench/app/BenchSupport.h"
 #include "widgets/EventDispatcher.h"
 #include "widgets/Fonts.h"
-#include "app/TForm1.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstdio>
 
-#include "export/calc/CalcPluginLoader.h"
 #include "export/ClassRegistry.h"
 #include "export/ExportGridsToExcel.h"
+#include "export/calc/CalcPluginLoader.h"
 #include "models/GridModel.h"
 #include "widgets/MessageBox.h"
 

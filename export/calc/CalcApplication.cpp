@@ -3,9 +3,9 @@
 #include <map>
 #include <optional>
 
+#include "export/MemberDispatch.h"
 #include "export/calc/CalcPluginLoader.h"
 #include "export/calc/CellText.h"
-#include "export/MemberDispatch.h"
 
 namespace calc {
 namespace {

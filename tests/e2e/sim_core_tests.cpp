@@ -4,10 +4,10 @@
 #include <random>
 #include <set>
 
+#include "tests/e2e/sim_bus_master.h"
 #include "tools/sim/BatteryBank.h"
 #include "tools/sim/RequestFramer.h"
 #include "tools/sim/TrafficLog.h"
-#include "tests/e2e/sim_bus_master.h"
 
 namespace {
 

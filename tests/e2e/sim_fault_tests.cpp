@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "tools/simctl/SimProcess.h"
 #include "tests/common/WaitFor.h"
 #include "tests/e2e/sim_bus_master.h"
+#include "tools/simctl/SimProcess.h"
 
 namespace {
 

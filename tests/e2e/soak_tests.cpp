@@ -17,17 +17,17 @@
 #include <map>
 #include <optional>
 
-#include "widgets/BarChart.h"
 #include "app/Controls.h"
-#include "display/HistoryGridModel.h"
-#include "widgets/MessageBox.h"
-#include "tools/simctl/SimProcess.h"
-#include "widgets/StringGrid.h"
 #include "app/TForm1.h"
-#include "engine/TTimer.h"
+#include "display/HistoryGridModel.h"
 #include "display/TextFormats.h"
-#include "tests/common/WaitFor.h"
+#include "engine/TTimer.h"
 #include "tests/common/FormControls.h"
+#include "tests/common/WaitFor.h"
+#include "tools/simctl/SimProcess.h"
+#include "widgets/BarChart.h"
+#include "widgets/MessageBox.h"
+#include "widgets/StringGrid.h"
 
 using testsupport::Comm1;
 using testsupport::Control;
@@ -317,7 +317,11 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
 
     // Unplugged: the port closes on its own and the lamp goes out; the timers keep running.
     firstBus.Kill();
-    ASSERT_TRUE(WaitUntil([&] { return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口"); }, 5s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口");
+        },
+        5s));
     EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), kLampSilver);
     EXPECT_TRUE(form->Session().SamplingTimer().Enabled());
 
@@ -339,7 +343,8 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     const int recordsAtEnd = TotalRecords(*form);
     EXPECT_GT(RecordsOfSteps(*form, 1, 8), firstDeviceRecordsAtReopen);
     EXPECT_GT(RecordsOfSteps(*form, 9, 14), secondDeviceRecordsAtReopen);
-    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);  // closed: the tables stop changing
+    QTest::mouseClick(Control<QPushButton>(*form, "Button1"),
+                      Qt::LeftButton);  // closed: the tables stop changing
 
     // Memory. A record costs 16 bytes in its table plus the grid's per-row bookkeeping (about
     // 24 bytes) and the store's reserve: 64 bytes per record is ample. The slack covers the
@@ -376,7 +381,8 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
             const QString temperature = NumberText(match.newestShown->temperatureRaw / 10.0);
             EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k), voltage);
             EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(3, k), temperature);
-            EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(4, k), ExpectedStatusText(match.newestShown->status));
+            EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(4, k),
+                      ExpectedStatusText(match.newestShown->status));
             for (const BarPoint& bar : Control<BarSeries>(*form, "Series1")->Points()) {
                 if (bar.x == k) {
                     EXPECT_EQ(bar.label, voltage);

@@ -8,16 +8,16 @@
 #include <map>
 #include <set>
 
-#include "widgets/BarChart.h"
 #include "app/Controls.h"
-#include "display/HistoryGridModel.h"
-#include "widgets/MessageBox.h"
-#include "tools/simctl/SimProcess.h"
-#include "widgets/StringGrid.h"
 #include "app/TForm1.h"
+#include "display/HistoryGridModel.h"
 #include "display/TextFormats.h"
-#include "tests/common/WaitFor.h"
 #include "tests/common/FormControls.h"
+#include "tests/common/WaitFor.h"
+#include "tools/simctl/SimProcess.h"
+#include "widgets/BarChart.h"
+#include "widgets/MessageBox.h"
+#include "widgets/StringGrid.h"
 
 using testsupport::Comm1;
 using testsupport::Control;
@@ -106,7 +106,8 @@ TEST_F(SimWindowFixture, everyAnswerOfAHealthyBusIsShownExactlyAsSent) {
         const Sent& last = sent.at(DeviceAndRegisterOfStep(k + 8)).back();
         EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k), last.voltage);
         EXPECT_EQ(Control<BarSeries>(*form, "Series1")->Points().at(k - 1).label, last.voltage);
-        EXPECT_EQ(Control<BarSeries>(*form, "BarSeries1")->Points().at(k - 1).label, last.temperature);
+        EXPECT_EQ(Control<BarSeries>(*form, "BarSeries1")->Points().at(k - 1).label,
+                  last.temperature);
     }
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -145,11 +146,16 @@ TEST_F(SimWindowFixture, anUnpluggedBusTurnsTheLampSilverAndTheOperatorCanOpenAg
     auto sim = std::make_unique<SimProcess>();
     ASSERT_TRUE(sim->Start({"--seed", "3"}));
     OpenAndMonitor(*sim, QStringLiteral("3"));
-    ASSERT_TRUE(WaitUntil([&] { return Control<::StringGrid>(*form, "StringGrid1")->RowCount() == 2; }, 3s));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Control<::StringGrid>(*form, "StringGrid1")->RowCount() == 2; }, 3s));
     const QString shown = Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1);
     sim->Kill();
 
-    ASSERT_TRUE(WaitUntil([&] { return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口"); }, 3s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口");
+        },
+        3s));
     EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(192, 192, 192));
     EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1), shown);
 

@@ -130,11 +130,12 @@ TEST(StepRouting, stepsMapToTheirTablesDevicesBatteriesAndLiveRows) {
 }
 
 TEST_F(SessionFixture, answersInTimeAreAcceptedForTheStepSentLastWithTheirArrivalTime) {
-    link->SetResponder([](const QByteArray& request) -> std::optional<testsupport::FakeLink::Answer> {
-        const auto address = static_cast<std::uint8_t>(request[0]);
-        const auto battery = static_cast<std::uint8_t>(request[3]);
-        return testsupport::FakeLink::Answer{40, PollAnswerBytes(address, 0x11, battery, 250)};
-    });
+    link->SetResponder(
+        [](const QByteArray& request) -> std::optional<testsupport::FakeLink::Answer> {
+            const auto address = static_cast<std::uint8_t>(request[0]);
+            const auto battery = static_cast<std::uint8_t>(request[3]);
+            return testsupport::FakeLink::Answer{40, PollAnswerBytes(address, 0x11, battery, 250)};
+        });
     OpenAndStart();
     clock.Advance(2500);
     ASSERT_EQ(accepted.size(), 14u) << "steps 15 and 16 carry no reading";
@@ -184,9 +185,8 @@ TEST_F(SessionFixture, portStateFollowsOpenCloseHangUpAndFailedOpens) {
                      [&](const QString& name, const QString& reason) {
                          events.push_back("failed " + name + ": " + reason);
                      });
-    QObject::connect(session.get(), &MonitorSession::PortClosed, [&](bool hungUp) {
-        events.push_back(hungUp ? "hung up" : "closed");
-    });
+    QObject::connect(session.get(), &MonitorSession::PortClosed,
+                     [&](bool hungUp) { events.push_back(hungUp ? "hung up" : "closed"); });
 
     link->FailNextOpen(QStringLiteral("busy"));
     session->OpenPort(QStringLiteral("COM1"));

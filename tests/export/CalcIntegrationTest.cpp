@@ -3,11 +3,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "export/ExportGridsToExcel.h"
 #include "export/calc/CalcPluginLoader.h"
 #include "export/calc/CellText.h"
-#include "export/ExportGridsToExcel.h"
-#include "widgets/MessageBox.h"
 #include "tests/export/TestGrid.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 

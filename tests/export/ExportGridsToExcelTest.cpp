@@ -4,9 +4,9 @@
 
 #include "export/ClassRegistry.h"
 #include "export/ExportGridsToExcel.h"
-#include "widgets/MessageBox.h"
 #include "tests/export/RecordingExcel.h"
 #include "tests/export/TestGrid.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/serial/PtyDevice.h"
 #include "serial/SerialComm.h"
+#include "tests/serial/PtyDevice.h"
 
 // The stored settings of the main window's port component.
 inline void ApplyWindowSettings(TComm& comm, const QString& port) {

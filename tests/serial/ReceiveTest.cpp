@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "serial/CommNotice.h"
-#include "tests/serial/CommRecorder.h"
 #include "serial/TsanHandOver.h"
 #include "tests/common/WaitFor.h"
+#include "tests/serial/CommRecorder.h"
 
 using namespace std::chrono_literals;
 using testsupport::HoldsFor;

@@ -6,8 +6,8 @@
 #include <QTemporaryFile>
 #include <fstream>
 
-#include "tests/serial/CommRecorder.h"
 #include "tests/common/WaitFor.h"
+#include "tests/serial/CommRecorder.h"
 
 using namespace std::chrono_literals;
 using testsupport::HoldsFor;

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "protocol/ModbusCrc.h"
 #include "display/StatusText.h"
+#include "protocol/ModbusCrc.h"
 #include "protocol/ResponseDecoder.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <memory>
 
-#include "widgets/BarChart.h"
 #include "tests/common/WaitFor.h"
+#include "widgets/BarChart.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <QWidget>
 #include <stdexcept>
 
+#include "tests/common/WaitFor.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/MessageBox.h"
-#include "tests/common/WaitFor.h"
 
 namespace {
 

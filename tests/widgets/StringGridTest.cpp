@@ -8,8 +8,8 @@
 #include <QTest>
 
 #include "models/PlainGridModel.h"
-#include "widgets/StringGrid.h"
 #include "tests/common/WaitFor.h"
+#include "widgets/StringGrid.h"
 
 namespace {
 

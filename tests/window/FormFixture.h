@@ -9,14 +9,14 @@
 #include <QTest>
 #include <memory>
 
-#include "widgets/MessageBox.h"
-#include "protocol/ModbusCrc.h"
-#include "tests/common/PtyDevice.h"
-#include "serial/SerialComm.h"
 #include "app/TForm1.h"
 #include "engine/TTimer.h"
-#include "tests/common/WaitFor.h"
+#include "protocol/ModbusCrc.h"
+#include "serial/SerialComm.h"
 #include "tests/common/FormControls.h"
+#include "tests/common/PtyDevice.h"
+#include "tests/common/WaitFor.h"
+#include "widgets/MessageBox.h"
 
 using testsupport::Comm1;
 using testsupport::Control;

@@ -1,7 +1,7 @@
 // The two "保存到Excel" buttons against the recording "Excel.Application".
 #include "app/Controls.h"
-#include "tests/window/FormFixture.h"
 #include "tests/export/RecordingExcel.h"
+#include "tests/window/FormFixture.h"
 #include "widgets/StringGrid.h"
 
 namespace {

@@ -1,26 +1,29 @@
 #include <QSignalSpy>
 #include <QTabBar>
 
-#include "widgets/BarChart.h"
 #include "app/Controls.h"
-#include "tests/window/FormFixture.h"
-#include "widgets/StringGrid.h"
 #include "engine/TTimer.h"
+#include "tests/window/FormFixture.h"
+#include "widgets/BarChart.h"
+#include "widgets/StringGrid.h"
 
 TEST_F(FormFixture, windowShowsCaptionSizeAndPagesInOrder) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("无线蓄电池监控软件 Demo1  Quorvane"));
     EXPECT_EQ(form->size(), QSize(1157, 691));
     ASSERT_EQ(Control<PageControl>(*form, "RzPageControl1")->count(), 4);
     const QStringList captions{"实时数据", "历史数据", "系统设置", "页面2"};
-    const QList<QWidget*> pages{Control<QWidget>(*form, "TabSheet1"), Control<QWidget>(*form, "TabSheet2"), Control<QWidget>(*form, "TabSheet11"),
-                                Control<QWidget>(*form, "TabSheet4")};
+    const QList<QWidget*> pages{
+        Control<QWidget>(*form, "TabSheet1"), Control<QWidget>(*form, "TabSheet2"),
+        Control<QWidget>(*form, "TabSheet11"), Control<QWidget>(*form, "TabSheet4")};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->tabText(i), captions[i]);
         EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->widget(i), pages[i]);
     }
     EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 0);
-    EXPECT_EQ(form->findChild<QWidget*>("Chart1"), static_cast<QWidget*>(Control<BarChart>(*form, "Chart1")));
-    EXPECT_EQ(form->findChild<QWidget*>("sample_time"), static_cast<QWidget*>(Control<QLineEdit>(*form, "sample_time")));
+    EXPECT_EQ(form->findChild<QWidget*>("Chart1"),
+              static_cast<QWidget*>(Control<BarChart>(*form, "Chart1")));
+    EXPECT_EQ(form->findChild<QWidget*>("sample_time"),
+              static_cast<QWidget*>(Control<QLineEdit>(*form, "sample_time")));
 }
 
 TEST_F(FormFixture, tablesStartWithTheirSizesAndHeaders) {
@@ -54,7 +57,8 @@ TEST_F(FormFixture, chartsAndComponentsStartEmptyAndIdle) {
     EXPECT_EQ(Control<BarChart>(*form, "Chart1")->SeriesCount(), 2);
     EXPECT_EQ(Control<BarChart>(*form, "Chart2")->SeriesCount(), 1);
     EXPECT_EQ(Control<BarChart>(*form, "Chart1")->Series(0), Control<BarSeries>(*form, "Series1"));
-    EXPECT_EQ(Control<BarChart>(*form, "Chart2")->Series(0), Control<BarSeries>(*form, "BarSeries1"));
+    EXPECT_EQ(Control<BarChart>(*form, "Chart2")->Series(0),
+              Control<BarSeries>(*form, "BarSeries1"));
     EXPECT_EQ(Control<BarSeries>(*form, "Series1")->Count(), 0);
     EXPECT_TRUE(Control<QPlainTextEdit>(*form, "Memo1")->toPlainText().isEmpty());
     EXPECT_TRUE(Control<StatusBar>(*form, "StatusBar1")->PanelText(0).isEmpty());

@@ -4,10 +4,10 @@
 
 #include <QElapsedTimer>
 
-#include "widgets/BarChart.h"
 #include "app/Controls.h"
-#include "tests/window/FormFixture.h"
 #include "protocol/PollTable.h"
+#include "tests/window/FormFixture.h"
+#include "widgets/BarChart.h"
 
 using namespace std::chrono_literals;
 using testsupport::PtyDevice;
@@ -59,7 +59,8 @@ TEST_F(FormFixture, openingAPortHeldElsewhereShowsTheMessageAndASecondPressTries
     EXPECT_EQ(messages.size(), 1u);
     EXPECT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
 
-    Control<QComboBox>(*form, "Com_combox")->setEditText(QStringLiteral("/dev/batmon-no-such-port"));
+    Control<QComboBox>(*form, "Com_combox")
+        ->setEditText(QStringLiteral("/dev/batmon-no-such-port"));
     Click(Control<QPushButton>(*form, "Button1"));  // closes
     Click(Control<QPushButton>(*form, "Button1"));  // fails to open the missing device
     EXPECT_EQ(messages.size(), 2u);

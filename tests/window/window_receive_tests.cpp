@@ -1,8 +1,8 @@
 #include <QRegularExpression>
 
-#include "widgets/BarChart.h"
 #include "app/Controls.h"
 #include "tests/window/FormFixture.h"
+#include "widgets/BarChart.h"
 #include "widgets/StringGrid.h"
 
 using namespace std::chrono_literals;
@@ -75,7 +75,8 @@ TEST_F(MonitoringFixture, oneFullCycleFillsHistoryTablesLiveRowsChartsAndTheLog)
     QStringList expectedLog;
     for (int k = 1; k <= 6; ++k) {
         SCOPED_TRACE(k);
-        EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(0, k), QStringLiteral("%1#").arg(k));
+        EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(0, k),
+                  QStringLiteral("%1#").arg(k));
         EXPECT_TRUE(IsTimeStamp(Control<::StringGrid>(*form, "StringGrid")->Cells(1, k)));
         const QString volts = QLocale::system().toString(13.0 + (k - 1) / 10.0, 'g', 15);
         EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k), volts);
@@ -130,17 +131,21 @@ TEST_F(MonitoringFixture, faultyAnswersLeaveTheirOwnRowsOutAndNothingWrongIsShow
     StartMonitoring(device);
     ASSERT_TRUE(WaitForCycleEnd());
 
-    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid10")->RowCount(), 15);  // untouched: still the start layout
-    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid10")->Cells(0, 0), QStringLiteral("10#采样时间"));
+    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid10")->RowCount(),
+              15);  // untouched: still the start layout
+    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid10")->Cells(0, 0),
+              QStringLiteral("10#采样时间"));
     EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid11")->RowCount(), 15);
     EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid12")->RowCount(), 15);
     EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid3")->RowCount(), 15);
-    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid4")->RowCount(), 5);  // the doubled answer counts once
+    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid4")->RowCount(),
+              5);  // the doubled answer counts once
     EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid4")->Cells(1, 1),
               QStringLiteral("12.3").replace('.', QLocale::system().decimalPoint()));
     EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid13")->Cells(3, 1), QStringLiteral("0x74"));
     EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(4, 5), QStringLiteral("0x74"));
-    for (int k : {2, 3, 4}) EXPECT_TRUE(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k).isEmpty()) << k;
+    for (int k : {2, 3, 4})
+        EXPECT_TRUE(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k).isEmpty()) << k;
 
     QList<double> bars;
     for (const BarPoint& p : Control<BarSeries>(*form, "Series1")->Points()) bars << p.x;
@@ -154,16 +159,25 @@ TEST_F(MonitoringFixture, aBusThatGoesAwayTurnsTheLampSilverAndThePortCanBeOpene
     device->SetResponder(HealthyAnswer);
     StartMonitoring(*device);
     ASSERT_TRUE(WaitUntil(
-        [&] { return Control<BarSeries>(*form, "Series1")->Count() > 0 || Control<::StringGrid>(*form, "StringGrid1")->RowCount() == 2; }, 3s));
+        [&] {
+            return Control<BarSeries>(*form, "Series1")->Count() > 0 ||
+                   Control<::StringGrid>(*form, "StringGrid1")->RowCount() == 2;
+        },
+        3s));
     const QString shownBefore = Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1);
     device_ = nullptr;
     device.reset();  // the far end is gone: the reader sees end-of-file or EIO
 
-    ASSERT_TRUE(WaitUntil([&] { return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口"); }, 3s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口");
+        },
+        3s));
     EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(192, 192, 192));
     EXPECT_EQ(Control<StatusBar>(*form, "StatusBar1")->PanelText(1), QStringLiteral("串口已关闭!"));
     EXPECT_EQ(Comm1(*form)->ComHandle(), 0u);
-    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1), shownBefore);  // nothing already shown is lost
+    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1),
+              shownBefore);  // nothing already shown is lost
 
     PtyDevice second;
     OpenPortOn(second);

@@ -74,7 +74,8 @@ TEST_F(FormFixture, aCommandDuringAPollCycleShowsTheFirstBufferThatFollowsIt) {
     OpenPortOn(device);
     Click(Control<QPushButton>(*form, "RzBitBtn7"));
     ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 2; }, 2s));
-    Click(Control<QPushButton>(*form, "RzBitBtn10"));  // the query gets no answer here; the next poll answer is shown
+    Click(Control<QPushButton>(
+        *form, "RzBitBtn10"));  // the query gets no answer here; the next poll answer is shown
     ASSERT_TRUE(WaitUntil([&] { return MemoLines().size() >= 11; }, 2s));
     EXPECT_EQ(MemoLines().mid(0, 3), QStringList({"A0", "04", "06"}));
     EXPECT_FALSE(form->Session().Pending().QueryDeviceInfoPending);
@@ -107,7 +108,8 @@ TEST_F(FormFixture, samplingPeriodOutOfRangeIsRefusedAndZeroStopsAfterTheRunning
     Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("0"));
     Click(Control<QPushButton>(*form, "RzBitBtn14"));
     ASSERT_TRUE(WaitUntil([&] { return form->Session().Poll().SentStep == 16; }, 4s));
-    EXPECT_TRUE(testsupport::HoldsFor([&] { return form->Session().Poll().SentStep == 16; }, 1500ms));
+    EXPECT_TRUE(
+        testsupport::HoldsFor([&] { return form->Session().Poll().SentStep == 16; }, 1500ms));
     EXPECT_TRUE(form->Session().SamplingTimer().Enabled());
 }
 

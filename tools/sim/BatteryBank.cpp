@@ -29,7 +29,8 @@ double BatteryBank::RoughlyGaussian(std::mt19937_64& random) {
 }
 
 SimReading BatteryBank::Next(int device, int battery) {
-    Battery& b = batteries_.at(static_cast<std::size_t>(device * kBatteriesPerDevice + battery));
+    Battery& b = batteries_.at(static_cast<std::size_t>(device) * kBatteriesPerDevice +
+                               static_cast<std::size_t>(battery));
     // A random walk pulled back towards the battery's own centre.
     b.voltage += 0.6 * RoughlyGaussian(b.random) + 0.08 * (b.voltageCentre - b.voltage);
     b.temperature += 2.0 * RoughlyGaussian(b.random) + 0.05 * (b.temperatureCentre - b.temperature);

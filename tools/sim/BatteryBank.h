@@ -41,7 +41,7 @@ private:
     static double Uniform(std::mt19937_64& random);
     static double RoughlyGaussian(std::mt19937_64& random);
 
-    std::array<Battery, kDevices * kBatteriesPerDevice> batteries_;
+    std::array<Battery, std::size_t{kDevices} * kBatteriesPerDevice> batteries_;
 };
 
 }  // namespace batmonsim
