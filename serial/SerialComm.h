@@ -54,7 +54,8 @@ public:
     void OpenComm();
     // Starts opening the port and returns at once; the outcome is raised as OnOpenResult from
     // the event loop (a tty is opened right here, a TCP connection is made on a thread of its
-    // own within 3 s). The port counts as open once OnOpenResult reports success.
+    // own within 3 s). The port counts as open once OnOpenResult reports success. Throws
+    // ECommsError only when the port is already open or being opened.
     void BeginOpenComm();
     // True from BeginOpenComm until its result is raised or the attempt is abandoned.
     bool IsOpening() const { return openPending_; }

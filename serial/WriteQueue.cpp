@@ -1,11 +1,11 @@
 #include "WriteQueue.h"
 
+#include "TsanHandOver.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-
-#include "TsanHandOver.h"
 
 namespace {
 
