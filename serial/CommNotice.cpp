@@ -1,5 +1,7 @@
 #include "serial/CommNotice.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 
 #include "serial/TsanHandOver.h"
@@ -18,6 +20,17 @@ TCommNotice::TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t le
       value_(length),
       block_(std::move(block)),
       length_(length) {}
+
+TCommNotice::TCommNotice(int connectedFd, QString failureReason)
+    : QEvent(EventType()),
+      kind_(TNoticeKind::OpenResult),
+      fd_(connectedFd),
+      reason_(std::move(failureReason)) {}
+
+TCommNotice::~TCommNotice() {
+    // A connection nobody took (the component closed or went away meanwhile) is not leaked.
+    if (fd_ >= 0) close(fd_);
+}
 
 TNotifyTarget::TNotifyTarget(TDispatcher dispatcher) : dispatcher_(std::move(dispatcher)) {}
 
@@ -48,3 +61,7 @@ void TNoticePoster::ModemStateChange(std::uint32_t modemEvent) const {
 void TNoticePoster::RequestHangup() const { Post(new TCommNotice(TNoticeKind::RequestHangup, 0)); }
 
 void TNoticePoster::SendDataEmpty() const { Post(new TCommNotice(TNoticeKind::SendDataEmpty, 0)); }
+
+void TNoticePoster::OpenResult(int connectedFd, const QString& failureReason) const {
+    Post(new TCommNotice(connectedFd, failureReason));
+}

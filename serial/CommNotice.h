@@ -2,9 +2,11 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 
 // Notices from the port threads to the main thread. A thread posts a TCommNotice to the
 // component's hidden notify object; Qt queues posted events in order and never blocks the poster,
@@ -15,7 +17,8 @@ enum class TNoticeKind {
     ReceiveError,
     RequestHangup,
     ModemStateChange,
-    SendDataEmpty
+    SendDataEmpty,
+    OpenResult
 };
 
 // Modem value of a ModemStateChange notice.
@@ -29,6 +32,12 @@ public:
     TCommNotice(TNoticeKind kind, std::uint32_t value);
     // A received block: `length` bytes followed by one zero byte; the notice owns it.
     TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length);
+    // The end of a connection attempt: the connected descriptor (the notice owns it until it is
+    // taken) or -1 with the reason it failed.
+    TCommNotice(int connectedFd, QString failureReason);
+    ~TCommNotice() override;
+    TCommNotice(const TCommNotice&) = delete;
+    TCommNotice& operator=(const TCommNotice&) = delete;
 
     TNoticeKind Kind() const { return kind_; }
     // The open of the component whose threads posted the notice.
@@ -37,6 +46,9 @@ public:
     std::uint32_t Value() const { return value_; }
     const std::uint8_t* Block() const { return block_.get(); }
     std::uint16_t Length() const { return length_; }
+    const QString& Reason() const { return reason_; }
+    // Hands the connected descriptor over to the caller (-1 when there is none or it was taken).
+    int TakeFd() { return std::exchange(fd_, -1); }
 
 private:
     TNoticeKind kind_;
@@ -44,12 +56,14 @@ private:
     std::unique_ptr<std::uint8_t[]> block_;
     std::uint16_t length_ = 0;
     std::uint32_t session_ = 0;
+    int fd_ = -1;
+    QString reason_;
 };
 
 // The hidden object of a component, living on the thread that constructed the component.
 class TNotifyTarget : public QObject {
 public:
-    using TDispatcher = std::function<void(const TCommNotice&)>;
+    using TDispatcher = std::function<void(TCommNotice&)>;
     explicit TNotifyTarget(TDispatcher dispatcher);
 
 protected:
@@ -69,6 +83,7 @@ public:
     void ModemStateChange(std::uint32_t modemEvent) const;
     void RequestHangup() const;
     void SendDataEmpty() const;
+    void OpenResult(int connectedFd, const QString& failureReason) const;
 
 private:
     void Post(TCommNotice* notice) const;

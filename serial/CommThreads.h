@@ -15,6 +15,7 @@ struct TPortLink {
     QObject* NotifyTarget = nullptr;
     const TPortTimeouts* Timeouts = nullptr;
     std::uint32_t Session = 0;  // which open of the component the threads belong to
+    bool IsSocket = false;      // a TCP connection: no terminal settings, no SIGPIPE on writes
 };
 
 // Keeps one read of up to 1024 bytes going on the port and posts every completed read to the

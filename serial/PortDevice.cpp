@@ -22,15 +22,6 @@ namespace {
 const char* const kOpenFailed = "Error opening serial port";
 const char* const kNotATerminal = "File handle is not a comm handle ";
 
-// Moves a descriptor that landed on 0, 1 or 2 (possible when standard streams are closed) above
-// them: a port handle of 0 means "closed", and 1 and 2 would be clobbered by stray output.
-int MoveAboveStandardStreams(int fd) {
-    if (fd > STDERR_FILENO) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    close(fd);
-    return moved;
-}
-
 speed_t SpeedCode(std::uint32_t baudRate) {
     static constexpr std::array<std::pair<std::uint32_t, speed_t>, 30> kSpeeds{{
         {50, B50},           {75, B75},           {110, B110},         {134, B134},
@@ -94,6 +85,13 @@ void ApplyRs485(int fd, bool wanted, bool& enabled) {
 }
 
 }  // namespace
+
+int MoveAboveStandardStreams(int fd) {
+    if (fd > STDERR_FILENO) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(fd);
+    return moved;
+}
 
 int OpenPortDevice(const QString& name) {
     const QByteArray path = ResolvePortName(name).toLocal8Bit();
@@ -183,3 +181,21 @@ void ApplyLineSettingsToPort(int fd, const TLineSettings& settings, bool& rs485E
 }
 
 void ReleaseRs485(int fd, bool& rs485Enabled) { ApplyRs485(fd, false, rs485Enabled); }
+
+TSavedPortState SavePortState(int fd) {
+    TSavedPortState saved;
+    saved.HasTermios = tcgetattr(fd, &saved.Attrs) == 0;
+    saved.HasModemLines = ioctl(fd, TIOCMGET, &saved.ModemLines) == 0;
+    return saved;
+}
+
+void RestorePortState(int fd, const TSavedPortState& saved) {
+    if (saved.HasTermios) tcsetattr(fd, TCSANOW, &saved.Attrs);
+    if (!saved.HasModemLines) return;
+    // Only the lines this component drives go back; the others were never touched.
+    const int driven = TIOCM_DTR | TIOCM_RTS;
+    const int raise = saved.ModemLines & driven;
+    const int drop = ~saved.ModemLines & driven;
+    if (raise != 0) ioctl(fd, TIOCMBIS, &raise);
+    if (drop != 0) ioctl(fd, TIOCMBIC, &drop);
+}

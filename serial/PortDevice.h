@@ -10,6 +10,11 @@
 // and the modem-control ioctls, purging, closing. Everything here works on a plain descriptor so
 // that the component and both port threads can share it.
 
+// Moves a descriptor that landed on 0, 1 or 2 (possible when standard streams are closed) above
+// them: a port handle of 0 means "closed", and 1 and 2 would be clobbered by stray output.
+// Closes `fd` and returns -1 when no other descriptor can be had.
+int MoveAboveStandardStreams(int fd);
+
 // Opens the device behind `name` (see ResolvePortName) for reading and writing, non-blocking,
 // exclusively. Returns a descriptor above 2, so that it never reads as the "closed" handle 0.
 // Throws ECommsError "Error opening serial port" when the device cannot be opened or another
@@ -42,3 +47,14 @@ void ApplyLineSettingsToPort(int fd, const TLineSettings& settings, bool& rs485E
 // Switches RS-485 mode off again if this component switched it on, so that the port is left as
 // it was found.
 void ReleaseRs485(int fd, bool& rs485Enabled);
+
+// The terminal settings and the modem-control lines a port had before this component changed
+// them, put back when the component closes it, so that the device is left as it was found.
+struct TSavedPortState {
+    bool HasTermios = false;
+    termios Attrs{};
+    bool HasModemLines = false;
+    int ModemLines = 0;
+};
+TSavedPortState SavePortState(int fd);
+void RestorePortState(int fd, const TSavedPortState& saved);

@@ -14,3 +14,24 @@ QString ResolvePortName(const QString& name) {
     if (name.startsWith(QLatin1Char('/'))) return name;
     return QStringLiteral("/dev/") + name;
 }
+
+bool IsTcpPortName(const QString& name) {
+    return name.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive);
+}
+
+std::optional<TTcpEndpoint> ParseTcpPortName(const QString& name) {
+    // The host is either a bracketed IPv6 literal or a run without colons, brackets, slashes,
+    // spaces or '@', so that nothing but a host and a port can hide in the name.
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^tcp://(?:\[([0-9A-Fa-f:.]+)\]|([^\s:/\[\]@]+)):([0-9]{1,5})$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch()) return std::nullopt;
+    const unsigned port = match.captured(3).toUInt();
+    if (port == 0 || port > 65535) return std::nullopt;
+    TTcpEndpoint endpoint;
+    endpoint.Host = match.hasCaptured(1) && !match.captured(1).isEmpty() ? match.captured(1)
+                                                                         : match.captured(2);
+    endpoint.Port = static_cast<quint16>(port);
+    return endpoint;
+}

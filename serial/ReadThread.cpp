@@ -46,7 +46,7 @@ void TReadThread::Run() {
             break;
         }
     }
-    tcflush(link_.PortFd, TCIFLUSH);
+    if (!link_.IsSocket) tcflush(link_.PortFd, TCIFLUSH);
 }
 
 // One read: waits for bytes under the time-outs in force (loaded afresh for every wait) and

@@ -1,7 +1,9 @@
 #include "serial/SerialComm.h"
 
 #include <termios.h>
+#include <unistd.h>
 
+#include <QTimer>
 #include <cstring>
 #include <new>
 
@@ -9,15 +11,37 @@
 #include "serial/CommNotice.h"
 #include "serial/CommThreads.h"
 #include "serial/PortDevice.h"
+#include "serial/PortName.h"
 #include "serial/PortTimeouts.h"
+#include "serial/TcpLink.h"
 #include "serial/WriteQueue.h"
+
+namespace {
+
+const char* const kAlreadyOpen = "This serial port already opened";
+const char* const kOpenFailed = "Error opening serial port";
+
+// A little beyond the connect time-out: the connect thread reports first unless name
+// resolution hangs, which it cannot interrupt.
+constexpr std::chrono::milliseconds kOpenDeadline =
+    kTcpConnectTimeout + std::chrono::milliseconds(500);
+
+}  // namespace
 
 TComm::TComm(QObject* owner)
     : QObject(owner),
       closeSignal_(std::make_unique<TCloseSignal>()),
-      notifyTarget_(std::make_unique<TNotifyTarget>(
-          [this](const TCommNotice& notice) { DispatchNotice(notice); })),
-      portTimeouts_(std::make_unique<TPortTimeouts>()) {}
+      notifyTarget_(
+          std::make_unique<TNotifyTarget>([this](TCommNotice& notice) { DispatchNotice(notice); })),
+      portTimeouts_(std::make_unique<TPortTimeouts>()) {
+    openDeadline_ = new QTimer(this);
+    openDeadline_->setSingleShot(true);
+    connect(openDeadline_, &QTimer::timeout, this, [this] {
+        if (!openPending_) return;
+        AbandonOpen();
+        RaiseOpenResult(false, QString::fromUtf8(kReasonTimedOut));
+    });
+}
 
 TComm::~TComm() {
     CloseComm();
@@ -30,14 +54,100 @@ std::uint32_t TComm::ComHandle() const {
 }
 
 void TComm::OpenComm() {
-    if (IsOpen()) throw ECommsError("This serial port already opened");
-    portFd_ = OpenPortDevice(commName_);
-    PurgePort(portFd_, TCIOFLUSH);
+    if (IsOpen() || openPending_) throw ECommsError(kAlreadyOpen);
+    ++session_;
+    if (!IsTcpPortName(commName_)) {
+        StartOnPort(OpenPortDevice(commName_), false);
+        return;
+    }
+    const std::optional<TTcpEndpoint> endpoint = ParseTcpPortName(commName_);
+    const TTcpConnectResult connected =
+        endpoint ? ConnectTcp(*endpoint, kTcpConnectTimeout)
+                 : TTcpConnectResult{-1, QString::fromUtf8(kReasonBadName)};
+    if (connected.Fd < 0) {
+        throw ECommsError(std::string(kOpenFailed) + ": " + connected.Reason.toStdString());
+    }
+    StartOnPort(connected.Fd, true);
+}
+
+void TComm::BeginOpenComm() {
+    if (IsOpen() || openPending_) throw ECommsError(kAlreadyOpen);
+    if (!IsTcpPortName(commName_)) {
+        // Opening a tty does not wait; only the report goes through the event loop.
+        QString failure;
+        try {
+            OpenComm();
+        } catch (const ECommsError& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+        openPending_ = true;
+        PostOpenResult(failure);
+        return;
+    }
+    ++session_;
+    openPending_ = true;
+    const std::optional<TTcpEndpoint> endpoint = ParseTcpPortName(commName_);
+    if (!endpoint) {
+        PostOpenResult(QString::fromUtf8(kReasonBadName));
+        return;
+    }
+    try {
+        connectAttempt_ =
+            std::make_shared<TConnectAttempt>(notifyTarget_.get(), session_, *endpoint);
+        connectAttempt_->Start();
+    } catch (const std::exception&) {
+        connectAttempt_.reset();
+        PostOpenResult(QStringLiteral("Unable to create connect thread"));
+        return;
+    }
+    openDeadline_->start(kOpenDeadline);
+}
+
+void TComm::PostOpenResult(const QString& failureReason) {
+    TNoticePoster(notifyTarget_.get(), session_).OpenResult(-1, failureReason);
+}
+
+void TComm::FinishOpen(TCommNotice& notice) {
+    connectAttempt_.reset();
+    openDeadline_->stop();
+    openPending_ = false;
+    const int connectedFd = notice.TakeFd();
+    if (connectedFd >= 0) {
+        try {
+            StartOnPort(connectedFd, true);
+        } catch (const ECommsError& error) {
+            RaiseOpenResult(false, QString::fromUtf8(error.what()));
+            return;
+        }
+        RaiseOpenResult(true, {});
+        return;
+    }
+    RaiseOpenResult(notice.Reason().isEmpty() && IsOpen(), notice.Reason());
+}
+
+void TComm::AbandonOpen() {
+    if (connectAttempt_) connectAttempt_->Abandon();
+    connectAttempt_.reset();
+    openDeadline_->stop();
+    openPending_ = false;
+}
+
+void TComm::RaiseOpenResult(bool ok, const QString& reason) {
+    if (TOpenResultEvent handler = OnOpenResult) handler(this, ok, reason);
+}
+
+void TComm::StartOnPort(int fd, bool isSocket) {
+    portFd_ = fd;
+    isSocket_ = isSocket;
+    hangupRaised_ = false;
+    if (!isSocket) {
+        savedPortState_ = SavePortState(fd);
+        PurgePort(fd, TCIOFLUSH);
+    }
     sendQueueEmpty_.store(true);
     ApplyTimeouts();
     ApplyLineSettings();
 
-    ++session_;
     if (!closeSignal_->Create()) {
         ReleasePort();
         throw ECommsError("Unable to create event");
@@ -46,10 +156,14 @@ void TComm::OpenComm() {
     StartWriter();
 }
 
+TPortLink TComm::Link() const {
+    return TPortLink{portFd_,  closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(),
+                     session_, isSocket_};
+}
+
 void TComm::StartReader() {
     try {
-        reader_ = std::make_unique<TReadThread>(TPortLink{
-            portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(), session_});
+        reader_ = std::make_unique<TReadThread>(Link());
         reader_->Start();
         return;
     } catch (const std::exception&) {
@@ -64,10 +178,7 @@ void TComm::StartWriter() {
     try {
         writeQueue_ = std::make_unique<TWriteQueue>();
         if (writeQueue_->Create()) {
-            writer_ = std::make_unique<TWriteThread>(
-                TPortLink{portFd_, closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(),
-                          session_},
-                *writeQueue_, sendQueueEmpty_);
+            writer_ = std::make_unique<TWriteThread>(Link(), *writeQueue_, sendQueueEmpty_);
             writer_->Start();
             return;
         }
@@ -82,6 +193,7 @@ void TComm::StartWriter() {
 }
 
 void TComm::CloseComm() {
+    AbandonOpen();
     if (!IsOpen()) return;
     StopReader();
     StopWriter();
@@ -92,7 +204,7 @@ void TComm::CloseComm() {
 void TComm::StopReader() {
     if (!reader_) return;
     closeSignal_->Set();
-    PurgePort(portFd_, TCIFLUSH);
+    if (!isSocket_) PurgePort(portFd_, TCIFLUSH);
     // Every wait of the port threads includes the close signal and their port I/O never blocks,
     // so the join returns at once.
     reader_->Join();
@@ -102,7 +214,7 @@ void TComm::StopReader() {
 void TComm::StopWriter() {
     if (!writer_) return;
     closeSignal_->Set();
-    PurgePort(portFd_, TCOFLUSH);
+    if (!isSocket_) PurgePort(portFd_, TCOFLUSH);
     sendQueueEmpty_.store(true);
     writer_->Join();
     writer_.reset();
@@ -110,8 +222,13 @@ void TComm::StopWriter() {
 }
 
 void TComm::ReleasePort() {
-    ReleaseRs485(portFd_, rs485Enabled_);
-    ClosePortDevice(portFd_);
+    if (isSocket_) {
+        close(portFd_);
+    } else {
+        ReleaseRs485(portFd_, rs485Enabled_);
+        RestorePortState(portFd_, savedPortState_);
+        ClosePortDevice(portFd_);
+    }
     portFd_ = -1;
 }
 
@@ -127,33 +244,50 @@ bool TComm::WriteCommBuffer(const std::uint8_t* data, std::uint16_t length) {
     return writeQueue_->Post(block);
 }
 
-void TComm::ApplyLineSettings() { ApplyLineSettingsToPort(portFd_, line_, rs485Enabled_); }
+void TComm::ApplyLineSettings() {
+    // A device server has its line settings configured on the server itself.
+    if (!isSocket_) ApplyLineSettingsToPort(portFd_, line_, rs485Enabled_);
+}
 
 void TComm::ApplyTimeouts() { portTimeouts_->Store(timeouts_); }
 
-void TComm::DispatchNotice(const TCommNotice& notice) {
+void TComm::DispatchNotice(TCommNotice& notice) {
+    // Data, line errors and modem changes posted by the threads of an earlier open (or after the
+    // close) belong to a port that is no longer there: they are dropped.
+    const bool ofThisOpen = notice.Session() == session_ && IsOpen();
     // Each handler is called through a copy, so that a handler may reassign its own slot.
     switch (notice.Kind()) {
         case TNoticeKind::ReceiveData:
+            if (!ofThisOpen) break;
             if (TReceiveDataEvent handler = OnReceiveData) {
                 handler(this, notice.Block(), notice.Length());
             }
             break;
         case TNoticeKind::ReceiveError:
+            if (!ofThisOpen) break;
             if (TReceiveErrorEvent handler = OnReceiveError) handler(this, notice.Value());
             break;
         case TNoticeKind::ModemStateChange:
+            if (!ofThisOpen) break;
             if (TModemStateChangeEvent handler = OnModemStateChange) handler(this, notice.Value());
             break;
         case TNoticeKind::RequestHangup:
             // A hang-up posted by the threads of an earlier open, handled only after the port was
-            // closed and opened again, says nothing about the port now open: it is dropped.
-            if (notice.Session() != session_) break;
+            // closed and opened again, says nothing about the port now open: it is dropped. Both
+            // threads may fail on the same loss (the reader at end-of-file, the writer on the
+            // next write); the open reports it once.
+            if (notice.Session() != session_ || hangupRaised_) break;
+            hangupRaised_ = true;
             if (TNotifyEvent handler = OnRequestHangup) handler(this);
             emit hangupRequested();
             break;
         case TNoticeKind::SendDataEmpty:
             if (TSendDataEmptyEvent handler = OnSendDataEmpty) handler(this);
+            break;
+        case TNoticeKind::OpenResult:
+            // A result of an attempt that was abandoned (and its connection) is dropped.
+            if (notice.Session() != session_ || !openPending_) break;
+            FinishOpen(notice);
             break;
     }
 }

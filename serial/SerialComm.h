@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "serial/CommTypes.h"
+#include "serial/PortDevice.h"
 
 class TComm;
 class TCommNotice;
@@ -17,6 +18,9 @@ class TWriteThread;
 class TWriteQueue;
 class TCloseSignal;
 class TPortTimeouts;
+class TConnectAttempt;
+struct TPortLink;
+class QTimer;
 
 using TReceiveDataEvent =
     std::function<void(TComm* Sender, const std::uint8_t* Buffer, std::uint16_t BufferLength)>;
@@ -24,12 +28,19 @@ using TReceiveErrorEvent = std::function<void(TComm* Sender, std::uint32_t Event
 using TModemStateChangeEvent = std::function<void(TComm* Sender, std::uint32_t ModemEvent)>;
 using TNotifyEvent = std::function<void(TComm* Sender)>;
 using TSendDataEmptyEvent = TNotifyEvent;
+using TOpenResultEvent = std::function<void(TComm* Sender, bool Ok, const QString& Reason)>;
 
 // A serial port with a reader and a writer thread. OpenComm opens the port named by CommName and
 // starts both threads; received data, line errors, modem changes, hang-ups and an empty send queue
 // come back as events raised on the thread that constructed the component. Line settings and
 // time-outs are applied to an open port as soon as they change, except Parity and CommName,
 // which wait for the next time the settings are applied or the port is opened.
+//
+// A CommName of the form "tcp://HOST:PORT" (host name, IPv4, or IPv6 in brackets) opens a TCP
+// connection to a serial device server instead: the same threads read and write the socket with
+// the same delivery rule, line settings do not apply, and the server closing the connection, a
+// reset or a failed keep-alive end the threads with a hang-up like an unplugged adapter. The
+// terminal settings and modem lines of a tty are put back as they were when the port closes.
 class TComm : public QObject {
     Q_OBJECT
 
@@ -38,8 +49,18 @@ public:
     ~TComm() override;  // closes an open port first
 
     // Throws ECommsError when the port cannot be opened; a failed open leaves nothing behind.
+    // For a tcp:// name this waits for the connection (at most 3 s) and the error text carries
+    // the reason; a thread that must not wait uses BeginOpenComm.
     void OpenComm();
+    // Starts opening the port and returns at once; the outcome is raised as OnOpenResult from
+    // the event loop (a tty is opened right here, a TCP connection is made on a thread of its
+    // own within 3 s). The port counts as open once OnOpenResult reports success. Throws
+    // ECommsError only when the port is already open or being opened.
+    void BeginOpenComm();
+    // True from BeginOpenComm until its result is raised or the attempt is abandoned.
+    bool IsOpening() const { return openPending_; }
     // Stops both threads (discarding output still queued) and closes the port. Never fails.
+    // An open still under way is abandoned and reports nothing.
     void CloseComm();
     // Queues a copy of the bytes for the writer and returns at once; false when the port is
     // closed, `length` is 0 or the queue is full.
@@ -113,6 +134,9 @@ public:
     TModemStateChangeEvent OnModemStateChange;
     TNotifyEvent OnRequestHangup;
     TSendDataEmptyEvent OnSendDataEmpty;
+    // The outcome of BeginOpenComm: Reason says why not when Ok is false ("连接被拒绝",
+    // "连接超时", a resolver error, or the message OpenComm would have thrown).
+    TOpenResultEvent OnOpenResult;
 
 signals:
     // Raised together with OnRequestHangup: a port thread failed and ended.
@@ -120,6 +144,11 @@ signals:
 
 private:
     bool IsOpen() const { return portFd_ >= 0; }
+    void StartOnPort(int fd, bool isSocket);
+    void PostOpenResult(const QString& failureReason);
+    void FinishOpen(TCommNotice& notice);
+    void AbandonOpen();
+    void RaiseOpenResult(bool ok, const QString& reason);
     void ApplyLineSettings();
     void ApplyTimeouts();
     void StartReader();
@@ -127,7 +156,8 @@ private:
     void StopReader();
     void StopWriter();
     void ReleasePort();
-    void DispatchNotice(const TCommNotice& notice);
+    void DispatchNotice(TCommNotice& notice);
+    TPortLink Link() const;
 
     template <typename T>
     void SetLineProperty(T TLineSettings::*member, T value);
@@ -140,6 +170,12 @@ private:
     std::unique_ptr<TNotifyTarget> notifyTarget_;
     std::atomic<bool> sendQueueEmpty_{true};
     std::uint32_t session_ = 0;  // counts the opens; notices carry the one they belong to
+    bool hangupRaised_ = false;  // the current open has reported its hang-up
+    bool isSocket_ = false;
+    TSavedPortState savedPortState_;
+    bool openPending_ = false;
+    std::shared_ptr<TConnectAttempt> connectAttempt_;
+    QTimer* openDeadline_ = nullptr;
     std::unique_ptr<TWriteQueue> writeQueue_;
     std::unique_ptr<TPortTimeouts> portTimeouts_;
     bool rs485Enabled_ = false;

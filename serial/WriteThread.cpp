@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,7 +53,7 @@ void TWriteThread::Run() {
         wroteSinceNotice = true;
         sendQueueEmpty_.store(true);
     }
-    tcflush(link_.PortFd, TCOFLUSH);
+    if (!link_.IsSocket) tcflush(link_.PortFd, TCOFLUSH);
     sendQueueEmpty_.store(true);
 }
 
@@ -78,7 +79,12 @@ TWriteThread::TWriteEnd TWriteThread::WriteBuffer(const TWriteBlock& block) cons
     std::size_t done = 0;
 
     while (done < block.Length) {
-        const ssize_t written = write(link_.PortFd, block.Data.get() + done, block.Length - done);
+        const std::uint8_t* from = block.Data.get() + done;
+        const std::size_t left = block.Length - done;
+        // A connection reset by the far side must end as a failed write, not kill the program
+        // with SIGPIPE.
+        const ssize_t written = link_.IsSocket ? send(link_.PortFd, from, left, MSG_NOSIGNAL)
+                                               : write(link_.PortFd, from, left);
         if (written > 0) {
             done += static_cast<std::size_t>(written);
             continue;

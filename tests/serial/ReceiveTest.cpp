@@ -149,22 +149,24 @@ TEST(ReceiveEnd, theFarEndClosingEndsTheReaderWithOneHangup) {
 
 namespace {
 
-// Runs `action` once, right before the first hang-up notice of a component is delivered.
-class BeforeHangupDelivery : public QObject {
+// Runs `action` once, right before the first notice of `kind` is delivered.
+class BeforeNoticeDelivery : public QObject {
 public:
-    explicit BeforeHangupDelivery(std::function<void()> action) : action_(std::move(action)) {}
+    BeforeNoticeDelivery(TNoticeKind kind, std::function<void()> action)
+        : kind_(kind), action_(std::move(action)) {}
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (!action_) return false;
         RECEIVE_HANDOVER(event);  // a notice is filled on a port thread
         if (event->type() == TCommNotice::EventType() &&
-            static_cast<TCommNotice*>(event)->Kind() == TNoticeKind::RequestHangup)
+            static_cast<TCommNotice*>(event)->Kind() == kind_)
             std::exchange(action_, nullptr)();
         return false;
     }
 
 private:
+    TNoticeKind kind_;
     std::function<void()> action_;
 };
 
@@ -182,7 +184,7 @@ TEST(ReceiveEnd, aHangupOfAnEarlierOpenIsNotRaisedOnThePortOpenedSince) {
     // The first device goes away; before its hang-up reaches the component, the operator has
     // closed the port and opened another one.
     bool reopened = false;
-    BeforeHangupDelivery reopen([&] {
+    BeforeNoticeDelivery reopen(TNoticeKind::RequestHangup, [&] {
         comm.CloseComm();
         comm.SetCommName(second.PortPath());
         comm.OpenComm();
@@ -197,4 +199,54 @@ TEST(ReceiveEnd, aHangupOfAnEarlierOpenIsNotRaisedOnThePortOpenedSince) {
     second.CloseDeviceSide();
     EXPECT_TRUE(WaitUntil([&] { return hangups == 1; })) << "the new open still reports its own";
     comm.CloseComm();
+}
+
+TEST(ReceiveEnd, dataOfAnEarlierOpenIsNotDeliveredAfterAReopen) {
+    TPtyDevice first;
+    TPtyDevice second;
+    TComm comm;
+    TCommRecorder events(comm);
+    ApplyWindowSettings(comm, first.PortPath());
+    comm.SetReadIntervalTimeout(20);
+    comm.OpenComm();
+
+    // An answer of the first device is on its way to the main thread when the operator closes
+    // the port and opens another one.
+    bool reopened = false;
+    BeforeNoticeDelivery reopen(TNoticeKind::ReceiveData, [&] {
+        comm.CloseComm();
+        comm.SetCommName(second.PortPath());
+        comm.OpenComm();
+        reopened = true;
+    });
+    QCoreApplication::instance()->installEventFilter(&reopen);
+    first.Send(kAnswer);
+    ASSERT_TRUE(WaitUntil([&] { return reopened; }));
+    QCoreApplication::instance()->removeEventFilter(&reopen);
+
+    EXPECT_TRUE(HoldsFor([&] { return events.Buffers.empty(); }, 200ms));
+    const TBytes fresh = Sequence(6);
+    second.Send(fresh);
+    ASSERT_TRUE(WaitUntil([&] { return events.BytesReceived() == fresh.size(); }));
+    ASSERT_EQ(events.Buffers.size(), 1u);
+    EXPECT_EQ(events.Buffers[0], fresh) << "only the data of the port open now";
+}
+
+TEST(ReceiveEnd, dataStillQueuedAtCloseIsNotDelivered) {
+    TPtyDevice device;
+    TComm comm;
+    TCommRecorder events(comm);
+    ApplyWindowSettings(comm, device.PortPath());
+    comm.SetReadIntervalTimeout(20);
+    comm.OpenComm();
+    bool closed = false;
+    BeforeNoticeDelivery close(TNoticeKind::ReceiveData, [&] {
+        comm.CloseComm();
+        closed = true;
+    });
+    QCoreApplication::instance()->installEventFilter(&close);
+    device.Send(kAnswer);
+    ASSERT_TRUE(WaitUntil([&] { return closed; }));
+    QCoreApplication::instance()->removeEventFilter(&close);
+    EXPECT_TRUE(HoldsFor([&] { return events.Buffers.empty(); }, 100ms));
 }

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryFile>
+#include <cstring>
 #include <fstream>
 
 #include "tests/common/WaitFor.h"
@@ -290,4 +291,37 @@ TEST(CommWriting, closeReturnsPromptlyWhileAWriteIsStuck) {
     EXPECT_LT(closing.elapsed(), 2000);
     EXPECT_EQ(comm.ComHandle(), 0u);
     EXPECT_EQ(events.Hangups, 0) << "a close is no failure";
+}
+
+TEST(CommLineSettings, closingPutsTheTerminalSettingsBackAsTheyWereFound) {
+    TPtyDevice device;
+    // A terminal left cooked at 4800 baud with echo, as a login or another program may leave it.
+    termios found = device.PortAttributes();
+    found.c_lflag |= ICANON | ECHO | ISIG;
+    found.c_iflag |= ICRNL | IXON;
+    found.c_oflag |= OPOST;
+    found.c_cc[VMIN] = 4;
+    cfsetspeed(&found, B4800);
+    device.SetPortAttributes(found);
+    found = device.PortAttributes();
+
+    TComm comm;
+    ApplyWindowSettings(comm, device.PortPath());
+    for (int round = 0; round < 2; ++round) {
+        comm.OpenComm();
+        const termios inForce = device.PortAttributes();
+        EXPECT_FALSE(inForce.c_lflag & (ICANON | ECHO));
+        EXPECT_EQ(cfgetospeed(&inForce), static_cast<speed_t>(B9600));
+        comm.SetBaudRate(19200);  // a change while open is undone as well
+        comm.CloseComm();
+        comm.SetBaudRate(9600);
+
+        const termios after = device.PortAttributes();
+        EXPECT_EQ(after.c_iflag, found.c_iflag);
+        EXPECT_EQ(after.c_oflag, found.c_oflag);
+        EXPECT_EQ(after.c_cflag, found.c_cflag);
+        EXPECT_EQ(after.c_lflag, found.c_lflag);
+        EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B4800));
+        EXPECT_EQ(std::memcmp(after.c_cc, found.c_cc, sizeof found.c_cc), 0);
+    }
 }

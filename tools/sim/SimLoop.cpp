@@ -1,7 +1,10 @@
 #include "tools/sim/SimLoop.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,26 +33,59 @@ SimLoop::SimLoop(const SimOptions& options, int portFd, TrafficLog& log)
       transmitter_(options.wireTime, std::chrono::milliseconds(options.splitPauseMs)) {}
 
 int SimLoop::Run(int signalFd) {
-    const Clock::time_point started = Clock::now();
-    const std::optional<Clock::time_point> end =
-        options_.durationS > 0 ? std::optional(started + std::chrono::seconds(options_.durationS))
-                               : std::nullopt;
+    const auto duration = std::chrono::seconds(options_.durationS);
+    if (options_.durationS > 0) end_ = Clock::now() + duration;
+    return Serve(portFd_, signalFd, false) == End::PortFailed ? 1 : 0;
+}
+
+int SimLoop::RunListener(int signalFd) {
+    if (options_.durationS > 0) end_ = Clock::now() + std::chrono::seconds(options_.durationS);
+    for (;;) {
+        if (TimeIsUp()) return 0;
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {portFd_, POLLIN, 0}};
+        const timespec timeout = end_ ? ToTimespec(*end_ - Clock::now()) : timespec{};
+        if (ppoll(fds, 2, end_ ? &timeout : nullptr, nullptr) < 0) {
+            if (errno == EINTR) continue;
+            std::fprintf(stderr, "batmon-sim: poll failed: %s\n", std::strerror(errno));
+            return 1;
+        }
+        if (fds[0].revents != 0) return 0;
+        if ((fds[1].revents & POLLIN) == 0) continue;
+        const int client = ::accept4(portFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client < 0) continue;  // the client gave up before it was taken
+        // Every write goes out as its own segment, so a split answer reaches the client in two.
+        const int on = 1;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        std::fprintf(stderr, "batmon-sim: client connected\n");
+        framer_ = RequestFramer();
+        transmitter_ =
+            Transmitter(options_.wireTime, std::chrono::milliseconds(options_.splitPauseMs));
+        const End end = Serve(client, signalFd, true);
+        ::close(client);
+        if (end != End::PeerLeft) return end == End::PortFailed ? 1 : 0;
+        std::fprintf(stderr, "batmon-sim: client left\n");
+    }
+}
+
+SimLoop::End SimLoop::Serve(int fd, int signalFd, bool isConnection) {
     const auto frameGap = std::chrono::milliseconds(options_.frameGapMs);
+    // On a connection, the client going away ends only the connection.
+    const End lost = isConnection ? End::PeerLeft : End::PortFailed;
 
     for (;;) {
         const Clock::time_point now = Clock::now();
-        if (end && now >= *end) return 0;
+        if (TimeIsUp()) return End::Stopped;
         if (framer_.HoldsBytes() && now >= lastReceived_ + frameGap) {
             if (auto piece = framer_.EndOfSilence())
                 log_.Write(LogRecord::Received(piece->bytes, nullptr));
         }
-        const Transmitter::WriteStatus written = transmitter_.WriteDue(portFd_, now, log_);
+        const Transmitter::WriteStatus written = transmitter_.WriteDue(fd, now, log_);
         if (written == Transmitter::WriteStatus::Failed) {
             std::fprintf(stderr, "batmon-sim: write failed: %s\n", std::strerror(errno));
-            return 1;
+            return lost;
         }
 
-        std::optional<Clock::time_point> wakeAt = end;
+        std::optional<Clock::time_point> wakeAt = end_;
         const auto wakeBy = [&wakeAt](Clock::time_point at) {
             wakeAt = wakeAt ? std::min(*wakeAt, at) : at;
         };
@@ -59,28 +95,28 @@ int SimLoop::Run(int signalFd) {
             wakeBy(*due);
         }
 
-        pollfd fds[2] = {{signalFd, POLLIN, 0}, {portFd_, POLLIN, 0}};
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {fd, POLLIN, 0}};
         if (written == Transmitter::WriteStatus::WaitingForRoom) fds[1].events |= POLLOUT;
         const timespec timeout = wakeAt ? ToTimespec(*wakeAt - Clock::now()) : timespec{};
         if (ppoll(fds, 2, wakeAt ? &timeout : nullptr, nullptr) < 0) {
             if (errno == EINTR) continue;
             std::fprintf(stderr, "batmon-sim: poll failed: %s\n", std::strerror(errno));
-            return 1;
+            return End::PortFailed;
         }
-        if (fds[0].revents != 0) return 0;
+        if (fds[0].revents != 0) return End::Stopped;
         if ((fds[1].revents & POLLIN) != 0) {
             std::uint8_t buffer[512];
-            const ssize_t n = ::read(portFd_, buffer, sizeof buffer);
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
             if (n > 0) {
                 OnReceived(buffer, static_cast<std::size_t>(n), Clock::now());
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 std::fprintf(stderr, "batmon-sim: port closed or failed: %s\n",
                              n == 0 ? "end of file" : std::strerror(errno));
-                return 1;
+                return lost;
             }
         } else if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             std::fprintf(stderr, "batmon-sim: the port hung up\n");
-            return 1;
+            return lost;
         }
     }
 }

@@ -20,11 +20,30 @@ bool ParseNonNegative(const std::string& text, int& out) {
 
 }  // namespace
 
+bool ParseListenAddress(const std::string& text, std::string& host, std::uint16_t& port) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    std::string name = text.substr(0, colon);
+    if (name.front() == '[') {
+        if (name.size() < 3 || name.back() != ']') return false;
+        name = name.substr(1, name.size() - 2);
+    } else if (name.find_first_of(":[]") != std::string::npos) {
+        return false;  // an IPv6 address needs its brackets
+    }
+    unsigned value = 0;
+    if (!ParseNumber(text.substr(colon + 1), value) || value > 65535) return false;
+    host = name;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
 std::string SimUsage() {
     return "usage: batmon-sim [options]\n"
            "  --device PATH          use a serial device (9600 8N1 raw) instead of a "
            "pseudo-terminal\n"
            "  --link PATH            symlink PATH to the port while running\n"
+           "  --tcp-listen HOST:PORT serve the bus over TCP, one client at a time, like a serial\n"
+           "                         device server (PORT 0: any free port; [::1]:PORT for IPv6)\n"
            "  --log FILE             JSON-lines traffic log\n"
            "  --drop-device A0|A1    never answer that device (repeatable)\n"
            "  --drop-rate P          leave a share P (0..1) of answers unsent\n"
@@ -46,6 +65,10 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
     const std::map<std::string, Setter> valued = {
         {"--device", [&](const std::string& v) { return !(options.devicePath = v).empty(); }},
         {"--link", [&](const std::string& v) { return !(options.linkPath = v).empty(); }},
+        {"--tcp-listen",
+         [&](const std::string& v) {
+             return ParseListenAddress(v, options.tcpHost, options.tcpPort);
+         }},
         {"--log", [&](const std::string& v) { return !(options.logPath = v).empty(); }},
         {"--drop-device",
          [&](const std::string& v) {
@@ -105,6 +128,8 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
         if (!setter->second(*value))
             return {std::nullopt, "bad value for " + name + ": " + *value + "\n"};
     }
+    if (!options.tcpHost.empty() && (!options.devicePath.empty() || !options.linkPath.empty()))
+        return {std::nullopt, "--tcp-listen serves no device and makes no link\n"};
     return {options, {}};
 }
 

@@ -9,9 +9,11 @@ namespace batmonsim {
 
 // Everything batmon-sim can be told on its command line. Fault counters of 0 mean "off".
 struct SimOptions {
-    std::string devicePath;  // empty: open a pseudo-terminal
-    std::string linkPath;    // symlink to the port, removed at exit
-    std::string logPath;     // JSON-lines traffic log
+    std::string devicePath;     // empty: open a pseudo-terminal
+    std::string linkPath;       // symlink to the port, removed at exit
+    std::string tcpHost;        // non-empty: serve the bus over TCP on tcpHost:tcpPort instead
+    std::uint16_t tcpPort = 0;  // 0: any free port (printed at start)
+    std::string logPath;        // JSON-lines traffic log
     bool dropA0 = false;
     bool dropA1 = false;
     double dropRate = 0.0;  // share of answers left unsent, 0..1
@@ -33,6 +35,9 @@ struct ParseResult {
 };
 
 ParseResult ParseSimOptions(const std::vector<std::string>& args);
+
+// "HOST:PORT" or "[IPV6]:PORT" with a port of 0..65535; false when malformed.
+bool ParseListenAddress(const std::string& text, std::string& host, std::uint16_t& port);
 
 std::string SimUsage();
 

@@ -1,6 +1,9 @@
 #include "tools/sim/SimPort.h"
 
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -8,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace batmonsim {
 namespace {
@@ -61,6 +65,49 @@ bool SimPort::OpenDevice(const std::string& path) {
     if (!MakeRaw(fd_, true)) return Fail("line settings on " + path);
     tcflush(fd_, TCIOFLUSH);
     clientPath_ = path;
+    return true;
+}
+
+bool SimPort::ListenTcp(const std::string& host, std::uint16_t port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* addresses = nullptr;
+    const int resolved =
+        getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &addresses);
+    if (resolved != 0) {
+        error_ = "resolve " + host + ": " + gai_strerror(resolved);
+        return false;
+    }
+    for (const addrinfo* address = addresses; address && fd_ < 0; address = address->ai_next) {
+        const int fd =
+            ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        // A restarted sim takes its port back at once, while the old connection lingers.
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (::bind(fd, address->ai_addr, address->ai_addrlen) == 0 && ::listen(fd, 4) == 0) {
+            fd_ = fd;
+            break;
+        }
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    freeaddrinfo(addresses);
+    if (fd_ < 0) return Fail("listen on " + host + ":" + std::to_string(port));
+
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length);
+    const bool ipv6 = bound.ss_family == AF_INET6;
+    const std::uint16_t boundPort =
+        ntohs(ipv6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
+                   : reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+    const bool literalIpv6 = host.find(':') != std::string::npos;
+    clientPath_ =
+        "tcp://" + (literalIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(boundPort);
     return true;
 }
 

@@ -1,4 +1,5 @@
-// batmon-sim: plays the battery devices 0xA0 and 0xA1 on a pseudo-terminal or serial device.
+// batmon-sim: plays the battery devices 0xA0 and 0xA1 on a pseudo-terminal, a serial device or
+// a TCP port (as a serial device server would).
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -42,8 +43,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     SimPort port;
-    const bool opened = options.devicePath.empty() ? port.OpenPseudoTerminal()
-                                                   : port.OpenDevice(options.devicePath);
+    const bool overTcp = !options.tcpHost.empty();
+    const bool opened = overTcp ? port.ListenTcp(options.tcpHost, options.tcpPort)
+                        : options.devicePath.empty() ? port.OpenPseudoTerminal()
+                                                     : port.OpenDevice(options.devicePath);
     if (!opened || (!options.linkPath.empty() && !port.CreateLink(options.linkPath))) {
         std::fprintf(stderr, "batmon-sim: %s\n", port.Error().c_str());
         return 1;
@@ -52,7 +55,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     SimLoop loop(options, port.Fd(), log);
-    const int status = loop.Run(signalFd);
+    const int status = overTcp ? loop.RunListener(signalFd) : loop.Run(signalFd);
     ::close(signalFd);
     return status;
 }

@@ -70,6 +70,18 @@ bool SimProcess::Start(const QStringList& options, std::chrono::milliseconds tim
     return false;
 }
 
+bool SimProcess::StartTcp(const QStringList& options, quint16 port,
+                          std::chrono::milliseconds timeout) {
+    return Start(QStringList(options)
+                     << QStringLiteral("--tcp-listen") << QStringLiteral("127.0.0.1:%1").arg(port),
+                 timeout);
+}
+
+quint16 SimProcess::TcpPort() const {
+    if (!portPath_.startsWith(QLatin1String("tcp://"))) return 0;
+    return static_cast<quint16>(portPath_.section(u':', -1).toUInt());
+}
+
 std::vector<SimLogEntry> SimProcess::ReadLog() const {
     std::vector<SimLogEntry> entries;
     QFile file(LogPath());

@@ -42,7 +42,15 @@ public:
     bool Start(const QStringList& options = {},
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+    // Starts the sim serving its bus over TCP on 127.0.0.1:`port` (0: any free port), the way a
+    // serial device server would; PortPath() is then "tcp://127.0.0.1:<port>".
+    bool StartTcp(const QStringList& options = {}, quint16 port = 0,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+    // The name the monitoring program opens: a pseudo-terminal path or a tcp:// name.
     QString PortPath() const { return portPath_; }
+    // The TCP port of a sim started with StartTcp, 0 otherwise.
+    quint16 TcpPort() const;
     QString LogPath() const;
     QString ErrorText() const { return error_; }
     bool IsRunning() const;
