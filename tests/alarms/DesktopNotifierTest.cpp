@@ -123,6 +123,17 @@ TEST_F(DesktopNotifierTest, withoutAServiceOrABusNothingWaitsAndNothingBreaks) {
     EXPECT_FALSE(busless.NotifyRaised(VoltageAlarmOnA0_3(freshRules)));
     EXPECT_EQ(busFailed.count(), 1);
     QDBusConnection::disconnectFromBus(QStringLiteral("batmon-nobus"));
+
+    // The program's own choice, the session bus, on a machine without one.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    QElapsedTimer connecting;
+    connecting.start();
+    DesktopNotifier sessionless(QDBusConnection::sessionBus());
+    QSignalSpy sessionFailed(&sessionless, &DesktopNotifier::failed);
+    AlarmRules otherRules;
+    EXPECT_FALSE(sessionless.NotifyRaised(VoltageAlarmOnA0_3(otherRules)));
+    EXPECT_EQ(sessionFailed.count(), 1);
+    EXPECT_LT(connecting.elapsed(), 1000 * testsupport::kSlowdown);
 }
 
 TEST_F(DesktopNotifierTest, aServiceThatNeverAnswersDoesNotPileUpCalls) {
