@@ -152,7 +152,6 @@ AlarmEvents AlarmRules::OnMonitoringStopped(std::int64_t) {
 AlarmEvents AlarmRules::OnPortLost(std::int64_t nowMs) {
     AlarmEvents out;
     if (!monitoring_) return out;
-    monitoring_ = false;
     RaiseNoAnswer(0, kMonitoredBatteryCount, nowMs, out);
     return out;
 }

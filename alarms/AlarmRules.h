@@ -60,8 +60,8 @@ public:
     AlarmEvents OnMonitoringStopped(std::int64_t nowMs);
     bool Monitoring() const { return monitoring_; }
 
-    // The port closed or hung up: with monitoring on, every watched battery goes silent at once
-    // and monitoring counts as stopped.
+    // The port closed or hung up: with monitoring on, every watched battery goes silent at once.
+    // Whether monitoring goes on is the caller's to report.
     AlarmEvents OnPortLost(std::int64_t nowMs);
 
     // The receive path discarded a device's block of a cycle because its answers came too late.
