@@ -117,7 +117,7 @@ AlarmEvents AlarmRules::SetLimits(const AlarmLimits& limits, std::int64_t nowMs)
 }
 
 void AlarmRules::SetSamplingPeriodMs(std::int64_t periodMs) {
-    if (periodMs > 0) periodMs_ = periodMs;
+    if (periodMs >= 0) periodMs_ = periodMs;
 }
 
 AlarmEvents AlarmRules::OnReading(BatteryId battery, std::uint8_t statusCode, double voltage,
@@ -174,7 +174,8 @@ AlarmEvents AlarmRules::OnDeviceLate(std::uint8_t device, std::int64_t nowMs) {
 AlarmEvents AlarmRules::Tick(std::int64_t nowMs) {
     AlarmEvents out;
     if (!monitoring_) return out;
-    const std::int64_t silentAfterMs = kSilentPeriods * periodMs_;
+    const std::int64_t silentAfterMs =
+        kSilentPeriods * std::max(periodMs_, kPollStepMs * kPollStepsPerCycle);
     for (int i = 0; i < kMonitoredBatteryCount; ++i) {
         const std::int64_t heardMs =
             std::max(batteries_[i].lastReadingMs.value_or(monitoringSinceMs_), monitoringSinceMs_);

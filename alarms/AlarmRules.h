@@ -16,8 +16,11 @@ inline constexpr double kVoltageHysteresisV = 0.1;
 inline constexpr double kTemperatureHysteresisC = 0.5;
 
 // A battery is silent ("通信中断") once no reading was accepted for this many sampling periods
-// while monitoring runs.
+// while monitoring runs. A period shorter than one poll cycle (sixteen requests 150 ms apart)
+// counts as a cycle: each battery is asked once per cycle however short the period is set.
 inline constexpr int kSilentPeriods = 3;
+inline constexpr std::int64_t kPollStepMs = 150;
+inline constexpr std::int64_t kPollStepsPerCycle = 16;
 
 // A device whose readings were discarded as late in this many cycles in a row counts as
 // answering too late. One late spike costs the device a cycle of readings but raises nothing;
@@ -43,8 +46,8 @@ public:
     AlarmEvents SetLimits(const AlarmLimits& limits, std::int64_t nowMs);
     const AlarmLimits& Limits() const { return limits_; }
 
-    // The sampling period in force; the silence rule follows changes at once. Non-positive
-    // values are ignored.
+    // The sampling period in force; the silence rule follows changes at once. Negative values
+    // are ignored.
     void SetSamplingPeriodMs(std::int64_t periodMs);
     std::int64_t SamplingPeriodMs() const { return periodMs_; }
 

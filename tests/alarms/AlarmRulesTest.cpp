@@ -20,7 +20,7 @@ namespace {
 using namespace alarms;
 
 constexpr std::int64_t kT0 = 1'765'000'000'000;
-constexpr std::int64_t kPeriodMs = 1'000;
+constexpr std::int64_t kPeriodMs = 10'000;  // the program's default sampling period
 const BatteryId kA0_3{kDeviceA0, 3};
 const BatteryId kA1_0{kDeviceA1, 0};
 
@@ -200,6 +200,14 @@ TEST_F(AlarmRulesTest, threeSilentPeriodsRaiseNoAnswerAndAReadingClearsIt) {
     rules.SetSamplingPeriodMs(10 * kPeriodMs);
     EXPECT_TRUE(rules.Tick(kT0 + 39 * kPeriodMs).empty());
     EXPECT_EQ(rules.Tick(kT0 + 40 * kPeriodMs).size(), 14u);
+
+    // A period shorter than a poll cycle: a battery is asked once per cycle, not more often.
+    ReadAll(kT0 + 40 * kPeriodMs);
+    rules.SetSamplingPeriodMs(0);
+    const std::int64_t cycleMs = kPollStepMs * kPollStepsPerCycle;
+    EXPECT_TRUE(rules.Tick(now + 3 * cycleMs - 1).empty());
+    EXPECT_EQ(rules.Tick(now + 3 * cycleMs).size(), 14u);
+    rules.SetSamplingPeriodMs(10 * kPeriodMs);
 
     // Stopped: no new silence alarm. Restarted: silence counts from the restart.
     ReadAll(kT0 + 41 * kPeriodMs);
