@@ -41,8 +41,8 @@ class AlarmRules {
 public:
     AlarmRules() = default;
 
-    // Limits apply from the next reading on; alarms of limits switched off clear at once, and
-    // the other limit alarms are re-checked against each battery's last reading.
+    // New limits are checked at once against each battery's last reading (alarms of limits
+    // switched off clear) and then against every reading.
     AlarmEvents SetLimits(const AlarmLimits& limits, std::int64_t nowMs);
     const AlarmLimits& Limits() const { return limits_; }
 
