@@ -9,12 +9,15 @@
 // raster painting are synchronised in ways the sanitizer cannot see, so Qt's own bookkeeping
 // (and that of the GLib event loop under it) would be reported as races. Reports raised inside
 // those libraries are left out; races in our code still show. Defined here, beside main(), so
-// that every test binary links it.
+// that every test binary links it. libdbus and Qt's D-Bus module hand messages to their bus
+// thread in the same unseen way.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n"
            "called_from_lib:libQt6Widgets.so.6\n"
-           "called_from_lib:libglib-2.0.so.0\n";
+           "called_from_lib:libglib-2.0.so.0\n"
+           "called_from_lib:libQt6DBus.so.6\n"
+           "called_from_lib:libdbus-1.so.3\n";
 }
 
 // Every test binary owns one QApplication so that widget, timer and posted-event tests share
