@@ -44,6 +44,6 @@ void StartGridExport(const QList<const GridModel*>& grids, QWidget* parent,
 int PendingGridExports();
 
 // The longest a single slice of copying may hold the calling thread.
-inline constexpr int kSnapshotSliceUs = 2000;
+inline constexpr int kSnapshotSliceUs = 1000;
 
 }  // namespace gridexport

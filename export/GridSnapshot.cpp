@@ -37,7 +37,7 @@ bool GridSnapshotter::Step(std::int64_t budgetNs) {
     while (nextRow_ < copy.rows_) {
         for (int col = 0; col < copy.cols_; ++col) copy.Append(grid.Cell(col, nextRow_));
         ++nextRow_;
-        if ((nextRow_ & 63) == 0 && clock.nsecsElapsed() >= budgetNs) break;
+        if ((nextRow_ & 15) == 0 && clock.nsecsElapsed() >= budgetNs) break;
     }
     return nextRow_ >= copy.rows_;
 }
