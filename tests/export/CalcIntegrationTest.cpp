@@ -22,6 +22,8 @@
 #include "ExportGridsToExcel.h"
 #include "MessageBox.h"
 #include "TestGrid.h"
+#include "WaitFor.h"
+#include "export/ExportJob.h"
 
 namespace {
 
@@ -329,6 +331,55 @@ TEST_F(CalcOfficeTest, exportedDegreeSignIsDrawnWithAFontThatHasIt) {
     if (const QString keep = qEnvironmentVariable("BATMON_KEEP_EXPORT_PDF"); !keep.isEmpty()) {
         QFile::copy(pdf, keep);
     }
+}
+
+TEST_F(CalcOfficeTest, exportThreadFillsCalcAndLongTablesContinueOnNumberedSheets) {
+    if (!OfficeInstalled())
+        GTEST_SKIP() << "LibreOffice is not installed (" << kOffice.toStdString() << ")";
+    if (!BATMON_CALC_PLUGIN_BUILT) GTEST_SKIP() << "this build leaves the export plugin out";
+
+    TestGrid grid({"采样时间", "电压V", "温度℃", "状态"}, 8);
+    for (int row = 1; row < 8; ++row) {
+        grid.SetCell(0, row, QStringLiteral("2026/12/08 17:30:0%1").arg(row));
+        grid.SetCell(1, row, QStringLiteral("12.%1").arg(row));
+    }
+    std::vector<gridexport::JobResult> results;
+    gridexport::StartGridExport(
+        {&grid}, nullptr, [&](const gridexport::JobResult& result) { results.push_back(result); });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !results.empty(); }, std::chrono::seconds(60)));
+    ASSERT_EQ(results[0].outcome, gridexport::JobResult::Outcome::Exported)
+        << results[0].error.toStdString();
+
+    // Four rows a sheet: the header and three records on each.
+    const gridexport::Report report = gridexport::Run({GridSnapshot::Take(grid)}, 4);
+    ASSERT_TRUE(report.opened);
+    EXPECT_EQ(report.tables.at(0).sheets,
+              QStringList({kSheetName, kSheetName + " (2)", kSheetName + " (3)"}));
+
+    std::unique_ptr<calc::OfficeProbe> probe = calc::ConnectProbe();
+    std::vector<calc::DocumentContent> documents = ExportedDocuments(*probe);
+    ASSERT_EQ(documents.size(), 2u);
+    const auto split = std::find_if(documents.begin(), documents.end(), [](const auto& document) {
+        return document.sheets.size() > 1;
+    });
+    const auto whole = std::find_if(documents.begin(), documents.end(), [](const auto& document) {
+        return document.sheets.size() == 1;
+    });
+    ASSERT_NE(split, documents.end());
+    ASSERT_NE(whole, documents.end());
+    ExpectSheetHolds(*whole, grid);
+    ASSERT_EQ(split->sheets.size(), 3u);
+    const int rowsOnSheet[] = {4, 4, 2};
+    for (int sheet = 0; sheet < 3; ++sheet) {
+        SCOPED_TRACE(sheet);
+        const calc::SheetContent& content = split->sheets[size_t(sheet)];
+        EXPECT_EQ(content.name, report.tables[0].sheets[sheet]);
+        ASSERT_EQ(content.used.rows, rowsOnSheet[sheet]);
+        EXPECT_EQ(content.used.values[2], calc::CellValue::Text("温度℃"));
+        EXPECT_EQ(content.used.values[4], calc::CellValue::Text(grid.Cell(0, 1 + sheet * 3)));
+    }
+    probe->CloseSpreadsheetDocuments();
+    probe->TerminateOffice();
 }
 
 }  // namespace
