@@ -7,12 +7,93 @@
 #include <QTimer>
 #include <QWidget>
 #include <deque>
+#include <mutex>
+#include <optional>
 
 #include "Automation.h"
 #include "MessageBox.h"
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
 namespace gridexport {
 namespace {
+
+// Events between the window's thread and the export thread go through Qt's event queue, whose
+// locking ThreadSanitizer cannot see in an uninstrumented Qt: the poster publishes the event it
+// made, the receiver receives it before looking at it.
+void PublishEvent(QEvent* event) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(event);
+#else
+    static_cast<void>(event);
+#endif
+}
+void ReceiveEvent(QEvent* event) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(event);
+#else
+    static_cast<void>(event);
+#endif
+}
+
+void Post(QObject* receiver, QEvent::Type type) {
+    auto* event = new QEvent(type);
+    PublishEvent(event);
+    QCoreApplication::postEvent(receiver, event);
+}
+
+// Calls `handler` for every event of `type` it receives, on its own thread.
+class EventHandler : public QObject {
+public:
+    EventHandler(QEvent::Type type, std::function<void()> handler)
+        : type_(type), handler_(std::move(handler)) {}
+
+    bool event(QEvent* event) override {
+        ReceiveEvent(event);
+        if (event->type() != type_) return QObject::event(event);
+        handler_();
+        return true;
+    }
+
+private:
+    QEvent::Type type_;
+    std::function<void()> handler_;
+};
+
+// One object on its way between two threads. Qt's event queue wakes the receiver; the mutex
+// makes the hand-over itself visible to the receiver (and to ThreadSanitizer, which does not see
+// the locking inside Qt's event queue).
+template <typename T>
+class HandOver {
+public:
+    void Put(T value) {
+        std::lock_guard lock(mutex_);
+        value_ = std::move(value);
+    }
+    T Take() {
+        std::lock_guard lock(mutex_);
+        T value = std::move(*value_);
+        value_.reset();
+        return value;
+    }
+
+private:
+    std::mutex mutex_;
+    std::optional<T> value_;
+};
+
+using Snapshots = QList<std::shared_ptr<const GridSnapshot>>;
+HandOver<Snapshots>& ToWorker() {
+    static HandOver<Snapshots> handOver;
+    return handOver;
+}
+HandOver<JobResult>& FromWorker() {
+    static HandOver<JobResult> handOver;
+    return handOver;
+}
 
 struct Job {
     std::vector<GridSnapshotter> copies;
@@ -95,13 +176,19 @@ private:
         job.copies.clear();
         job.copying = 0;
         running_ = true;
-        QMetaObject::invokeMethod(&worker_, [this, snapshots] {
-            JobResult result = Export(snapshots);
-            QMetaObject::invokeMethod(this, [this, result] {
-                running_ = false;
-                Finish(result);
-            });
-        });
+        ToWorker().Put(std::move(snapshots));
+        Post(&worker_, kRunJob);
+    }
+
+    // On the export thread.
+    void RunJob() {
+        FromWorker().Put(Export(ToWorker().Take()));
+        Post(&finished_, kJobDone);
+    }
+
+    void JobDone() {
+        running_ = false;
+        Finish(FromWorker().Take());
     }
 
     // Runs on the export thread.
@@ -156,7 +243,10 @@ private:
     }
 
     QThread thread_;
-    QObject worker_;  // lives on thread_: the context the exports run in
+    const QEvent::Type kRunJob = QEvent::Type(QEvent::registerEventType());
+    const QEvent::Type kJobDone = QEvent::Type(QEvent::registerEventType());
+    EventHandler worker_{kRunJob, [this] { RunJob(); }};      // lives on thread_
+    EventHandler finished_{kJobDone, [this] { JobDone(); }};  // lives on the window's thread
     std::deque<std::unique_ptr<Job>> jobs_;
     bool running_ = false;
     bool pumpScheduled_ = false;
