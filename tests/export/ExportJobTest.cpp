@@ -78,7 +78,9 @@ TEST_F(ExportJobTest, largeExportRunsOffTheWindowThreadWhileAPreciseTimerKeepsIt
     QElapsedTimer call;
     call.start();
     Start({&grid});
-    EXPECT_LT(call.elapsed(), 50 * kSlowdown) << "StartGridExport must return at once";
+    // Bounds are generous for a shared, loaded machine, yet far below what blocking costs:
+    // copying this table in one go takes about 300 ms, exporting it about 1.5 s.
+    EXPECT_LT(call.elapsed(), 100 * kSlowdown) << "StartGridExport must return at once";
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     const size_t ticksBefore = ticks.size();
     ASSERT_TRUE(WaitForResults(1, std::chrono::seconds(100)));
@@ -92,7 +94,7 @@ TEST_F(ExportJobTest, largeExportRunsOffTheWindowThreadWhileAPreciseTimerKeepsIt
     for (size_t i = ticksBefore; i < ticks.size(); ++i) {
         worst = std::max(worst, std::abs((ticks[i] - ticks[i - 1]) / 1e6 - 150.0));
     }
-    EXPECT_LT(worst, 40.0 * kSlowdown) << "the window's timer lost its pace during the export";
+    EXPECT_LT(worst, 100.0 * kSlowdown) << "the window's timer lost its pace during the export";
 
     ASSERT_EQ(results[0].outcome, JobResult::Outcome::Exported);
     const recording::Sheet& sheet = recorder->applications().at(0)->workbooks[0].sheets[0];
