@@ -10,7 +10,6 @@
 #include <mutex>
 #include <optional>
 
-#include "Automation.h"
 #include "MessageBox.h"
 
 #if defined(__SANITIZE_THREAD__)
