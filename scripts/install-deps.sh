@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   fonts-wqy-microhei fonts-arphic-ukai fonts-liberation fonts-dejavu-core
   xvfb xauth x11-utils imagemagick
-  libreoffice-calc libreoffice-dev
+  libreoffice-calc libreoffice-dev poppler-utils
   clang libclang-rt-14-dev
   dbus
 )

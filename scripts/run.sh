@@ -8,17 +8,35 @@ scripts/install-deps.sh
 scripts/build.sh default
 bin=build
 
+# Everything of this run lives in a private directory: fixed names under /tmp could be another
+# user's file or link, and the program would then talk to a bus that is not ours.
+work=$(mktemp -d "${TMPDIR:-/tmp}/batmon-run.XXXXXX")
 # The port name the operator types: a name under /dev when we may create one there.
-if [ -w /dev ]; then link=/dev/ttyBATSIM; port=ttyBATSIM; else link=/tmp/ttyBATSIM; port=/tmp/ttyBATSIM; fi
-log=$(mktemp /tmp/batmon-sim-XXXXXX.jsonl)
-"$bin/tools/batmon-sim" --link "$link" --log "$log" > /tmp/batmon-sim.out 2>&1 &
+if [ -w /dev ]; then link=/dev/ttyBATSIM; port=ttyBATSIM; else link=$work/ttyBATSIM; port=$link; fi
+log=$work/batmon-sim.jsonl
+out=$work/batmon-sim.out
+"$bin/tools/batmon-sim" --link "$link" --log "$log" >"$out" 2>&1 &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
+
+# The simulator prints "PORT <pseudo-terminal>" once its link is in place, or ends with the
+# reason it could not make one. The link counts only while it points at that pseudo-terminal.
+pty=
+for _ in $(seq 200); do
+  pty=$(sed -n 's/^PORT //p' "$out")
+  [ -n "$pty" ] && break
+  kill -0 $sim 2>/dev/null || break
+  sleep 0.05
+done
+if [ -z "$pty" ] || [ "$(readlink "$link" 2>/dev/null)" != "$pty" ]; then
+  echo "run.sh: the simulated bus could not link its port as $link:" >&2
+  cat "$out" >&2
+  exit 1
+fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   cat <<MSG
-Simulated bus running (log: $log).
+Simulated bus running on $link (log: $log).
 In batmon: open the page "系统设置", type  $port  into the port box, press "打开串口", then "启动监测".
 MSG
   "$bin/app/batmon"

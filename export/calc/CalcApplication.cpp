@@ -18,6 +18,10 @@ using automation::Variant;
 // Calc's sheet size since LibreOffice 7.4.
 constexpr int kMaxRows = 1048576;
 constexpr int kMaxCols = 16384;
+constexpr int kMaxSheets = 10000;
+// Cell puts of a hidden sheet are written once this many are pending, at the start of a new
+// row: a table of a million rows is never held whole here as well as in the office.
+constexpr std::size_t kFlushCells = 65536;
 
 // The cell puts of one sheet not yet written, keyed by (row, column) from 0.
 class PendingCells {
@@ -25,6 +29,11 @@ class PendingCells {
 
 public:
     void Put(int row, int col, CellValue value) { cells_[{row, col}] = std::move(value); }
+    std::size_t Size() const { return cells_.size(); }
+    // True when a put at `row` would start a row below every pending one.
+    bool StartsNewRow(int row) const {
+        return cells_.empty() || cells_.rbegin()->first.first < row;
+    }
 
     // Writes the puts as few blocks as possible: consecutive rows with the same column span form
     // one block. Cells inside a block that were not put keep what the sheet holds.
@@ -147,7 +156,11 @@ private:
         if (session_->visible) {
             book.document->WriteBlock(sheet_, {row - 1, col - 1, 1, 1, {std::move(cell)}});
         } else {
-            book.pending[sheet_].Put(row - 1, col - 1, std::move(cell));
+            PendingCells& pending = book.pending[sheet_];
+            if (pending.Size() >= kFlushCells && pending.StartsNewRow(row - 1)) {
+                pending.WriteTo(*book.document, sheet_);
+            }
+            pending.Put(row - 1, col - 1, std::move(cell));
         }
     }
 
@@ -156,12 +169,39 @@ private:
     int sheet_;
 };
 
+// The sheets of a workbook: Add appends a new sheet at the end and returns it.
+class WorksheetCollection : public MemberDispatch {
+public:
+    WorksheetCollection(std::shared_ptr<Session> session, int book)
+        : MemberDispatch(QStringLiteral("Worksheets")), session_(std::move(session)), book_(book) {
+        AddMember(QStringLiteral("Add"), [this](CallKind kind, const Arguments&) {
+            if (!IsRead(kind)) Fail(QStringLiteral("Add"), QStringLiteral("is a method"));
+            Document& document = *session_->Book(book_).document;
+            const int count = document.SheetCount();
+            if (count >= kMaxSheets) Fail(QStringLiteral("Add"), QStringLiteral("too many sheets"));
+            document.SetSheetCount(count + 1);
+            return Variant(std::make_shared<WorksheetObject>(session_, book_, count));
+        });
+        AddMember(QStringLiteral("Count"), [this](CallKind kind, const Arguments&) {
+            if (!IsRead(kind)) Fail(QStringLiteral("Count"), QStringLiteral("read-only"));
+            return Variant(qint32(session_->Book(book_).document->SheetCount()));
+        });
+    }
+
+private:
+    std::shared_ptr<Session> session_;
+    int book_;
+};
+
 class WorkbookObject : public MemberDispatch {
 public:
     WorkbookObject(std::shared_ptr<Session> session, int book)
         : MemberDispatch(QStringLiteral("Workbook")), session_(std::move(session)), book_(book) {
         auto sheets = [this](CallKind kind, const Arguments& args) {
             if (!IsRead(kind)) Fail(QStringLiteral("WorkSheets"), QStringLiteral("read-only"));
+            if (args.isEmpty()) {
+                return Variant(std::make_shared<WorksheetCollection>(session_, book_));
+            }
             RequireArgCount(QStringLiteral("WorkSheets"), args, 1);
             return Variant(std::make_shared<WorksheetObject>(session_, book_, SheetIndex(args[0])));
         };

@@ -67,6 +67,8 @@ public:
     virtual ~OfficeProbe() = default;
     virtual std::vector<DocumentContent> SpreadsheetDocuments() = 0;
     virtual int CloseSpreadsheetDocuments() = 0;  // returns how many were closed
+    // Stores every spreadsheet document as an .ods file in `directory`; returns the paths.
+    virtual std::vector<QString> StoreSpreadsheetDocuments(const QString& directory) = 0;
     // Only for an office the test started itself: ends it and waits until it has gone.
     virtual void TerminateOffice() = 0;
 };
@@ -76,5 +78,8 @@ using ConnectFunction = Office* (*)(QString* error);
 using ProbeFunction = OfficeProbe* (*)(QString* error);
 inline constexpr char kConnectSymbol[] = "batmon_calc_connect";
 inline constexpr char kProbeSymbol[] = "batmon_calc_probe";
+// For tests: where this run's office pipe lives.
+using PipePathFunction = QString (*)();
+inline constexpr char kPipePathSymbol[] = "batmon_calc_pipe_path";
 
 }  // namespace calc

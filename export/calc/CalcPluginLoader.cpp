@@ -67,4 +67,6 @@ std::unique_ptr<OfficeProbe> ConnectProbe() {
     return Connect(Resolve<ProbeFunction>(kProbeSymbol));
 }
 
+QString OfficePipePath() { return Resolve<PipePathFunction>(kPipePathSymbol)(); }
+
 }  // namespace calc

@@ -19,4 +19,7 @@ std::unique_ptr<Office> ConnectOffice();
 // The test and benchmark view of the same connection. Throws like ConnectOffice().
 std::unique_ptr<OfficeProbe> ConnectProbe();
 
+// For tests: the socket the office of this program run listens on.
+QString OfficePipePath();
+
 }  // namespace calc

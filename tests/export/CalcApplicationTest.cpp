@@ -178,6 +178,41 @@ TEST_F(CalcApplicationTest, workbooksNeverShownAreClosedWhenTheApplicationIsRele
     EXPECT_TRUE(documents[0]->closed);
 }
 
+TEST_F(CalcApplicationTest, largeHiddenSheetIsWrittenInBandsOfWholeRowsAndContinuesOnAddedSheets) {
+    auto excel = NewApplication();
+    excel->Get("WorkBooks").ToObject()->Call("Add");
+    auto book = excel->Get("WorkBooks", {1}).ToObject();
+    auto sheet = book->Get("WorkSheets", {1}).ToObject();
+    constexpr int kRows = 40000;  // 160,000 cells: more than one band
+    for (int row = 1; row <= kRows; ++row) {
+        for (int col = 1; col <= 4; ++col) sheet->Put("Cells", {row, col, QString::number(row)});
+    }
+    const FakeDocumentState& doc = *documents[0];
+    EXPECT_GE(doc.writes, 2) << "pending cells must not grow with the whole table";
+
+    auto added = book->Invoke("WorkSheets", CallKind::MethodOrPropertyGet, {})
+                     .ToObject()
+                     ->Call("Add")
+                     .ToObject();
+    added->Put("Name", {QStringLiteral("历史数据 (2)")});
+    added->Put("Cells", {1, 1, QStringLiteral("采样时间")});
+    EXPECT_EQ(book->Get("WorkSheets").ToObject()->Get("Count").ToInt(), 2);
+    excel->Put("Visible", {true});
+
+    ASSERT_EQ(doc.sheets.size(), 2u);
+    EXPECT_EQ(doc.sheets[1].name, QStringLiteral("历史数据 (2)"));
+    EXPECT_EQ(doc.sheets[1].cells.at({0, 0}), CellValue::Text("采样时间"));
+    const auto& cells = doc.sheets[0].cells;
+    ASSERT_EQ(cells.size(), size_t(kRows) * 4);
+    for (int row = 0; row < kRows; row += 997) {
+        for (int col = 0; col < 4; ++col) {
+            ASSERT_EQ(cells.at({row, col}), CellValue::Number(row + 1)) << row << "," << col;
+        }
+    }
+    EXPECT_EQ(cells.at({kRows - 1, 3}), CellValue::Number(kRows));
+    EXPECT_THROW(sheet->Put("Cells", {1048577, 1, QStringLiteral("x")}), CallError);
+}
+
 TEST(CellText, plainDecimalNumbersBecomeNumbersEverythingElseStaysText) {
     struct Case {
         const char* text;

@@ -67,11 +67,28 @@ public:
     }
 };
 
+// The sheets of a workbook: Add appends a new sheet at the end and returns it.
+class WorksheetsObject : public RecordingObject {
+public:
+    WorksheetsObject(Recorder& recorder, std::shared_ptr<Application> app, int book)
+        : RecordingObject(QStringLiteral("Worksheets"), recorder, std::move(app)) {
+        AddMember(QStringLiteral("Add"), [this, book](CallKind, const Arguments&) {
+            QList<Sheet>& sheets = app_->workbooks[book].sheets;
+            sheets.append({QStringLiteral("Sheet%1").arg(sheets.size() + 1), {}});
+            return Make<SheetObject>(book, int(sheets.size()) - 1);
+        });
+        AddMember(QStringLiteral("Count"), [this, book](CallKind, const Arguments&) {
+            return Variant(qint32(app_->workbooks[book].sheets.size()));
+        });
+    }
+};
+
 class WorkbookObject : public RecordingObject {
 public:
     WorkbookObject(Recorder& recorder, std::shared_ptr<Application> app, int book)
         : RecordingObject(QStringLiteral("Workbook"), recorder, std::move(app)) {
         AddMember(QStringLiteral("WorkSheets"), [this, book](CallKind, const Arguments& args) {
+            if (args.isEmpty()) return Make<WorksheetsObject>(book);
             RequireArgCount(QStringLiteral("WorkSheets"), args, 1);
             const QList<Sheet>& sheets = app_->workbooks[book].sheets;
             if (args[0].type() == Variant::Type::String) {

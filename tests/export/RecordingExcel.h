@@ -13,7 +13,7 @@
 namespace recording {
 
 struct Call {
-    QString object;  // Application, Workbooks, Workbook or Worksheet
+    QString object;  // Application, Workbooks, Workbook, Worksheets or Worksheet
     QString member;  // as spelled by the caller
     automation::CallKind kind;
     automation::Arguments args;

@@ -1,12 +1,17 @@
 // The LibreOffice Calc side of the export, loaded at run time: documents through UNO.
+#include <QDir>
+#include <QUrl>
 #include <com/sun/star/awt/XWindow2.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
@@ -19,10 +24,12 @@
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
+#include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 
 #include "export/calc/CalcOffice.h"
 #include "export/calc/plugin/OfficeConnection.h"
+#include "export/calc/plugin/OfficePipe.h"
 #include "export/calc/plugin/UnoSupport.h"
 
 namespace calc::uno {
@@ -51,6 +58,21 @@ CellValue FromAny(const Any& value) {
     rtl::OUString text;
     value >>= text;
     return CellValue::Text(ToQ(text));
+}
+
+// Gives every cell of a new document the faces the window draws with: Liberation Sans for Latin
+// text and DejaVu Sans for the rest, Chinese coming from the system's fallback. Calc's own
+// choice for Chinese text here is WenQuanYi Micro Hei, whose ℃ is a blank glyph.
+void UseTheWindowsFonts(const Reference<css::lang::XComponent>& component) {
+    Reference<css::container::XNameAccess> cellStyles(
+        Reference<css::style::XStyleFamiliesSupplier>(component, UNO_QUERY_THROW)
+            ->getStyleFamilies()
+            ->getByName("CellStyles"),
+        UNO_QUERY_THROW);
+    Reference<css::beans::XPropertySet> style(cellStyles->getByName("Default"), UNO_QUERY_THROW);
+    style->setPropertyValue("CharFontName", Any(rtl::OUString("Liberation Sans")));
+    style->setPropertyValue("CharFontNameAsian", Any(rtl::OUString("DejaVu Sans")));
+    style->setPropertyValue("CharFontNameComplex", Any(rtl::OUString("DejaVu Sans")));
 }
 
 class UnoDocument : public Document {
@@ -172,9 +194,12 @@ public:
             css::beans::PropertyValue hidden;
             hidden.Name = "Hidden";
             hidden.Value <<= true;
-            return std::make_unique<UnoDocument>(
+            Reference<css::lang::XComponent> component =
                 desktop_->loadComponentFromURL("private:factory/scalc", "_blank", 0,
-                                               Sequence<css::beans::PropertyValue>(&hidden, 1)));
+                                               Sequence<css::beans::PropertyValue>(&hidden, 1));
+            auto document = std::make_unique<UnoDocument>(component);
+            UseTheWindowsFonts(component);
+            return document;
         });
     }
 
@@ -240,6 +265,24 @@ public:
         });
     }
 
+    std::vector<QString> StoreSpreadsheetDocuments(const QString& directory) override {
+        return Translated("Storing documents", [&] {
+            std::vector<QString> paths;
+            for (const auto& component : Spreadsheets()) {
+                const QString path =
+                    QDir(directory).filePath(QStringLiteral("%1.ods").arg(paths.size() + 1));
+                css::beans::PropertyValue filter;
+                filter.Name = "FilterName";
+                filter.Value <<= rtl::OUString("calc8");
+                Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
+                    ->storeToURL(ToOU(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)),
+                                 Sequence<css::beans::PropertyValue>(&filter, 1));
+                paths.push_back(path);
+            }
+            return paths;
+        });
+    }
+
     void TerminateOffice() override {
         try {
             desktop_->terminate();
@@ -293,5 +336,10 @@ extern "C" Q_DECL_EXPORT calc::OfficeProbe* batmon_calc_probe(QString* error) {
     return calc::uno::Connected<calc::uno::UnoProbe>(error);
 }
 
+extern "C" Q_DECL_EXPORT QString batmon_calc_pipe_path() {
+    return calc::uno::OfficePipePath(calc::uno::OfficePipeName());
+}
+
 static_assert(std::is_same_v<decltype(&batmon_calc_connect), calc::ConnectFunction>);
+static_assert(std::is_same_v<decltype(&batmon_calc_pipe_path), calc::PipePathFunction>);
 static_assert(std::is_same_v<decltype(&batmon_calc_probe), calc::ProbeFunction>);

@@ -8,9 +8,10 @@
 #include <QByteArray>
 #include <QUrl>
 #include <chrono>
-#include <com/sun/star/bridge/UnoUrlResolver.hpp>
-#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/uno/RuntimeException.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "export/calc/plugin/OfficePipe.h"
 #include "export/calc/plugin/UnoSupport.h"
 
 extern char** environ;
@@ -28,19 +30,11 @@ using css::uno::Reference;
 
 namespace {
 
-constexpr auto kConnectTimeout = std::chrono::seconds(20);
 constexpr auto kRetryInterval = std::chrono::milliseconds(50);
 
 QByteArray OfficeProgram() {
     const QByteArray program = qgetenv("BATMON_OFFICE_PROGRAM");
     return program.isEmpty() ? QByteArray(BATMON_OFFICE_PROGRAM_DIR "/soffice") : program;
-}
-
-// One pipe name per program run: an office started by someone else never answers on it.
-QString PipeName() { return QStringLiteral("batmon_calc_%1").arg(getpid()); }
-
-QString ConnectUrl() {
-    return QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(PipeName());
 }
 
 bool HasDisplay() {
@@ -56,7 +50,7 @@ std::vector<QByteArray> OfficeArguments() {
         args.push_back("-env:UserInstallation=" +
                        QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded).toUtf8());
     }
-    args.push_back(QStringLiteral("--accept=pipe,name=%1;urp;").arg(PipeName()).toUtf8());
+    args.push_back(QStringLiteral("--accept=pipe,name=%1;urp;").arg(OfficePipeName()).toUtf8());
     return args;
 }
 
@@ -89,12 +83,28 @@ bool OfficeConnection::WaitForLaunchedExit(std::chrono::milliseconds timeout) {
 bool OfficeConnection::Alive() {
     if (!desktop_.is()) return false;
     try {
+        CallWatchdog::Guard limit(CallTimeout());
         desktop_->getCurrentComponent();
         return true;
     } catch (const css::uno::RuntimeException&) {
-        // DisposedException: the operator closed the office since the last export.
-        desktop_.clear();
+        // DisposedException: the operator closed the office since the last export. A call that
+        // was cut off for taking too long means the office hangs: say so instead of waiting on
+        // it again.
+        const bool hung = CallWatchdog::Instance().Fired();
+        Disconnect();
+        if (hung) ThrowTranslated(QStringLiteral("Checking the connection"));
         return false;
+    }
+}
+
+void OfficeConnection::Disconnect() {
+    desktop_.clear();
+    if (bridge_.is()) {
+        try {
+            bridge_->dispose();
+        } catch (const css::uno::Exception&) {
+        }
+        bridge_.clear();
     }
 }
 
@@ -108,39 +118,40 @@ void OfficeConnection::Connect() {
             local_ = cppu::defaultBootstrap_InitialComponentContext();
         });
     }
-    if (!TryResolve()) {
-        Launch();
-        const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
-        while (!TryResolve()) {
-            ReapLaunched();
-            // Exit status 0 means it handed our request to an office already running.
-            if (launched_ == 0 &&
-                !(WIFEXITED(launchedStatus_) && WEXITSTATUS(launchedStatus_) == 0)) {
-                Fail(QStringLiteral("LibreOffice (%1) ended before accepting a connection")
-                         .arg(QString::fromLocal8Bit(OfficeProgram())));
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                Fail(QStringLiteral("LibreOffice did not answer within %1 s")
-                         .arg(std::chrono::duration_cast<std::chrono::seconds>(kConnectTimeout)
-                                  .count()));
-            }
-            std::this_thread::sleep_for(kRetryInterval);
+    // Starting the office and the first answer on the pipe share one time limit.
+    const auto limit = ConnectTimeout();
+    CallWatchdog::Guard connecting(limit);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    if (TryResolve()) return;
+    Launch();
+    while (!TryResolve()) {
+        ReapLaunched();
+        // Exit status 0 means it handed our request to an office already running.
+        if (launched_ == 0 && !(WIFEXITED(launchedStatus_) && WEXITSTATUS(launchedStatus_) == 0)) {
+            Fail(QStringLiteral("LibreOffice (%1) ended before accepting a connection")
+                     .arg(QString::fromLocal8Bit(OfficeProgram())));
         }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Fail(QStringLiteral("LibreOffice did not answer within %1 s")
+                     .arg(double(limit.count()) / 1000.0));
+        }
+        std::this_thread::sleep_for(kRetryInterval);
     }
 }
 
 bool OfficeConnection::TryResolve() {
-    return Translated("Connecting to LibreOffice", [this] {
-        try {
-            auto resolver = css::bridge::UnoUrlResolver::create(local_);
-            Reference<css::uno::XComponentContext> remote(resolver->resolve(ToOU(ConnectUrl())),
-                                                          css::uno::UNO_QUERY_THROW);
-            desktop_ = css::frame::Desktop::create(remote);
-            return true;
-        } catch (const css::connection::NoConnectException&) {
-            return false;
-        }
+    Reference<css::connection::XConnection> link = ConnectOfficePipe(OfficePipeName());
+    if (!link.is()) return false;
+    CallWatchdog::Instance().Watch(link);
+    Translated("Connecting to LibreOffice", [&, this] {
+        Reference<css::bridge::XBridge> bridge =
+            css::bridge::BridgeFactory::create(local_)->createBridge("", "urp", link, nullptr);
+        bridge_.set(bridge, css::uno::UNO_QUERY_THROW);
+        Reference<css::uno::XComponentContext> remote(
+            bridge->getInstance("StarOffice.ComponentContext"), css::uno::UNO_QUERY_THROW);
+        desktop_ = css::frame::Desktop::create(remote);
     });
+    return true;
 }
 
 void OfficeConnection::Launch() {

@@ -5,6 +5,8 @@
 #include <rtl/ustring.hxx>
 #include <stdexcept>
 
+#include "export/calc/plugin/CallWatchdog.h"
+
 // Conversions between Qt and UNO strings (both UTF-16), and the rule that no UNO exception
 // leaves the plugin: callers on the other side only know std::runtime_error.
 namespace calc::uno {
@@ -20,9 +22,11 @@ inline QString ToQ(const rtl::OUString& text) {
 
 [[noreturn]] void ThrowTranslated(const QString& action);
 
-// Runs `body`; a UNO exception becomes std::runtime_error naming `action`.
+// Runs `body` within the call time-out; a UNO exception becomes std::runtime_error naming
+// `action` (and saying that the office did not answer in time when the watchdog cut it off).
 template <typename Body>
 auto Translated(const char* action, Body&& body) -> decltype(body()) {
+    CallWatchdog::Guard limit(CallTimeout());
     try {
         return body();
     } catch (const com::sun::star::uno::Exception&) {

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <com/sun/star/connection/XConnection.hpp>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// Time limits for calls into the office. A UNO call cannot be cancelled, but it ends at once
+// with an error when its connection goes down: when a guarded call overruns its limit, the
+// watchdog shuts the connection down and the call fails (the next export connects anew).
+namespace calc::uno {
+
+class CallWatchdog {
+public:
+    static CallWatchdog& Instance();
+
+    // The connection a late call is cut off from.
+    void Watch(com::sun::star::uno::Reference<com::sun::star::connection::XConnection> link);
+
+    // Limits the calls made during its lifetime; nested guards keep the earlier deadline.
+    class Guard {
+    public:
+        explicit Guard(std::chrono::milliseconds limit);
+        ~Guard();
+        Guard(const Guard&) = delete;
+        Guard& operator=(const Guard&) = delete;
+
+    private:
+        std::chrono::steady_clock::time_point previous_;
+        bool outermost_;
+    };
+
+    // True when the connection was cut because a call overran; cleared by the next outermost
+    // Guard.
+    bool Fired();
+    std::chrono::milliseconds LastLimit();
+
+private:
+    CallWatchdog();
+    void Run();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread thread_;
+    com::sun::star::uno::Reference<com::sun::star::connection::XConnection> link_;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+    std::chrono::milliseconds limit_{0};
+    int depth_ = 0;
+    bool fired_ = false;
+};
+
+// The limit of one call, and of reaching the office: BATMON_OFFICE_TIMEOUT_MS replaces both.
+std::chrono::milliseconds CallTimeout();
+std::chrono::milliseconds ConnectTimeout();
+
+}  // namespace calc::uno
