@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 
 #include "app/Controls.h"
@@ -19,7 +20,7 @@
 #include "engine/CommLink.h"
 #include "engine/MonitorSession.h"
 #include "engine/StepRoute.h"
-#include "export/ExportGridsToExcel.h"
+#include "export/ExportJob.h"
 #include "protocol/SetupCommands.h"
 #include "widgets/BarChart.h"
 #include "widgets/ErrorDisplay.h"
@@ -97,6 +98,7 @@ void TForm1::WireEvents() {
     connect(s, &MonitorSession::PollRequestDue, this, guarded(&TForm1::Timer3Timer));
     // The receive path reports nothing: a failure ends the handling of that buffer silently.
     connect(s, &MonitorSession::ReadingAccepted, this, &TForm1::ShowReading);
+    connect(s, &MonitorSession::DeviceAnsweredLate, this, &TForm1::ShowDeviceLate);
     connect(s, &MonitorSession::SetupReplyEcho, this,
             [this](SetupCommand, const QByteArray& reply) {
                 AppendHexEcho({reinterpret_cast<const std::uint8_t*>(reply.constData()),
@@ -210,28 +212,47 @@ void TForm1::Timer3Timer(const PollTick& tick) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Device set-up commands. Every edit is converted before anything changes, so a command with
-// a bad number sends nothing and leaves the log and the pending flags as they were.
+// Device set-up commands. Every edit is converted and checked before anything changes, so a
+// command with a bad number sends nothing and leaves the log and the pending flags as they were.
 
 void TForm1::RzBitBtn9Click() {
     const std::int32_t e1 = StrToInt(RzEdit1->text());
     const std::int32_t e2 = StrToInt(RzEdit2->text());
     const std::int32_t e3 = StrToInt(RzEdit3->text());
+    if (!InRange(e1, kFirstAddressRange, QStringLiteral("首地址")) ||
+        !InRange(e2, kFrequencyPointRange, QStringLiteral("频点")) ||
+        !InRange(e3, kDataAddressRange, QStringLiteral("数据地址")))
+        return;
     SendSetupCommand(SetupCommand::SetDeviceInfo, SetDeviceInfoFrame(e1, e2, e3));
 }
 
 void TForm1::RzBitBtn10Click() {
-    SendSetupCommand(SetupCommand::QueryDeviceInfo,
-                     QueryDeviceInfoFrame(StrToInt(RzEdit4->text())));
+    const std::int32_t e4 = StrToInt(RzEdit4->text());
+    if (!InRange(e4, kFirstAddressRange, QStringLiteral("首地址"))) return;
+    SendSetupCommand(SetupCommand::QueryDeviceInfo, QueryDeviceInfoFrame(e4));
 }
 
 void TForm1::RzBitBtn11Click() {
     const std::int32_t e5 = StrToInt(RzEdit5->text());
     const std::int32_t e6 = StrToInt(RzEdit6->text());
+    if (!InRange(e5, kFirstAddressRange, QStringLiteral("首地址")) ||
+        !InRange(e6, kModuleAddressRange, QStringLiteral("模块地址")))
+        return;
     SendSetupCommand(SetupCommand::AuthorizeModule, AuthorizeModuleFrame(e5, e6));
 }
 
+bool TForm1::InRange(std::int32_t value, const FieldRange& range, const QString& field) {
+    if (range.Contains(value)) return true;
+    messagebox::Show(this, FieldRangeMessage(field, range.min, range.max), kHint);
+    return false;
+}
+
+// A command into a closed port would go nowhere while its reply was awaited: say so instead.
 void TForm1::SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame) {
+    if (!session_->PortOpen()) {
+        messagebox::Show(this, QStringLiteral("串口未打开，命令未发送"), kHint);
+        return;
+    }
     Memo1->clear();
     session_->SendSetupCommand(command, frame);
 }
@@ -272,6 +293,11 @@ void TForm1::ShowLiveReading(int battery, const BatteryReading& reading, qint64 
     Memo1->appendPlainText(LiveSummaryLine(battery, reading));
 }
 
+void TForm1::ShowDeviceLate(std::uint8_t device) {
+    Memo1->appendPlainText(
+        QStringLiteral("设备%1应答过迟，本周期数据未采用").arg(device, 2, 16).toUpper());
+}
+
 void TForm1::AppendHexEcho(std::span<const std::uint8_t> bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i)
         Memo1->appendPlainText(FormatHexBytes(bytes.subspan(i, 1)));
@@ -280,10 +306,20 @@ void TForm1::AppendHexEcho(std::span<const std::uint8_t> bytes) {
 // ---------------------------------------------------------------------------------------------
 // Export
 
-void TForm1::RzBitBtn6Click() { ExportGridsToExcel({StringGrid->Model()}, this); }
+// Exports run on the export thread in the order they were pressed, each with the table as it was
+// at the press; monitoring goes on meanwhile.
+void TForm1::RzBitBtn6Click() { gridexport::StartGridExport({StringGrid->Model()}, this); }
 
-void TForm1::RzBitBtn5Click() {
-    for (::StringGrid* grid :
-         {StringGrid9, StringGrid10, StringGrid11, StringGrid12, StringGrid13, StringGrid14})
-        ExportGridsToExcel({grid->Model()}, this);
+// The six tables of 0xA1's batteries go out as six workbooks, one after another; a failed call
+// stops the ones not yet started, as a failure inside one export always has.
+void TForm1::RzBitBtn5Click() { ExportHistoryTablesFrom(kFirstLiveStep); }
+
+void TForm1::ExportHistoryTablesFrom(int step) {
+    if (step > kLastReadingStep) return;
+    gridexport::StartGridExport(
+        {HistoryGrid(step)->Model()}, this,
+        [window = QPointer<TForm1>(this), step](const gridexport::JobResult& result) {
+            if (window && result.outcome != gridexport::JobResult::Outcome::Failed)
+                window->ExportHistoryTablesFrom(step + 1);
+        });
 }

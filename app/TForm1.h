@@ -23,6 +23,7 @@ class QPushButton;
 class StatusBar;
 class StringGrid;
 enum class SetupCommand;
+struct FieldRange;
 
 // The program's one window: every control under its designer name (also its objectName), the
 // operator's handlers named after control and event, and what the window shows of the
@@ -79,16 +80,19 @@ private:
     void RzBitBtn11Click();
     void RzBitBtn14Click();
     void SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame);
+    bool InRange(std::int32_t value, const FieldRange& range, const QString& field);
 
     // Display of what the session received.
     void ShowReading(int step, const BatteryReading& reading, qint64 arrivalMs);
     void AppendHistoryRecord(int step, const BatteryReading& reading, qint64 arrivalMs);
     void ShowLiveReading(int battery, const BatteryReading& reading, qint64 arrivalMs);
     void AppendHexEcho(std::span<const std::uint8_t> bytes);
+    void ShowDeviceLate(std::uint8_t device);
 
     // Export.
     void RzBitBtn6Click();
     void RzBitBtn5Click();
+    void ExportHistoryTablesFrom(int step);
 
     // The history table of poll step 1..14 (StringGrid1..StringGrid14).
     ::StringGrid* HistoryGrid(int step) const;

@@ -42,3 +42,7 @@ std::int32_t StrToInt(const QString& text) {
 QString SamplingPeriodRangeMessage() {
     return QStringLiteral("采样频率应为 0 到 %1 秒之间的整数").arg(INT_MAX / 1000);
 }
+
+QString FieldRangeMessage(const QString& field, std::int32_t min, std::int32_t max) {
+    return QStringLiteral("%1应为 %2 到 %3 之间的整数").arg(field).arg(min).arg(max);
+}

@@ -19,3 +19,7 @@ std::int32_t StrToInt(const QString& text);
 
 // The message shown when a sampling period is out of range; it names the accepted range.
 QString SamplingPeriodRangeMessage();
+
+// The message shown when a typed set-up value is outside what its field can send:
+// "首地址应为 0 到 95 之间的整数".
+QString FieldRangeMessage(const QString& field, std::int32_t min, std::int32_t max);

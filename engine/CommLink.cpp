@@ -56,3 +56,5 @@ bool CommLink::Write(std::span<const std::uint8_t> bytes) {
 void CommLink::SetReadInterval(int ms) {
     comm_->SetReadIntervalTimeout(static_cast<std::uint32_t>(ms));
 }
+
+int CommLink::DeliveryLagMs() const { return static_cast<int>(comm_->ReadIntervalTimeout()); }

@@ -18,6 +18,7 @@ public:
     bool IsOpen() const override;
     bool Write(std::span<const std::uint8_t> bytes) override;
     void SetReadInterval(int ms) override;
+    int DeliveryLagMs() const override;
 
     TComm& Comm() { return *comm_; }
 

@@ -1,6 +1,9 @@
 #include "engine/MonitorSession.h"
 
+#include <algorithm>
 #include <climits>
+
+#include "protocol/PollTable.h"
 
 std::optional<int> SamplingPeriodMs(std::int32_t seconds) {
     const std::int64_t milliseconds = static_cast<std::int64_t>(seconds) * 1000;
@@ -13,10 +16,13 @@ MonitorSession::MonitorSession(std::unique_ptr<PortLink> link, Clock& clock, QOb
       clock_(clock),
       link_(std::move(link)),
       timer1_(clock.CreateTimer(kDefaultSamplingMs, QStringLiteral("Timer1"))),
-      timer3_(clock.CreateTimer(kPacingMs, QStringLiteral("Timer3"))) {
+      timer3_(clock.CreateTimer(kPacingMs, QStringLiteral("Timer3"))),
+      holdTimer_(clock.CreateTimer(2 * kPacingMs, QStringLiteral("HoldTimer"))),
+      slots_(kPacingMs) {
     setObjectName(QStringLiteral("Session"));
     timer1_->OnTimer = [this] { Timer1Timer(); };
     timer3_->OnTimer = [this] { Timer3Timer(); };
+    holdTimer_->OnTimer = [this] { OnHoldEnded(); };
     link_->OnOpenResult = [this](bool opened, const QString& reason) {
         OnOpenResult(opened, reason);
     };
@@ -60,7 +66,10 @@ void MonitorSession::StartMonitoring() {
 
 void MonitorSession::SetSamplingPeriodMs(int ms) { timer1_->SetInterval(ms); }
 
-void MonitorSession::SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame) {
+bool MonitorSession::SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame) {
+    // Awaiting a reply to a frame that never went out would take the next buffer after a later
+    // open for it.
+    if (!link_->IsOpen()) return false;
     switch (command) {
         case SetupCommand::SetDeviceInfo:
             pending_.SetDeviceInfoPending = true;
@@ -72,7 +81,7 @@ void MonitorSession::SendSetupCommand(SetupCommand command, std::span<const std:
             pending_.AuthorizeModulePending = true;
             break;
     }
-    link_->Write(frame);
+    return link_->Write(frame);
 }
 
 // A sampling period has passed: the next cycle starts, unless the current one is still being
@@ -89,20 +98,45 @@ void MonitorSession::Timer3Timer() {
 
 void MonitorSession::SendNextPollRequest() {
     const PollTick tick = AdvancePoll(poll_);
+    if (tick.step == 1) emit CycleStarted();
     emit PollRequestDue(tick);
     if (tick.stopPacing) timer3_->SetEnabled(false);
     link_->Write(tick.frame);
+    Report(slots_.RequestSent(tick.step, clock_.NowMs()));
+    if (const std::optional<qint64> holdEnd = slots_.NextDeadline()) {
+        holdTimer_->SetEnabled(false);
+        holdTimer_->SetInterval(static_cast<int>(std::max<qint64>(1, *holdEnd - clock_.NowMs())));
+        holdTimer_->SetEnabled(true);
+    }
 }
 
-// The receive path reports nothing: a failure ends the handling of this buffer silently.
+void MonitorSession::OnHoldEnded() {
+    holdTimer_->SetEnabled(false);
+    Report(slots_.TimePassed(clock_.NowMs()));
+}
+
+// The receive path reports nothing: a failure ends the handling of this buffer silently. The
+// buffer's last byte arrived at least the link's delivery lag before it is handed over; that
+// time decides the slot the answer belongs to.
 void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
     try {
-        const qint64 arrivalMs = clock_.NowMs();
+        const qint64 arrivalMs = clock_.NowMs() - link_->DeliveryLagMs();
         EchoPendingReplies(buffer);
-        const std::optional<PollAnswer> answer = AcceptPollAnswer(buffer, poll_);
-        if (answer) emit ReadingAccepted(answer->step, answer->reading, arrivalMs);
+        const std::optional<AnswerFrame> answer = FindAnswerFrame(buffer);
+        if (!answer) return;
+        const AnswerSlots::Outcome outcome = slots_.AnswerArrived(*answer, arrivalMs);
+        if (outcome.answeredStep == static_cast<int>(PollTable().size()))
+            poll_.PollCycleActive = false;
+        Report(outcome);
     } catch (...) {
     }
+}
+
+void MonitorSession::Report(const AnswerSlots::Outcome& outcome) {
+    for (const std::uint8_t device : outcome.lateDevices) emit DeviceAnsweredLate(device);
+    for (const AnswerSlots::Reading& r : outcome.released)
+        emit ReadingAccepted(r.step, r.reading, r.arrivalMs);
+    if (outcome.cycleSettled) emit CycleEnded();
 }
 
 void MonitorSession::EchoPendingReplies(std::span<const std::uint8_t> buffer) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "engine/AnswerSlots.h"
 #include "engine/Clock.h"
 #include "engine/PortLink.h"
 #include "protocol/PollCycle.h"
@@ -50,7 +51,8 @@ public:
     // A new sampling period; 0 stops further cycles.
     void SetSamplingPeriodMs(int ms);
     // Sends a set-up command frame and awaits its reply: the next received buffer is echoed.
-    void SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame);
+    // With the port closed nothing is sent, no reply is awaited, and it returns false.
+    bool SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame);
 
     // The rules the timers and the port drive.
     void Timer1Timer();
@@ -72,8 +74,17 @@ signals:
     void SamplingTimerFired();
     // A poll request is about to go out; the tick says where in the cycle it stands.
     void PollRequestDue(const PollTick& tick);
-    // A poll answer passed the gate: the reading of `step` (1..14), received at `arrivalMs`.
+    // The first request of a cycle is about to go out.
+    void CycleStarted();
+    // Everything a cycle's answers gave has been reported (its last block released or
+    // discarded).
+    void CycleEnded();
+    // The reading of `step` (1..14), whose answer arrived at `arrivalMs` in that step's slot.
+    // Readings come once their device's block of the cycle has shown no sign of lateness.
     void ReadingAccepted(int step, const BatteryReading& reading, qint64 arrivalMs);
+    // The block of `device` (0xA0 or 0xA1) in this cycle was discarded: the device answers too
+    // late to tell which request an answer belongs to.
+    void DeviceAnsweredLate(std::uint8_t device);
     // The raw reply to a set-up command that awaited it; once per awaiting command.
     void SetupReplyEcho(SetupCommand command, const QByteArray& reply);
 
@@ -81,11 +92,15 @@ private:
     void OnOpenResult(bool opened, const QString& reason);
     void OnHangup();
     void EchoPendingReplies(std::span<const std::uint8_t> buffer);
+    void Report(const AnswerSlots::Outcome& outcome);
+    void OnHoldEnded();
 
     Clock& clock_;
     std::unique_ptr<PortLink> link_;
     std::unique_ptr<PeriodicTimer> timer1_;
     std::unique_ptr<PeriodicTimer> timer3_;
+    std::unique_ptr<PeriodicTimer> holdTimer_;  // ends the hold of a cycle's last block
+    AnswerSlots slots_;
     PollState poll_;
     PendingFlags pending_;
     QString openingName_;

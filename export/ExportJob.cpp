@@ -227,8 +227,9 @@ private:
                     break;
             }
         }
-        ShowWaitCursor(!jobs_.empty());
+        // A follow-up export started by the callback keeps the cursor up without a flicker.
         if (job->onFinished) job->onFinished(result);
+        ShowWaitCursor(!jobs_.empty());
     }
 
     void ShowWaitCursor(bool show) {

@@ -78,6 +78,7 @@ public:
     bool IsOpen() const override { return false; }
     bool Write(std::span<const std::uint8_t>) override { return false; }
     void SetReadInterval(int) override {}
+    int DeliveryLagMs() const override { return 0; }
 };
 
 // What the session reported for one delivered buffer.

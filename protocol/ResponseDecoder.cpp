@@ -1,14 +1,14 @@
 #include "protocol/ResponseDecoder.h"
 
+#include "protocol/ModbusCrc.h"
+
 namespace {
 
 constexpr std::size_t kPollAnswerLength = 11;  // address, function, count, 3 registers, CRC
 constexpr std::uint8_t kReadInputRegisters = 0x04;
 constexpr std::uint8_t kThreeRegisterBytes = 0x06;
-constexpr std::uint16_t kLastReadingStep = 14;
-constexpr std::uint16_t kLastStep = 16;
-
-std::uint8_t DeviceAddressOfStep(std::uint16_t step) { return step <= 8 ? 0xA0 : 0xA1; }
+constexpr std::uint8_t kFirstDevice = 0xA0;
+constexpr std::uint8_t kSecondDevice = 0xA1;
 
 }  // namespace
 
@@ -20,20 +20,16 @@ BatteryReading DecodeBatteryReading(std::span<const std::uint8_t> answer) {
                           rawTemperature};
 }
 
-std::optional<PollAnswer> AcceptPollAnswer(std::span<const std::uint8_t> buffer, PollState& state) {
-    const std::uint16_t step = state.SentStep;
-    if (!state.PollCycleActive || step < 1 || step > kLastStep) return std::nullopt;
-    if (buffer.size() < kPollAnswerLength) return std::nullopt;
+std::uint8_t DeviceOfStep(int step) { return step <= 8 ? kFirstDevice : kSecondDevice; }
 
-    const auto answer = buffer.first(kPollAnswerLength);
-    if (answer[1] != kReadInputRegisters || answer[2] != kThreeRegisterBytes) return std::nullopt;
-    if (!HasValidCrc(answer)) return std::nullopt;
-    if (answer[0] != DeviceAddressOfStep(step)) return std::nullopt;
-
-    if (step == kLastStep) {
-        state.PollCycleActive = false;
-        return std::nullopt;
+std::optional<AnswerFrame> FindAnswerFrame(std::span<const std::uint8_t> buffer) {
+    for (std::size_t offset = 0; offset + kPollAnswerLength <= buffer.size(); ++offset) {
+        const auto candidate = buffer.subspan(offset, kPollAnswerLength);
+        const std::uint8_t address = candidate[0];
+        if (address != kFirstDevice && address != kSecondDevice) continue;
+        if (candidate[1] != kReadInputRegisters || candidate[2] != kThreeRegisterBytes) continue;
+        if (!HasValidCrc(candidate)) continue;
+        return AnswerFrame{address, DecodeBatteryReading(candidate)};
     }
-    if (step > kLastReadingStep) return std::nullopt;
-    return PollAnswer{step, DecodeBatteryReading(answer)};
+    return std::nullopt;
 }

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QString>
 #include <cstdint>
 #include <optional>
 #include <span>
-
-#include "protocol/PollCycle.h"
 
 // One battery's values as a device reports them in the first two registers of an answer.
 struct BatteryReading {
@@ -20,15 +17,17 @@ struct BatteryReading {
 // answer. A buffer shorter than 7 bytes yields an all-zero reading.
 BatteryReading DecodeBatteryReading(std::span<const std::uint8_t> answer);
 
-// A decoded answer to poll step 1..14.
-struct PollAnswer {
-    std::uint16_t step;
+// The device a poll step asks: 0xA0 for steps 1..8, 0xA1 for steps 9..16.
+std::uint8_t DeviceOfStep(int step);
+
+// A well-formed answer to a three-register read of one of the two polled devices.
+struct AnswerFrame {
+    std::uint8_t address;  // 0xA0 or 0xA1
     BatteryReading reading;
 };
 
-// Attributes a received buffer to the poll request sent last. Only a well-formed answer to a
-// three-register read passes: a poll cycle running, at least 11 bytes, function 0x04, byte count
-// 6, a valid checksum and the address of the device that step asked. Steps 1..14 yield their
-// reading; the answer to step 15 yields nothing and the answer to step 16 ends the cycle's
-// decoding. Anything else is dropped.
-std::optional<PollAnswer> AcceptPollAnswer(std::span<const std::uint8_t> buffer, PollState& state);
+// Finds the answer frame inside a received buffer: the first offset where the address of a
+// polled device, function 0x04, byte count 6 and a valid checksum all match. Stray bytes before
+// it (a line turning around) and anything after it (a partial or second frame) do not hide it;
+// a buffer without such a frame yields nothing.
+std::optional<AnswerFrame> FindAnswerFrame(std::span<const std::uint8_t> buffer);

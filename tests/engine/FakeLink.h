@@ -34,6 +34,7 @@ public:
     bool IsOpen() const override { return open_; }
     bool Write(std::span<const std::uint8_t> bytes) override;
     void SetReadInterval(int ms) override { readIntervals_.push_back(ms); }
+    int DeliveryLagMs() const override { return 0; }
 
     // The next Open fails with `reason`.
     void FailNextOpen(const QString& reason) { failReason_ = reason; }

@@ -129,7 +129,7 @@ TEST(StepRouting, stepsMapToTheirTablesDevicesBatteriesAndLiveRows) {
     }
 }
 
-TEST_F(SessionFixture, answersInTimeAreAcceptedForTheStepSentLastWithTheirArrivalTime) {
+TEST_F(SessionFixture, answersInTheirSlotAreShownForTheirStepOnceTheBlockHasEnded) {
     link->SetResponder(
         [](const QByteArray& request) -> std::optional<testsupport::FakeLink::Answer> {
             const auto address = static_cast<std::uint8_t>(request[0]);
@@ -137,7 +137,13 @@ TEST_F(SessionFixture, answersInTimeAreAcceptedForTheStepSentLastWithTheirArriva
             return testsupport::FakeLink::Answer{40, PollAnswerBytes(address, 0x11, battery, 250)};
         });
     OpenAndStart();
-    clock.Advance(2500);
+    clock.Advance(150 * 10 - 1);
+    EXPECT_TRUE(accepted.empty()) << "0xA0's readings wait for the end of the slot after its block";
+    clock.Advance(1);
+    EXPECT_EQ(accepted.size(), 8u);
+    clock.Advance(2400 + 300 - 1 - clock.Elapsed());
+    EXPECT_EQ(accepted.size(), 8u) << "0xA1's readings wait one slot after the cycle's last";
+    clock.Advance(1);
     ASSERT_EQ(accepted.size(), 14u) << "steps 15 and 16 carry no reading";
     for (int i = 0; i < 14; ++i) {
         const int step = i + 1;

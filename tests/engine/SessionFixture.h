@@ -13,8 +13,7 @@
 namespace testsupport {
 
 // A monitoring session on a fake link and clock, with everything it reports recorded.
-class SessionFixture : public ::testing::Test {
-protected:
+struct SessionRig {
     struct Accepted {
         int step;
         BatteryReading reading;
@@ -25,7 +24,7 @@ protected:
         QByteArray reply;
     };
 
-    SessionFixture() {
+    SessionRig() {
         auto fake = std::make_unique<FakeLink>(clock);
         link = fake.get();
         session = std::make_unique<MonitorSession>(std::move(fake), clock);
@@ -39,6 +38,8 @@ protected:
                          });
         QObject::connect(session.get(), &MonitorSession::PollRequestDue,
                          [this](const PollTick& tick) { ticks.push_back(tick); });
+        QObject::connect(session.get(), &MonitorSession::DeviceAnsweredLate,
+                         [this](std::uint8_t device) { lateDevices.push_back(device); });
     }
 
     void OpenAndStart() {
@@ -61,6 +62,9 @@ protected:
     std::vector<Accepted> accepted;
     std::vector<Echo> echoes;
     std::vector<PollTick> ticks;
+    std::vector<std::uint8_t> lateDevices;
 };
+
+class SessionFixture : public ::testing::Test, public SessionRig {};
 
 }  // namespace testsupport

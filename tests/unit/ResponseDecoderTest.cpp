@@ -20,14 +20,6 @@ Bytes Answer(std::uint8_t address, std::uint8_t status, std::uint8_t voltage,
     return bytes;
 }
 
-PollState ActiveAt(std::uint16_t sentStep) {
-    PollState state;
-    state.PollCycleActive = true;
-    state.SentStep = sentStep;
-    state.PollStep = sentStep == 16 ? 1 : sentStep + 1;
-    return state;
-}
-
 TEST(Decoding, ReadsStatusVoltageAndUnsignedTemperature) {
     const BatteryReading worked = DecodeBatteryReading(Answer(0xA1, 0x11, 0x7D, 0x00, 0xFA));
     EXPECT_DOUBLE_EQ(worked.Voltage, 12.5);
@@ -64,88 +56,55 @@ TEST(Decoding, StatusTextsAndUnknownCodesShownInHex) {
     EXPECT_FALSE(HasStatusText(0x74));
 }
 
-TEST(PollGate, AcceptsWellFormedAnswersOfTheStepsDevice) {
-    PollState state = ActiveAt(9);
-    const auto answer = AcceptPollAnswer(Answer(0xA1, 0x11, 0x7D, 0x00, 0xFA), state);
-    ASSERT_TRUE(answer.has_value());
-    EXPECT_EQ(answer->step, 9);
-    EXPECT_DOUBLE_EQ(answer->reading.Voltage, 12.5);
-    EXPECT_TRUE(state.PollCycleActive);
-    EXPECT_EQ(state.SentStep, 9);
+TEST(AnswerFrames, findsTheAnswerOfEitherDeviceAnywhereInTheBuffer) {
+    const Bytes good = Answer(0xA1, 0x11, 0x7D, 0x00, 0xFA);
+    const auto found = FindAnswerFrame(good);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->address, 0xA1);
+    EXPECT_DOUBLE_EQ(found->reading.Voltage, 12.5);
+    EXPECT_EQ(FindAnswerFrame(Answer(0xA0, 0x11, 1, 0, 1))->address, 0xA0);
 
-    PollState first = ActiveAt(1);
-    EXPECT_EQ(AcceptPollAnswer(Answer(0xA0, 0x11, 1, 0, 1), first)->step, 1);
-    PollState fourteen = ActiveAt(14);
-    EXPECT_EQ(AcceptPollAnswer(Answer(0xA1, 0x11, 1, 0, 1), fourteen)->step, 14);
-
-    // Trailing bytes after a complete answer do not matter.
-    Bytes withTrailer = Answer(0xA1, 0x72, 0x82, 0x01, 0x00);
-    withTrailer.push_back(0x55);
-    PollState trailing = ActiveAt(10);
-    const auto trailed = AcceptPollAnswer(withTrailer, trailing);
-    ASSERT_TRUE(trailed.has_value());
-    EXPECT_EQ(trailed->reading.StatusCode, 0x72);
+    // A stray byte of a line turning around, before the answer.
+    for (const std::uint8_t glitch : {0x00, 0xFF}) {
+        Bytes noisy{glitch};
+        noisy.insert(noisy.end(), good.begin(), good.end());
+        ASSERT_TRUE(FindAnswerFrame(noisy).has_value()) << int(glitch);
+        EXPECT_EQ(FindAnswerFrame(noisy)->reading.RawTemperature, 0xFA);
+    }
+    // Two answers in one buffer: the first counts; a trailing partial frame does not matter.
+    Bytes two = Answer(0xA0, 0x73, 0x82, 0x01, 0x00);
+    two.insert(two.end(), good.begin(), good.end());
+    two.insert(two.end(), good.begin(), good.begin() + 5);
+    EXPECT_EQ(FindAnswerFrame(two)->reading.StatusCode, 0x73);
+    // A frame that looks like an answer but fails its checksum is passed over for a later one.
+    Bytes broken = good;
+    broken[10] ^= 0xFF;
+    broken.insert(broken.end(), good.begin(), good.end());
+    EXPECT_EQ(FindAnswerFrame(broken)->address, 0xA1);
 }
 
-TEST(PollGate, DropsMalformedOrMisattributedBuffers) {
+TEST(AnswerFrames, buffersWithoutAWellFormedAnswerOfAPolledDeviceGiveNothing) {
     const Bytes good = Answer(0xA1, 0x11, 0x7D, 0x00, 0xFA);
-    const auto dropped = [](const Bytes& bytes, std::uint16_t sentStep) {
-        PollState state = ActiveAt(sentStep);
-        const bool rejected = !AcceptPollAnswer(bytes, state).has_value();
-        return rejected && state.PollCycleActive;
-    };
-
     Bytes exception = {0xA1, 0x84, 0x02};
     const std::uint16_t crc = ModbusCrc16(exception.data(), 3);
     exception.push_back(crc >> 8);
     exception.push_back(crc & 0xFF);
-    EXPECT_TRUE(dropped(exception, 9));
+    EXPECT_FALSE(FindAnswerFrame(exception));
 
-    EXPECT_TRUE(dropped(Bytes{0xA1}, 9));
-    EXPECT_TRUE(dropped(Bytes{0xA1, 0x04}, 9));
-    EXPECT_TRUE(dropped(Bytes{0xA1, 0x04, 0x06}, 9));
-    EXPECT_TRUE(dropped(Bytes(good.begin(), good.begin() + 10), 9));
-    EXPECT_TRUE(dropped(Bytes(good.begin(), good.begin() + 7), 9));
+    EXPECT_FALSE(FindAnswerFrame(Bytes{}));
+    EXPECT_FALSE(FindAnswerFrame(Bytes{0xA1, 0x04, 0x06}));
+    EXPECT_FALSE(FindAnswerFrame(Bytes(good.begin(), good.begin() + 10)));
 
     Bytes badCrc = good;
     badCrc[10] ^= 0xFF;
-    EXPECT_TRUE(dropped(badCrc, 9));
+    EXPECT_FALSE(FindAnswerFrame(badCrc));
     Bytes corrupted = good;
     corrupted[4] = 0x7E;
-    EXPECT_TRUE(dropped(corrupted, 9));
-
+    EXPECT_FALSE(FindAnswerFrame(corrupted));
     Bytes wrongCount = good;
     wrongCount[2] = 0x02;
-    EXPECT_TRUE(dropped(wrongCount, 9));
-
-    // The answer of device 0xA1 while the last request went to device 0xA0, and vice versa.
-    EXPECT_TRUE(dropped(good, 8));
-    EXPECT_TRUE(dropped(Answer(0xA0, 0x11, 0x7D, 0x00, 0xFA), 9));
-    EXPECT_TRUE(dropped(Answer(0xA2, 0x11, 0x7D, 0x00, 0xFA), 9));
-
-    EXPECT_TRUE(dropped(good, 0));
-    EXPECT_TRUE(dropped(good, 17));
-    EXPECT_TRUE(dropped(good, 15));
-
-    PollState inactive = ActiveAt(9);
-    inactive.PollCycleActive = false;
-    EXPECT_FALSE(AcceptPollAnswer(good, inactive).has_value());
-}
-
-TEST(PollGate, AnswerToStepSixteenEndsDecodingUntilTheNextCycle) {
-    PollState state = ActiveAt(16);
-    const Bytes good = Answer(0xA1, 0x11, 0x7D, 0x00, 0xFA);
-
-    // A malformed buffer at step 16 leaves the cycle active.
-    EXPECT_FALSE(AcceptPollAnswer(Bytes{0xA1, 0x04}, state).has_value());
-    EXPECT_TRUE(state.PollCycleActive);
-
-    EXPECT_FALSE(AcceptPollAnswer(good, state).has_value());
-    EXPECT_FALSE(state.PollCycleActive);
-    EXPECT_EQ(state.SentStep, 16);
-
-    state.SentStep = 9;  // even a well-formed answer is ignored until step 1 reactivates
-    EXPECT_FALSE(AcceptPollAnswer(good, state).has_value());
+    EXPECT_FALSE(FindAnswerFrame(wrongCount));
+    EXPECT_FALSE(FindAnswerFrame(Answer(0xA2, 0x11, 0x7D, 0x00, 0xFA))) << "not a polled device";
 }
 
 }  // namespace

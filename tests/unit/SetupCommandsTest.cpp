@@ -17,25 +17,20 @@ TEST(SetupFrames, MatchTheWorkedFrames) {
     EXPECT_EQ(AuthorizeModuleFrame(0, 0), (Frame{0xA0, 0x06, 0x03, 0x55, 0x00, 0x80, 0x81, 0x4F}));
 }
 
-TEST(SetupFrames, OperatorNumbersWrapModulo256AndKeepAValidChecksum) {
-    EXPECT_EQ(QueryDeviceInfoFrame(8)[0], 0xA8);
-    EXPECT_EQ(QueryDeviceInfoFrame(-1)[0], 0x9F);
-    EXPECT_EQ(QueryDeviceInfoFrame(96)[0], 0x00);
-    EXPECT_EQ(QueryDeviceInfoFrame(INT_MAX)[0], 0x9F);
-    EXPECT_EQ(QueryDeviceInfoFrame(INT_MIN)[0], 0xA0);
-
-    const Frame frequency300 = SetDeviceInfoFrame(0, 300, 0);
-    EXPECT_EQ(frequency300[4], 0x2C);
-    EXPECT_TRUE(HasValidCrc(frequency300));
-
-    const Frame dataAddress = SetDeviceInfoFrame(0, -1, 0x70);
-    EXPECT_EQ(dataAddress[4], 0xFF);
-    EXPECT_EQ(dataAddress[5], 0x10);
-
-    const Frame module200 = AuthorizeModuleFrame(-1, 200);
-    EXPECT_EQ(module200[0], 0x9F);
-    EXPECT_EQ(module200[5], 0x48);
-    EXPECT_TRUE(HasValidCrc(module200));
+TEST(SetupFrames, fieldRangesKeepEveryByteFromWrapping) {
+    EXPECT_EQ(QueryDeviceInfoFrame(kFirstAddressRange.max)[0], 0xFF);
+    EXPECT_EQ(SetDeviceInfoFrame(0, kFrequencyPointRange.max, kDataAddressRange.max)[4], 0xFF);
+    EXPECT_EQ(SetDeviceInfoFrame(0, 0, kDataAddressRange.max)[5], 0xFF);
+    EXPECT_EQ(AuthorizeModuleFrame(0, kModuleAddressRange.max)[5], 0xFF);
+    for (const FieldRange& range :
+         {kFirstAddressRange, kFrequencyPointRange, kDataAddressRange, kModuleAddressRange}) {
+        EXPECT_TRUE(range.Contains(0));
+        EXPECT_FALSE(range.Contains(-1));
+        EXPECT_FALSE(range.Contains(range.max + 1));
+    }
+    EXPECT_EQ(kFirstAddressRange.max, 95) << "0xA0 + 96 would be the broadcast address 0x00";
+    EXPECT_EQ(FieldRangeMessage(QStringLiteral("首地址"), 0, 95),
+              QStringLiteral("首地址应为 0 到 95 之间的整数"));
 }
 
 TEST(StrToInt, AcceptsSignedDecimalsWithinInt32) {

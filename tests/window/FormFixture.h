@@ -37,6 +37,7 @@ protected:
         });
         form = std::make_unique<TForm1>();
         form->show();
+        QObject::connect(&form->Session(), &MonitorSession::CycleEnded, [this] { ++cyclesEnded; });
     }
 
     void TearDown() override {
@@ -62,6 +63,7 @@ protected:
 
     std::unique_ptr<TForm1> form;
     std::vector<ShownMessage> messages;
+    int cyclesEnded = 0;
 };
 
 // An 11-byte answer of `address` carrying one battery's registers, with a valid CRC.

@@ -1,5 +1,6 @@
 // The two "保存到Excel" buttons against the recording "Excel.Application".
 #include "app/Controls.h"
+#include "export/ExportJob.h"
 #include "tests/export/RecordingExcel.h"
 #include "tests/window/FormFixture.h"
 #include "widgets/StringGrid.h"
@@ -19,6 +20,12 @@ protected:
         recording::Uninstall();
         FormFixture::TearDown();
     }
+    // Exports run on the export thread; the window's event loop carries them through.
+    static void WaitForExports() {
+        ASSERT_TRUE(testsupport::WaitUntil([] { return gridexport::PendingGridExports() == 0; },
+                                           std::chrono::seconds(20)));
+    }
+
     std::shared_ptr<recording::Recorder> recorder;
 };
 
@@ -27,6 +34,7 @@ protected:
 TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveButtonItsTable) {
     Control<::StringGrid>(*form, "StringGrid11")->SetCells(1, 2, QStringLiteral("typed"));
     Click(Control<QPushButton>(*form, "RzBitBtn5"));
+    WaitForExports();
     ASSERT_EQ(recorder->applications().size(), 6);
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(i);
@@ -42,6 +50,8 @@ TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveBu
               QStringLiteral("typed"));
 
     Click(Control<QPushButton>(*form, "RzBitBtn6"));
+
+    WaitForExports();
     ASSERT_EQ(recorder->applications().size(), 7);
     const recording::Sheet& live = recorder->applications()[6]->workbooks[0].sheets[0];
     EXPECT_EQ(live.cells.size(), 5 * 1024);
@@ -52,9 +62,11 @@ TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveBu
 TEST_F(ExportFixture, withoutTheApplicationTheHistoryButtonSaysSoSixTimesAndTheProgramRunsOn) {
     recorder->FailCreation(true);
     Click(Control<QPushButton>(*form, "RzBitBtn5"));
+    WaitForExports();
     ASSERT_EQ(messages.size(), 6u);
     for (const ShownMessage& m : messages) EXPECT_EQ(m.text, kCannotOpen);
     Click(Control<QPushButton>(*form, "RzBitBtn6"));
+    WaitForExports();
     EXPECT_EQ(messages.size(), 7u);
     Click(Control<QPushButton>(*form, "RzBitBtn13"));
     EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 2);
@@ -63,6 +75,7 @@ TEST_F(ExportFixture, withoutTheApplicationTheHistoryButtonSaysSoSixTimesAndTheP
 TEST_F(ExportFixture, anErrorWhileCopyingStopsTheRemainingExportsAndIsShown) {
     recorder->FailOnCall(QStringLiteral("Cells"), 60 + 7, QStringLiteral("sheet is protected"));
     Click(Control<QPushButton>(*form, "RzBitBtn5"));
+    WaitForExports();
     // The first table (60 cells) is done, the second fails on its 7th cell, the rest never start.
     EXPECT_EQ(recorder->applications().size(), 2);
     EXPECT_TRUE(recorder->applications()[0]->visible);

@@ -38,9 +38,9 @@ protected:
         Click(Control<QPushButton>(*form, "RzBitBtn14"));
         Click(Control<QPushButton>(*form, "RzBitBtn7"));
     }
+    // Readings are shown once their device's block has ended; a cycle ends with 0xA1's.
     bool WaitForCycleEnd(int cycles = 1) {
-        return WaitUntil([&] { return int(requestsSeen()) >= 16 * cycles; }, 6s) &&
-               WaitUntil([&] { return !form->Session().Poll().PollCycleActive; }, 1s);
+        return WaitUntil([&] { return cyclesEnded >= cycles; }, 8s);
     }
     std::size_t requestsSeen() const { return device_ ? device_->Requests().size() : 0; }
     PtyDevice* device_ = nullptr;

@@ -32,18 +32,54 @@ TEST_F(FormFixture, setupCommandsSendTheirFramesAndShowTheRepliesByteByByte) {
     ASSERT_TRUE(WaitUntil([&] { return MemoLines().size() == 8; }, 2s));
     EXPECT_EQ(device.Requests().at(2), Hex("A1 06 03 55 00 81 41 5E"));
 
-    // Numbers outside the guidance ranges wrap to their low eight bits.
+    // Numbers beyond the guidance ranges but inside a byte are still sent.
     Type(Control<QLineEdit>(*form, "RzEdit1"), QStringLiteral("8"));
-    Type(Control<QLineEdit>(*form, "RzEdit2"), QStringLiteral("300"));
-    Type(Control<QLineEdit>(*form, "RzEdit3"), QStringLiteral("-1"));
+    Type(Control<QLineEdit>(*form, "RzEdit2"), QStringLiteral("200"));
+    Type(Control<QLineEdit>(*form, "RzEdit3"), QStringLiteral("95"));
     Click(Control<QPushButton>(*form, "RzBitBtn9"));
     Type(Control<QLineEdit>(*form, "RzEdit5"), QStringLiteral("0"));
-    Type(Control<QLineEdit>(*form, "RzEdit6"), QStringLiteral("200"));
+    Type(Control<QLineEdit>(*form, "RzEdit6"), QStringLiteral("127"));
     Click(Control<QPushButton>(*form, "RzBitBtn11"));
     ASSERT_TRUE(WaitUntil([&] { return device.Requests().size() == 5; }, 2s));
-    EXPECT_EQ(device.Requests().at(3).left(6), Hex("A8 06 03 00 2C 9F"));
-    EXPECT_EQ(device.Requests().at(4).left(6), Hex("A0 06 03 55 00 48"));
+    EXPECT_EQ(device.Requests().at(3).left(6), Hex("A8 06 03 00 C8 FF"));
+    EXPECT_EQ(device.Requests().at(4).left(6), Hex("A0 06 03 55 00 FF"));
     EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(FormFixture, aValueWhoseByteWouldWrapIsRefusedNamingItsFieldAndNothingIsSent) {
+    PtyDevice device;
+    OpenPortOn(device);
+    Control<QPlainTextEdit>(*form, "Memo1")->appendPlainText(QStringLiteral("kept"));
+    struct Case {
+        const char* edit;
+        const char* value;
+        const char* button;
+        QString message;
+    };
+    const Case cases[] = {
+        {"RzEdit4", "96", "RzBitBtn10", QStringLiteral("首地址应为 0 到 95 之间的整数")},
+        {"RzEdit4", "-1", "RzBitBtn10", QStringLiteral("首地址应为 0 到 95 之间的整数")},
+        {"RzEdit2", "257", "RzBitBtn9", QStringLiteral("频点应为 0 到 255 之间的整数")},
+        {"RzEdit3", "96", "RzBitBtn9", QStringLiteral("数据地址应为 0 到 95 之间的整数")},
+        {"RzEdit6", "128", "RzBitBtn11", QStringLiteral("模块地址应为 0 到 127 之间的整数")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        QLineEdit* edit = Control<QLineEdit>(*form, c.edit);
+        const QString before = edit->text();
+        Type(edit, QString::fromLatin1(c.value));
+        messages.clear();
+        Click(Control<QPushButton>(*form, c.button));
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, c.message);
+        EXPECT_EQ(messages[0].caption, QStringLiteral("提示"));
+        Type(edit, before);
+    }
+    EXPECT_TRUE(testsupport::HoldsFor([&] { return device.Received().isEmpty(); }, 200ms));
+    EXPECT_EQ(MemoLines(), QStringList({"kept"}));
+    const PendingFlags& pending = form->Session().Pending();
+    EXPECT_FALSE(pending.SetDeviceInfoPending || pending.QueryDeviceInfoPending ||
+                 pending.AuthorizeModulePending);
 }
 
 TEST_F(FormFixture, aNumberThatDoesNotConvertSendsNothingAndChangesNothing) {
@@ -81,14 +117,17 @@ TEST_F(FormFixture, aCommandDuringAPollCycleShowsTheFirstBufferThatFollowsIt) {
     EXPECT_FALSE(form->Session().Pending().QueryDeviceInfoPending);
 }
 
-TEST_F(FormFixture, aCommandWithThePortClosedWaitsForTheFirstBufferAfterALaterOpen) {
+TEST_F(FormFixture, aCommandWithThePortClosedSaysSoAndAwaitsNoReplyAfterALaterOpen) {
+    Control<QPlainTextEdit>(*form, "Memo1")->appendPlainText(QStringLiteral("kept"));
     Click(Control<QPushButton>(*form, "RzBitBtn10"));
-    EXPECT_TRUE(form->Session().Pending().QueryDeviceInfoPending);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("串口未打开，命令未发送"));
+    EXPECT_FALSE(form->Session().Pending().QueryDeviceInfoPending);
+    EXPECT_EQ(MemoLines(), QStringList({"kept"}));
     PtyDevice device;
     OpenPortOn(device);
     device.Write(Hex("01 02 03"));
-    ASSERT_TRUE(WaitUntil([&] { return MemoLines().size() == 3; }, 2s));
-    EXPECT_EQ(MemoLines(), QStringList({"01", "02", "03"}));
+    EXPECT_TRUE(testsupport::HoldsFor([&] { return MemoLines() == QStringList({"kept"}); }, 300ms));
 }
 
 TEST_F(FormFixture, samplingPeriodOutOfRangeIsRefusedAndZeroStopsAfterTheRunningCycle) {

@@ -1,0 +1,97 @@
+#include "engine/AnswerSlots.h"
+
+#include <utility>
+
+namespace {
+
+constexpr int kFirstSecondDeviceStep = 9;
+constexpr int kLastReadingStep = 14;
+constexpr int kReleaseFirstDeviceStep = 10;
+
+}  // namespace
+
+AnswerSlots::Outcome AnswerSlots::RequestSent(int step, qint64 atMs) {
+    Outcome outcome;
+    if (step < 1 || step > kSteps) return outcome;
+    if (step == 1) {
+        // What the previous cycle still holds saw no sign of lateness up to now.
+        for (Block& block : blocks_) Release(block, outcome);
+        answers_.fill(0);
+        for (std::size_t i = 0; i < blocks_.size(); ++i) {
+            blocks_[i] = Block{{}, false, false};
+            if (std::exchange(lateCarried_[i], false)) MarkLate(i == 0 ? 0xA0 : 0xA1, outcome);
+        }
+    } else if (lastSent_ == 0) {
+        return outcome;  // a cycle is only followed from its first request on
+    }
+    if (step == kReleaseFirstDeviceStep) Release(BlockOf(0xA0), outcome);
+    sentAt_[step - 1] = atMs;
+    lastSent_ = step;
+    return outcome;
+}
+
+AnswerSlots::Outcome AnswerSlots::AnswerArrived(const AnswerFrame& answer, qint64 atMs) {
+    Outcome outcome;
+    if (lastSent_ == 0) return outcome;
+    const std::optional<int> slot = SlotAt(atMs);
+    if (!slot) {  // it arrived before this cycle began: after the last slot of the one before
+        MarkLate(answer.address, outcome);
+        return outcome;
+    }
+    if (*slot == kSteps && atMs >= EndOfLastSlot()) {
+        MarkLate(answer.address, outcome);
+        return outcome;
+    }
+    if (DeviceOfStep(*slot) != answer.address) {
+        MarkLate(answer.address, outcome);
+        return outcome;
+    }
+    if (++answers_[*slot - 1] > 1) {
+        MarkLate(answer.address, outcome);
+        return outcome;
+    }
+    Block& block = BlockOf(answer.address);
+    if (*slot <= kLastReadingStep && !block.late)
+        block.held.push_back({*slot, answer.reading, atMs});
+    outcome.answeredStep = *slot;
+    return outcome;
+}
+
+AnswerSlots::Outcome AnswerSlots::TimePassed(qint64 nowMs) {
+    Outcome outcome;
+    if (const std::optional<qint64> deadline = NextDeadline(); deadline && nowMs >= *deadline)
+        Release(BlockOf(0xA1), outcome);
+    return outcome;
+}
+
+std::optional<qint64> AnswerSlots::NextDeadline() const {
+    if (lastSent_ != kSteps || blocks_[1].settled) return std::nullopt;
+    return EndOfLastSlot() + slotMs_;
+}
+
+void AnswerSlots::MarkLate(std::uint8_t device, Outcome& outcome) {
+    Block& block = BlockOf(device);
+    if (block.settled) {
+        lateCarried_[device == 0xA0 ? 0 : 1] = true;
+        return;
+    }
+    if (block.late) return;
+    block.late = true;
+    block.held.clear();
+    outcome.lateDevices.push_back(device);
+}
+
+void AnswerSlots::Release(Block& block, Outcome& outcome) {
+    if (block.settled) return;
+    block.settled = true;
+    if (&block == &blocks_[1]) outcome.cycleSettled = true;
+    for (const Reading& reading : block.held) outcome.released.push_back(reading);
+    block.held.clear();
+}
+
+// The slot an arrival time falls in: the last request of the current cycle sent at or before it.
+std::optional<int> AnswerSlots::SlotAt(qint64 atMs) const {
+    for (int step = lastSent_; step >= 1; --step)
+        if (sentAt_[step - 1] <= atMs) return step;
+    return std::nullopt;
+}
