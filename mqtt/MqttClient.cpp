@@ -2,10 +2,13 @@
 
 #include <mosquitto.h>
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <algorithm>
 #include <mutex>
 #include <system_error>
+
+#include "serial/TsanHandOver.h"
 
 namespace {
 
@@ -172,16 +175,41 @@ void MqttClient::setOnline(bool online, bool sessionPresent, const QString& reas
     }
 }
 
+namespace {
+
+// Carries work from the network thread to the client's thread through Qt's event queue.
+class HandOverEvent : public QEvent {
+public:
+    static inline const QEvent::Type kType = QEvent::Type(QEvent::registerEventType());
+    explicit HandOverEvent(std::function<void()> action)
+        : QEvent(kType), m_action(std::move(action)) {}
+    void run() { m_action(); }
+
+private:
+    std::function<void()> m_action;
+};
+
+}  // namespace
+
+void MqttClient::handOver(std::function<void()> action) {
+    auto* event = new HandOverEvent(std::move(action));
+    PUBLISH_HANDOVER(event);
+    QCoreApplication::postEvent(this, event);
+}
+
+void MqttClient::customEvent(QEvent* event) {
+    RECEIVE_HANDOVER(event);
+    if (event->type() != HandOverEvent::kType) return;
+    static_cast<HandOverEvent*>(event)->run();
+}
+
 void MqttClient::post(std::function<void()> stateChange) {
     // A connection event that reaches this thread after stop(), or after a later start(), no
     // longer describes the connection: it is dropped by its generation.
     const int generation = m_generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, stateChange = std::move(stateChange)] {
-            if (m_running && generation == m_generation) stateChange();
-        },
-        Qt::QueuedConnection);
+    handOver([this, generation, stateChange = std::move(stateChange)] {
+        if (m_running && generation == m_generation) stateChange();
+    });
 }
 
 void MqttClient::OnConnect(mosquitto*, void* self, int rc, int flags) {
@@ -207,14 +235,12 @@ void MqttClient::OnDisconnect(mosquitto*, void* self, int rc) {
 
 void MqttClient::OnPublish(mosquitto*, void* self, int mid) {
     auto* client = static_cast<MqttClient*>(self);
-    QMetaObject::invokeMethod(
-        client, [client, mid] { emit client->acknowledged(mid); }, Qt::QueuedConnection);
+    client->handOver([client, mid] { emit client->acknowledged(mid); });
 }
 
 void MqttClient::OnSubscribe(mosquitto*, void* self, int, int, const int*) {
     auto* client = static_cast<MqttClient*>(self);
-    QMetaObject::invokeMethod(
-        client, [client] { emit client->subscribed(); }, Qt::QueuedConnection);
+    client->handOver([client] { emit client->subscribed(); });
 }
 
 void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
@@ -222,10 +248,7 @@ void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
     QByteArray topic(message->topic);
     QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
     const bool retained = message->retain;
-    QMetaObject::invokeMethod(
-        client,
-        [client, topic = std::move(topic), payload = std::move(payload), retained] {
-            emit client->messageReceived(topic, payload, retained);
-        },
-        Qt::QueuedConnection);
+    client->handOver([client, topic = std::move(topic), payload = std::move(payload), retained] {
+        emit client->messageReceived(topic, payload, retained);
+    });
 }

@@ -91,6 +91,8 @@ private:
     void connectUntilStopped();
     void subscribeAll();
     void post(std::function<void()> stateChange);
+    void handOver(std::function<void()> action);
+    void customEvent(QEvent* event) override;
     void setOnline(bool online, bool sessionPresent, const QString& reason);
 
     MqttClientOptions m_options;
