@@ -30,6 +30,21 @@ CREATE TEMP TABLE IF NOT EXISTS readings_in (LIKE battery_readings) ON COMMIT DE
 CREATE TEMP TABLE IF NOT EXISTS alarms_in (LIKE battery_alarms) ON COMMIT DELETE ROWS;
 )";
 
+// Columns are named everywhere, so that a site may add its own columns (with defaults) to the
+// tables without breaking the collector.
+const char* const kCopyReadings =
+    "COPY readings_in (site, device, battery, time, voltage, temperature, status) FROM STDIN";
+const char* const kInsertReadings =
+    "INSERT INTO battery_readings (site, device, battery, time, voltage, temperature, status) "
+    "SELECT site, device, battery, time, voltage, temperature, status FROM readings_in "
+    "ON CONFLICT DO NOTHING";
+const char* const kCopyAlarms =
+    "COPY alarms_in (site, device, battery, time, kind, state, value, acknowledged_by) FROM STDIN";
+const char* const kInsertAlarms =
+    "INSERT INTO battery_alarms (site, device, battery, time, kind, state, value, acknowledged_by) "
+    "SELECT site, device, battery, time, kind, state, value, acknowledged_by FROM alarms_in "
+    "ON CONFLICT DO NOTHING";
+
 // Text for one COPY field: backslash, tab and line ends would otherwise end the field or row.
 void AppendText(QByteArray& out, const QString& text) {
     for (const char c : text.toUtf8()) {
@@ -156,16 +171,12 @@ bool PgWriter::write(std::span<const ReadingMessage> readings, std::span<const A
     if (!open()) return false;
     Result counts;
     if (!exec("BEGIN")) return fail();
-    if (!readings.empty() &&
-        (!copyIn("COPY readings_in FROM STDIN", ReadingCopyRows(readings)) ||
-         !exec("INSERT INTO battery_readings SELECT * FROM readings_in ON CONFLICT DO NOTHING",
-               &counts.newReadings))) {
+    if (!readings.empty() && (!copyIn(kCopyReadings, ReadingCopyRows(readings)) ||
+                              !exec(kInsertReadings, &counts.newReadings))) {
         return fail();
     }
     if (!alarms.empty() &&
-        (!copyIn("COPY alarms_in FROM STDIN", AlarmCopyRows(alarms)) ||
-         !exec("INSERT INTO battery_alarms SELECT * FROM alarms_in ON CONFLICT DO NOTHING",
-               &counts.newAlarms))) {
+        (!copyIn(kCopyAlarms, AlarmCopyRows(alarms)) || !exec(kInsertAlarms, &counts.newAlarms))) {
         return fail();
     }
     if (!exec("COMMIT")) return fail();
