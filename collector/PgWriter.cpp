@@ -137,7 +137,11 @@ bool PgWriter::open() {
     const char* values[] = {"5", "batmon-collector", conninfo.constData(), nullptr};
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (PQstatus(m_conn) != CONNECTION_OK) return fail();
+    // A statement stuck behind a lock or a hung server fails after this long instead of
+    // holding the collector (and everything arriving meanwhile) indefinitely; the batch is then
+    // retried like any other failure.
     exec("SET client_min_messages = warning");
+    exec("SET statement_timeout = '15s'");
     if (!m_conn || !exec(kSchema)) return fail();
     return true;
 }

@@ -170,6 +170,18 @@ qint64 StoredReadingCount(const QString& conninfo) {
     return q.rows() == 1 ? q.text(0, 0).toLongLong() : -1;
 }
 
+std::vector<QString> QueryLines(const QString& conninfo, const char* sql) {
+    QueryResult q;
+    Query(q, conninfo, sql);
+    std::vector<QString> lines;
+    for (int row = 0; row < q.rows(); ++row) {
+        QStringList fields;
+        for (int column = 0; column < PQnfields(q.result); ++column) fields << q.text(row, column);
+        lines.push_back(fields.join(u' '));
+    }
+    return lines;
+}
+
 std::vector<ReadingMessage> Sorted(std::vector<ReadingMessage> readings) {
     std::sort(readings.begin(), readings.end(),
               [](const ReadingMessage& a, const ReadingMessage& b) { return Key(a) < Key(b); });

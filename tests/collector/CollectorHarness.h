@@ -58,6 +58,8 @@ std::vector<ReadingMessage> MakeReadings(const QString& site, int count, qint64 
 std::vector<ReadingMessage> StoredReadings(const QString& conninfo);
 std::vector<AlarmMessage> StoredAlarms(const QString& conninfo);
 qint64 StoredReadingCount(const QString& conninfo);
+// Each row of a query's result as its fields joined by spaces.
+std::vector<QString> QueryLines(const QString& conninfo, const char* sql);
 
 // Sorted as StoredReadings() returns them.
 std::vector<ReadingMessage> Sorted(std::vector<ReadingMessage> readings);

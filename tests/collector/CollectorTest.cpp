@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <map>
+#include <tuple>
+
 #include "CollectorHarness.h"
 #include "MosquittoServer.h"
 #include "PostgresCluster.h"
@@ -102,6 +105,34 @@ TEST_F(CollectorTest, writesExactlyWhatWasPublished) {
 
     const int status = collector.terminate();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    // The README's query for the latest reading of every battery of every site.
+    std::map<std::tuple<QString, int, int>, ReadingMessage> latest;
+    for (const auto* batch :
+         std::initializer_list<const std::vector<ReadingMessage>*>{&sent, &late}) {
+        for (const ReadingMessage& r : *batch) {
+            auto& newest = latest[{r.site, r.device, r.battery}];
+            if (r.timeMs >= newest.timeMs) newest = r;
+        }
+    }
+    std::vector<QString> expected;
+    for (const auto& [key, r] : latest) {
+        expected.push_back(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                               .arg(r.site, DeviceTopicName(r.device))
+                               .arg(r.battery)
+                               .arg(r.timeMs)
+                               .arg(r.voltage)
+                               .arg(r.temperature)
+                               .arg(r.status));
+    }
+    EXPECT_EQ(QueryLines(database.conninfo(),
+                         "SELECT site, device, battery, (extract(epoch FROM time) * 1000)::bigint, "
+                         "voltage, temperature, status FROM ("
+                         "SELECT DISTINCT ON (site, device, battery) site, "
+                         "CASE device WHEN 160 THEN 'A0' WHEN 161 THEN 'A1' END AS device, "
+                         "battery, time, voltage, temperature, status FROM battery_readings "
+                         "ORDER BY site, device, battery, time DESC) AS latest"),
+              expected);
 }
 
 TEST_F(CollectorTest, aResentReadingChangesNothing) {
