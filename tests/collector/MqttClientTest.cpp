@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 #include <set>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "MosquittoServer.h"
 #include "WaitFor.h"
+#include "mqtt/BatmonMessages.h"
 #include "mqtt/MqttClient.h"
 
 using testservers::MosquittoServer;
@@ -115,6 +119,46 @@ TEST(MqttClientTest, reconnectsWhenTheBrokerComesBackAndKeepsItsSession) {
     ASSERT_TRUE(client.start(&error));
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }, Seconds(10)));
     EXPECT_EQ(received.front(), "while away");
+}
+
+TEST(MqttClientTest, theLastWillMarksAVanishedClientOffline) {
+    MosquittoServer broker;
+    QString error;
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    const QString site = QStringLiteral("room-7");
+
+    MqttClient watcher(Options(broker));
+    watcher.subscribe(StatusTopic(site), 1);
+    std::vector<std::pair<QByteArray, bool>> statuses;
+    QObject::connect(&watcher, &MqttClient::messageReceived,
+                     [&](const QByteArray&, const QByteArray& payload, bool retained) {
+                         statuses.emplace_back(payload, retained);
+                     });
+    ASSERT_TRUE(watcher.start(&error));
+
+    QTemporaryDir dir;
+    testservers::ChildProcess client;
+    ASSERT_TRUE(client.start(QStringLiteral(WILL_CLIENT_PATH),
+                             {broker.url(), QString::fromUtf8(StatusTopic(site))},
+                             dir.filePath(QStringLiteral("client.log"))));
+    ASSERT_TRUE(WaitUntil([&] { return statuses.size() == 1; }, Seconds(10)));
+    EXPECT_EQ(statuses.back().first, kOnlinePayload);
+
+    client.stop(SIGKILL);  // no DISCONNECT: the broker publishes the will
+    ASSERT_TRUE(WaitUntil([&] { return statuses.size() == 2; }, Seconds(10)));
+    EXPECT_EQ(statuses.back().first, kOfflinePayload);
+
+    // Retained: a client that subscribes later learns the site is offline.
+    MqttClient late(Options(broker));
+    late.subscribe(StatusTopic(site), 1);
+    std::vector<std::pair<QByteArray, bool>> lateStatuses;
+    QObject::connect(&late, &MqttClient::messageReceived,
+                     [&](const QByteArray&, const QByteArray& payload, bool retained) {
+                         lateStatuses.emplace_back(payload, retained);
+                     });
+    ASSERT_TRUE(late.start(&error));
+    ASSERT_TRUE(WaitUntil([&] { return lateStatuses.size() == 1; }, Seconds(10)));
+    EXPECT_EQ(lateStatuses.front(), std::make_pair(kOfflinePayload, true));
 }
 
 }  // namespace
