@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   libreoffice-calc libreoffice-dev
   clang libclang-rt-14-dev
-  libmosquitto-dev mosquitto libpq-dev postgresql
+  libmosquitto-dev mosquitto libpq-dev postgresql openssl
 )
 
 missing=()

@@ -121,6 +121,36 @@ TEST(MqttClientTest, reconnectsWhenTheBrokerComesBackAndKeepsItsSession) {
     EXPECT_EQ(received.front(), "while away");
 }
 
+TEST(MqttClientTest, tlsConnectsOnlyToABrokerItsCaVouchesFor) {
+    MosquittoServer broker;
+    QString error;
+    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString() << broker.log().toStdString();
+
+    MqttClientOptions options;
+    options.endpoint = *ParseMqttUrl(broker.tlsUrl());
+    options.caFile = broker.caFile();
+    MqttClient trusted(options);
+    std::set<int> acknowledged;
+    QObject::connect(&trusted, &MqttClient::acknowledged, [&](int id) { acknowledged.insert(id); });
+    ASSERT_TRUE(trusted.start(&error)) << error.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return trusted.isOnline(); }, Seconds(10)));
+    const int id = trusted.publish("batmon/tls/A0/0", "over TLS");
+    ASSERT_TRUE(WaitUntil([&] { return acknowledged.count(id) == 1; }, Seconds(5)));
+
+    // The system's CA store does not know the test's CA: no connection, ever.
+    options.caFile.clear();
+    MqttClient untrusting(options);
+    ASSERT_TRUE(untrusting.start(&error)) << error.toStdString();
+    EXPECT_TRUE(testsupport::HoldsFor([&] { return !untrusting.isOnline(); },
+                                      std::chrono::milliseconds(2500)));
+
+    options.caFile = broker.folder() + QStringLiteral("/missing.crt");
+    MqttClient misconfigured(options);
+    EXPECT_FALSE(misconfigured.start(&error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
 TEST(MqttClientTest, theLastWillMarksAVanishedClientOffline) {
     MosquittoServer broker;
     QString error;

@@ -15,6 +15,13 @@ public:
     MosquittoServer();
     ~MosquittoServer();
 
+    // Adds a TLS listener on a second free port, with certificates made for 127.0.0.1 and signed
+    // by a CA of the test's own (caFile()). Call before start().
+    bool enableTls(QString* error = nullptr);
+    int tlsPort() const { return m_tlsPort; }
+    QString tlsUrl() const { return QStringLiteral("mqtts://127.0.0.1:%1").arg(m_tlsPort); }
+    QString caFile() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
+
     // Starts the broker and waits until it accepts connections.
     bool start(QString* error = nullptr);
     // Clean stop: the broker writes its persistence file first.
@@ -29,7 +36,10 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    void writeConfig();
+
     int m_port;
+    int m_tlsPort = -1;
     ChildProcess m_process;
 };
 
