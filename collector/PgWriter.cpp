@@ -121,7 +121,8 @@ void PgWriter::close() {
 
 bool PgWriter::fail() {
     if (m_conn) {
-        m_lastError = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+        // libpq's messages span lines; the log keeps one line per event.
+        m_lastError = QString::fromUtf8(PQerrorMessage(m_conn)).simplified();
         // Whatever went wrong, the next attempt starts from a fresh connection and schema check.
         close();
     }

@@ -58,9 +58,13 @@ int main(int argc, char** argv) {
         LogLine(QStringLiteral("batmon-collector: %1").arg(error));
         return 1;
     }
-    LogLine(QStringLiteral("batmon-collector started: broker %1:%2, client id %3")
+    LogLine(QStringLiteral("batmon-collector started: broker %1:%2, client id %3, batches of up to "
+                           "%4 rows every %5 ms, at most %6 rows held")
                 .arg(options->broker.host)
                 .arg(options->broker.port)
-                .arg(options->clientId));
+                .arg(options->clientId)
+                .arg(options->batchRows)
+                .arg(options->flushIntervalMs)
+                .arg(options->maxHeldRows));
     return app.exec();
 }

@@ -56,14 +56,17 @@ auto Key(const ReadingMessage& r) { return std::tie(r.site, r.device, r.battery,
 
 }  // namespace
 
-CollectorProcess::CollectorProcess(QString brokerUrl, QString conninfo)
-    : m_brokerUrl(std::move(brokerUrl)), m_conninfo(std::move(conninfo)) {}
+CollectorProcess::CollectorProcess(QString brokerUrl, QString conninfo, QStringList extraArguments)
+    : m_brokerUrl(std::move(brokerUrl)),
+      m_conninfo(std::move(conninfo)),
+      m_extraArguments(std::move(extraArguments)) {}
 
 bool CollectorProcess::start() {
     return m_process.start(
         QStringLiteral(BATMON_COLLECTOR_PATH),
-        {QStringLiteral("--mqtt"), m_brokerUrl, QStringLiteral("--postgres"), m_conninfo,
-         QStringLiteral("--client-id"), QStringLiteral("collector-under-test")},
+        QStringList{QStringLiteral("--mqtt"), m_brokerUrl, QStringLiteral("--postgres"), m_conninfo,
+                    QStringLiteral("--client-id"), QStringLiteral("collector-under-test")} +
+            m_extraArguments,
         m_dir.filePath(QStringLiteral("collector.log")));
 }
 

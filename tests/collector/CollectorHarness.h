@@ -19,7 +19,8 @@ namespace collectortest {
 // The batmon-collector program as a child process with its log in a temporary folder.
 class CollectorProcess {
 public:
-    CollectorProcess(QString brokerUrl, QString conninfo);
+    CollectorProcess(QString brokerUrl, QString conninfo, QStringList extraArguments = {});
+    QString folder() const { return m_dir.path(); }
     bool start();
     // SIGTERM; the exit status as waitpid() reports it.
     int terminate();
@@ -32,6 +33,7 @@ private:
     QTemporaryDir m_dir;
     QString m_brokerUrl;
     QString m_conninfo;
+    QStringList m_extraArguments;
     testservers::ChildProcess m_process;
 };
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <map>
 #include <tuple>
 
@@ -201,6 +203,7 @@ TEST_F(CollectorTest, databaseRestartLosesAndDoublesNothing) {
     QString error;
     ASSERT_TRUE(database.start(&error)) << error.toStdString();
     ASSERT_TRUE(collector.waitForLog(QStringLiteral("database back")));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("taking messages from the broker again")));
 
     database.crash();
     const auto third = MakeReadings(QStringLiteral("room-1"), 300, kStart + 20000);
@@ -211,6 +214,37 @@ TEST_F(CollectorTest, databaseRestartLosesAndDoublesNothing) {
     all.insert(all.end(), second.begin(), second.end());
     all.insert(all.end(), third.begin(), third.end());
     EXPECT_EQ(StoredOnceThere(all.size()), Sorted(all));
+}
+
+TEST(CollectorFlowTest, leavesTheBrokerWhileTooManyRowsWaitAndMissesNothing) {
+    MosquittoServer broker;
+    PostgresCluster database;
+    QString error;
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    // Batches only by time, every 1.5 s, and at most 40 rows held: a burst of readings must
+    // make the collector leave the broker and come back, perhaps several times.
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("collector.conf"));
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("batch_rows = 1000000\nflush_ms = 1500\nmax_held_rows = 40\n");
+    file.close();
+    CollectorProcess collector(broker.url(), database.conninfo(),
+                               {QStringLiteral("--config"), config});
+    ASSERT_TRUE(collector.start());
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed to")));
+    Publisher publisher(broker.url());
+    ASSERT_TRUE(publisher.waitOnline());
+
+    const auto sent = MakeReadings(QStringLiteral("room-1"), 200, kStart);
+    ASSERT_TRUE(publisher.publish(sent));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("rows held, the database is behind")))
+        << collector.log().toStdString();
+    WaitUntil([&] { return StoredReadingCount(database.conninfo()) >= 200; },
+              std::chrono::seconds(30 * kSlowdown));
+    EXPECT_EQ(StoredReadings(database.conninfo()), Sorted(sent));
+    if (HasFailure()) std::cerr << collector.log().toStdString();
 }
 
 TEST(CollectorStartTest, startsWithoutTheDatabaseAndWritesOnceItIsThere) {
