@@ -147,7 +147,10 @@ int MqttClient::publish(const QByteArray& topic, const QByteArray& payload, int 
     int mid = 0;
     const int rc = mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()),
                                      payload.constData(), qos, retain);
-    return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+    // Without a connection libmosquitto still keeps a QoS 1 or 2 message and sends it once it is
+    // connected again, acknowledgement included: that message is on its way, not refused.
+    const bool queued = rc == MOSQ_ERR_NO_CONN && qos > 0;
+    return rc == MOSQ_ERR_SUCCESS || queued ? mid : -1;
 }
 
 void MqttClient::subscribe(const QByteArray& filter, int qos) {
@@ -235,7 +238,9 @@ void MqttClient::OnDisconnect(mosquitto*, void* self, int rc) {
 
 void MqttClient::OnPublish(mosquitto*, void* self, int mid) {
     auto* client = static_cast<MqttClient*>(self);
-    client->handOver([client, mid] { emit client->acknowledged(mid); });
+    // Message ids start again with each start(): an acknowledgement from before a restart must
+    // not be taken for one of the new ids, so it goes with the connection events.
+    client->post([client, mid] { emit client->acknowledged(mid); });
 }
 
 void MqttClient::OnSubscribe(mosquitto*, void* self, int, int, const int*) {

@@ -62,7 +62,9 @@ public:
     const MqttClientOptions& options() const { return m_options; }
 
     // Queues a message; returns its message id, which acknowledged() reports once the broker
-    // has taken it (QoS 1 and 2), or -1 when libmosquitto refused it.
+    // has taken it (QoS 1 and 2), or -1 when libmosquitto refused it. QoS 1 and 2 messages
+    // published while the broker is away are kept in memory and sent after the reconnect; a
+    // QoS 0 message is then refused. Messages kept this way do not survive the process.
     int publish(const QByteArray& topic, const QByteArray& payload, int qos = 1,
                 bool retain = false);
     // Subscribes now when online and again after every reconnect.
@@ -73,6 +75,8 @@ signals:
     void offline(const QString& reason);
     void subscribed();
     void messageReceived(const QByteArray& topic, const QByteArray& payload, bool retained);
+    // Only for ids of the current start(): after stop() the fate of unacknowledged messages is
+    // unknown, and publishing them again is the caller's choice.
     void acknowledged(int messageId);
 
 private:

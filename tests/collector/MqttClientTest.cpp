@@ -101,9 +101,21 @@ TEST(MqttClientTest, reconnectsWhenTheBrokerComesBackAndKeepsItsSession) {
     broker.stop();
     ASSERT_TRUE(WaitUntil([&] { return !client.isOnline(); }, Seconds(5)));
     EXPECT_EQ(offline, 2);
+    // Published while the broker is away: kept by the client, sent and acknowledged once the
+    // broker is back, and not reported as refused.
+    std::set<int> acknowledgedOwn;
+    QObject::connect(&client, &MqttClient::acknowledged,
+                     [&](int id) { acknowledgedOwn.insert(id); });
+    const int keptId = client.publish("batmon/kept/0", "published while the broker was away");
+    EXPECT_GT(keptId, 0);
+    EXPECT_EQ(client.publish("batmon/kept/0", "at most once", 0), -1);
     ASSERT_TRUE(broker.start(&error)) << error.toStdString();
     ASSERT_TRUE(WaitUntil([&] { return client.isOnline(); }, Seconds(10)));
     EXPECT_TRUE(sessions.back()) << "the broker should have kept the session across its restart";
+    ASSERT_TRUE(WaitUntil([&] { return acknowledgedOwn.count(keptId) == 1; }, Seconds(10)));
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }, Seconds(10)));
+    EXPECT_EQ(received.front(), "published while the broker was away");
+    received.clear();
 
     // Published while the client is away: the kept session holds it for the client.
     client.stop();
