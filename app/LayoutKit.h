@@ -29,6 +29,9 @@ inline const QColor kRed{0xFF, 0x00, 0x00};
 inline const QColor kFuchsia{0xFF, 0x00, 0xFF};
 inline const QColor kLampGreen{0, 128, 0};
 inline const QColor kLampSilver{192, 192, 192};
+// Bars of the voltage chart (green) and of the temperature chart (yellow).
+inline const QColor kVoltageBar{0, 255, 0};
+inline const QColor kTemperatureBar{255, 255, 0};
 
 // Buttons share one look: a dark blue frame, a light face, highlighted under the pointer.
 extern const char* const kButtonStyle;

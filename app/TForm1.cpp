@@ -288,8 +288,8 @@ void TForm1::ShowLiveReading(int battery, const BatteryReading& reading, qint64 
     StringGrid->SetCells(2, battery, voltage);
     StringGrid->SetCells(3, battery, temperature);
     StringGrid->SetCells(4, battery, StatusText(reading.StatusCode));
-    Chart1->Series(0)->AddXY(battery, reading.Voltage, voltage, VoltageBarColor());
-    Chart2->Series(0)->AddXY(battery, reading.Temperature, temperature, TemperatureBarColor());
+    Chart1->Series(0)->AddXY(battery, reading.Voltage, voltage, kVoltageBar);
+    Chart2->Series(0)->AddXY(battery, reading.Temperature, temperature, kTemperatureBar);
     Memo1->appendPlainText(LiveSummaryLine(battery, reading));
 }
 

@@ -23,7 +23,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Chinese.\n"
     "\n"
     "The package also contains batmon-sim, a simulated battery bus on a\n"
-    "pseudo-terminal.")
+    "pseudo-terminal, and batmon-collector, which writes the readings that\n"
+    "monitors publish over MQTT into a PostgreSQL database.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_GENERATOR DEB)
@@ -44,6 +45,9 @@ set(batmon_runtime_packages
     "libqt6widgets6 (>= 6.4.0)"
     "libjpeg62-turbo (>= 1.3.1)"
     "libfontconfig1 (>= 2.12.6)"
+    # batmon-collector: MQTT in, PostgreSQL out.
+    "libmosquitto1 (>= 2.0)"
+    "libpq5 (>= 15)"
     # Faces the window's font names are mapped to: Chinese sans, Kai, Latin, and DejaVu for ℃.
     fonts-wqy-microhei
     fonts-arphic-ukai

@@ -11,6 +11,3 @@ QString LiveSummaryLine(int battery, const BatteryReading& reading) {
            NumberText(reading.Temperature);
 }
 
-QColor VoltageBarColor() { return QColor(0, 255, 0); }
-
-QColor TemperatureBarColor() { return QColor(255, 255, 0); }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QString>
 
 #include "protocol/ResponseDecoder.h"
@@ -13,6 +12,3 @@ QString BatteryLabel(int battery);
 // The log line of one reading: "1#(A1-80)--电压：12.5  温度：25".
 QString LiveSummaryLine(int battery, const BatteryReading& reading);
 
-// Bar colours of the voltage chart (green) and the temperature chart (yellow).
-QColor VoltageBarColor();
-QColor TemperatureBarColor();

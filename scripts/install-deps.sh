@@ -12,6 +12,7 @@ packages=(
   libreoffice-calc libreoffice-dev poppler-utils
   clang libclang-rt-14-dev
   dbus
+  libmosquitto-dev mosquitto libpq-dev postgresql openssl
 )
 
 missing=()

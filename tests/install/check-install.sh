@@ -26,9 +26,9 @@ fi
 
 # --- Layout -------------------------------------------------------------------------------
 installed_programs=$(cd "$prefix/bin" && ls | sort | tr '\n' ' ')
-[ "$installed_programs" = "batmon batmon-sim " ] ||
-    fail "bin/ holds '$installed_programs', expected only batmon and batmon-sim"
-for program in batmon batmon-sim; do
+[ "$installed_programs" = "batmon batmon-collector batmon-sim " ] ||
+    fail "bin/ holds '$installed_programs', expected only batmon, batmon-collector and batmon-sim"
+for program in batmon batmon-collector batmon-sim; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
 done
 
@@ -80,6 +80,7 @@ check_libraries() {  # file
 }
 check_libraries "$prefix/bin/batmon"
 check_libraries "$prefix/bin/batmon-sim"
+check_libraries "$prefix/bin/batmon-collector"
 
 # The program looks for the plugin in ../lib/batmon next to its own directory.
 plugin=$prefix/lib/batmon/libbatmon_calc.so
@@ -94,6 +95,11 @@ fi
 # --- Running ------------------------------------------------------------------------------
 "$prefix/bin/batmon-sim" --help >"$work/sim-help.log" 2>&1 ||
     { cat "$work/sim-help.log" >&2; fail "installed batmon-sim --help fails"; }
+# Without its options the collector explains its usage and ends with status 2.
+status=0
+"$prefix/bin/batmon-collector" >"$work/collector.log" 2>&1 || status=$?
+[ "$status" = 2 ] && grep -q "usage: batmon-collector" "$work/collector.log" ||
+    { cat "$work/collector.log" >&2; fail "installed batmon-collector without options: status $status"; }
 
 # timeout sends SIGTERM once the program has run for 2 s and reports 124 when it did so;
 # a program that ignores SIGTERM gets SIGKILL 10 s later (status 137), one that ends early

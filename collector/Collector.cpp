@@ -1,0 +1,189 @@
+#include "collector/Collector.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+
+constexpr int kFirstRetryDelayMs = 250;
+constexpr int kLastRetryDelayMs = 5000;
+
+MqttClientOptions ClientOptions(const CollectorOptions& options) {
+    MqttClientOptions client;
+    client.endpoint = options.broker;
+    client.clientId = options.clientId;
+    client.cleanSession = false;
+    client.caFile = options.caFile;
+    client.reconnectDelayFirstSeconds = 1;
+    client.reconnectDelayLastSeconds = 10;
+    return client;
+}
+
+}  // namespace
+
+void LogLine(const QString& line) {
+    const QByteArray text = line.toUtf8() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+Collector::Collector(CollectorOptions options, QObject* parent)
+    : QObject(parent),
+      m_options(std::move(options)),
+      m_mqtt(ClientOptions(m_options)),
+      m_db(m_options.postgres) {
+    m_mqtt.subscribe(kAllReadingsFilter, 1);
+    m_mqtt.subscribe(kAllAlarmsFilter, 1);
+    connect(&m_mqtt, &MqttClient::messageReceived, this,
+            [this](const QByteArray& topic, const QByteArray& payload, bool) {
+                onMessage(topic, payload);
+            });
+    connect(&m_mqtt, &MqttClient::online, this, [this](bool sessionPresent) {
+        m_subscriptionsConfirmed = 0;
+        LogLine(QStringLiteral("broker connected (%1)")
+                    .arg(sessionPresent ? QStringLiteral("session kept")
+                                        : QStringLiteral("new session")));
+    });
+    connect(&m_mqtt, &MqttClient::offline, this, [this](const QString& reason) {
+        if (!m_paused && !m_shuttingDown)
+            LogLine(QStringLiteral("broker connection lost: %1").arg(reason));
+    });
+    connect(&m_mqtt, &MqttClient::subscribed, this, [this] {
+        if (++m_subscriptionsConfirmed == 2) {
+            LogLine(QStringLiteral("subscribed to %1 and %2")
+                        .arg(QString::fromUtf8(kAllReadingsFilter),
+                             QString::fromUtf8(kAllAlarmsFilter)));
+        }
+    });
+    m_flushTimer.setInterval(m_options.flushIntervalMs);
+    connect(&m_flushTimer, &QTimer::timeout, this, &Collector::flush);
+}
+
+Collector::~Collector() = default;
+
+bool Collector::start(QString* error) {
+    if (m_db.open()) {
+        LogLine(QStringLiteral("database connected"));
+    } else {
+        // Nothing is taken from the broker until there is somewhere to write it.
+        LogLine(QStringLiteral("database unavailable: %1").arg(m_db.lastError()));
+        m_databaseDown = true;
+        m_paused = true;
+        m_retryDelayMs = kFirstRetryDelayMs;
+        m_sinceLastAttempt.start();
+    }
+    if (!m_paused && !m_mqtt.start(error)) return false;
+    m_flushTimer.start();
+    return true;
+}
+
+void Collector::onMessage(const QByteArray& topic, const QByteArray& payload) {
+    QString error;
+    if (topic.endsWith("/alarm")) {
+        if (auto alarm = ParseAlarm(topic, payload, &error)) {
+            m_alarms.push_back(std::move(*alarm));
+        } else {
+            reportRejected(error);
+        }
+    } else if (auto reading = ParseReading(topic, payload, &error)) {
+        m_readings.push_back(std::move(*reading));
+    } else {
+        reportRejected(error);
+    }
+    if (heldRows() >= m_options.batchRows && !m_databaseDown) flush();
+    if (heldRows() >= m_options.maxHeldRows && !m_paused) {
+        pauseBroker(QStringLiteral("%1 rows held, the database is behind").arg(heldRows()));
+    }
+}
+
+void Collector::reportRejected(const QString& reason) {
+    // One line per second at most, however many bad messages a misbehaving publisher sends.
+    ++m_rejected;
+    if (m_sinceRejectReport.isValid() && m_sinceRejectReport.elapsed() < 1000) return;
+    LogLine(QStringLiteral("message ignored: %1 (%2 ignored so far)").arg(reason).arg(m_rejected));
+    m_sinceRejectReport.start();
+}
+
+void Collector::flush() {
+    if (m_databaseDown && m_sinceLastAttempt.elapsed() < m_retryDelayMs) {
+        if (m_shuttingDown) finishShutDown();
+        return;
+    }
+    if (heldRows() > 0 || m_databaseDown) {
+        const bool wasDown = m_databaseDown;
+        if (writeHeld()) {
+            if (wasDown) LogLine(QStringLiteral("database back: everything held is written"));
+            m_databaseDown = false;
+        } else {
+            if (!m_databaseDown) {
+                LogLine(QStringLiteral("database unavailable: %1").arg(m_db.lastError()));
+                m_retryDelayMs = kFirstRetryDelayMs;
+            } else {
+                m_retryDelayMs = std::min(m_retryDelayMs * 2, kLastRetryDelayMs);
+            }
+            m_databaseDown = true;
+            m_sinceLastAttempt.start();
+            if (!m_paused) {
+                pauseBroker(
+                    QStringLiteral("holding %1 rows until the database is back").arg(heldRows()));
+            }
+        }
+    }
+    if (m_shuttingDown) {
+        finishShutDown();
+    } else if (m_paused && !m_databaseDown && heldRows() < m_options.maxHeldRows / 2) {
+        resumeBroker();
+    }
+}
+
+bool Collector::writeHeld() {
+    if (heldRows() == 0) return m_db.open();
+    while (heldRows() > 0) {
+        const auto readingCount = std::min<size_t>(m_readings.size(), size_t(m_options.batchRows));
+        const auto alarmCount = std::min<size_t>(m_alarms.size(), size_t(m_options.batchRows));
+        const std::vector<ReadingMessage> readings(m_readings.begin(),
+                                                   m_readings.begin() + qsizetype(readingCount));
+        const std::vector<AlarmMessage> alarms(m_alarms.begin(),
+                                               m_alarms.begin() + qsizetype(alarmCount));
+        if (!m_db.write(readings, alarms)) return false;
+        m_readings.erase(m_readings.begin(), m_readings.begin() + qsizetype(readingCount));
+        m_alarms.erase(m_alarms.begin(), m_alarms.begin() + qsizetype(alarmCount));
+    }
+    return true;
+}
+
+void Collector::pauseBroker(const QString& why) {
+    LogLine(QStringLiteral("leaving the broker, which keeps new messages meanwhile: %1").arg(why));
+    m_paused = true;
+    m_mqtt.stop();
+}
+
+void Collector::resumeBroker() {
+    LogLine(QStringLiteral("taking messages from the broker again"));
+    m_paused = false;
+    QString error;
+    if (!m_mqtt.start(&error)) LogLine(QStringLiteral("broker client failed: %1").arg(error));
+}
+
+void Collector::shutDown(int deadlineMs) {
+    if (m_shuttingDown) return;
+    LogLine(QStringLiteral("shutting down"));
+    m_shuttingDown = true;
+    m_shutDownDeadlineMs = deadlineMs;
+    m_shutDownClock.start();
+    m_mqtt.stop();
+    // Messages the network thread handed over before it stopped are still queued for this
+    // thread; the next flush runs after them.
+    QMetaObject::invokeMethod(this, &Collector::flush, Qt::QueuedConnection);
+}
+
+void Collector::finishShutDown() {
+    if (heldRows() > 0 && m_shutDownClock.elapsed() < m_shutDownDeadlineMs) return;
+    m_flushTimer.stop();
+    m_shuttingDown = false;
+    if (heldRows() > 0) {
+        LogLine(QStringLiteral("%1 rows could not be written before exit").arg(heldRows()));
+    }
+    m_db.close();
+    emit finished(heldRows() == 0);
+}

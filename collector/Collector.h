@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <deque>
+#include <memory>
+
+#include "collector/CollectorOptions.h"
+#include "collector/PgWriter.h"
+#include "mqtt/BatmonMessages.h"
+#include "mqtt/MqttClient.h"
+
+// Takes readings and alarm events from the broker and writes them into PostgreSQL in batches.
+//
+// The broker hands a message over once; libmosquitto acknowledges it as it arrives. From then on
+// the message lives only here, so rows leave memory only after their batch is committed. When
+// the database is unreachable, or the rows held reach the limit, the collector leaves the broker
+// (its session stays, so the broker keeps every further message) and comes back once everything
+// held is written.
+class Collector : public QObject {
+    Q_OBJECT
+public:
+    explicit Collector(CollectorOptions options, QObject* parent = nullptr);
+    ~Collector() override;
+
+    bool start(QString* error);
+    // Stops taking messages, writes what is held (trying for up to `deadline` ms while the
+    // database is away) and emits finished(true when nothing was left unwritten).
+    void shutDown(int deadlineMs = 10000);
+
+    qsizetype heldRows() const { return qsizetype(m_readings.size() + m_alarms.size()); }
+
+signals:
+    void finished(bool everythingWritten);
+
+private:
+    void onMessage(const QByteArray& topic, const QByteArray& payload);
+    void flush();
+    bool writeHeld();
+    void pauseBroker(const QString& why);
+    void resumeBroker();
+    void reportRejected(const QString& reason);
+    void finishShutDown();
+
+    CollectorOptions m_options;
+    MqttClient m_mqtt;
+    PgWriter m_db;
+    QTimer m_flushTimer;
+    std::deque<ReadingMessage> m_readings;
+    std::deque<AlarmMessage> m_alarms;
+
+    bool m_paused = false;
+    bool m_databaseDown = false;
+    int m_retryDelayMs = 0;
+    QElapsedTimer m_sinceLastAttempt;
+    int m_subscriptionsConfirmed = 0;
+    qint64 m_rejected = 0;
+    QElapsedTimer m_sinceRejectReport;
+    bool m_shuttingDown = false;
+    QElapsedTimer m_shutDownClock;
+    int m_shutDownDeadlineMs = 0;
+};
+
+// One line to standard error, flushed at once (journald reads it line by line).
+void LogLine(const QString& line);

@@ -1,0 +1,201 @@
+#include "mqtt/BatmonMessages.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <cmath>
+
+#include "display/StatusText.h"
+
+namespace {
+
+constexpr int kBatteriesPerDevice = 8;
+// Readings and alarm values go into single-precision columns; anything beyond this is no
+// measurement and would only make the database refuse the whole batch it arrives in.
+constexpr double kLargestValue = 1e9;
+
+template <typename T>
+std::optional<T> Fail(QString* error, const QString& reason) {
+    if (error) *error = reason;
+    return std::nullopt;
+}
+
+bool IsBattery(int battery) { return battery >= 0 && battery < kBatteriesPerDevice; }
+
+std::optional<int> DeviceFromTopicName(QStringView name) {
+    if (name == u"A0") return 0xA0;
+    if (name == u"A1") return 0xA1;
+    return std::nullopt;
+}
+
+bool IsPlainNumber(const QJsonValue& value) {
+    return value.isDouble() && std::isfinite(value.toDouble()) &&
+           std::fabs(value.toDouble()) <= kLargestValue;
+}
+
+// A JSON number that is a whole number in [low, high].
+std::optional<int> WholeNumber(const QJsonValue& value, int low, int high) {
+    if (!value.isDouble()) return std::nullopt;
+    const double d = value.toDouble();
+    if (d != std::floor(d) || d < low || d > high) return std::nullopt;
+    return int(d);
+}
+
+std::optional<QJsonObject> ParseObject(const QByteArray& payload, QString* error) {
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        return Fail<QJsonObject>(error, QStringLiteral("payload is not a JSON object"));
+    }
+    return document.object();
+}
+
+// Splits "batmon/<site>/..." into its levels, checking the prefix and the site.
+std::optional<QStringList> TopicLevels(const QByteArray& topic, qsizetype count, QString* error) {
+    const QStringList levels = QString::fromUtf8(topic).split(u'/');
+    if (levels.size() != count || levels[0] != u"batmon" || !IsValidSiteName(levels[1])) {
+        return Fail<QStringList>(
+            error, QStringLiteral("unexpected topic %1").arg(QString::fromUtf8(topic)));
+    }
+    return levels;
+}
+
+}  // namespace
+
+bool IsValidSiteName(const QString& site) {
+    if (site.isEmpty()) return false;
+    for (const QChar c : site) {
+        if (c == u'/' || c == u'+' || c == u'#' || c.category() == QChar::Other_Control) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString DeviceTopicName(int device) {
+    if (device == 0xA0) return QStringLiteral("A0");
+    if (device == 0xA1) return QStringLiteral("A1");
+    return {};
+}
+
+QString FormatUtcTime(qint64 timeMs) {
+    return QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+std::optional<qint64> ParseUtcTime(const QString& text) {
+    // A time without a zone would be read as the collector's local time: refuse it.
+    static const QRegularExpression kRfc3339(
+        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{1,9})?(Z|[+-]\d\d:\d\d)$)"));
+    if (!kRfc3339.match(text).hasMatch()) return std::nullopt;
+    QString normalised = text;
+    // Qt reads at most milliseconds; finer digits are cut, not rounded, as the store does.
+    static const QRegularExpression kFraction(QStringLiteral(R"(\.(\d{1,3})\d*)"));
+    normalised.replace(kFraction, QStringLiteral(".\\1"));
+    const QDateTime time = QDateTime::fromString(normalised, Qt::ISODateWithMs);
+    if (!time.isValid()) return std::nullopt;
+    return time.toMSecsSinceEpoch();
+}
+
+QByteArray ReadingTopic(const QString& site, int device, int battery) {
+    const QString deviceName = DeviceTopicName(device);
+    if (!IsValidSiteName(site) || deviceName.isEmpty() || !IsBattery(battery)) return {};
+    return QStringLiteral("batmon/%1/%2/%3").arg(site, deviceName).arg(battery).toUtf8();
+}
+
+QByteArray ReadingPayload(const ReadingMessage& reading) {
+    const auto status = std::uint8_t(reading.status);
+    const QJsonObject object{{QStringLiteral("time"), FormatUtcTime(reading.timeMs)},
+                             {QStringLiteral("voltage"), reading.voltage},
+                             {QStringLiteral("temperature"), reading.temperature},
+                             {QStringLiteral("status"), int(status)},
+                             {QStringLiteral("status_text"), StatusText(status)}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+std::optional<ReadingMessage> ParseReading(const QByteArray& topic, const QByteArray& payload,
+                                           QString* error) {
+    const auto levels = TopicLevels(topic, 4, error);
+    if (!levels) return std::nullopt;
+    const auto device = DeviceFromTopicName((*levels)[2]);
+    bool batteryOk = false;
+    const int battery = (*levels)[3].toInt(&batteryOk);
+    if (!device || !batteryOk || !IsBattery(battery) || (*levels)[3] != QString::number(battery)) {
+        return Fail<ReadingMessage>(
+            error, QStringLiteral("unexpected topic %1").arg(QString::fromUtf8(topic)));
+    }
+    const auto object = ParseObject(payload, error);
+    if (!object) return std::nullopt;
+    const auto time = ParseUtcTime(object->value(u"time").toString());
+    const QJsonValue voltage = object->value(u"voltage");
+    const QJsonValue temperature = object->value(u"temperature");
+    const auto status = WholeNumber(object->value(u"status"), 0, 255);
+    if (!time) return Fail<ReadingMessage>(error, QStringLiteral("no valid time"));
+    if (!IsPlainNumber(voltage) || !IsPlainNumber(temperature)) {
+        return Fail<ReadingMessage>(error, QStringLiteral("voltage or temperature is no number"));
+    }
+    if (!status) return Fail<ReadingMessage>(error, QStringLiteral("status is no code 0-255"));
+    return ReadingMessage{(*levels)[1],           *device, battery, *time, voltage.toDouble(),
+                          temperature.toDouble(), *status};
+}
+
+QByteArray AlarmTopic(const QString& site) {
+    if (!IsValidSiteName(site)) return {};
+    return QStringLiteral("batmon/%1/alarm").arg(site).toUtf8();
+}
+
+QByteArray AlarmPayload(const AlarmMessage& alarm) {
+    QJsonObject object{{QStringLiteral("time"), FormatUtcTime(alarm.timeMs)},
+                       {QStringLiteral("device"), DeviceTopicName(alarm.device)},
+                       {QStringLiteral("battery"), alarm.battery},
+                       {QStringLiteral("kind"), alarm.kind},
+                       {QStringLiteral("state"), alarm.state},
+                       {QStringLiteral("value"),
+                        alarm.value ? QJsonValue(*alarm.value) : QJsonValue(QJsonValue::Null)}};
+    if (!alarm.user.isEmpty()) object.insert(QStringLiteral("user"), alarm.user);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+std::optional<AlarmMessage> ParseAlarm(const QByteArray& topic, const QByteArray& payload,
+                                       QString* error) {
+    const auto levels = TopicLevels(topic, 3, error);
+    if (!levels) return std::nullopt;
+    if ((*levels)[2] != u"alarm") {
+        return Fail<AlarmMessage>(
+            error, QStringLiteral("unexpected topic %1").arg(QString::fromUtf8(topic)));
+    }
+    const auto object = ParseObject(payload, error);
+    if (!object) return std::nullopt;
+    static const QRegularExpression kKind(QStringLiteral("^[a-z0-9_]{1,64}$"));
+    AlarmMessage alarm;
+    alarm.site = (*levels)[1];
+    const auto time = ParseUtcTime(object->value(u"time").toString());
+    const auto device = DeviceFromTopicName(object->value(u"device").toString());
+    const auto battery = WholeNumber(object->value(u"battery"), 0, kBatteriesPerDevice - 1);
+    alarm.kind = object->value(u"kind").toString();
+    alarm.state = object->value(u"state").toString();
+    alarm.user = object->value(u"user").toString();
+    const QJsonValue value = object->value(u"value");
+    if (!time) return Fail<AlarmMessage>(error, QStringLiteral("no valid time"));
+    if (!device || !battery) return Fail<AlarmMessage>(error, QStringLiteral("no valid battery"));
+    if (!kKind.match(alarm.kind).hasMatch()) {
+        return Fail<AlarmMessage>(error, QStringLiteral("no valid kind"));
+    }
+    if (alarm.state != u"raised" && alarm.state != u"cleared" && alarm.state != u"acknowledged") {
+        return Fail<AlarmMessage>(error, QStringLiteral("no valid state"));
+    }
+    if (IsPlainNumber(value)) {
+        alarm.value = value.toDouble();
+    } else if (!value.isNull() && !value.isUndefined()) {
+        return Fail<AlarmMessage>(error, QStringLiteral("value is no number"));
+    }
+    alarm.timeMs = *time;
+    alarm.device = *device;
+    alarm.battery = *battery;
+    return alarm;
+}
+
+QByteArray StatusTopic(const QString& site) {
+    if (!IsValidSiteName(site)) return {};
+    return QStringLiteral("batmon/%1/status").arg(site).toUtf8();
+}

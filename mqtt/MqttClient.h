@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "mqtt/MqttUrl.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+struct MqttWill {
+    QByteArray topic;
+    QByteArray payload;
+    int qos = 1;
+    bool retain = true;
+};
+
+struct MqttClientOptions {
+    MqttEndpoint endpoint;
+    // Empty: the broker picks one, which only works with a clean session.
+    QString clientId;
+    // false keeps the session (subscriptions and unacknowledged QoS 1 messages) on the broker
+    // while the client is away; it needs a fixed client id.
+    bool cleanSession = true;
+    // TLS (mqtts://): the CA certificate file the broker's certificate is checked against;
+    // empty uses the system's CA store.
+    QString caFile;
+    std::optional<MqttWill> will;
+    int keepAliveSeconds = 30;
+    // Reconnect back-off: doubles from the first delay up to the last, in whole seconds.
+    int reconnectDelayFirstSeconds = 1;
+    int reconnectDelayLastSeconds = 30;
+};
+
+// A small MQTT client on libmosquitto. The network runs on libmosquitto's own thread; every
+// signal is delivered on the thread this object lives on. After start() the client keeps
+// (re)connecting with back-off until stop() or destruction.
+class MqttClient : public QObject {
+    Q_OBJECT
+public:
+    explicit MqttClient(MqttClientOptions options, QObject* parent = nullptr);
+    ~MqttClient() override;
+
+    MqttClient(const MqttClient&) = delete;
+    MqttClient& operator=(const MqttClient&) = delete;
+
+    // Starts connecting in the background. False (with `error`) only for a set-up the client
+    // can never connect with (bad options, TLS files missing); an unreachable broker is retried.
+    bool start(QString* error = nullptr);
+    // Disconnects cleanly (the broker does not send the last will) and stops retrying.
+    void stop();
+
+    bool isOnline() const { return m_online; }
+    const MqttClientOptions& options() const { return m_options; }
+
+    // Queues a message; returns its message id, which acknowledged() reports once the broker
+    // has taken it (QoS 1 and 2), or -1 when libmosquitto refused it. QoS 1 and 2 messages
+    // published while the broker is away are kept in memory and sent after the reconnect; a
+    // QoS 0 message is then refused. Messages kept this way do not survive the process.
+    int publish(const QByteArray& topic, const QByteArray& payload, int qos = 1,
+                bool retain = false);
+    // Subscribes now when online and again after every reconnect.
+    void subscribe(const QByteArray& filter, int qos = 1);
+
+signals:
+    void online(bool sessionPresent);
+    void offline(const QString& reason);
+    void subscribed();
+    void messageReceived(const QByteArray& topic, const QByteArray& payload, bool retained);
+    // Only for ids of the current start(): after stop() the fate of unacknowledged messages is
+    // unknown, and publishing them again is the caller's choice.
+    void acknowledged(int messageId);
+
+private:
+    struct Subscription {
+        QByteArray filter;
+        int qos;
+    };
+
+    // libmosquitto's callbacks, called on its network thread.
+    static void OnConnect(mosquitto*, void* self, int rc, int flags);
+    static void OnDisconnect(mosquitto*, void* self, int rc);
+    static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+
+    void connectUntilStopped();
+    void subscribeAll();
+    void post(std::function<void()> stateChange);
+    void handOver(std::function<void()> action);
+    void customEvent(QEvent* event) override;
+    void setOnline(bool online, bool sessionPresent, const QString& reason);
+
+    MqttClientOptions m_options;
+    mosquitto* m_mosq = nullptr;
+    bool m_running = false;
+    std::atomic<int> m_generation{0};
+    std::thread m_connector;  // makes the first connection; ends once there is one or on stop()
+    std::mutex m_stopMutex;
+    std::condition_variable m_stopWanted;
+    bool m_stopRequested = false;
+    bool m_online = false;  // owned by this object's thread
+    std::mutex m_subscriptionsMutex;
+    std::vector<Subscription> m_subscriptions;  // read by the network thread on connect
+};

@@ -1,0 +1,270 @@
+// batmon-collector as it runs in a site: a real Mosquitto broker, a real PostgreSQL cluster and
+// the collector program, each stopped and started while readings flow. What ends up in
+// battery_readings must be exactly what was published: nothing lost, nothing twice.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <map>
+#include <tuple>
+
+#include "tests/collector/CollectorHarness.h"
+#include "tests/servers/MosquittoServer.h"
+#include "tests/servers/PostgresCluster.h"
+#include "tests/common/WaitFor.h"
+
+using namespace collectortest;
+using testservers::MosquittoServer;
+using testservers::PostgresCluster;
+using testsupport::kSlowdown;
+using testsupport::WaitUntil;
+
+namespace {
+
+constexpr qint64 kStart = 1772352000000;  // 2026-03-01T08:00:00Z
+
+class CollectorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString error;
+        ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+        ASSERT_TRUE(database.start(&error)) << error.toStdString();
+        ASSERT_TRUE(collector.start());
+        ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed to")))
+            << collector.log().toStdString();
+        ASSERT_TRUE(publisher.waitOnline());
+    }
+
+    void TearDown() override {
+        if (HasFailure()) std::cerr << "collector log:\n" << collector.log().toStdString();
+    }
+
+    // Waits until the table holds `count` rows, then returns them.
+    std::vector<ReadingMessage> StoredOnceThere(size_t count) {
+        WaitUntil([&] { return StoredReadingCount(database.conninfo()) >= qint64(count); },
+                  std::chrono::seconds(30 * kSlowdown));
+        return StoredReadings(database.conninfo());
+    }
+
+    MosquittoServer broker;
+    PostgresCluster database;
+    CollectorProcess collector{broker.url(), database.conninfo()};
+    Publisher publisher{broker.url()};
+};
+
+TEST_F(CollectorTest, writesExactlyWhatWasPublished) {
+    std::vector<ReadingMessage> sent = MakeReadings(QStringLiteral("room-1"), 300, kStart);
+    const auto other = MakeReadings(QStringLiteral("机房 2"), 100, kStart);
+    sent.insert(sent.end(), other.begin(), other.end());
+    ASSERT_TRUE(publisher.publish(sent));
+
+    // In the order the table is read back: by battery, time and state.
+    const std::vector<AlarmMessage> alarms{{QStringLiteral("room-1"),
+                                            0xA0,
+                                            2,
+                                            kStart + 5,
+                                            QStringLiteral("status_voltage"),
+                                            QStringLiteral("acknowledged"),
+                                            {},
+                                            QStringLiteral("operator")},
+                                           {QStringLiteral("room-1"),
+                                            0xA0,
+                                            2,
+                                            kStart + 5,
+                                            QStringLiteral("status_voltage"),
+                                            QStringLiteral("raised"),
+                                            11.5,
+                                            {}},
+                                           {QStringLiteral("room-1"),
+                                            0xA1,
+                                            0,
+                                            kStart + 9,
+                                            QStringLiteral("no_answer"),
+                                            QStringLiteral("cleared"),
+                                            {},
+                                            {}}};
+    ASSERT_TRUE(publisher.publish(alarms));
+
+    EXPECT_EQ(StoredOnceThere(sent.size()), Sorted(sent));
+    ASSERT_TRUE(WaitUntil([&] { return StoredAlarms(database.conninfo()).size() == 3; },
+                          std::chrono::seconds(10 * kSlowdown)));
+    EXPECT_EQ(StoredAlarms(database.conninfo()), alarms);
+
+    // Malformed messages are logged and skipped; they neither stop nor corrupt the rest.
+    MqttClientOptions rawOptions;
+    rawOptions.endpoint = *ParseMqttUrl(broker.url());
+    MqttClient raw(rawOptions);
+    raw.start();
+    ASSERT_TRUE(WaitUntil([&] { return raw.isOnline(); }));
+    raw.publish("batmon/room-1/A0/9", ReadingPayload(sent.front()));
+    raw.publish("batmon/room-1/A0/1", "{\"time\": \"now\"}");
+    const auto late = MakeReadings(QStringLiteral("room-1"), 16, kStart + 1000);
+    ASSERT_TRUE(publisher.publish(late));
+    EXPECT_EQ(StoredOnceThere(sent.size() + late.size()).size(), sent.size() + late.size());
+    EXPECT_TRUE(collector.log().contains(QStringLiteral("message ignored")));
+
+    const int status = collector.terminate();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    // The README's query for the latest reading of every battery of every site.
+    std::map<std::tuple<QString, int, int>, ReadingMessage> latest;
+    for (const auto* batch :
+         std::initializer_list<const std::vector<ReadingMessage>*>{&sent, &late}) {
+        for (const ReadingMessage& r : *batch) {
+            auto& newest = latest[{r.site, r.device, r.battery}];
+            if (r.timeMs >= newest.timeMs) newest = r;
+        }
+    }
+    std::vector<QString> expected;
+    for (const auto& [key, r] : latest) {
+        expected.push_back(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                               .arg(r.site, DeviceTopicName(r.device))
+                               .arg(r.battery)
+                               .arg(r.timeMs)
+                               .arg(r.voltage)
+                               .arg(r.temperature)
+                               .arg(r.status));
+    }
+    EXPECT_EQ(QueryLines(database.conninfo(),
+                         "SELECT site, device, battery, (extract(epoch FROM time) * 1000)::bigint, "
+                         "voltage, temperature, status FROM ("
+                         "SELECT DISTINCT ON (site, device, battery) site, "
+                         "CASE device WHEN 160 THEN 'A0' WHEN 161 THEN 'A1' END AS device, "
+                         "battery, time, voltage, temperature, status FROM battery_readings "
+                         "ORDER BY site, device, battery, time DESC) AS latest"),
+              expected);
+}
+
+TEST_F(CollectorTest, aResentReadingChangesNothing) {
+    const auto sent = MakeReadings(QStringLiteral("room-1"), 64, kStart);
+    ASSERT_TRUE(publisher.publish(sent));
+    ASSERT_EQ(StoredOnceThere(sent.size()).size(), sent.size());
+
+    // The same readings again, once with other values: the first arrival stays.
+    auto altered = sent;
+    for (auto& r : altered) r.voltage += 1;
+    ASSERT_TRUE(publisher.publish(sent));
+    ASSERT_TRUE(publisher.publish(altered));
+    const auto marker = MakeReadings(QStringLiteral("marker"), 1, kStart);
+    ASSERT_TRUE(publisher.publish(marker));
+    auto expected = sent;
+    expected.push_back(marker.front());
+    EXPECT_EQ(StoredOnceThere(expected.size()), Sorted(expected));
+}
+
+TEST_F(CollectorTest, brokerRestartLosesAndDoublesNothing) {
+    const auto before = MakeReadings(QStringLiteral("room-1"), 200, kStart);
+    ASSERT_TRUE(publisher.publish(before));
+    ASSERT_EQ(StoredOnceThere(before.size()).size(), before.size());
+
+    broker.stop();
+    ASSERT_TRUE(publisher.waitOffline());
+    QString error;
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(publisher.waitOnline());
+    // Published the moment the broker is back, possibly before the collector has reconnected:
+    // its kept session takes them.
+    const auto after = MakeReadings(QStringLiteral("room-1"), 200, kStart + 10000);
+    ASSERT_TRUE(publisher.publish(after));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("broker connected (session kept)")));
+
+    auto all = before;
+    all.insert(all.end(), after.begin(), after.end());
+    EXPECT_EQ(StoredOnceThere(all.size()), Sorted(all));
+}
+
+TEST_F(CollectorTest, aKilledCollectorMissesNothingPublishedWhileItWasAway) {
+    const auto before = MakeReadings(QStringLiteral("room-1"), 100, kStart);
+    ASSERT_TRUE(publisher.publish(before));
+    ASSERT_EQ(StoredOnceThere(before.size()).size(), before.size());
+
+    collector.kill();
+    const auto away = MakeReadings(QStringLiteral("room-1"), 500, kStart + 10000);
+    ASSERT_TRUE(publisher.publish(away));
+    ASSERT_TRUE(collector.start());
+
+    auto all = before;
+    all.insert(all.end(), away.begin(), away.end());
+    EXPECT_EQ(StoredOnceThere(all.size()), Sorted(all));
+}
+
+TEST_F(CollectorTest, databaseRestartLosesAndDoublesNothing) {
+    const auto first = MakeReadings(QStringLiteral("room-1"), 100, kStart);
+    ASSERT_TRUE(publisher.publish(first));
+    ASSERT_EQ(StoredOnceThere(first.size()).size(), first.size());
+
+    // A clean restart, then a crash: both while readings keep coming.
+    database.stop();
+    const auto second = MakeReadings(QStringLiteral("room-1"), 300, kStart + 10000);
+    ASSERT_TRUE(publisher.publish(second));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("database unavailable")));
+    QString error;
+    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("database back")));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("taking messages from the broker again")));
+
+    database.crash();
+    const auto third = MakeReadings(QStringLiteral("room-1"), 300, kStart + 20000);
+    ASSERT_TRUE(publisher.publish(third));
+    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+
+    auto all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    all.insert(all.end(), third.begin(), third.end());
+    EXPECT_EQ(StoredOnceThere(all.size()), Sorted(all));
+}
+
+TEST(CollectorFlowTest, leavesTheBrokerWhileTooManyRowsWaitAndMissesNothing) {
+    MosquittoServer broker;
+    PostgresCluster database;
+    QString error;
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    // Batches only by time, every 1.5 s, and at most 40 rows held: a burst of readings must
+    // make the collector leave the broker and come back, perhaps several times.
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("collector.conf"));
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("batch_rows = 1000000\nflush_ms = 1500\nmax_held_rows = 40\n");
+    file.close();
+    CollectorProcess collector(broker.url(), database.conninfo(),
+                               {QStringLiteral("--config"), config});
+    ASSERT_TRUE(collector.start());
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed to")));
+    Publisher publisher(broker.url());
+    ASSERT_TRUE(publisher.waitOnline());
+
+    const auto sent = MakeReadings(QStringLiteral("room-1"), 200, kStart);
+    ASSERT_TRUE(publisher.publish(sent));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("rows held, the database is behind")))
+        << collector.log().toStdString();
+    WaitUntil([&] { return StoredReadingCount(database.conninfo()) >= 200; },
+              std::chrono::seconds(30 * kSlowdown));
+    EXPECT_EQ(StoredReadings(database.conninfo()), Sorted(sent));
+    if (HasFailure()) std::cerr << collector.log().toStdString();
+}
+
+TEST(CollectorStartTest, startsWithoutTheDatabaseAndWritesOnceItIsThere) {
+    MosquittoServer broker;
+    PostgresCluster database;
+    QString error;
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    CollectorProcess collector(broker.url(), database.conninfo());
+    ASSERT_TRUE(collector.start());
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("database unavailable")));
+    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed to")))
+        << collector.log().toStdString();
+    Publisher publisher(broker.url());
+    ASSERT_TRUE(publisher.waitOnline());
+    const auto sent = MakeReadings(QStringLiteral("room-1"), 32, kStart);
+    ASSERT_TRUE(publisher.publish(sent));
+    WaitUntil([&] { return StoredReadingCount(database.conninfo()) >= 32; },
+              std::chrono::seconds(20 * kSlowdown));
+    EXPECT_EQ(StoredReadings(database.conninfo()), Sorted(sent));
+}
+
+}  // namespace

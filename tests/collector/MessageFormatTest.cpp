@@ -1,0 +1,243 @@
+// The MQTT topics and payloads, the broker URL and the collector's options: what a publisher
+// writes is read back unchanged, and anything that would put a wrong row into the database is
+// refused.
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include "collector/CollectorOptions.h"
+#include "collector/PgWriter.h"
+#include "mqtt/BatmonMessages.h"
+#include "mqtt/MqttUrl.h"
+
+namespace {
+
+// 2026-03-01T08:00:00.125Z
+constexpr qint64 kTime = 1772352000125;
+
+ReadingMessage Reading(int device = 0xA1, int battery = 7, int status = 0x11) {
+    return ReadingMessage{QStringLiteral("room-3"), device, battery, kTime, 12.1, 20.5, status};
+}
+
+QJsonObject Json(const QByteArray& payload) { return QJsonDocument::fromJson(payload).object(); }
+
+TEST(MessageFormat, readingTopicAndPayloadCarryEveryField) {
+    EXPECT_EQ(ReadingTopic(QStringLiteral("room-3"), 0xA0, 0), "batmon/room-3/A0/0");
+    EXPECT_EQ(ReadingTopic(QStringLiteral("room-3"), 0xA1, 7), "batmon/room-3/A1/7");
+    EXPECT_EQ(ReadingPayload(Reading()),
+              QByteArray(R"({"status":17,"status_text":"正常","temperature":20.5,)"
+                         R"("time":"2026-03-01T08:00:00.125Z","voltage":12.1})"));
+
+    const struct {
+        int code;
+        const char* text;
+    } statuses[] = {{0x00, "无此设备"}, {0x11, "正常"}, {0x71, "电压异常"}, {0x72, "温度异常"},
+                    {0x73, "鼓包异常"}, {0x05, "0x05"}, {0xAB, "0xAB"}};
+    for (const auto& s : statuses) {
+        EXPECT_EQ(Json(ReadingPayload(Reading(0xA0, 1, s.code)))[u"status_text"].toString(),
+                  QString::fromUtf8(s.text))
+            << s.code;
+    }
+}
+
+TEST(MessageFormat, readingsAndAlarmsRoundTrip) {
+    for (const int device : {0xA0, 0xA1}) {
+        for (int battery = 0; battery < 8; ++battery) {
+            const ReadingMessage sent = Reading(device, battery, 0x71);
+            EXPECT_EQ(ParseReading(ReadingTopic(sent.site, device, battery), ReadingPayload(sent)),
+                      sent);
+        }
+    }
+    const AlarmMessage raised{
+        QStringLiteral("site A"), 0xA0, 3, kTime, QStringLiteral("status_voltage"),
+        QStringLiteral("raised"), 11.2, {}};
+    const AlarmMessage silent{
+        QStringLiteral("site A"),  0xA1, 5, kTime + 1, QStringLiteral("no_answer"),
+        QStringLiteral("cleared"), {},   {}};
+    const AlarmMessage acknowledged{QStringLiteral("site A"),
+                                    0xA1,
+                                    5,
+                                    kTime + 2,
+                                    QStringLiteral("no_answer"),
+                                    QStringLiteral("acknowledged"),
+                                    {},
+                                    QStringLiteral("operator")};
+    for (const AlarmMessage& alarm : {raised, silent, acknowledged}) {
+        EXPECT_EQ(ParseAlarm(AlarmTopic(alarm.site), AlarmPayload(alarm)), alarm);
+    }
+    EXPECT_TRUE(Json(AlarmPayload(silent))[u"value"].isNull());
+    EXPECT_FALSE(Json(AlarmPayload(raised)).contains(u"user"));
+    EXPECT_EQ(StatusTopic(QStringLiteral("room-3")), "batmon/room-3/status");
+}
+
+TEST(MessageFormat, timesAreUtcWithMillisecondsAndNeedAZone) {
+    EXPECT_EQ(FormatUtcTime(kTime), QStringLiteral("2026-03-01T08:00:00.125Z"));
+    EXPECT_EQ(FormatUtcTime(kTime - 125), QStringLiteral("2026-03-01T08:00:00.000Z"));
+    EXPECT_EQ(ParseUtcTime(QStringLiteral("2026-03-01T08:00:00.125Z")), kTime);
+    EXPECT_EQ(ParseUtcTime(QStringLiteral("2026-03-01T16:00:00.125+08:00")), kTime);
+    EXPECT_EQ(ParseUtcTime(QStringLiteral("2026-03-01T08:00:00.125999Z")), kTime);
+    EXPECT_EQ(ParseUtcTime(QStringLiteral("2026-03-01T08:00:00Z")), kTime - 125);
+    EXPECT_FALSE(ParseUtcTime(QStringLiteral("2026-03-01T08:00:00.125")));  // local time
+    EXPECT_FALSE(ParseUtcTime(QStringLiteral("2026-02-30T08:00:00.125Z")));
+    EXPECT_FALSE(ParseUtcTime(QStringLiteral("yesterday")));
+}
+
+TEST(MessageFormat, refusesWhatWouldStoreAWrongRow) {
+    const QByteArray good = ReadingPayload(Reading());
+    const QByteArray topic = "batmon/room-3/A1/7";
+    ASSERT_TRUE(ParseReading(topic, good));
+    for (const QByteArray& badTopic :
+         {QByteArray("batmon/room-3/A2/7"), QByteArray("batmon/room-3/A1/8"),
+          QByteArray("batmon/room-3/A1/-1"), QByteArray("batmon/room-3/A1/07"),
+          QByteArray("batmon//A1/7"), QByteArray("other/room-3/A1/7"),
+          QByteArray("batmon/room-3/A1/7/x")}) {
+        EXPECT_FALSE(ParseReading(badTopic, good)) << badTopic.constData();
+    }
+    auto withField = [&](const char* key, const QJsonValue& value) {
+        QJsonObject object = Json(good);
+        if (value.isUndefined()) {
+            object.remove(QString::fromLatin1(key));
+        } else {
+            object.insert(QString::fromLatin1(key), value);
+        }
+        return QJsonDocument(object).toJson();
+    };
+    const struct {
+        const char* key;
+        QJsonValue value;
+    } badFields[] = {{"time", QJsonValue::Undefined},
+                     {"time", QStringLiteral("2026-03-01")},
+                     {"voltage", QStringLiteral("12.1")},
+                     {"voltage", QJsonValue::Undefined},
+                     {"voltage", 1e300},
+                     {"temperature", QJsonValue::Null},
+                     {"status", 256},
+                     {"status", -1},
+                     {"status", 17.5}};
+    for (const auto& field : badFields) {
+        EXPECT_FALSE(ParseReading(topic, withField(field.key, field.value))) << field.key;
+    }
+    EXPECT_FALSE(ParseReading(topic, "not json"));
+    EXPECT_FALSE(ParseReading(topic, "[1, 2]"));
+
+    const QByteArray alarm = AlarmPayload({QStringLiteral("s"),
+                                           0xA0,
+                                           1,
+                                           kTime,
+                                           QStringLiteral("no_answer"),
+                                           QStringLiteral("raised"),
+                                           {},
+                                           {}});
+    EXPECT_TRUE(ParseAlarm("batmon/s/alarm", alarm));
+    EXPECT_FALSE(ParseAlarm("batmon/s/alarms", alarm));
+    QJsonObject object = Json(alarm);
+    object[u"state"] = QStringLiteral("gone");
+    EXPECT_FALSE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
+    object = Json(alarm);
+    object[u"kind"] = QStringLiteral("Robert'); DROP TABLE battery_alarms;--");
+    EXPECT_FALSE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
+    object = Json(alarm);
+    object[u"battery"] = 8;
+    EXPECT_FALSE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
+}
+
+TEST(MessageFormat, siteNamesAreOneTopicLevel) {
+    EXPECT_TRUE(IsValidSiteName(QStringLiteral("机房-3 north")));
+    for (const char* bad : {"", "a/b", "a+b", "a#", "tab\there", "line\nend"}) {
+        EXPECT_FALSE(IsValidSiteName(QString::fromUtf8(bad))) << bad;
+        EXPECT_TRUE(ReadingTopic(QString::fromUtf8(bad), 0xA0, 0).isEmpty()) << bad;
+    }
+    EXPECT_TRUE(ReadingTopic(QStringLiteral("s"), 0xA2, 0).isEmpty());
+    EXPECT_TRUE(ReadingTopic(QStringLiteral("s"), 0xA0, 8).isEmpty());
+}
+
+TEST(MessageFormat, copyRowsEscapeWhatWouldSplitAField) {
+    ReadingMessage reading = Reading();
+    reading.site = QStringLiteral("a\\b");
+    EXPECT_EQ(ReadingCopyRows({&reading, 1}),
+              QByteArray("a\\\\b\t161\t7\t2026-03-01T08:00:00.125Z\t12.1\t20.5\t17\n"));
+    const AlarmMessage alarm{QStringLiteral("s"),
+                             0xA0,
+                             1,
+                             kTime,
+                             QStringLiteral("no_answer"),
+                             QStringLiteral("acknowledged"),
+                             {},
+                             QStringLiteral("x\ty\nz")};
+    EXPECT_EQ(AlarmCopyRows({&alarm, 1}),
+              QByteArray("s\t160\t1\t2026-03-01T08:00:00.125Z\tno_answer\tacknowledged\t\\N\t"
+                         "x\\ty\\nz\n"));
+}
+
+TEST(BrokerUrl, schemesPortsAndCredentials) {
+    auto plain = ParseMqttUrl(QStringLiteral("mqtt://broker.example:1884"));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->host, QStringLiteral("broker.example"));
+    EXPECT_EQ(plain->port, 1884);
+    EXPECT_FALSE(plain->tls);
+    EXPECT_EQ(ParseMqttUrl(QStringLiteral("mqtt://h"))->port, 1883);
+    auto secure = ParseMqttUrl(QStringLiteral("mqtts://user:p%40ss@h"));
+    ASSERT_TRUE(secure);
+    EXPECT_TRUE(secure->tls);
+    EXPECT_EQ(secure->port, 8883);
+    EXPECT_EQ(secure->user, QStringLiteral("user"));
+    EXPECT_EQ(secure->password, QStringLiteral("p@ss"));
+    EXPECT_EQ(ParseMqttUrl(QStringLiteral("mqtt://[::1]:1883"))->host, QStringLiteral("::1"));
+    for (const char* bad : {"http://h:1883", "h:1883", "mqtt://", "mqtt://h:0", "mqtt://h:99999",
+                            "mqtt://h:1883/topic", "mqtt://h?x=1", ""}) {
+        QString error;
+        EXPECT_FALSE(ParseMqttUrl(QString::fromLatin1(bad), &error)) << bad;
+        EXPECT_FALSE(error.isEmpty()) << bad;
+    }
+}
+
+TEST(CollectorOptionsTest, configFileGivesDefaultsAndTheCommandLineWins) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("collector.conf"));
+    QFile ini(file);
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(
+        "mqtt = mqtt://config-host:1999\n"
+        "postgres = \"host=/run/pg dbname=batmon options=-csearch_path=a,b\"\n"
+        "client_id = room-collector\n"
+        "mqtt_user = collector\n"
+        "mqtt_password = \"se,cret\"\n"
+        "batch_rows = 100\n");
+    ini.close();
+    const QString program = QStringLiteral("batmon-collector");
+
+    auto options = ParseCollectorOptions({program, QStringLiteral("--config"), file}, nullptr);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->broker.host, QStringLiteral("config-host"));
+    EXPECT_EQ(options->postgres,
+              QStringLiteral("host=/run/pg dbname=batmon options=-csearch_path=a,b"));
+    EXPECT_EQ(options->clientId, QStringLiteral("room-collector"));
+    EXPECT_EQ(options->broker.user, QStringLiteral("collector"));
+    EXPECT_EQ(options->broker.password, QStringLiteral("se,cret"));
+    EXPECT_EQ(options->batchRows, 100);
+
+    options = ParseCollectorOptions(
+        {program, QStringLiteral("--config"), file, QStringLiteral("--mqtt"),
+         QStringLiteral("mqtt://cli:1"), QStringLiteral("--client-id"), QStringLiteral("other")},
+        nullptr);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->broker.host, QStringLiteral("cli"));
+    EXPECT_EQ(options->clientId, QStringLiteral("other"));
+
+    QString error;
+    EXPECT_FALSE(ParseCollectorOptions(
+        {program, QStringLiteral("--mqtt"), QStringLiteral("mqtt://h")}, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("--postgres")));
+    EXPECT_FALSE(ParseCollectorOptions(
+        {program, QStringLiteral("--config"), dir.filePath(QStringLiteral("missing.conf"))},
+        &error));
+    EXPECT_FALSE(
+        ParseCollectorOptions({program, QStringLiteral("--mqtt"), QStringLiteral("tcp://h"),
+                               QStringLiteral("--postgres"), QStringLiteral("x")},
+                              &error));
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <QString>
+#include <QStringList>
+#include <chrono>
+
+namespace testservers {
+
+// One server process started by a test: its output goes to a log file, it may run as another
+// user, and it is stopped by its PID with a deadline (then killed).
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // uid/gid < 0: keep the test's own user.
+    bool start(const QString& program, const QStringList& arguments, const QString& logFile,
+               int uid = -1, int gid = -1, QString* error = nullptr);
+    // Sends `signal`, waits up to `deadline` for the exit, then SIGKILL. Returns the exit status
+    // as waitpid() reports it, or -1 when nothing was running.
+    int stop(int signal, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+    bool running();
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Runs a program to its end (as `uid` when >= 0); true when it exited with 0.
+bool RunToEnd(const QString& program, const QStringList& arguments, const QString& logFile,
+              int uid = -1, int gid = -1,
+              std::chrono::milliseconds deadline = std::chrono::seconds(60));
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+int FreeLoopbackPort();
+
+// True once something accepts TCP connections on 127.0.0.1:port.
+bool AcceptsConnections(int port);
+
+}  // namespace testservers
