@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "trend/Batteries.h"
+#include "trend/MinMaxReducer.h"
+
+// What the plot asks of the history store: some batteries over a time range, reduced for a
+// plot `columns` pixels wide, with lines broken after silences longer than `gapMs`.
+struct TrendRequest {
+    std::vector<BatteryId> batteries;
+    TimeRange range;
+    int columns = 1;
+    qint64 gapMs = 30'000;
+};
+
+struct BatteryTrend {
+    BatteryId battery;
+    ReducedBattery reduced;
+};
+
+struct TrendResult {
+    std::uint64_t requestId = 0;
+    TrendRequest request;
+    std::vector<BatteryTrend> batteries;  // in the order of the request
+    qint64 rowsRead = 0;
+    QString error;  // empty on success
+};
+Q_DECLARE_METATYPE(TrendResult)
+
+// Reads the request from an open connection to a history store in one pass per battery over
+// the store's (device, battery, time) order, reducing as the rows arrive: memory is bounded by
+// the column count whatever the range holds. Grouping by pixel column in SQL would make SQLite
+// sort every row of the range and need a query per extreme to learn its time; walking the
+// index once is faster and keeps each extreme's own reading. `cancelled` is polled between
+// rows; a cancelled read returns what it had with the error "cancelled".
+TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
+                      const std::function<bool()>& cancelled = {});
+
+// Opens a read-only connection named `connectionName` to the store file at `path` (in the
+// calling thread, where it must stay). Returns the error text, empty on success.
+QString OpenReadOnlyStore(const QString& path, const QString& connectionName);
+
+class TrendQueryWorker;
+class QThread;
+
+// Runs trend requests on a thread of its own with a read-only connection of its own. Results
+// arrive as `resultReady` on the thread that owns this object; a newer request supersedes an
+// older one (the older one stops reading and its result is never delivered), so a slow query
+// never holds up the caller and never lands after a newer answer.
+class TrendQuery : public QObject {
+    Q_OBJECT
+public:
+    explicit TrendQuery(const QString& storePath, QObject* parent = nullptr);
+    ~TrendQuery() override;
+
+    // Returns the request's id, which its result carries.
+    std::uint64_t Request(const TrendRequest& request);
+    // Drops the pending request, if any: no result comes for it.
+    void Cancel();
+    bool Busy() const { return busy_; }
+
+signals:
+    void resultReady(const TrendResult& result);
+    void busyChanged(bool busy);
+
+private:
+    void Deliver(const TrendResult& result);
+    void SetBusy(bool busy);
+
+    std::shared_ptr<std::atomic<std::uint64_t>> latest_;
+    QThread* thread_ = nullptr;
+    TrendQueryWorker* worker_ = nullptr;
+    bool busy_ = false;
+};
