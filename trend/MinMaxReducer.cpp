@@ -41,7 +41,11 @@ void MinMaxReducer::Add(const TrendSample& input) {
     if (!spec_.range.Contains(input.tMs)) return;
     if (lastTime_ && input.tMs < *lastTime_) return;
     TrendSample sample = input;
-    sample.breakBefore = lastTime_ && IsGap(*lastTime_, sample.tMs, spec_.gapMs);
+    if (!lastTime_) {
+        sample.breakBefore = false;
+    } else if (!spec_.keepMarkedBreaks) {
+        sample.breakBefore = IsGap(*lastTime_, sample.tMs, spec_.gapMs);
+    }
     lastTime_ = sample.tMs;
 
     if (exact_) {

@@ -8,10 +8,13 @@
 
 // What a plot needs to draw `range` into `columns` pixel columns. A reading more than `gapMs`
 // after the one before it starts a new stretch of line.
+// Readings that were reduced before (a plot re-reducing what it holds) already carry their line
+// breaks, and their gaps in time say nothing: `keepMarkedBreaks` takes the breaks as marked.
 struct ReductionSpec {
     TimeRange range;
     int columns = 1;
     qint64 gapMs = 30'000;
+    bool keepMarkedBreaks = false;
 };
 
 // One battery reduced for drawing: the points of the voltage line, of the temperature line,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QtGlobal>
 #include <cstdint>
@@ -36,3 +37,4 @@ struct TimeRange {
     bool Contains(qint64 t) const { return t >= fromMs && t <= toMs; }
     bool operator==(const TimeRange&) const = default;
 };
+Q_DECLARE_METATYPE(TimeRange)
