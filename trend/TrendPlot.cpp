@@ -224,9 +224,10 @@ void TrendPlot::Layout() {
     const double bottom = height() - 2 * line - 8;  // two lines of time labels below
     const double plotHeight = std::max(20.0, (bottom - top - kPlotSpacing) / 2);
     const double plotWidth = std::max(20.0, width() - kLeftMargin - kRightMargin);
-    voltageArea_ = QRectF(kLeftMargin, top, plotWidth, plotHeight);
-    temperatureArea_ =
-        QRectF(kLeftMargin, voltageArea_.bottom() + kPlotSpacing, plotWidth, plotHeight);
+    // Whole pixels: a fractional clip rectangle sends every span through the slow clip path.
+    voltageArea_ = QRect(int(kLeftMargin), int(top), int(plotWidth), int(plotHeight));
+    temperatureArea_ = QRect(int(kLeftMargin), int(voltageArea_.bottom() + kPlotSpacing),
+                             int(plotWidth), int(plotHeight));
 }
 
 double TrendPlot::XOf(qint64 tMs) const {
@@ -268,9 +269,11 @@ void TrendPlot::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
     PaintLegend(painter);
-    PaintPlot(painter, TrendPlotKind::Voltage);
-    PaintPlot(painter, TrendPlotKind::Temperature);
-    PaintTimeLabels(painter);
+    const std::vector<TimeTick> ticks =
+        TimeAxisTicks(visible_, std::max(2, int(voltageArea_.width()) / kTickSpacingPx), zone_);
+    PaintPlot(painter, TrendPlotKind::Voltage, ticks);
+    PaintPlot(painter, TrendPlotKind::Temperature, ticks);
+    PaintTimeLabels(painter, ticks);
     PaintHover(painter);
     if (busy_) {
         painter.setPen(kFrameColor);
@@ -293,7 +296,8 @@ void TrendPlot::PaintLegend(QPainter& painter) const {
     }
 }
 
-void TrendPlot::PaintPlot(QPainter& painter, TrendPlotKind kind) const {
+void TrendPlot::PaintPlot(QPainter& painter, TrendPlotKind kind,
+                          const std::vector<TimeTick>& ticks) const {
     const QRectF area = Axis(kind).area;
     const ValueScale scale = ScaleFor(kind);
     const auto yOf = [&](double v) {
@@ -315,13 +319,16 @@ void TrendPlot::PaintPlot(QPainter& painter, TrendPlotKind kind) const {
     }
 
     painter.save();
-    painter.setClipRect(area.adjusted(0, -1, 1, 1));
+    painter.setClipRect(area.toRect().adjusted(0, -1, 1, 1));
     std::vector<QPointF> stretch;
     for (const Line& line : lines_) {
         const TrendSeries& points =
             kind == TrendPlotKind::Voltage ? line.voltage : line.temperature;
         const auto [first, last] = VisibleSlice(points, visible_);
-        painter.setPen(QPen(BatteryColor(line.battery), 1.2));
+        // A one-pixel cosmetic pen: wide pens send thousands of vertices through the stroker.
+        QPen pen(BatteryColor(line.battery), 1);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
         stretch.clear();
         const auto flush = [&] {
             if (stretch.size() == 1) painter.drawPoint(stretch.front());
@@ -330,16 +337,24 @@ void TrendPlot::PaintPlot(QPainter& painter, TrendPlotKind kind) const {
         };
         for (std::size_t i = first; i < last; ++i) {
             if (points[i].breakBefore) flush();
-            stretch.emplace_back(XOf(points[i].tMs), yOf(ValueOf(points[i], kind)));
+            // On whole pixels, repeats dropped: a dense line revisits the same pixel often.
+            const QPointF at(std::round(XOf(points[i].tMs)),
+                             std::round(yOf(ValueOf(points[i], kind))));
+            if (stretch.empty() || stretch.back() != at) stretch.push_back(at);
         }
         flush();
-        // Abnormal readings: a red ring in the battery's colour on the line.
+        // Abnormal readings: a square in the battery's colour, framed in red, on the line.
+        // Squares, not circles: round outlines go through the stroker and cost ten times more.
         const auto [markFirst, markLast] = VisibleSlice(line.marks, visible_);
+        QPen frame(Qt::red, 1);
+        frame.setCosmetic(true);
+        painter.setPen(frame);
         painter.setBrush(BatteryColor(line.battery));
-        painter.setPen(QPen(Qt::red, 1.5));
         for (std::size_t i = markFirst; i < markLast; ++i) {
             const TrendSample& mark = line.marks[i];
-            painter.drawEllipse(QPointF(XOf(mark.tMs), yOf(ValueOf(mark, kind))), 3.5, 3.5);
+            const QPoint at(int(std::lround(XOf(mark.tMs))),
+                            int(std::lround(yOf(ValueOf(mark, kind)))));
+            painter.drawRect(QRect(at - QPoint(3, 3), QSize(6, 6)));
         }
         painter.setBrush(Qt::NoBrush);
     }
@@ -353,12 +368,11 @@ void TrendPlot::PaintPlot(QPainter& painter, TrendPlotKind kind) const {
     painter.drawText(area.adjusted(6, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, title);
 }
 
-void TrendPlot::PaintTimeLabels(QPainter& painter) const {
+void TrendPlot::PaintTimeLabels(QPainter& painter, const std::vector<TimeTick>& ticks) const {
     const QFontMetricsF metrics(font());
     const double top = temperatureArea_.bottom() + 3;
     painter.setPen(Qt::black);
-    for (const TimeTick& tick :
-         TimeAxisTicks(visible_, std::max(2, int(temperatureArea_.width()) / kTickSpacingPx))) {
+    for (const TimeTick& tick : ticks) {
         const double x = XOf(tick.tMs);
         painter.drawLine(QPointF(x, temperatureArea_.bottom()), QPointF(x, top));
         const QString text = tick.context.isEmpty() ? tick.text : tick.text + '\n' + tick.context;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "trend/Batteries.h"
+#include "trend/TimeAxis.h"
 #include "trend/TrendQuery.h"
 #include "trend/TrendTypes.h"
 
@@ -113,8 +114,8 @@ private:
     ValueScale ScaleFor(TrendPlotKind kind) const;
     void CompactIfLarge(Line& line);
     void UpdateHover(const QPointF& pos);
-    void PaintPlot(QPainter& painter, TrendPlotKind kind) const;
-    void PaintTimeLabels(QPainter& painter) const;
+    void PaintPlot(QPainter& painter, TrendPlotKind kind, const std::vector<TimeTick>& ticks) const;
+    void PaintTimeLabels(QPainter& painter, const std::vector<TimeTick>& ticks) const;
     void PaintLegend(QPainter& painter) const;
     void PaintHover(QPainter& painter) const;
     Line* Find(BatteryId battery);
@@ -133,4 +134,5 @@ private:
     TimeRange dragStartRange_;
     std::optional<HoveredReading> hovered_;
     QPointF hoverPos_;
+    QTimeZone zone_ = QTimeZone::systemTimeZone();
 };
