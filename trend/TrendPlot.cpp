@@ -307,8 +307,7 @@ void TrendPlot::PaintPlot(QPainter& painter, TrendPlotKind kind,
 
     // Grid: value lines with labels on the left, time lines at the axis ticks.
     painter.setPen(kGridColor);
-    for (const TimeTick& tick :
-         TimeAxisTicks(visible_, std::max(2, int(area.width()) / kTickSpacingPx)))
+    for (const TimeTick& tick : ticks)
         painter.drawLine(QPointF(XOf(tick.tMs), area.top()), QPointF(XOf(tick.tMs), area.bottom()));
     for (double v = scale.min; v <= scale.max + scale.step / 2; v += scale.step) {
         painter.setPen(kGridColor);

@@ -9,6 +9,8 @@
 #include <QVariant>
 #include <algorithm>
 #include <climits>
+#include <limits>
+#include <optional>
 
 namespace {
 
@@ -37,8 +39,156 @@ struct Statement {
 
 }  // namespace
 
+BucketSummary* TrendSummaries::For(BatteryId battery) {
+    const auto index = BatteryIndex(battery);
+    return index ? &summaries_[std::size_t(*index)] : nullptr;
+}
+
+std::size_t TrendSummaries::HeldBytes() const {
+    std::size_t bytes = 0;
+    for (const BucketSummary& summary : summaries_) bytes += summary.HeldBytes();
+    return bytes;
+}
+
+namespace {
+
+constexpr char kFirstTimeSql[] =
+    "SELECT min(t_ms) FROM readings WHERE device = ?1 AND battery = ?2";
+
+struct Cancelled {};
+
+// Steps through one battery's rows in a time range, checking for cancellation as it goes.
+class RowReader {
+public:
+    RowReader(sqlite3* db, const std::function<bool()>& cancelled)
+        : db_(db), cancelled_(cancelled) {}
+
+    bool Prepare() {
+        return sqlite3_prepare_v2(db_, kReadBatterySql, -1, &rows_.handle, nullptr) == SQLITE_OK &&
+               sqlite3_prepare_v2(db_, kFirstTimeSql, -1, &first_.handle, nullptr) == SQLITE_OK;
+    }
+    QString Error() const { return QString::fromUtf8(sqlite3_errmsg(db_)); }
+    qint64 RowsRead() const { return rowsRead_; }
+
+    // Calls `take` for every row in [fromMs, toMs] in ascending time; false on a read error.
+    // Throws Cancelled when the caller no longer wants the answer.
+    template <typename Take>
+    bool Read(BatteryId battery, qint64 fromMs, qint64 toMs, Take&& take) {
+        if (fromMs > toMs) return true;
+        sqlite3_reset(rows_.handle);
+        sqlite3_bind_int(rows_.handle, 1, battery.device);
+        sqlite3_bind_int(rows_.handle, 2, battery.battery);
+        sqlite3_bind_int64(rows_.handle, 3, fromMs);
+        sqlite3_bind_int64(rows_.handle, 4, toMs);
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(rows_.handle)) == SQLITE_ROW) {
+            TrendSample sample;
+            sample.tMs = sqlite3_column_int64(rows_.handle, 0);
+            sample.status = std::uint8_t(sqlite3_column_int(rows_.handle, 1));
+            sample.voltageDv = ClampToInt16(sqlite3_column_int64(rows_.handle, 2));
+            sample.temperatureDc = ClampToInt16(sqlite3_column_int64(rows_.handle, 3));
+            take(sample);
+            if (++rowsRead_ % kCancelCheckRows == 0 && cancelled_ && cancelled_()) {
+                sqlite3_reset(rows_.handle);
+                throw Cancelled{};
+            }
+        }
+        sqlite3_reset(rows_.handle);
+        return rc == SQLITE_DONE;
+    }
+
+    // Time of the battery's oldest stored row, if any.
+    std::optional<qint64> FirstTime(BatteryId battery) {
+        sqlite3_reset(first_.handle);
+        sqlite3_bind_int(first_.handle, 1, battery.device);
+        sqlite3_bind_int(first_.handle, 2, battery.battery);
+        std::optional<qint64> first;
+        if (sqlite3_step(first_.handle) == SQLITE_ROW &&
+            sqlite3_column_type(first_.handle, 0) != SQLITE_NULL)
+            first = sqlite3_column_int64(first_.handle, 0);
+        sqlite3_reset(first_.handle);
+        return first;
+    }
+
+private:
+    sqlite3* db_;
+    const std::function<bool()>& cancelled_;
+    Statement rows_;
+    Statement first_;
+    qint64 rowsRead_ = 0;
+};
+
+// Feeds readings and digests to the reducer in time order and decides the line breaks itself,
+// from the real times of the readings on either side (digested readings are sparse in time, so
+// their own spacing says nothing about outages).
+class LineFeeder {
+public:
+    LineFeeder(const TrendRequest& request)
+        : reducer_({request.range, request.columns, request.gapMs, true}), gapMs_(request.gapMs) {}
+
+    void Reading(TrendSample sample) {
+        sample.breakBefore = last_ && IsGap(*last_, sample.tMs, gapMs_);
+        last_ = sample.tMs;
+        reducer_.Add(sample);
+    }
+    void Digest(const BucketSummary::Bucket& bucket) {
+        std::vector<TrendSample> kept = BucketSummary::KeptReadings(bucket);
+        kept.front().breakBefore = last_ && IsGap(*last_, bucket.firstMs, gapMs_);
+        for (const TrendSample& sample : kept) reducer_.Add(sample);
+        last_ = bucket.lastMs;
+    }
+    ReducedBattery Finish() { return reducer_.Finish(); }
+
+private:
+    MinMaxReducer reducer_;
+    qint64 gapMs_;
+    std::optional<qint64> last_;
+};
+
+constexpr qint64 kEndOfTime = std::numeric_limits<qint64>::max();
+
+// Brings a digest up to the rows stored since it was last read; starts it over when the oldest
+// rows it holds were deleted from the store.
+bool CatchUp(RowReader& reader, BatteryId battery, BucketSummary& summary) {
+    const std::optional<qint64> first = reader.FirstTime(battery);
+    if (!first) {
+        summary.Clear();
+        return true;
+    }
+    if (!summary.Empty() && *first != summary.FirstMs()) summary.Clear();
+    const qint64 from = summary.Empty() ? *first : summary.LastMs() + 1;
+    return reader.Read(battery, from, kEndOfTime,
+                       [&summary](const TrendSample& s) { summary.Add(s); });
+}
+
+bool ReadFromDigests(RowReader& reader, const TrendRequest& request, BatteryId battery,
+                     BucketSummary& summary, LineFeeder& feeder) {
+    constexpr qint64 w = BucketSummary::kBucketMs;
+    const TimeRange& range = request.range;
+    const auto raw = [&](qint64 from, qint64 to) {
+        return reader.Read(battery, from, to,
+                           [&feeder](const TrendSample& s) { feeder.Reading(s); });
+    };
+    const qint64 firstWhole = BucketSummary::BucketStart(range.fromMs - 1) + w;
+    const qint64 endWhole = BucketSummary::BucketStart(range.toMs + 1);
+    if (firstWhole >= endWhole) return raw(range.fromMs, range.toMs);
+    if (!raw(range.fromMs, firstWhole - 1)) return false;
+    for (qint64 start = firstWhole; start < endWhole; start += w) {
+        const BucketSummary::Bucket* bucket = summary.At(start);
+        if (bucket == nullptr) continue;
+        if (bucket->longestSilenceMs > request.gapMs) {
+            if (!raw(start, start + w - 1)) return false;
+        } else {
+            feeder.Digest(*bucket);
+        }
+    }
+    return raw(endWhole, range.toMs);
+}
+
+}  // namespace
+
 TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
-                      const std::function<bool()>& cancelled) {
+                      const std::function<bool()>& cancelled, TrendSummaries* summaries) {
     TrendResult result;
     result.request = request;
     sqlite3* native = NativeHandle(db);
@@ -46,41 +196,35 @@ TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
         result.error = QStringLiteral("no SQLite connection");
         return result;
     }
-    Statement statement;
-    if (sqlite3_prepare_v2(native, kReadBatterySql, -1, &statement.handle, nullptr) != SQLITE_OK) {
-        result.error = QString::fromUtf8(sqlite3_errmsg(native));
+    RowReader reader(native, cancelled);
+    if (!reader.Prepare()) {
+        result.error = reader.Error();
         return result;
     }
-    const ReductionSpec spec{request.range, request.columns, request.gapMs};
-    for (const BatteryId& battery : request.batteries) {
-        sqlite3_reset(statement.handle);
-        sqlite3_bind_int(statement.handle, 1, battery.device);
-        sqlite3_bind_int(statement.handle, 2, battery.battery);
-        sqlite3_bind_int64(statement.handle, 3, request.range.fromMs);
-        sqlite3_bind_int64(statement.handle, 4, request.range.toMs);
-        MinMaxReducer reducer(spec);
-        int rc = SQLITE_ROW;
-        qint64 rows = 0;
-        while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
-            TrendSample sample;
-            sample.tMs = sqlite3_column_int64(statement.handle, 0);
-            sample.status = std::uint8_t(sqlite3_column_int(statement.handle, 1));
-            sample.voltageDv = ClampToInt16(sqlite3_column_int64(statement.handle, 2));
-            sample.temperatureDc = ClampToInt16(sqlite3_column_int64(statement.handle, 3));
-            reducer.Add(sample);
-            if (++rows % kCancelCheckRows == 0 && cancelled && cancelled()) {
-                result.rowsRead += rows;
-                result.error = QStringLiteral("cancelled");
-                return result;
+    const bool wideColumns =
+        request.range.Span() / std::max(1, request.columns) >= BucketSummary::kBucketMs;
+    try {
+        for (const BatteryId& battery : request.batteries) {
+            LineFeeder feeder(request);
+            BucketSummary* summary = summaries ? summaries->For(battery) : nullptr;
+            bool ok = true;
+            if (summary != nullptr && wideColumns) {
+                ok = CatchUp(reader, battery, *summary) &&
+                     ReadFromDigests(reader, request, battery, *summary, feeder);
+            } else {
+                ok = reader.Read(battery, request.range.fromMs, request.range.toMs,
+                                 [&feeder](const TrendSample& s) { feeder.Reading(s); });
             }
+            if (!ok) {
+                result.error = reader.Error();
+                break;
+            }
+            result.batteries.push_back({battery, feeder.Finish()});
         }
-        result.rowsRead += rows;
-        if (rc != SQLITE_DONE) {
-            result.error = QString::fromUtf8(sqlite3_errmsg(native));
-            return result;
-        }
-        result.batteries.push_back({battery, reducer.Finish()});
+    } catch (const Cancelled&) {
+        result.error = QStringLiteral("cancelled");
     }
+    result.rowsRead = reader.RowsRead();
     return result;
 }
 
@@ -123,7 +267,8 @@ public:
             opened_ = true;
         }
         QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
-        result = ReadTrend(db, request, [this, id] { return latest_->load() != id; });
+        result = ReadTrend(
+            db, request, [this, id] { return latest_->load() != id; }, &summaries_);
         result.requestId = id;
         return latest_->load() == id;
     }
@@ -133,6 +278,7 @@ private:
     std::shared_ptr<std::atomic<std::uint64_t>> latest_;
     QString connectionName_;
     bool opened_ = false;
+    TrendSummaries summaries_;
 };
 
 TrendQuery::TrendQuery(const QString& storePath, QObject* parent)

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "trend/Batteries.h"
+#include "trend/BucketSummary.h"
 #include "trend/MinMaxReducer.h"
 
 // What the plot asks of the history store: some batteries over a time range, reduced for a
@@ -35,14 +37,30 @@ struct TrendResult {
 };
 Q_DECLARE_METATYPE(TrendResult)
 
-// Reads the request from an open connection to a history store in one pass per battery over
-// the store's (device, battery, time) order, reducing as the rows arrive: memory is bounded by
-// the column count whatever the range holds. Grouping by pixel column in SQL would make SQLite
-// sort every row of the range and need a query per extreme to learn its time; walking the
-// index once is faster and keeps each extreme's own reading. `cancelled` is polled between
-// rows; a cancelled read returns what it had with the error "cancelled".
+// Ten-minute digests of every battery (BucketSummary), kept by a reader between requests.
+class TrendSummaries {
+public:
+    // Null for a battery the program does not poll.
+    BucketSummary* For(BatteryId battery);
+    std::size_t HeldBytes() const;
+
+private:
+    std::array<BucketSummary, kBatteryCount> summaries_;
+};
+
+// Reads the request from an open connection to a history store, per battery, over the store's
+// (device, battery, time) order, reducing as the rows arrive: memory is bounded by the column
+// count whatever the range holds. Grouping by pixel column in SQL would make SQLite sort every
+// row of the range and need a query per extreme to learn its time; walking the index once is
+// faster and keeps each extreme's own reading.
+// With `summaries`, ranges whose pixel columns are at least ten minutes wide are read from the
+// digests (brought up to date with the rows stored since, and rebuilt when old rows were
+// deleted), with raw rows only for the partial digests at the range's ends and for digests
+// that hide an outage. Every spike is still a kept reading at its own time.
+// `cancelled` is polled between rows; a cancelled read returns with the error "cancelled".
 TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
-                      const std::function<bool()>& cancelled = {});
+                      const std::function<bool()>& cancelled = {},
+                      TrendSummaries* summaries = nullptr);
 
 // Opens a read-only connection named `connectionName` to the store file at `path` (in the
 // calling thread, where it must stay). Returns the error text, empty on success.

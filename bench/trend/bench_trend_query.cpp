@@ -19,12 +19,13 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-std::vector<double> TimeReads(QSqlDatabase& db, const TrendRequest& request, int runs) {
+std::vector<double> TimeReads(QSqlDatabase& db, const TrendRequest& request, int runs,
+                              TrendSummaries* summaries = nullptr) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
-        const TrendResult result = ReadTrend(db, request);
+        const TrendResult result = ReadTrend(db, request, {}, summaries);
         ms.push_back(timer.nsecsElapsed() / 1e6);
         if (!result.error.isEmpty()) std::printf("error: %s\n", qPrintable(result.error));
     }
@@ -51,14 +52,28 @@ int main(int argc, char** argv) {
         request.gapMs = 3 * benchstore::kPeriodMs;
         request.range = {benchstore::kStartMs, benchstore::kEndMs};
         TimeReads(db, request, 1);  // warm the page cache
-        const auto all = TimeReads(db, request, 7);
-        std::printf("30 days, 14 batteries, 1157 columns: median %.1f ms, max %.1f ms\n",
-                    Median(all), *std::max_element(all.begin(), all.end()));
+        const auto rows = TimeReads(db, request, 5);
+        std::printf("30 days, 14 batteries, 1157 columns, every row: median %.1f ms\n",
+                    Median(rows));
+        TrendSummaries summaries;
+        const auto cold = TimeReads(db, request, 1, &summaries);
+        std::printf("  with digests, first read (builds them): %.1f ms\n", cold.front());
+        const auto all = TimeReads(db, request, 9, &summaries);
+        std::printf(
+            "  with digests, later reads: median %.1f ms, max %.1f ms; digests hold %.2f MB\n",
+            Median(all), *std::max_element(all.begin(), all.end()), summaries.HeldBytes() / 1e6);
+        request.range = {benchstore::kEndMs - 7 * 24 * 3600 * 1000LL, benchstore::kEndMs};
+        const auto week = TimeReads(db, request, 5, &summaries);
+        std::printf("7 days (columns narrower than a digest: every row): median %.1f ms\n",
+                    Median(week));
         request.range = {benchstore::kEndMs - 24 * 3600 * 1000, benchstore::kEndMs};
-        const auto day = TimeReads(db, request, 7);
-        std::printf("1 day, 14 batteries, 1157 columns: median %.1f ms\n", Median(day));
+        const auto day = TimeReads(db, request, 7, &summaries);
+        std::printf("1 day: median %.1f ms\n", Median(day));
         std::printf("RESULT trend_query_full_ms %.1f\n", Median(all));
+        std::printf("RESULT trend_query_full_cold_ms %.1f\n", cold.front());
+        std::printf("RESULT trend_query_week_ms %.1f\n", Median(week));
         std::printf("RESULT trend_query_day_ms %.1f\n", Median(day));
+        std::printf("RESULT trend_digest_mb %.2f\n", summaries.HeldBytes() / 1e6);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench"));
     return 0;
