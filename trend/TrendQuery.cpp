@@ -54,6 +54,7 @@ namespace {
 
 constexpr char kFirstTimeSql[] =
     "SELECT min(t_ms) FROM readings WHERE device = ?1 AND battery = ?2";
+constexpr char kLastTimeSql[] = "SELECT max(t_ms) FROM readings WHERE device = ?1 AND battery = ?2";
 
 struct Cancelled {};
 
@@ -65,7 +66,8 @@ public:
 
     bool Prepare() {
         return sqlite3_prepare_v2(db_, kReadBatterySql, -1, &rows_.handle, nullptr) == SQLITE_OK &&
-               sqlite3_prepare_v2(db_, kFirstTimeSql, -1, &first_.handle, nullptr) == SQLITE_OK;
+               sqlite3_prepare_v2(db_, kFirstTimeSql, -1, &first_.handle, nullptr) == SQLITE_OK &&
+               sqlite3_prepare_v2(db_, kLastTimeSql, -1, &last_.handle, nullptr) == SQLITE_OK;
     }
     QString Error() const { return QString::fromUtf8(sqlite3_errmsg(db_)); }
     qint64 RowsRead() const { return rowsRead_; }
@@ -97,24 +99,28 @@ public:
         return rc == SQLITE_DONE;
     }
 
-    // Time of the battery's oldest stored row, if any.
-    std::optional<qint64> FirstTime(BatteryId battery) {
-        sqlite3_reset(first_.handle);
-        sqlite3_bind_int(first_.handle, 1, battery.device);
-        sqlite3_bind_int(first_.handle, 2, battery.battery);
-        std::optional<qint64> first;
-        if (sqlite3_step(first_.handle) == SQLITE_ROW &&
-            sqlite3_column_type(first_.handle, 0) != SQLITE_NULL)
-            first = sqlite3_column_int64(first_.handle, 0);
-        sqlite3_reset(first_.handle);
-        return first;
-    }
+    // Time of the battery's oldest and newest stored row, if any.
+    std::optional<qint64> FirstTime(BatteryId battery) { return TimeOf(first_, battery); }
+    std::optional<qint64> LastTime(BatteryId battery) { return TimeOf(last_, battery); }
 
 private:
+    static std::optional<qint64> TimeOf(Statement& statement, BatteryId battery) {
+        sqlite3_reset(statement.handle);
+        sqlite3_bind_int(statement.handle, 1, battery.device);
+        sqlite3_bind_int(statement.handle, 2, battery.battery);
+        std::optional<qint64> t;
+        if (sqlite3_step(statement.handle) == SQLITE_ROW &&
+            sqlite3_column_type(statement.handle, 0) != SQLITE_NULL)
+            t = sqlite3_column_int64(statement.handle, 0);
+        sqlite3_reset(statement.handle);
+        return t;
+    }
+
     sqlite3* db_;
     const std::function<bool()>& cancelled_;
     Statement rows_;
     Statement first_;
+    Statement last_;
     qint64 rowsRead_ = 0;
 };
 
@@ -201,18 +207,35 @@ TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
         result.error = reader.Error();
         return result;
     }
-    const bool wideColumns =
-        request.range.Span() / std::max(1, request.columns) >= BucketSummary::kBucketMs;
-    try {
+    if (request.wholeHistory) {
+        std::optional<qint64> first, last;
         for (const BatteryId& battery : request.batteries) {
-            LineFeeder feeder(request);
+            const auto f = reader.FirstTime(battery);
+            const auto l = reader.LastTime(battery);
+            if (f) first = first ? std::min(*first, *f) : *f;
+            if (l) last = last ? std::max(*last, *l) : *l;
+        }
+        if (!first) {
+            result.request.range = {};  // nothing stored: an empty range, no lines
+            for (const BatteryId& battery : request.batteries)
+                result.batteries.push_back({battery, {}});
+            return result;
+        }
+        result.request.range = {*first, std::max(*last, *first + 1)};
+    }
+    const TrendRequest& resolved = result.request;
+    const bool wideColumns =
+        resolved.range.Span() / std::max(1, resolved.columns) >= BucketSummary::kBucketMs;
+    try {
+        for (const BatteryId& battery : resolved.batteries) {
+            LineFeeder feeder(resolved);
             BucketSummary* summary = summaries ? summaries->For(battery) : nullptr;
             bool ok = true;
             if (summary != nullptr && wideColumns) {
                 ok = CatchUp(reader, battery, *summary) &&
-                     ReadFromDigests(reader, request, battery, *summary, feeder);
+                     ReadFromDigests(reader, resolved, battery, *summary, feeder);
             } else {
-                ok = reader.Read(battery, request.range.fromMs, request.range.toMs,
+                ok = reader.Read(battery, resolved.range.fromMs, resolved.range.toMs,
                                  [&feeder](const TrendSample& s) { feeder.Reading(s); });
             }
             if (!ok) {

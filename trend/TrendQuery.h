@@ -16,11 +16,14 @@
 
 // What the plot asks of the history store: some batteries over a time range, reduced for a
 // plot `columns` pixels wide, with lines broken after silences longer than `gapMs`.
+// With `wholeHistory` the range is that of everything stored for the batteries (the result's
+// request carries it).
 struct TrendRequest {
     std::vector<BatteryId> batteries;
     TimeRange range;
     int columns = 1;
     qint64 gapMs = 30'000;
+    bool wholeHistory = false;
 };
 
 struct BatteryTrend {
