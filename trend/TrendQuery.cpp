@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QThread>
@@ -9,7 +11,9 @@
 #include <QVariant>
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <optional>
 
 namespace {
@@ -260,92 +264,142 @@ QString OpenReadOnlyStore(const QString& path, const QString& connectionName) {
     return {};
 }
 
-// Lives on the query thread and owns the connection there.
-class TrendQueryWorker : public QObject {
-public:
-    TrendQueryWorker(QString path, std::shared_ptr<std::atomic<std::uint64_t>> latest)
-        : path_(std::move(path)),
-          latest_(std::move(latest)),
-          connectionName_(QStringLiteral("trend-") + QUuid::createUuid().toString()) {}
+namespace {
 
-    ~TrendQueryWorker() override {
-        if (opened_) {
-            QSqlDatabase::database(connectionName_, false).close();
-            QSqlDatabase::removeDatabase(connectionName_);
-        }
+const auto kResultEvent = QEvent::Type(QEvent::registerEventType());
+
+}  // namespace
+
+struct TrendQuery::Mailbox {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::optional<std::pair<std::uint64_t, TrendRequest>> pending;  // newest request only
+    std::optional<TrendResult> result;
+    bool stopping = false;
+    // The newest request's id, read by the reader between rows to notice it was superseded.
+    std::atomic<std::uint64_t> latest{0};
+};
+
+// The query thread: waits for a request, reads it with its own connection, leaves the result
+// in the mailbox and wakes the owner.
+class TrendQuery::Reader : public QThread {
+public:
+    Reader(QString path, std::shared_ptr<Mailbox> mailbox, QObject* owner)
+        : path_(std::move(path)), mailbox_(std::move(mailbox)), owner_(owner) {
+        setObjectName(QStringLiteral("trend query"));
     }
 
-    // Runs on the query thread; returns false when a newer request made this one moot.
-    bool Run(std::uint64_t id, const TrendRequest& request, TrendResult& result) {
-        if (latest_->load() != id) return false;
-        if (!opened_) {
-            const QString error = OpenReadOnlyStore(path_, connectionName_);
-            if (!error.isEmpty()) {
-                QSqlDatabase::removeDatabase(connectionName_);
-                result.request = request;
-                result.error = error;
-                result.requestId = id;
-                return true;
-            }
-            opened_ = true;
+    ~Reader() override {
+        {
+            const std::lock_guard lock(mailbox_->mutex);
+            mailbox_->stopping = true;
         }
-        QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
-        result = ReadTrend(
-            db, request, [this, id] { return latest_->load() != id; }, &summaries_);
-        result.requestId = id;
-        return latest_->load() == id;
+        mailbox_->latest.store(0);  // a read in progress stops at its next check
+        mailbox_->wake.notify_all();
+        wait();
+        // The thread's last act is to take the mailbox lock; taking it here too makes its end
+        // visible to ThreadSanitizer, which cannot see QThread::wait in an uninstrumented Qt.
+        const std::lock_guard lock(mailbox_->mutex);
+    }
+
+protected:
+    void run() override {
+        const QString connection = QStringLiteral("trend-") + QUuid::createUuid().toString();
+        bool opened = false;
+        TrendSummaries summaries;
+        while (true) {
+            std::pair<std::uint64_t, TrendRequest> job;
+            {
+                std::unique_lock lock(mailbox_->mutex);
+                mailbox_->wake.wait(lock,
+                                    [this] { return mailbox_->stopping || mailbox_->pending; });
+                if (mailbox_->stopping) break;
+                job = std::move(*mailbox_->pending);
+                mailbox_->pending.reset();
+            }
+            const std::uint64_t id = job.first;
+            TrendResult result;
+            if (!opened) {
+                const QString error = OpenReadOnlyStore(path_, connection);
+                opened = error.isEmpty();
+                if (!opened) {
+                    QSqlDatabase::removeDatabase(connection);
+                    result.request = job.second;
+                    result.error = error;
+                }
+            }
+            if (opened) {
+                QSqlDatabase db = QSqlDatabase::database(connection, false);
+                result = ReadTrend(
+                    db, job.second, [this, id] { return mailbox_->latest.load() != id; },
+                    &summaries);
+            }
+            result.requestId = id;
+            if (mailbox_->latest.load() != id) continue;  // superseded while reading
+            {
+                const std::lock_guard lock(mailbox_->mutex);
+                mailbox_->result = std::move(result);
+            }
+            QCoreApplication::postEvent(owner_, new QEvent(kResultEvent));
+        }
+        if (opened) {
+            QSqlDatabase::database(connection, false).close();
+            QSqlDatabase::removeDatabase(connection);
+        }
+        const std::lock_guard lock(mailbox_->mutex);
     }
 
 private:
     QString path_;
-    std::shared_ptr<std::atomic<std::uint64_t>> latest_;
-    QString connectionName_;
-    bool opened_ = false;
-    TrendSummaries summaries_;
+    std::shared_ptr<Mailbox> mailbox_;
+    QObject* owner_;
 };
 
 TrendQuery::TrendQuery(const QString& storePath, QObject* parent)
-    : QObject(parent), latest_(std::make_shared<std::atomic<std::uint64_t>>(0)) {
+    : QObject(parent), mailbox_(std::make_shared<Mailbox>()) {
     qRegisterMetaType<TrendResult>();
-    thread_ = new QThread(this);
-    thread_->setObjectName(QStringLiteral("trend query"));
-    worker_ = new TrendQueryWorker(storePath, latest_);
-    worker_->moveToThread(thread_);
-    connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    thread_->start();
+    reader_ = std::make_unique<Reader>(storePath, mailbox_, this);
+    reader_->start();
 }
 
-TrendQuery::~TrendQuery() {
-    latest_->store(0);  // stops a read in progress at its next check
-    thread_->quit();
-    thread_->wait();
-}
+// The reader is stopped and joined before the QObject part goes, so no wake-up can be posted to
+// a destroyed object; wake-ups already posted are dropped with it.
+TrendQuery::~TrendQuery() { reader_.reset(); }
 
 std::uint64_t TrendQuery::Request(const TrendRequest& request) {
-    const std::uint64_t id = latest_->fetch_add(1) + 1;
+    std::uint64_t id = 0;
+    {
+        const std::lock_guard lock(mailbox_->mutex);
+        id = mailbox_->latest.fetch_add(1) + 1;
+        mailbox_->pending.emplace(id, request);
+        mailbox_->result.reset();  // an older answer not yet taken is stale now
+    }
+    mailbox_->wake.notify_one();
     SetBusy(true);
-    TrendQueryWorker* worker = worker_;
-    QMetaObject::invokeMethod(
-        worker_,
-        [this, worker, id, request] {
-            TrendResult result;
-            if (!worker->Run(id, request, result)) return;
-            QMetaObject::invokeMethod(
-                this, [this, result] { Deliver(result); }, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
     return id;
 }
 
 void TrendQuery::Cancel() {
-    latest_->fetch_add(1);
+    {
+        const std::lock_guard lock(mailbox_->mutex);
+        mailbox_->latest.fetch_add(1);
+        mailbox_->pending.reset();
+        mailbox_->result.reset();
+    }
     SetBusy(false);
 }
 
-void TrendQuery::Deliver(const TrendResult& result) {
-    if (result.requestId != latest_->load()) return;  // a newer request went out since
+// Only the reader posts events to this object, and only to say a result is waiting. The event
+// is not looked at: it carries nothing, and its memory was written on the other thread.
+void TrendQuery::customEvent(QEvent*) {
+    std::optional<TrendResult> result;
+    {
+        const std::lock_guard lock(mailbox_->mutex);
+        result.swap(mailbox_->result);
+    }
+    if (!result || result->requestId != mailbox_->latest.load()) return;
     SetBusy(false);
-    emit resultReady(result);
+    emit resultReady(*result);
 }
 
 void TrendQuery::SetBusy(bool busy) {

@@ -69,13 +69,12 @@ TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
 // calling thread, where it must stay). Returns the error text, empty on success.
 QString OpenReadOnlyStore(const QString& path, const QString& connectionName);
 
-class TrendQueryWorker;
-class QThread;
-
 // Runs trend requests on a thread of its own with a read-only connection of its own. Results
 // arrive as `resultReady` on the thread that owns this object; a newer request supersedes an
 // older one (the older one stops reading and its result is never delivered), so a slow query
 // never holds up the caller and never lands after a newer answer.
+// Requests and results pass through a mutex-guarded mailbox; the posted events between the
+// threads carry no data, they only wake the other side.
 class TrendQuery : public QObject {
     Q_OBJECT
 public:
@@ -92,12 +91,16 @@ signals:
     void resultReady(const TrendResult& result);
     void busyChanged(bool busy);
 
+protected:
+    void customEvent(QEvent* event) override;
+
 private:
-    void Deliver(const TrendResult& result);
+    struct Mailbox;
+    class Reader;
+
     void SetBusy(bool busy);
 
-    std::shared_ptr<std::atomic<std::uint64_t>> latest_;
-    QThread* thread_ = nullptr;
-    TrendQueryWorker* worker_ = nullptr;
+    std::shared_ptr<Mailbox> mailbox_;
+    std::unique_ptr<Reader> reader_;
     bool busy_ = false;
 };
