@@ -62,7 +62,9 @@ private:
 
 // Thirty days of readings of all fourteen batteries at a 10 s period (3,628,800 rows), in the
 // store's table layout, with an occasional abnormal status and a few outages. Returns rows.
-inline qint64 FillStore(const QString& path) {
+// Readings from `fromMs` to `toMs`, with no readings inside `outage` (empty by default).
+inline qint64 FillStore(const QString& path, qint64 fromMs = kStartMs, qint64 toMs = kEndMs,
+                        TimeRange outage = {}) {
     sqlite3* db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
     sqlite3_exec(db,
@@ -78,8 +80,9 @@ inline qint64 FillStore(const QString& path) {
     qint64 rows = 0;
     for (const BatteryId& id : AllBatteries()) {
         ReadingGenerator generator(*BatteryIndex(id));
-        for (qint64 t = kStartMs; t < kEndMs; t += kPeriodMs) {
+        for (qint64 t = fromMs; t < toMs; t += kPeriodMs) {
             const TrendSample reading = generator.At(t);
+            if (outage.Span() > 0 && outage.Contains(t)) continue;
             sqlite3_bind_int64(insert, 1, t);
             sqlite3_bind_int(insert, 2, id.device);
             sqlite3_bind_int(insert, 3, id.battery);
