@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   dbus
   libmosquitto-dev mosquitto libpq-dev postgresql openssl
+  libqt6sql6-sqlite libsqlite3-dev tzdata
 )
 
 missing=()

@@ -1,0 +1,47 @@
+#include "tests/trend/TestStore.h"
+
+#include <gtest/gtest.h>
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QVariant>
+
+TestStore::TestStore() : connection_(QUuid::createUuid().toString()) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    db.setDatabaseName(Path());
+    EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+    QSqlQuery query(db);
+    EXPECT_TRUE(query.exec(QStringLiteral("PRAGMA journal_mode=WAL")));
+    EXPECT_TRUE(query.exec(QStringLiteral(
+        "CREATE TABLE readings (t_ms INTEGER NOT NULL, device INTEGER NOT NULL, "
+        "battery INTEGER NOT NULL, status INTEGER NOT NULL, voltage_dv INTEGER NOT NULL, "
+        "temperature_dc INTEGER NOT NULL, PRIMARY KEY (device, battery, t_ms)) WITHOUT ROWID")))
+        << query.lastError().text().toStdString();
+}
+
+TestStore::~TestStore() {
+    QSqlDatabase::database(connection_, false).close();
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+QSqlDatabase TestStore::Writer() const { return QSqlDatabase::database(connection_, false); }
+
+void TestStore::Insert(BatteryId battery, std::span<const TrendSample> samples) {
+    QSqlDatabase db = Writer();
+    ASSERT_TRUE(db.transaction());
+    QSqlQuery query(db);
+    ASSERT_TRUE(query.prepare(QStringLiteral(
+        "INSERT INTO readings (t_ms, device, battery, status, voltage_dv, temperature_dc) "
+        "VALUES (?, ?, ?, ?, ?, ?)")));
+    for (const TrendSample& s : samples) {
+        query.addBindValue(s.tMs);
+        query.addBindValue(battery.device);
+        query.addBindValue(battery.battery);
+        query.addBindValue(int(s.status));
+        query.addBindValue(int(s.voltageDv));
+        query.addBindValue(int(s.temperatureDc));
+        ASSERT_TRUE(query.exec()) << query.lastError().text().toStdString();
+    }
+    ASSERT_TRUE(db.commit());
+}

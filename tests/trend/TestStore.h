@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QTemporaryDir>
+#include <span>
+
+#include "trend/Batteries.h"
+#include "trend/TrendTypes.h"
+
+// A history store file in a temporary folder, with the store's readings table, written through
+// a connection of its own (as the store's writer would).
+class TestStore {
+public:
+    TestStore();
+    ~TestStore();
+
+    QString Path() const { return dir_.filePath(QStringLiteral("history.sqlite")); }
+    void Insert(BatteryId battery, std::span<const TrendSample> samples);
+    QSqlDatabase Writer() const;
+
+private:
+    QTemporaryDir dir_;
+    QString connection_;
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QColor>
+
+#include "trend/Batteries.h"
+
+// The one colour of each battery wherever it is drawn (plot lines, chooser swatches, legends):
+// fourteen hues that stay apart from each other on a white background. A battery the program
+// does not poll is grey.
+QColor BatteryColor(BatteryId id);

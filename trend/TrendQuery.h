@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "trend/Batteries.h"
+#include "trend/BucketSummary.h"
+#include "trend/MinMaxReducer.h"
+
+// What the plot asks of the history store: some batteries over a time range, reduced for a
+// plot `columns` pixels wide, with lines broken after silences longer than `gapMs`.
+// With `wholeHistory` the range is that of everything stored for the batteries (the result's
+// request carries it).
+struct TrendRequest {
+    std::vector<BatteryId> batteries;
+    TimeRange range;
+    int columns = 1;
+    qint64 gapMs = 30'000;
+    bool wholeHistory = false;
+};
+
+struct BatteryTrend {
+    BatteryId battery;
+    ReducedBattery reduced;
+};
+
+struct TrendResult {
+    std::uint64_t requestId = 0;
+    TrendRequest request;
+    std::vector<BatteryTrend> batteries;  // in the order of the request
+    qint64 rowsRead = 0;
+    QString error;  // empty on success
+};
+Q_DECLARE_METATYPE(TrendResult)
+
+// Ten-minute digests of every battery (BucketSummary), kept by a reader between requests.
+class TrendSummaries {
+public:
+    // Null for a battery the program does not poll.
+    BucketSummary* For(BatteryId battery);
+    std::size_t HeldBytes() const;
+
+private:
+    std::array<BucketSummary, kBatteryCount> summaries_;
+};
+
+// Reads the request from an open connection to a history store, per battery, over the store's
+// (device, battery, time) order, reducing as the rows arrive: memory is bounded by the column
+// count whatever the range holds. Grouping by pixel column in SQL would make SQLite sort every
+// row of the range and need a query per extreme to learn its time; walking the index once is
+// faster and keeps each extreme's own reading.
+// With `summaries`, ranges whose pixel columns are at least ten minutes wide are read from the
+// digests (brought up to date with the rows stored since, and rebuilt when old rows were
+// deleted), with raw rows only for the partial digests at the range's ends and for digests
+// that hide an outage. Every spike is still a kept reading at its own time.
+// `cancelled` is polled between rows; a cancelled read returns with the error "cancelled".
+TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
+                      const std::function<bool()>& cancelled = {},
+                      TrendSummaries* summaries = nullptr);
+
+// Opens a read-only connection named `connectionName` to the store file at `path` (in the
+// calling thread, where it must stay). Returns the error text, empty on success.
+QString OpenReadOnlyStore(const QString& path, const QString& connectionName);
+
+// Runs trend requests on a thread of its own with a read-only connection of its own. Results
+// arrive as `resultReady` on the thread that owns this object; a newer request supersedes an
+// older one (the older one stops reading and its result is never delivered), so a slow query
+// never holds up the caller and never lands after a newer answer.
+// Requests and results pass through a mutex-guarded mailbox; the posted events between the
+// threads carry no data, they only wake the other side.
+class TrendQuery : public QObject {
+    Q_OBJECT
+public:
+    explicit TrendQuery(const QString& storePath, QObject* parent = nullptr);
+    ~TrendQuery() override;
+
+    // Returns the request's id, which its result carries.
+    std::uint64_t Request(const TrendRequest& request);
+    // Drops the pending request, if any: no result comes for it.
+    void Cancel();
+    bool Busy() const { return busy_; }
+
+signals:
+    void resultReady(const TrendResult& result);
+    void busyChanged(bool busy);
+
+protected:
+    void customEvent(QEvent* event) override;
+
+private:
+    struct Mailbox;
+    class Reader;
+
+    void SetBusy(bool busy);
+
+    std::shared_ptr<Mailbox> mailbox_;
+    std::unique_ptr<Reader> reader_;
+    bool busy_ = false;
+};
