@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   libreoffice-calc libreoffice-dev
   clang libclang-rt-14-dev
+  libqt6sql6-sqlite
 )
 
 missing=()
