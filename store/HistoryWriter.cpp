@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QSqlQuery>
 #include <QTimer>
 #include <cerrno>
+#include <condition_variable>
 #include <optional>
 
 #include "store/DataDir.h"
@@ -50,6 +52,7 @@ QString AsideName(const QString& path) {
 
 // The writer thread's side: owns the connection, the lock and everything not yet written.
 class WriterWorker : public QObject {
+    Q_OBJECT
 public:
     WriterWorker(HistoryWriter* owner, QString dataDir)
         : owner_(owner),
@@ -127,7 +130,7 @@ public:
         ok = ok &&
              outbox.exec(QStringLiteral("DELETE FROM mqtt_outbox WHERE t_ms < %1").arg(cutoffMs));
         if (ok && db.commit()) {
-            emit owner_->ReadingsDeleted(deleted);
+            ToOwner([o = owner_, deleted] { emit o->ReadingsDeleted(deleted); });
         } else {
             db.rollback();
         }
@@ -188,7 +191,7 @@ private:
         totalWritten_ += written;
         if (!lastWriting_)
             Report(true, QStringLiteral("历史记录恢复写入, 已补写 %1 条").arg(written));
-        emit owner_->Committed(totalWritten_);
+        ToOwner([o = owner_, total = totalWritten_] { emit o->Committed(total); });
         return true;
     }
 
@@ -370,9 +373,30 @@ private:
         lastWriting_ = writing;
         lastMessage_ = message;
         owner_->healthy_.store(writing, std::memory_order_relaxed);
-        emit owner_->HealthChanged(writing, message);
+        ToOwner([o = owner_, writing, message] { emit o->HealthChanged(writing, message); });
     }
 
+    // The writer's signals are emitted on the thread the writer object lives on, so receivers
+    // there (the window, tests) need no locking.
+    void ToOwner(std::function<void()> job) {
+        {
+            std::lock_guard lock(owner_->jobsMutex_);
+            owner_->ownerJobs_.push_back(std::move(job));
+        }
+        QMetaObject::invokeMethod(owner_, "RunOwnerJobs", Qt::QueuedConnection);
+    }
+
+public slots:
+    void RunWriterJobs() {
+        std::vector<std::function<void(WriterWorker&)>> jobs;
+        {
+            std::lock_guard lock(owner_->jobsMutex_);
+            jobs.swap(owner_->writerJobs_);
+        }
+        for (auto& job : jobs) job(*this);
+    }
+
+private:
     HistoryWriter* owner_;
     QString dataDir_;
     QString connectionName_;
@@ -406,8 +430,45 @@ void HistoryWriter::Start() {
     if (started_ || stopped_) return;
     started_ = true;
     thread_.start();
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_] { w->Initialise(); }, Qt::QueuedConnection);
+    RunOnWriter([](WriterWorker& w) { w.Initialise(); }, false);
+}
+
+// Jobs and reports travel in queues of our own under a std::mutex; Qt's event queue only
+// carries the wake-up, by method name, so nothing of ours is allocated on one thread and read on
+// the other without a lock that ThreadSanitizer and the reader of this code can see.
+void HistoryWriter::RunOnWriter(std::function<void(WriterWorker&)> job, bool wait) {
+    if (stopped_) return;
+    if (!wait) {
+        {
+            std::lock_guard lock(jobsMutex_);
+            writerJobs_.push_back(std::move(job));
+        }
+        QMetaObject::invokeMethod(worker_, "RunWriterJobs", Qt::QueuedConnection);
+        return;
+    }
+    std::condition_variable doneChanged;
+    bool done = false;
+    {
+        std::lock_guard lock(jobsMutex_);
+        writerJobs_.push_back([&](WriterWorker& w) {
+            job(w);
+            std::lock_guard doneLock(jobsMutex_);
+            done = true;
+            doneChanged.notify_all();
+        });
+    }
+    QMetaObject::invokeMethod(worker_, "RunWriterJobs", Qt::QueuedConnection);
+    std::unique_lock lock(jobsMutex_);
+    doneChanged.wait(lock, [&] { return done; });
+}
+
+void HistoryWriter::RunOwnerJobs() {
+    std::vector<std::function<void()>> jobs;
+    {
+        std::lock_guard lock(jobsMutex_);
+        jobs.swap(ownerJobs_);
+    }
+    for (auto& job : jobs) job();
 }
 
 void HistoryWriter::Append(const StoredReading& reading) { Append(std::span(&reading, 1)); }
@@ -437,54 +498,43 @@ void HistoryWriter::AppendAlarm(const AlarmEvent& event) {
 }
 
 void HistoryWriter::WakeWriter() {
-    if (stopped_) return;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_] { w->Drain(false); }, Qt::QueuedConnection);
+    RunOnWriter([](WriterWorker& w) { w.Drain(false); }, false);
 }
 
 void HistoryWriter::SetRetryPeriod(std::chrono::milliseconds period) {
-    if (stopped_) return;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, period] { w->SetRetryPeriod(period); }, Qt::QueuedConnection);
+    RunOnWriter([period](WriterWorker& w) { w.SetRetryPeriod(period); }, false);
 }
 
 void HistoryWriter::Retry() {
-    if (stopped_) return;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_] { w->Drain(true); }, Qt::QueuedConnection);
+    RunOnWriter([](WriterWorker& w) { w.Drain(true); }, false);
 }
 
 void HistoryWriter::SetOutboxEnabled(bool enabled) {
-    if (stopped_) return;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, enabled] { w->SetOutboxEnabled(enabled); }, Qt::QueuedConnection);
+    RunOnWriter([enabled](WriterWorker& w) { w.SetOutboxEnabled(enabled); }, false);
 }
 
 void HistoryWriter::MarkPublished(std::vector<qint64> outboxSeqs) {
-    if (stopped_) return;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, seqs = std::move(outboxSeqs)] { w->MarkPublished(seqs); },
-        Qt::QueuedConnection);
+    RunOnWriter([seqs = std::move(outboxSeqs)](WriterWorker& w) { w.MarkPublished(seqs); }, false);
 }
 
 void HistoryWriter::DeleteReadingsBefore(qint64 cutoffMs) {
-    if (stopped_) return;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, cutoffMs] { w->DeleteReadingsBefore(cutoffMs); },
-        Qt::QueuedConnection);
+    RunOnWriter([cutoffMs](WriterWorker& w) { w.DeleteReadingsBefore(cutoffMs); }, false);
 }
 
 bool HistoryWriter::Flush() {
     if (stopped_) return UnwrittenCount() == 0;
     if (!started_) Start();
     bool allWritten = false;
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_, &allWritten] {
-            w->Drain(true);
-            allWritten = w->AllWritten();
+    RunOnWriter(
+        [&allWritten](WriterWorker& w) {
+            w.Drain(true);
+            allWritten = w.AllWritten();
         },
-        Qt::BlockingQueuedConnection);
+        true);
+    // Deliver the reports of this flush before returning, so callers see its outcome.
+    if (QThread::currentThread() == thread()) {
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
     return allWritten;
 }
 
@@ -492,13 +542,14 @@ void HistoryWriter::Shutdown() {
     if (stopped_) return;
     if (started_) {
         Flush();
-        QMetaObject::invokeMethod(
-            worker_,
-            [w = worker_] {
-                w->Close();
-                delete w;
+        // The worker is deleted on its own thread as that thread ends (deferred deletes run
+        // before a QThread finishes), so nothing of it is touched from here afterwards.
+        RunOnWriter(
+            [](WriterWorker& w) {
+                w.Close();
+                w.deleteLater();
             },
-            Qt::BlockingQueuedConnection);
+            true);
         thread_.quit();
         thread_.wait();
     } else {
@@ -509,3 +560,5 @@ void HistoryWriter::Shutdown() {
 }
 
 }  // namespace store
+
+#include "HistoryWriter.moc"

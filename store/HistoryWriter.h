@@ -5,6 +5,7 @@
 #include <QThread>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <vector>
@@ -25,7 +26,8 @@ class WriterWorker;
 // Retry(). A corrupt file is renamed aside with a time stamp and a new one is started.
 //
 // Health is reported by HealthChanged: once when a fault starts (one operator message), once
-// when writing works again. Live on the thread that calls Append (normally the main thread).
+// when writing works again. Its signals are emitted on the thread it lives on, which must run
+// an event loop (normally the main thread, which also calls Append).
 class HistoryWriter : public QObject {
     Q_OBJECT
 public:
@@ -70,9 +72,14 @@ signals:
     void Committed(qint64 totalReadings);
     void ReadingsDeleted(qint64 count);
 
+private slots:
+    void RunOwnerJobs();
+
 private:
     friend class WriterWorker;
     void WakeWriter();
+    // Runs `job` on the writer thread; `wait`: until it has run.
+    void RunOnWriter(std::function<void(WriterWorker&)> job, bool wait);
 
     QString filePath_;
     QThread thread_;
@@ -85,6 +92,11 @@ private:
     std::vector<StoredReading> handOverReadings_;
     std::vector<AlarmEvent> handOverAlarms_;
     bool wakePosted_ = false;
+
+    // Jobs for the writer thread and reports for this object's thread.
+    std::mutex jobsMutex_;
+    std::vector<std::function<void(WriterWorker&)>> writerJobs_;
+    std::vector<std::function<void()>> ownerJobs_;
 
     std::atomic<qint64> unwritten_{0};
     std::atomic<bool> healthy_{true};
