@@ -43,6 +43,9 @@ set(batmon_runtime_packages
     "libqt6core6 (>= 6.4.0)"
     "libqt6gui6 (>= 6.4.0)"
     "libqt6widgets6 (>= 6.4.0)"
+    # The history store and batmon-export: Qt SQL with its SQLite driver.
+    "libqt6sql6 (>= 6.4.0)"
+    "libqt6sql6-sqlite (>= 6.4.0)"
     "libjpeg62-turbo (>= 1.3.1)"
     "libfontconfig1 (>= 2.12.6)"
     # batmon-collector: MQTT in, PostgreSQL out.

@@ -1,0 +1,210 @@
+#include "store/HistoryReader.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <atomic>
+
+#include "store/Schema.h"
+
+namespace store {
+namespace {
+
+std::atomic<int> connectionCounter{0};
+
+StoredReading ReadingFrom(const QSqlQuery& q, std::uint8_t device, std::uint8_t battery) {
+    StoredReading r;
+    r.t_ms = q.value(0).toLongLong();
+    r.device = device;
+    r.battery = battery;
+    r.status = static_cast<std::uint8_t>(q.value(1).toUInt());
+    r.voltage_dv = static_cast<std::uint8_t>(q.value(2).toUInt());
+    r.temperature_dc = static_cast<std::uint16_t>(q.value(3).toUInt());
+    return r;
+}
+
+// One battery's readings of a range, as a cursor that holds its current row.
+struct BatteryCursor {
+    QSqlQuery query;
+    std::uint8_t device;
+    std::uint8_t battery;
+    StoredReading head{};
+    bool valid = false;
+
+    void Advance() {
+        valid = query.next();
+        if (valid) head = ReadingFrom(query, device, battery);
+    }
+};
+
+}  // namespace
+
+HistoryReader::HistoryReader(const QString& filePath)
+    : connectionName_(
+          QStringLiteral("batmon-store-reader-%1").arg(connectionCounter.fetch_add(1))) {
+    if (!QFileInfo::exists(filePath)) {
+        errorText_ = QStringLiteral("历史记录文件不存在: %1").arg(filePath);
+        return;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+    db.setDatabaseName(filePath);
+    if (!db.open()) {
+        // A folder this user cannot write to can still be read.
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!db.open()) {
+            errorText_ = db.lastError().text();
+            return;
+        }
+    }
+    QSqlQuery pragma(db);
+    pragma.exec(QStringLiteral("PRAGMA query_only = 1"));
+    pragma.exec(QStringLiteral("PRAGMA busy_timeout = 2000"));
+    const int version = ReadSchemaVersion(db);
+    if (version < 0) {
+        errorText_ = QStringLiteral("无法读取历史记录文件: %1").arg(filePath);
+        return;
+    }
+    if (version == 0 || version > kSchemaVersion) {
+        errorText_ =
+            QStringLiteral("历史记录文件的版本 %1 不受支持: %2").arg(version).arg(filePath);
+        return;
+    }
+    open_ = true;
+}
+
+HistoryReader::~HistoryReader() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+        if (db.isValid()) db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName_);
+}
+
+bool HistoryReader::ForEachReading(const ReadingFilter& filter,
+                                   const std::function<bool(const StoredReading&)>& row) {
+    if (!open_) return false;
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    // One cursor per battery walks the (device, battery, t_ms) key in time order; merging the
+    // cursors gives all batteries in time order without sorting or holding the range.
+    db.transaction();  // one consistent snapshot for all cursors
+    std::vector<BatteryCursor> cursors;
+    for (std::uint8_t device : {kDeviceA0, kDeviceA1}) {
+        if (filter.device && *filter.device != device) continue;
+        for (std::uint8_t battery = 0; battery < kMaxBatteriesPerDevice; ++battery) {
+            if (filter.battery && *filter.battery != battery) continue;
+            BatteryCursor cursor{QSqlQuery(db), device, battery};
+            cursor.query.setForwardOnly(true);
+            cursor.query.prepare(QStringLiteral(
+                "SELECT t_ms, status, voltage_dv, temperature_dc FROM readings "
+                "WHERE device = ? AND battery = ? AND t_ms BETWEEN ? AND ? ORDER BY t_ms"));
+            cursor.query.addBindValue(device);
+            cursor.query.addBindValue(battery);
+            cursor.query.addBindValue(filter.from_ms);
+            cursor.query.addBindValue(filter.to_ms);
+            if (!cursor.query.exec()) {
+                errorText_ = cursor.query.lastError().text();
+                cursors.clear();
+                db.rollback();
+                return false;
+            }
+            cursor.Advance();
+            if (cursor.valid) cursors.push_back(std::move(cursor));
+        }
+    }
+    bool ok = true;
+    while (!cursors.empty()) {
+        std::size_t first = 0;
+        for (std::size_t i = 1; i < cursors.size(); ++i) {
+            if (cursors[i].head.t_ms < cursors[first].head.t_ms) first = i;
+        }
+        if (!row(cursors[first].head)) break;
+        cursors[first].Advance();
+        if (!cursors[first].valid) {
+            if (cursors[first].query.lastError().isValid()) {
+                errorText_ = cursors[first].query.lastError().text();
+                ok = false;
+                break;
+            }
+            cursors.erase(cursors.begin() + static_cast<std::ptrdiff_t>(first));
+        }
+    }
+    cursors.clear();
+    db.rollback();
+    return ok;
+}
+
+std::vector<StoredReading> HistoryReader::LoadSince(qint64 sinceMs) {
+    std::vector<StoredReading> readings;
+    ReadingFilter filter;
+    filter.from_ms = sinceMs;
+    ForEachReading(filter, [&](const StoredReading& r) {
+        readings.push_back(r);
+        return true;
+    });
+    return readings;
+}
+
+std::vector<StoredReading> HistoryReader::LoadRecentHours(int hours, qint64 nowMs) {
+    if (hours <= 0) return {};
+    return LoadSince(nowMs - qint64{hours} * 3600 * 1000);
+}
+
+bool HistoryReader::ForEachAlarm(qint64 fromMs, qint64 toMs,
+                                 const std::function<bool(const AlarmEvent&)>& row) {
+    if (!open_) return false;
+    QSqlQuery query(QSqlDatabase::database(connectionName_, false));
+    query.setForwardOnly(true);
+    query.prepare(
+        QStringLiteral("SELECT t_ms, device, battery, kind, state, value, user FROM alarms "
+                       "WHERE t_ms BETWEEN ? AND ? ORDER BY t_ms, id"));
+    query.addBindValue(fromMs);
+    query.addBindValue(toMs);
+    if (!query.exec()) {
+        errorText_ = query.lastError().text();
+        return false;
+    }
+    while (query.next()) {
+        AlarmEvent event;
+        event.t_ms = query.value(0).toLongLong();
+        event.device = static_cast<std::uint8_t>(query.value(1).toUInt());
+        event.battery = static_cast<std::uint8_t>(query.value(2).toUInt());
+        event.kind = query.value(3).toString();
+        event.state = AlarmStateFromName(query.value(4).toString()).value_or(AlarmState::Raised);
+        event.value = query.value(5).toDouble();
+        event.user = query.value(6).toString();
+        if (!row(event)) break;
+    }
+    return true;
+}
+
+std::vector<OutboxEntry> HistoryReader::ReadOutbox(int limit) {
+    std::vector<OutboxEntry> entries;
+    if (!open_) return entries;
+    QSqlQuery query(QSqlDatabase::database(connectionName_, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral(
+        "SELECT o.seq, r.t_ms, r.status, r.voltage_dv, r.temperature_dc, r.device, r.battery "
+        "FROM mqtt_outbox o JOIN readings r "
+        "ON r.device = o.device AND r.battery = o.battery AND r.t_ms = o.t_ms "
+        "ORDER BY o.seq LIMIT ?"));
+    query.addBindValue(limit);
+    if (!query.exec()) {
+        errorText_ = query.lastError().text();
+        return entries;
+    }
+    while (query.next()) {
+        OutboxEntry entry;
+        QSqlQuery& q = query;
+        entry.seq = q.value(0).toLongLong();
+        entry.reading.t_ms = q.value(1).toLongLong();
+        entry.reading.status = static_cast<std::uint8_t>(q.value(2).toUInt());
+        entry.reading.voltage_dv = static_cast<std::uint8_t>(q.value(3).toUInt());
+        entry.reading.temperature_dc = static_cast<std::uint16_t>(q.value(4).toUInt());
+        entry.reading.device = static_cast<std::uint8_t>(q.value(5).toUInt());
+        entry.reading.battery = static_cast<std::uint8_t>(q.value(6).toUInt());
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+}  // namespace store

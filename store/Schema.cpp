@@ -1,0 +1,150 @@
+#include "store/Schema.h"
+
+#include <QSqlQuery>
+#include <QStringList>
+
+namespace store {
+namespace {
+
+// Readings are keyed by battery and time without a separate rowid: the table is its own index
+// for "one battery over a time range", and each row costs about 20 bytes of record.
+constexpr const char* kCreateStatements[] = {
+    "CREATE TABLE readings ("
+    " device INTEGER NOT NULL CHECK (device IN (160, 161)),"
+    " battery INTEGER NOT NULL CHECK (battery BETWEEN 0 AND 7),"
+    " t_ms INTEGER NOT NULL,"
+    " status INTEGER NOT NULL,"
+    " voltage_dv INTEGER NOT NULL,"
+    " temperature_dc INTEGER NOT NULL,"
+    " PRIMARY KEY (device, battery, t_ms)) WITHOUT ROWID",
+    "CREATE TABLE alarms ("
+    " id INTEGER PRIMARY KEY,"
+    " t_ms INTEGER NOT NULL,"
+    " device INTEGER NOT NULL,"
+    " battery INTEGER NOT NULL,"
+    " kind TEXT NOT NULL,"
+    " state TEXT NOT NULL CHECK (state IN ('raised', 'cleared', 'acknowledged')),"
+    " value REAL,"
+    " user TEXT NOT NULL DEFAULT '')",
+    "CREATE INDEX alarms_by_time ON alarms (t_ms)",
+    // Readings a broker has not yet acknowledged, in the order they were recorded. Rows exist
+    // only while publishing lags behind, so the table costs nothing in the steady state.
+    "CREATE TABLE mqtt_outbox ("
+    " seq INTEGER PRIMARY KEY,"
+    " device INTEGER NOT NULL,"
+    " battery INTEGER NOT NULL,"
+    " t_ms INTEGER NOT NULL)",
+};
+
+bool Exec(QSqlDatabase& db, const QString& sql, QSqlError* error) {
+    QSqlQuery query(db);
+    if (query.exec(sql)) return true;
+    *error = query.lastError();
+    return false;
+}
+
+}  // namespace
+
+SqliteFault ClassifyError(const QSqlError& error) {
+    if (!error.isValid()) return SqliteFault::None;
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xFF;
+    if (!ok) {
+        // Some driver paths drop the code; SQLite's own texts for the codes that matter.
+        const QString text = error.databaseText();
+        if (text.contains(QStringLiteral("disk is full"))) return SqliteFault::DiskFull;
+        if (text.contains(QStringLiteral("readonly"))) return SqliteFault::ReadOnly;
+        if (text.contains(QStringLiteral("malformed")) ||
+            text.contains(QStringLiteral("not a database"))) {
+            return SqliteFault::Corrupt;
+        }
+        return SqliteFault::Other;
+    }
+    switch (code) {
+        case 13:  // SQLITE_FULL
+            return SqliteFault::DiskFull;
+        case 8:   // SQLITE_READONLY
+        case 14:  // SQLITE_CANTOPEN
+        case 3:   // SQLITE_PERM
+            return SqliteFault::ReadOnly;
+        case 5:  // SQLITE_BUSY
+        case 6:  // SQLITE_LOCKED
+            return SqliteFault::Busy;
+        case 11:  // SQLITE_CORRUPT
+        case 26:  // SQLITE_NOTADB
+            return SqliteFault::Corrupt;
+        default:
+            return SqliteFault::Other;
+    }
+}
+
+int ReadSchemaVersion(QSqlDatabase& db) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) return -1;
+    return query.value(0).toInt();
+}
+
+SchemaStatus PrepareForWriting(QSqlDatabase& db, bool thoroughCheck) {
+    SchemaStatus status;
+    auto fail = [&](SchemaStatus::Kind kind) {
+        status.kind = ClassifyError(status.error) == SqliteFault::Corrupt
+                          ? SchemaStatus::Kind::Corrupt
+                          : kind;
+        return status;
+    };
+
+    // Reading the schema is the first access to the file: a file that is not a database at all
+    // fails here.
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !query.next()) {
+            status.error = query.lastError();
+            return fail(SchemaStatus::Kind::Failed);
+        }
+    }
+    status.version = ReadSchemaVersion(db);
+    if (status.version > kSchemaVersion) {
+        status.kind = SchemaStatus::Kind::NewerVersion;
+        return status;
+    }
+    if (!Exec(db, QStringLiteral("PRAGMA busy_timeout = 2000"), &status.error) ||
+        !Exec(db, QStringLiteral("PRAGMA journal_mode = WAL"), &status.error) ||
+        !Exec(db, QStringLiteral("PRAGMA synchronous = FULL"), &status.error)) {
+        return fail(SchemaStatus::Kind::Failed);
+    }
+    if (thoroughCheck) {
+        QSqlQuery check(db);
+        if (!check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next()) {
+            status.error = check.lastError();
+            return fail(SchemaStatus::Kind::Failed);
+        }
+        if (check.value(0).toString() != QStringLiteral("ok")) {
+            status.kind = SchemaStatus::Kind::Corrupt;
+            return status;
+        }
+    }
+    if (status.version == 0) {
+        if (!db.transaction()) {
+            status.error = db.lastError();
+            return fail(SchemaStatus::Kind::Failed);
+        }
+        for (const char* sql : kCreateStatements) {
+            if (!Exec(db, QString::fromLatin1(sql), &status.error)) {
+                db.rollback();
+                return fail(SchemaStatus::Kind::Failed);
+            }
+        }
+        if (!Exec(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
+                  &status.error) ||
+            !db.commit()) {
+            if (!status.error.isValid()) status.error = db.lastError();
+            db.rollback();
+            return fail(SchemaStatus::Kind::Failed);
+        }
+        status.version = kSchemaVersion;
+    }
+    status.kind = SchemaStatus::Kind::Ready;
+    return status;
+}
+
+}  // namespace store

@@ -1,0 +1,188 @@
+// Reading back: the start-up restore, range reads with filters, alarms, and where the file is.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <random>
+
+#include "tests/store/StoreTestSupport.h"
+#include "store/DataDir.h"
+#include "store/HistoryReader.h"
+#include "store/HistoryWriter.h"
+
+using storetest::Sequence;
+using storetest::SequenceReading;
+
+namespace {
+
+bool TimeOrdered(const std::vector<store::StoredReading>& readings) {
+    return std::is_sorted(readings.begin(), readings.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.t_ms, a.device, a.battery) < std::tie(b.t_ms, b.device, b.battery);
+    });
+}
+
+}  // namespace
+
+TEST(HistoryReader, restoreGivesTheWindowInTimeOrderWhateverTheOrderOfWriting) {
+    QTemporaryDir dir;
+    // Three hours of cycles every 10 s; handed over in a shuffled order.
+    constexpr qint64 kCycles = 3 * 360;
+    std::vector<store::StoredReading> all;
+    for (qint64 c = 0; c < kCycles; ++c) {
+        for (int step = 1; step <= 14; ++step) {
+            all.push_back(*store::ReadingForPollStep(step, storetest::kBaseMs + c * 10'000, 0x11,
+                                                     static_cast<std::uint8_t>(step), 250));
+        }
+    }
+    std::vector<store::StoredReading> shuffled = all;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    {
+        store::HistoryWriter writer(dir.path());
+        writer.Start();
+        writer.Append(shuffled);
+        ASSERT_TRUE(writer.Flush());
+    }
+    store::HistoryReader reader(store::HistoryFilePath(dir.path()));
+    ASSERT_TRUE(reader.IsOpen()) << reader.ErrorText().toStdString();
+
+    // The last hour: its first cycle is on the boundary and belongs to it.
+    const qint64 now = storetest::kBaseMs + (kCycles - 1) * 10'000;
+    const auto restored = reader.LoadRecentHours(1, now);
+    ASSERT_EQ(restored.size(), 361u * 14);
+    EXPECT_TRUE(TimeOrdered(restored));
+    EXPECT_TRUE(std::equal(restored.begin(), restored.end(), all.end() - 361 * 14));
+    // Within one cycle: device A0's batteries, then A1's, each by battery.
+    EXPECT_EQ(restored[0].device, store::kDeviceA0);
+    EXPECT_EQ(restored[13].device, store::kDeviceA1);
+    EXPECT_EQ(restored[13].battery, 5);
+
+    EXPECT_TRUE(reader.LoadRecentHours(0, now).empty()) << "0 hours restores nothing";
+    EXPECT_EQ(reader.LoadRecentHours(24, now).size(), all.size());
+}
+
+TEST(HistoryReader, rangeReadsHonourTimeDeviceAndBatteryFilters) {
+    QTemporaryDir dir;
+    storetest::BulkLoad(dir.path(), 0, 14 * 100);
+    store::HistoryReader reader(store::HistoryFilePath(dir.path()));
+    ASSERT_TRUE(reader.IsOpen());
+
+    auto read = [&](const store::ReadingFilter& filter) {
+        std::vector<store::StoredReading> rows;
+        EXPECT_TRUE(reader.ForEachReading(filter, [&](const auto& r) {
+            rows.push_back(r);
+            return true;
+        }));
+        return rows;
+    };
+    auto expected = [](auto keep) {
+        std::vector<store::StoredReading> rows;
+        for (const auto& r : Sequence(0, 14 * 100)) {
+            if (keep(r)) rows.push_back(r);
+        }
+        return rows;
+    };
+
+    store::ReadingFilter range;
+    range.from_ms = storetest::kBaseMs + 1000;  // cycles 10..19, both ends included
+    range.to_ms = storetest::kBaseMs + 1900;
+    EXPECT_EQ(read(range), expected([&](const auto& r) {
+                  return r.t_ms >= range.from_ms && r.t_ms <= range.to_ms;
+              }));
+
+    store::ReadingFilter oneDevice;
+    oneDevice.device = store::kDeviceA1;
+    EXPECT_EQ(read(oneDevice),
+              expected([](const auto& r) { return r.device == store::kDeviceA1; }));
+
+    store::ReadingFilter oneBattery = range;
+    oneBattery.device = store::kDeviceA0;
+    oneBattery.battery = 7;
+    const auto battery = read(oneBattery);
+    EXPECT_EQ(battery.size(), 10u);
+    EXPECT_EQ(battery, expected([&](const auto& r) {
+                  return r.device == store::kDeviceA0 && r.battery == 7 &&
+                         r.t_ms >= range.from_ms && r.t_ms <= range.to_ms;
+              }));
+
+    store::ReadingFilter batteryOfBoth;
+    batteryOfBoth.battery = 6;  // only A0 has a seventh battery
+    EXPECT_EQ(read(batteryOfBoth).size(), 100u);
+
+    int seen = 0;
+    EXPECT_TRUE(reader.ForEachReading({}, [&](const auto&) { return ++seen < 5; }));
+    EXPECT_EQ(seen, 5) << "the callback stops the read";
+}
+
+TEST(HistoryReader, readsWhileTheWriterWritesAndNeverCreatesAFile) {
+    QTemporaryDir dir;
+    store::HistoryWriter writer(dir.path());
+    writer.Start();
+    writer.Append(Sequence(0, 14));
+    ASSERT_TRUE(writer.Flush());
+    store::HistoryReader reader(writer.FilePath());
+    ASSERT_TRUE(reader.IsOpen());
+    EXPECT_EQ(reader.LoadSince(0).size(), 14u);
+    writer.Append(Sequence(14, 14));
+    ASSERT_TRUE(writer.Flush());
+    EXPECT_EQ(reader.LoadSince(0).size(), 28u);
+
+    const QString missing = store::HistoryFilePath(dir.filePath("elsewhere"));
+    store::HistoryReader none(missing);
+    EXPECT_FALSE(none.IsOpen());
+    EXPECT_FALSE(none.ErrorText().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(missing));
+}
+
+TEST(HistoryReader, alarmEventsComeBackAsWritten) {
+    QTemporaryDir dir;
+    const std::vector<store::AlarmEvent> events = {
+        {1000, 0xA0, 3, "status", store::AlarmState::Raised, 113, ""},
+        {2000, 0xA1, 5, "silent", store::AlarmState::Raised, 0, ""},
+        {3000, 0xA0, 3, "status", store::AlarmState::Acknowledged, 113, "张工"},
+        {4000, 0xA0, 3, "status", store::AlarmState::Cleared, 17, ""},
+    };
+    {
+        store::HistoryWriter writer(dir.path());
+        writer.Start();
+        for (const auto& e : events) writer.AppendAlarm(e);
+        ASSERT_TRUE(writer.Flush());
+    }
+    store::HistoryReader reader(store::HistoryFilePath(dir.path()));
+    std::vector<store::AlarmEvent> back;
+    ASSERT_TRUE(reader.ForEachAlarm(0, 10000, [&](const auto& e) {
+        back.push_back(e);
+        return true;
+    }));
+    EXPECT_EQ(back, events);
+}
+
+TEST(StoreLocation, dataFolderComesFromTheOptionThenXdgThenHome) {
+    const QByteArray savedXdg = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", "/srv/data");
+    EXPECT_EQ(store::ResolveDataDir(), QStringLiteral("/srv/data/batmon"));
+    EXPECT_EQ(store::ResolveDataDir("/tmp/x/"), QStringLiteral("/tmp/x"));
+    qputenv("XDG_DATA_HOME", "relative/ignored");
+    EXPECT_EQ(store::ResolveDataDir(), QDir::homePath() + "/.local/share/batmon");
+    qunsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(store::ResolveDataDir(), QDir::homePath() + "/.local/share/batmon");
+    if (!savedXdg.isNull()) qputenv("XDG_DATA_HOME", savedXdg);
+
+    EXPECT_EQ(store::DataDirArgument({"batmon", "--data-dir", "/d"}), QStringLiteral("/d"));
+    EXPECT_EQ(store::DataDirArgument({"batmon", "--data-dir=/e"}), QStringLiteral("/e"));
+    EXPECT_EQ(store::DataDirArgument({"batmon", "--data-dir"}), std::nullopt);
+    EXPECT_EQ(store::HistoryFilePath("/d"), QStringLiteral("/d/history.sqlite"));
+}
+
+TEST(StoredReading, pollStepsMapToTheFourteenBatteries) {
+    const auto a0first = store::ReadingForPollStep(1, 5, 0x11, 120, 250);
+    ASSERT_TRUE(a0first);
+    EXPECT_EQ(*a0first, (store::StoredReading{5, 0xA0, 0, 0x11, 120, 250}));
+    EXPECT_EQ(store::ReadingForPollStep(8, 0, 0, 0, 0)->battery, 7);
+    EXPECT_EQ(store::ReadingForPollStep(9, 0, 0, 0, 0)->device, 0xA1);
+    EXPECT_EQ(store::ReadingForPollStep(9, 0, 0, 0, 0)->battery, 0);
+    EXPECT_EQ(store::ReadingForPollStep(14, 0, 0, 0, 0)->battery, 5);
+    for (int step : {0, 15, 16, -1}) EXPECT_FALSE(store::ReadingForPollStep(step, 0, 0, 0, 0));
+}
