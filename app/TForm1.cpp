@@ -42,7 +42,7 @@ SystemClock& ProgramClock() {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(const StationOptions& options, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("无线蓄电池监控软件 Demo1  Quorvane"));
     setFont(MakeFont(11));
@@ -54,14 +54,17 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     BuildHistoryPage();
     BuildSettingsPage();
     BuildSpareTablesPage();
-    session_ = new MonitorSession(std::make_unique<CommLink>(this), ProgramClock(), this);
+    station_ = new Station(std::make_unique<CommLink>(this), ProgramClock(), options, this);
+    session_ = &station_->Session();
     WireEvents();
     RzPageControl1->setCurrentIndex(0);
     FormCreate();
+    RestoreHistory(station_->LoadRecent());
 }
 
-// The port threads post into the session's link: stop them before anything goes.
-TForm1::~TForm1() { delete session_; }
+// The port threads post into the session's link and the store writes on: both stop before
+// anything goes.
+TForm1::~TForm1() { delete station_; }
 
 // Every handler runs under the default error display: an exception that leaves it is shown in
 // a message box and the program runs on, since exceptions must never cross Qt's event loop.
@@ -99,6 +102,7 @@ void TForm1::WireEvents() {
     // The receive path reports nothing: a failure ends the handling of that buffer silently.
     connect(s, &MonitorSession::ReadingAccepted, this, &TForm1::ShowReading);
     connect(s, &MonitorSession::DeviceAnsweredLate, this, &TForm1::ShowDeviceLate);
+    connect(station_, &Station::StoreHealthChanged, this, &TForm1::ShowStoreHealth);
     connect(s, &MonitorSession::SetupReplyEcho, this,
             [this](SetupCommand, const QByteArray& reply) {
                 AppendHexEcho({reinterpret_cast<const std::uint8_t*>(reply.constData()),
@@ -126,8 +130,29 @@ void TForm1::FormCreate() {
     }
 }
 
+// The history tables show the stored readings of the last hours as if those cycles had just
+// run; the real-time table, the charts and the log start empty.
+void TForm1::RestoreHistory(const std::vector<store::StoredReading>& readings) {
+    for (const store::StoredReading& stored : readings) {
+        const int step =
+            stored.device == 0xA0 ? stored.battery + 1 : stored.battery + kFirstLiveStep;
+        if (step < 1 || step > kLastReadingStep) continue;
+        AppendHistoryRecord(step,
+                            ReadingFromRaw(stored.status, stored.voltage_dv, stored.temperature_dc),
+                            stored.t_ms);
+    }
+}
+
+// A store fault is said once, in the log and the status line; readings go on being shown and
+// are kept in memory until they can be written.
+void TForm1::ShowStoreHealth(bool, const QString& message) {
+    StatusBar1->SetPanelText(0, message);
+    if (!message.isEmpty()) Memo1->appendPlainText(message);
+}
+
 void TForm1::FormClose() {
     session_->Link().Close();
+    station_->Shutdown();
     emit Closing();
 }
 

@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "protocol/PollCycle.h"
 #include "protocol/ResponseDecoder.h"
+#include "station/Station.h"
 
 class BarChart;
 class BarSeries;
@@ -32,10 +34,12 @@ struct FieldRange;
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // Without a data folder in `options` the window keeps no history store.
+    explicit TForm1(const StationOptions& options = {}, QWidget* parent = nullptr);
     ~TForm1() override;
 
     MonitorSession& Session() { return *session_; }
+    Station& Monitoring() { return *station_; }
 
 signals:
     // Raised by FormClose, once per close of the window.
@@ -56,6 +60,8 @@ private:
 
     // Window handlers.
     void FormCreate();
+    void RestoreHistory(const std::vector<store::StoredReading>& readings);
+    void ShowStoreHealth(bool writing, const QString& message);
     void FormClose();
 
     // Navigation and exit.
@@ -97,6 +103,7 @@ private:
     // The history table of poll step 1..14 (StringGrid1..StringGrid14).
     ::StringGrid* HistoryGrid(int step) const;
 
+    Station* station_ = nullptr;
     MonitorSession* session_ = nullptr;
 
     // Header, navigation column, page area, status bar.

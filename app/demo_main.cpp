@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -53,7 +54,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(caption), qPrintable(text));
     });
 
-    TForm1 form;
+    // The demo keeps its history store in a folder of its own, never in the user's.
+    QTemporaryDir dataDir;
+    StationOptions options;
+    options.dataDir = dataDir.path();
+    TForm1 form(options);
     form.show();
     auto* pages = Control<PageControl>(form, "RzPageControl1");
     auto* liveTable = Control<StringGrid>(form, "StringGrid");

@@ -62,9 +62,13 @@ void MonitorSession::StartMonitoring() {
     ::StartMonitoring(poll_);
     timer1_->SetEnabled(true);
     timer3_->SetEnabled(true);
+    emit MonitoringStarted();
 }
 
-void MonitorSession::SetSamplingPeriodMs(int ms) { timer1_->SetInterval(ms); }
+void MonitorSession::SetSamplingPeriodMs(int ms) {
+    timer1_->SetInterval(ms);
+    emit SamplingPeriodChanged(ms);
+}
 
 bool MonitorSession::SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame) {
     // Awaiting a reply to a frame that never went out would take the next buffer after a later

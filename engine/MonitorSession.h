@@ -72,6 +72,10 @@ signals:
     // The port was closed by ClosePort, or it hung up by itself (`hungUp`).
     void PortClosed(bool hungUp);
     void SamplingTimerFired();
+    // StartMonitoring was called: the poll cycle runs from now on.
+    void MonitoringStarted();
+    // The sampling period changed (0: no further cycles).
+    void SamplingPeriodChanged(int ms);
     // A poll request is about to go out; the tick says where in the cycle it stands.
     void PollRequestDue(const PollTick& tick);
     // The first request of a cycle is about to go out.

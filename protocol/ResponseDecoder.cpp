@@ -16,7 +16,12 @@ BatteryReading DecodeBatteryReading(std::span<const std::uint8_t> answer) {
     if (answer.size() < 7) return BatteryReading{0.0, 0.0, 0, 0, 0};
     const std::uint8_t rawVoltage = answer[4];
     const auto rawTemperature = static_cast<std::uint16_t>((answer[5] << 8) | answer[6]);
-    return BatteryReading{rawVoltage / 10.0, rawTemperature / 10.0, answer[3], rawVoltage,
+    return ReadingFromRaw(answer[3], rawVoltage, rawTemperature);
+}
+
+BatteryReading ReadingFromRaw(std::uint8_t statusCode, std::uint8_t rawVoltage,
+                              std::uint16_t rawTemperature) {
+    return BatteryReading{rawVoltage / 10.0, rawTemperature / 10.0, statusCode, rawVoltage,
                           rawTemperature};
 }
 

@@ -20,6 +20,10 @@ BatteryReading DecodeBatteryReading(std::span<const std::uint8_t> answer);
 // The device a poll step asks: 0xA0 for steps 1..8, 0xA1 for steps 9..16.
 std::uint8_t DeviceOfStep(int step);
 
+// The reading of raw register values, as a stored reading keeps them.
+BatteryReading ReadingFromRaw(std::uint8_t statusCode, std::uint8_t rawVoltage,
+                              std::uint16_t rawTemperature);
+
 // A well-formed answer to a three-register read of one of the two polled devices.
 struct AnswerFrame {
     std::uint8_t address;  // 0xA0 or 0xA1

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "engine/Clock.h"
+#include "engine/MonitorSession.h"
+#include "store/StoredReading.h"
+
+namespace store {
+class HistoryWriter;
+class RetentionTrigger;
+}  // namespace store
+
+// Where the readings of a monitoring session go besides the screen, and how far back they come
+// from at start: the history store. The window and the service each run one.
+struct StationOptions {
+    QString dataDir;        // the store's folder; empty: no store
+    int restoreHours = 24;  // readings brought back at start-up; 0: none
+    int keepDays = 0;       // readings older than this are deleted once a day; 0: kept for ever
+};
+
+// One monitoring session and its history store, wired together: every reading the session
+// accepts is handed to the store's writer thread the moment it is reported, and the writer
+// retries a failed write once per sampling period.
+class Station : public QObject {
+    Q_OBJECT
+public:
+    Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOptions& options,
+            QObject* parent = nullptr);
+    ~Station() override;
+
+    MonitorSession& Session() { return *session_; }
+    // Null when the station runs without a store.
+    store::HistoryWriter* Writer() { return writer_.get(); }
+    // The stored readings of the last restoreHours, oldest first; empty without a store.
+    std::vector<store::StoredReading> LoadRecent() const;
+    // Finishes the writes handed over so far and closes the store (at exit).
+    void Shutdown();
+
+signals:
+    // The store took or stopped taking readings; `message` is one line for the operator.
+    void StoreHealthChanged(bool writing, const QString& message);
+
+private:
+    void Record(int step, const BatteryReading& reading, qint64 arrivalMs);
+
+    Clock& clock_;
+    StationOptions options_;
+    MonitorSession* session_;
+    std::unique_ptr<store::HistoryWriter> writer_;
+    std::unique_ptr<store::RetentionTrigger> retention_;
+};
