@@ -20,6 +20,8 @@
 #include "engine/CommLink.h"
 #include "engine/MonitorSession.h"
 #include "engine/StepRoute.h"
+#include "store/DataDir.h"
+#include "trend/TrendPage.h"
 #include "export/ExportJob.h"
 #include "protocol/SetupCommands.h"
 #include "widgets/BarChart.h"
@@ -56,6 +58,7 @@ TForm1::TForm1(const StationOptions& options, QWidget* parent) : QWidget(parent)
     BuildSpareTablesPage();
     station_ = new Station(std::make_unique<CommLink>(this), ProgramClock(), options, this);
     session_ = &station_->Session();
+    BuildTrendPage(options.dataDir.isEmpty() ? QString() : store::HistoryFilePath(options.dataDir));
     WireEvents();
     RzPageControl1->setCurrentIndex(0);
     FormCreate();
@@ -103,6 +106,7 @@ void TForm1::WireEvents() {
     connect(s, &MonitorSession::ReadingAccepted, this, &TForm1::ShowReading);
     connect(s, &MonitorSession::DeviceAnsweredLate, this, &TForm1::ShowDeviceLate);
     connect(station_, &Station::StoreHealthChanged, this, &TForm1::ShowStoreHealth);
+    connect(s, &MonitorSession::SamplingPeriodChanged, TrendSheet, &TrendPage::SetSamplingPeriodMs);
     connect(s, &MonitorSession::SetupReplyEcho, this,
             [this](SetupCommand, const QByteArray& reply) {
                 AppendHexEcho({reinterpret_cast<const std::uint8_t*>(reply.constData()),
@@ -296,6 +300,10 @@ void TForm1::RzBitBtn14Click() {
 
 void TForm1::ShowReading(int step, const BatteryReading& reading, qint64 arrivalMs) {
     const StepRoute route = RouteOfStep(step);
+    TrendSheet->AddReading(BatteryId{route.device, route.battery},
+                           TrendSample{arrivalMs, reading.RawVoltage,
+                                       static_cast<std::int16_t>(reading.RawTemperature),
+                                       reading.StatusCode});
     AppendHistoryRecord(route.historyTable, reading, arrivalMs);
     if (route.liveRow > 0) ShowLiveReading(route.liveRow, reading, arrivalMs);
 }

@@ -24,6 +24,7 @@ class QPlainTextEdit;
 class QPushButton;
 class StatusBar;
 class StringGrid;
+class TrendPage;
 enum class SetupCommand;
 struct FieldRange;
 
@@ -56,6 +57,7 @@ private:
     void BuildHistoryPage();
     void BuildSpareTablesPage();
     void BuildSettingsPage();
+    void BuildTrendPage(const QString& storeFile);
     void WireEvents();
 
     // Window handlers.
@@ -122,6 +124,7 @@ private:
     QWidget* TabSheet2 = nullptr;
     QWidget* TabSheet11 = nullptr;
     QWidget* TabSheet4 = nullptr;
+    TrendPage* TrendSheet = nullptr;  // page "历史趋势"
 
     // Page "实时数据".
     QLabel* RzLabel14 = nullptr;

@@ -8,7 +8,9 @@
 #include "app/Controls.h"
 #include "app/LayoutKit.h"
 #include "app/TForm1.h"
+#include "app/TrendCsvExport.h"
 #include "display/LiveReading.h"
+#include "trend/TrendPage.h"
 #include "widgets/BarChart.h"
 #include "widgets/JpegImage.h"
 #include "widgets/StringGrid.h"
@@ -222,4 +224,18 @@ void TForm1::BuildSettingsPage() {
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+}
+
+// Page "历史趋势", after the four pages above: the trend of any batteries over any time range,
+// read from the history store.
+void TForm1::BuildTrendPage(const QString& storeFile) {
+    TrendSheet = new TrendPage(storeFile);
+    TrendSheet->setObjectName(QStringLiteral("TrendSheet"));
+    TrendSheet->SetCsvExporter(
+        [this, storeFile](const std::vector<BatteryId>& batteries, const TimeRange& range) {
+            ExportTrendCsv(this, storeFile, batteries, range);
+        });
+    const int index =
+        RzPageControl1->AddPage(TrendSheet, QStringLiteral("历史趋势"), QColor(0xF0, 0xF0, 0xE8));
+    RzPageControl1->tabBar()->setTabTextColor(index, kPurple);
 }

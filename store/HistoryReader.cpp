@@ -1,5 +1,7 @@
 #include "store/HistoryReader.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -92,6 +94,10 @@ bool HistoryReader::ForEachReading(const ReadingFilter& filter,
         if (filter.device && *filter.device != device) continue;
         for (std::uint8_t battery = 0; battery < kMaxBatteriesPerDevice; ++battery) {
             if (filter.battery && *filter.battery != battery) continue;
+            if (!filter.batteries.empty() &&
+                std::find(filter.batteries.begin(), filter.batteries.end(),
+                          std::pair{device, battery}) == filter.batteries.end())
+                continue;
             BatteryCursor cursor{QSqlQuery(db), device, battery};
             cursor.query.setForwardOnly(true);
             cursor.query.prepare(QStringLiteral(

@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "store/StoredReading.h"
@@ -17,6 +18,8 @@ struct ReadingFilter {
     qint64 to_ms = std::numeric_limits<qint64>::max();    // inclusive
     std::optional<std::uint8_t> device;
     std::optional<std::uint8_t> battery;
+    // When not empty, only these (device, battery) pairs.
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> batteries;
 };
 
 struct OutboxEntry {

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+#include "trend/Batteries.h"
+#include "trend/TrendTypes.h"
+
+class QWidget;
+
+// "导出CSV" of the trend page: asks where to save, writes the chosen batteries and range with
+// the store's CSV exporter on a thread of its own (the window goes on), then says how many rows
+// went out, or why none did.
+void ExportTrendCsv(QWidget* parent, const QString& storeFile,
+                    const std::vector<BatteryId>& batteries, const TimeRange& range);

@@ -1,0 +1,125 @@
+// The window with a history store: what it shows is on disk, comes back after a restart, and
+// leaves through the trend page's CSV button.
+#include <QFile>
+#include <QListWidget>
+#include <QTemporaryDir>
+
+#include "app/Controls.h"
+#include "store/DataDir.h"
+#include "store/HistoryReader.h"
+#include "tests/window/FormFixture.h"
+#include "trend/TrendPage.h"
+#include "widgets/FileDialog.h"
+
+using namespace std::chrono_literals;
+using testsupport::PtyDevice;
+using testsupport::WaitUntil;
+
+namespace {
+
+QByteArray AnswerNamingBattery(const QByteArray& request) {
+    if (request[1] != 0x04 || request[2] != 0x00) return {};
+    const auto battery = std::uint8_t(request[3]) - 0x80;
+    return PollAnswerBytes(std::uint8_t(request[0]), 0x11,
+                           std::uint8_t(100 + battery), 250);
+}
+
+class StoreFixture : public FormFixture {
+protected:
+    void SetUp() override {
+        FormFixture::SetUp();
+        options.dataDir = dataDir.path();
+        Reopen();
+    }
+    void TearDown() override {
+        filedialog::SetHook({});
+        FormFixture::TearDown();
+    }
+    void Reopen() {
+        form.reset();
+        form = std::make_unique<TForm1>(options);
+        form->show();
+        QObject::connect(&form->Session(), &MonitorSession::CycleEnded, [this] { ++cyclesEnded; });
+    }
+    std::vector<store::StoredReading> Stored() const {
+        store::HistoryReader reader(store::HistoryFilePath(dataDir.path()));
+        return reader.LoadSince(0);
+    }
+
+    QTemporaryDir dataDir;
+    StationOptions options;
+};
+
+}  // namespace
+
+TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
+    {
+        PtyDevice device;
+        device.SetResponder(AnswerNamingBattery);
+        OpenPortOn(device);
+        Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("3"));
+        Click(Control<QPushButton>(*form, "RzBitBtn14"));
+        Click(Control<QPushButton>(*form, "RzBitBtn7"));
+        ASSERT_TRUE(WaitUntil([&] { return cyclesEnded >= 1; }, 8s));
+        // Read back with a connection of its own before the next sampling period.
+        ASSERT_TRUE(WaitUntil([&] { return Stored().size() >= 14; }, 2s));
+    }
+    const std::vector<store::StoredReading> stored = Stored();
+    for (int step = 1; step <= 14; ++step) {
+        const int battery = (step - 1) % 8;
+        const std::uint8_t deviceAddress = step <= 8 ? 0xA0 : 0xA1;
+        const auto shown = HistoryGrid(*form, step)->Cells(1, 1);
+        const auto onDisk = std::count_if(stored.begin(), stored.end(), [&](const auto& r) {
+            return r.device == deviceAddress && r.battery == battery &&
+                   r.voltage_dv == 100 + battery;
+        });
+        EXPECT_GE(onDisk, 1) << "step " << step << " shows " << shown.toStdString();
+    }
+
+    const QString firstRecord = HistoryGrid(*form, 11)->Cells(0, 1);
+    const int rows = HistoryGrid(*form, 11)->RowCount();
+    Reopen();
+    EXPECT_EQ(HistoryGrid(*form, 11)->Cells(0, 1), firstRecord);
+    EXPECT_EQ(HistoryGrid(*form, 11)->RowCount(), rows);
+    EXPECT_EQ(HistoryGrid(*form, 11)->Cells(0, 0), QStringLiteral("3#采样时间"));
+    EXPECT_TRUE(Control<::StringGrid>(*form, "StringGrid")->Cells(1, 1).isEmpty())
+        << "the real-time table starts empty";
+    EXPECT_TRUE(MemoLines().isEmpty());
+
+    options.restoreHours = 0;
+    Reopen();
+    EXPECT_EQ(HistoryGrid(*form, 11)->RowCount(), 15) << "--restore-hours 0 restores nothing";
+}
+
+TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
+    {
+        PtyDevice device;
+        device.SetResponder(AnswerNamingBattery);
+        OpenPortOn(device);
+        Click(Control<QPushButton>(*form, "RzBitBtn7"));
+        ASSERT_TRUE(WaitUntil([&] { return cyclesEnded >= 1; }, 8s));
+        ASSERT_TRUE(WaitUntil([&] { return Stored().size() >= 14; }, 2s));
+    }
+    auto* pages = Control<PageControl>(*form, "RzPageControl1");
+    pages->setCurrentWidget(Control<QWidget>(*form, "TrendSheet"));
+    auto* list = Control<QListWidget>(*form, "trendBatteryList");
+    for (int row = 0; row < list->count(); ++row) list->item(row)->setCheckState(Qt::Unchecked);
+    list->item(2)->setCheckState(Qt::Checked);   // A0-82
+    list->item(10)->setCheckState(Qt::Checked);  // 3#
+    Click(Control<QPushButton>(*form, "trendRange24h"));
+
+    const QString target = dataDir.filePath(QStringLiteral("out.csv"));
+    filedialog::SetHook([&](const QString&, const QString&) { return target; });
+    Click(Control<QPushButton>(*form, "trendExportCsv"));
+    ASSERT_TRUE(WaitUntil([&] { return !messages.empty(); }, 5s));
+    EXPECT_EQ(messages.back().text,
+              QStringLiteral("已导出 2 条记录到 %1").arg(target));
+
+    QFile csv(target);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith("\xEF\xBB\xBFtime,device,battery,"));
+    EXPECT_TRUE(lines[1].contains(",A0,2,10.2,") || lines[2].contains(",A0,2,10.2,"));
+    EXPECT_TRUE(lines[1].contains(",A1,2,10.2,") || lines[2].contains(",A1,2,10.2,"));
+}
