@@ -20,10 +20,11 @@
 #include "engine/CommLink.h"
 #include "engine/MonitorSession.h"
 #include "engine/StepRoute.h"
-#include "store/DataDir.h"
-#include "trend/TrendPage.h"
 #include "export/ExportJob.h"
 #include "protocol/SetupCommands.h"
+#include "serial/PortName.h"
+#include "store/DataDir.h"
+#include "trend/TrendPage.h"
 #include "widgets/BarChart.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/MessageBox.h"
@@ -203,21 +204,34 @@ void TForm1::RzBitBtn3Click() {
 void TForm1::Button1Click() { TogglePort(); }
 
 void TForm1::TogglePort() {
-    if (session_->PortOpen())
+    if (session_->PortOpen()) {
         session_->ClosePort();
-    else
-        session_->OpenPort(Com_combox->currentText());
+        return;
+    }
+    // A device server over TCP may take a few seconds to answer: one attempt at a time.
+    Button1->setEnabled(false);
+    session_->OpenPort(Com_combox->currentText());
+    Button1->setEnabled(!session_->PortOpening());
 }
 
 void TForm1::ShowPortOpened(const QString& portName) {
+    Button1->setEnabled(true);
     Shape1->SetBrushColor(kLampGreen);
     Button1->setText(kCloseCaption);
     StatusBar1->SetPanelText(1, QStringLiteral("串口") + portName + QStringLiteral("已打开") +
                                     QStringLiteral(",Baud:9600"));
 }
 
-void TForm1::ShowPortOpenFailed(const QString&, const QString&) {
-    messagebox::Show(this, QStringLiteral("未发现可用串口或被占用"), kHint);
+// A serial device server that cannot be reached says why; a local port fails as it always has.
+void TForm1::ShowPortOpenFailed(const QString& portName, const QString& reason) {
+    Button1->setEnabled(true);
+    QString message = QStringLiteral("未发现可用串口或被占用");
+    if (IsTcpPortName(portName)) {
+        message += QStringLiteral("：") + reason;
+        StatusBar1->SetPanelText(
+            1, QStringLiteral("串口") + portName + QStringLiteral("打开失败：") + reason);
+    }
+    messagebox::Show(this, message, kHint);
 }
 
 // Closed by the operator, or hung up by itself (adapter unplugged, device gone): shown alike,
@@ -300,10 +314,10 @@ void TForm1::RzBitBtn14Click() {
 
 void TForm1::ShowReading(int step, const BatteryReading& reading, qint64 arrivalMs) {
     const StepRoute route = RouteOfStep(step);
-    TrendSheet->AddReading(BatteryId{route.device, route.battery},
-                           TrendSample{arrivalMs, reading.RawVoltage,
-                                       static_cast<std::int16_t>(reading.RawTemperature),
-                                       reading.StatusCode});
+    TrendSheet->AddReading(
+        BatteryId{route.device, route.battery},
+        TrendSample{arrivalMs, reading.RawVoltage,
+                    static_cast<std::int16_t>(reading.RawTemperature), reading.StatusCode});
     AppendHistoryRecord(route.historyTable, reading, arrivalMs);
     if (route.liveRow > 0) ShowLiveReading(route.liveRow, reading, arrivalMs);
 }

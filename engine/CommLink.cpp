@@ -1,5 +1,6 @@
 #include "engine/CommLink.h"
 
+#include "serial/PortName.h"
 #include "serial/SerialComm.h"
 
 CommLink::CommLink(QObject* owner) : comm_(new TComm(owner)) {
@@ -22,6 +23,9 @@ CommLink::CommLink(QObject* owner) : comm_(new TComm(owner)) {
     comm_->OnReceiveData = [this](TComm*, const std::uint8_t* buffer, std::uint16_t length) {
         if (OnData) OnData({buffer, length});
     };
+    comm_->OnOpenResult = [this](TComm*, bool opened, const QString& reason) {
+        if (OnOpenResult) OnOpenResult(opened, reason);
+    };
     comm_->OnRequestHangup = [this](TComm*) {
         comm_->CloseComm();
         if (OnHangup) OnHangup();
@@ -31,23 +35,29 @@ CommLink::CommLink(QObject* owner) : comm_(new TComm(owner)) {
 // The component's threads post into an object that lives on: stop them first.
 CommLink::~CommLink() { comm_->CloseComm(); }
 
+// A serial port opens at once; a serial device server over TCP connects in the background
+// (up to 3 s) and reports when it is through, so the caller's thread never waits for it.
 void CommLink::Open(const QString& portName) {
-    bool opened = false;
-    QString reason;
     try {
         comm_->SetCommName(portName);
         comm_->SetBaudRate(9600);
+        if (IsTcpPortName(portName)) {
+            comm_->BeginOpenComm();
+            return;
+        }
         comm_->OpenComm();
-        opened = true;
     } catch (const std::exception& error) {
-        reason = QString::fromUtf8(error.what());
+        if (OnOpenResult) OnOpenResult(false, QString::fromUtf8(error.what()));
+        return;
     }
-    if (OnOpenResult) OnOpenResult(opened, reason);
+    if (OnOpenResult) OnOpenResult(true, {});
 }
 
 void CommLink::Close() { comm_->CloseComm(); }
 
-bool CommLink::IsOpen() const { return comm_->ComHandle() != 0; }
+bool CommLink::IsOpen() const { return comm_->ComHandle() != 0 && !comm_->IsOpening(); }
+
+bool CommLink::IsOpening() const { return comm_->IsOpening(); }
 
 bool CommLink::Write(std::span<const std::uint8_t> bytes) {
     return comm_->WriteCommBuffer(bytes.data(), static_cast<std::uint16_t>(bytes.size()));

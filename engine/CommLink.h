@@ -16,6 +16,7 @@ public:
     void Open(const QString& portName) override;
     void Close() override;
     bool IsOpen() const override;
+    bool IsOpening() const override;
     bool Write(std::span<const std::uint8_t> bytes) override;
     void SetReadInterval(int ms) override;
     int DeliveryLagMs() const override;

@@ -45,6 +45,7 @@ public:
     void OpenPort(const QString& portName);
     void ClosePort();
     bool PortOpen() const { return link_->IsOpen(); }
+    bool PortOpening() const { return link_->IsOpening(); }
 
     // Starts the poll cycle now and the sampling timer; decoding of answers begins.
     void StartMonitoring();

@@ -20,6 +20,8 @@ public:
     // Closes the link; nothing is delivered for it afterwards. Closing a closed link does nothing.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // An open was started and its outcome has not come yet.
+    virtual bool IsOpening() const { return false; }
     // Queues `bytes` for sending; false when the link is closed or refused them.
     virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
     // A received buffer is delivered once no byte has followed for this long.

@@ -54,6 +54,7 @@ protected:
         messagebox::SetHook([this](const QString& text, const QString&) { messages << text; });
         form = std::make_unique<TForm1>();
         form->show();
+        QObject::connect(&form->Session(), &MonitorSession::CycleEnded, [this] { ++cyclesEnded; });
     }
     void TearDown() override {
         form.reset();
@@ -73,13 +74,13 @@ protected:
             for (const SimLogEntry& e : sim.ReadLog()) n += e.dir == QStringLiteral("rx");
             return n;
         };
-        if (!WaitUntil([&] { return requests() >= 16 * cycles; }, 4s * cycles)) return false;
-        // The last answer of the cycle (possibly lost on a noisy bus) has had time to arrive.
-        testsupport::HoldsFor([] { return true; }, 300ms);
-        return true;
+        // A cycle's readings are all reported once its last block has been released.
+        return WaitUntil([&] { return requests() >= 16 * cycles; }, 4s * cycles) &&
+               WaitUntil([&] { return cyclesEnded >= cycles; }, 2s);
     }
 
     std::unique_ptr<TForm1> form;
+    int cyclesEnded = 0;
     QStringList messages;
 };
 
@@ -171,4 +172,36 @@ TEST_F(SimWindowFixture, anUnpluggedBusTurnsTheLampSilverAndTheOperatorCanOpenAg
             return false;
         },
         12s));
+}
+
+TEST_F(SimWindowFixture,
+       aSerialDeviceServerOverTcpWorksLikeASerialPortAndSaysWhyItCannotBeReached) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.StartTcp({"--seed", "3"})) << sim.ErrorText().toStdString();
+    auto* button = Control<QPushButton>(*form, "Button1");
+    Control<QComboBox>(*form, "Com_combox")->setEditText(sim.PortPath());
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return button->text() == QStringLiteral("关闭串口"); }, 5s));
+    EXPECT_EQ(Control<StatusBar>(*form, "StatusBar1")->PanelText(1),
+              QStringLiteral("串口") + sim.PortPath() + QStringLiteral("已打开,Baud:9600"));
+    Control<QLineEdit>(*form, "sample_time")->setText(QStringLiteral("3"));
+    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
+    ASSERT_TRUE(WaitForCycles(sim, 1));
+    const auto sent = SentReadings(sim);
+    EXPECT_EQ(HistoryGrid(*form, 9)->Cells(1, 1),
+              sent.at(DeviceAndRegisterOfStep(9)).at(0).voltage);
+
+    // The server goes away: shown like an unplugged adapter.
+    const QString name = sim.PortPath();
+    sim.Kill();
+    ASSERT_TRUE(WaitUntil([&] { return button->text() == QStringLiteral("打开串口"); }, 2s));
+
+    // Nobody listens there now: the usual message with the reason, and the window keeps turning.
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return !messages.isEmpty(); }, 5s));
+    EXPECT_TRUE(messages.back().startsWith(QStringLiteral("未发现可用串口或被占用：")))
+        << messages.back().toStdString();
+    EXPECT_TRUE(Control<StatusBar>(*form, "StatusBar1")->PanelText(1).contains(name));
+    EXPECT_TRUE(button->isEnabled());
 }
