@@ -17,8 +17,7 @@ store::CsvResult WriteCsv(const QString& storeFile, const QString& target,
                           const store::ReadingFilter& filter) {
     store::HistoryReader reader(storeFile);
     QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return store::CsvResult{false, 0, file.errorString()};
+    if (!file.open(QIODevice::WriteOnly)) return store::CsvResult{false, 0, file.errorString()};
     store::CsvResult result = store::ExportReadingsCsv(reader, filter, file, true);
     if (result.ok && !file.commit()) result = store::CsvResult{false, 0, file.errorString()};
     if (!result.ok) file.cancelWriting();
@@ -30,9 +29,9 @@ store::CsvResult WriteCsv(const QString& storeFile, const QString& target,
 void ExportTrendCsv(QWidget* parent, const QString& storeFile,
                     const std::vector<BatteryId>& batteries, const TimeRange& range) {
     if (batteries.empty()) return;
-    const QString target = filedialog::SaveFileName(
-        parent, QStringLiteral("导出CSV"), QStringLiteral("batmon-trend.csv"),
-        QStringLiteral("CSV (*.csv)"));
+    const QString target =
+        filedialog::SaveFileName(parent, QStringLiteral("导出CSV"),
+                                 QStringLiteral("batmon-trend.csv"), QStringLiteral("CSV (*.csv)"));
     if (target.isEmpty()) return;
 
     store::ReadingFilter filter;
@@ -45,17 +44,16 @@ void ExportTrendCsv(QWidget* parent, const QString& storeFile,
     auto result = std::make_shared<store::CsvResult>();
     QThread* worker = QThread::create(
         [storeFile, target, filter, result] { *result = WriteCsv(storeFile, target, filter); });
-    QObject::connect(worker, &QThread::finished, parent,
-                     [window = QPointer<QWidget>(parent), worker, result, target] {
-                         worker->deleteLater();
-                         if (!window) return;
-                         messagebox::Show(
-                             window,
-                             result->ok ? QStringLiteral("已导出 %1 条记录到 %2")
-                                              .arg(result->rows)
-                                              .arg(target)
-                                        : QStringLiteral("导出失败：%1").arg(result->error),
-                             QStringLiteral("提示"));
-                     });
+    QObject::connect(
+        worker, &QThread::finished, parent,
+        [window = QPointer<QWidget>(parent), worker, result, target] {
+            worker->deleteLater();
+            if (!window) return;
+            messagebox::Show(
+                window,
+                result->ok ? QStringLiteral("已导出 %1 条记录到 %2").arg(result->rows).arg(target)
+                           : QStringLiteral("导出失败：%1").arg(result->error),
+                QStringLiteral("提示"));
+        });
     worker->start();
 }

@@ -10,4 +10,3 @@ QString LiveSummaryLine(int battery, const BatteryReading& reading) {
            NumberText(reading.Voltage) + QStringLiteral("  温度：") +
            NumberText(reading.Temperature);
 }
-

@@ -11,4 +11,3 @@ QString BatteryLabel(int battery);
 
 // The log line of one reading: "1#(A1-80)--电压：12.5  温度：25".
 QString LiveSummaryLine(int battery, const BatteryReading& reading);
-

@@ -1,10 +1,9 @@
 #include "store/HistoryReader.h"
 
-#include <algorithm>
-
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <atomic>
 
 #include "store/Schema.h"

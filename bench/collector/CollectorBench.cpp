@@ -21,12 +21,12 @@
 #include <set>
 #include <vector>
 
-#include "tests/servers/ChildProcess.h"
-#include "tests/common/EventLoopWait.h"
-#include "tests/servers/MosquittoServer.h"
-#include "tests/servers/PostgresCluster.h"
 #include "mqtt/BatmonMessages.h"
 #include "mqtt/MqttClient.h"
+#include "tests/common/EventLoopWait.h"
+#include "tests/servers/ChildProcess.h"
+#include "tests/servers/MosquittoServer.h"
+#include "tests/servers/PostgresCluster.h"
 
 using namespace std::chrono_literals;
 

@@ -11,9 +11,9 @@
 
 #include "bench/trend/BenchStore.h"
 #include "tests/common/EventLoopWait.h"
-#include "widgets/Fonts.h"
 #include "trend/TrendPage.h"
 #include "trend/TrendPlot.h"
+#include "widgets/Fonts.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -6,9 +6,9 @@
 #include <set>
 #include <vector>
 
-#include "tests/servers/ChildProcess.h"
 #include "mqtt/BatmonMessages.h"
 #include "mqtt/MqttClient.h"
+#include "tests/servers/ChildProcess.h"
 
 // Readable failure messages for row comparisons.
 void PrintTo(const ReadingMessage& reading, std::ostream* out);

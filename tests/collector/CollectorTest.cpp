@@ -11,9 +11,9 @@
 #include <tuple>
 
 #include "tests/collector/CollectorHarness.h"
+#include "tests/common/WaitFor.h"
 #include "tests/servers/MosquittoServer.h"
 #include "tests/servers/PostgresCluster.h"
-#include "tests/common/WaitFor.h"
 
 using namespace collectortest;
 using testservers::MosquittoServer;

@@ -10,11 +10,11 @@
 #include <set>
 #include <vector>
 
-#include "tests/servers/ChildProcess.h"
-#include "tests/servers/MosquittoServer.h"
-#include "tests/common/WaitFor.h"
 #include "mqtt/BatmonMessages.h"
 #include "mqtt/MqttClient.h"
+#include "tests/common/WaitFor.h"
+#include "tests/servers/ChildProcess.h"
+#include "tests/servers/MosquittoServer.h"
 
 using testservers::MosquittoServer;
 using testsupport::kSlowdown;

@@ -13,10 +13,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "tests/store/StoreTestSupport.h"
-#include "tests/common/WaitFor.h"
 #include "store/CsvExport.h"
 #include "store/DataDir.h"
+#include "tests/common/WaitFor.h"
+#include "tests/store/StoreTestSupport.h"
 
 using storetest::SequenceReading;
 

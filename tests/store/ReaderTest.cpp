@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <random>
 
-#include "tests/store/StoreTestSupport.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
 #include "store/HistoryWriter.h"
+#include "tests/store/StoreTestSupport.h"
 
 using storetest::Sequence;
 using storetest::SequenceReading;

@@ -13,10 +13,10 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include "tests/store/StoreTestSupport.h"
-#include "tests/common/WaitFor.h"
 #include "store/DataDir.h"
 #include "store/HistoryWriter.h"
+#include "tests/common/WaitFor.h"
+#include "tests/store/StoreTestSupport.h"
 
 using namespace std::chrono_literals;
 using storetest::FileProbe;

@@ -10,12 +10,12 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include "tests/store/StoreTestSupport.h"
-#include "tests/common/WaitFor.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
 #include "store/HistoryWriter.h"
 #include "store/Retention.h"
+#include "tests/common/WaitFor.h"
+#include "tests/store/StoreTestSupport.h"
 
 using namespace std::chrono_literals;
 using storetest::FileProbe;

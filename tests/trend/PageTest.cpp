@@ -6,8 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "tests/trend/TestStore.h"
 #include "tests/common/WaitFor.h"
+#include "tests/trend/TestStore.h"
 #include "trend/TrendPage.h"
 #include "trend/TrendPlot.h"
 

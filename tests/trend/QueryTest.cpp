@@ -4,8 +4,8 @@
 #include <QSqlQuery>
 #include <QThread>
 
-#include "tests/trend/TestStore.h"
 #include "tests/common/WaitFor.h"
+#include "tests/trend/TestStore.h"
 #include "trend/TrendQuery.h"
 
 namespace {

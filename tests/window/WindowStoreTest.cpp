@@ -20,8 +20,7 @@ namespace {
 QByteArray AnswerNamingBattery(const QByteArray& request) {
     if (request[1] != 0x04 || request[2] != 0x00) return {};
     const auto battery = std::uint8_t(request[3]) - 0x80;
-    return PollAnswerBytes(std::uint8_t(request[0]), 0x11,
-                           std::uint8_t(100 + battery), 250);
+    return PollAnswerBytes(std::uint8_t(request[0]), 0x11, std::uint8_t(100 + battery), 250);
 }
 
 class StoreFixture : public FormFixture {
@@ -112,8 +111,7 @@ TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
     filedialog::SetHook([&](const QString&, const QString&) { return target; });
     Click(Control<QPushButton>(*form, "trendExportCsv"));
     ASSERT_TRUE(WaitUntil([&] { return !messages.empty(); }, 5s));
-    EXPECT_EQ(messages.back().text,
-              QStringLiteral("已导出 2 条记录到 %1").arg(target));
+    EXPECT_EQ(messages.back().text, QStringLiteral("已导出 2 条记录到 %1").arg(target));
 
     QFile csv(target);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
