@@ -1,5 +1,6 @@
 #include "tests/common/PtyDevice.h"
 
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,14 +20,15 @@ PtyDevice::PtyDevice() {
     tcgetattr(slave_, &tio);
     cfmakeraw(&tio);
     tcsetattr(slave_, TCSANOW, &tio);
+    fcntl(slave_, F_SETFL, fcntl(slave_, F_GETFL) | O_NONBLOCK);
     notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { ReadAvailable(); });
 }
 
 PtyDevice::~PtyDevice() {
-    notifier_.reset();
+    Join();
+    CloseDeviceSide();
     if (slave_ >= 0) close(slave_);
-    if (master_ >= 0) close(master_);
 }
 
 void PtyDevice::ReadAvailable() {
@@ -55,6 +57,69 @@ QByteArray PtyDevice::Take(int count, std::chrono::milliseconds timeout) {
 
 void PtyDevice::Write(const QByteArray& bytes) {
     WriteAll(master_, bytes.constData(), bytes.size());
+}
+
+void PtyDevice::Send(const TBytes& bytes) const { WriteAll(master_, bytes.data(), bytes.size()); }
+
+void PtyDevice::SendShaped(std::vector<TBytes> parts, std::chrono::milliseconds gap) {
+    Join();
+    shaper_ = std::thread([this, parts = std::move(parts), gap] {
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            if (i > 0) std::this_thread::sleep_for(gap);
+            Send(parts[i]);
+        }
+    });
+}
+
+void PtyDevice::Join() {
+    if (shaper_.joinable()) shaper_.join();
+}
+
+TBytes PtyDevice::Drain() {
+    if (master_ >= 0) {
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = read(master_, chunk, sizeof chunk);
+            if (n <= 0) break;
+            received_.append(chunk, static_cast<int>(n));
+        }
+    }
+    TBytes all(received_.begin(), received_.end());
+    received_.clear();
+    return all;
+}
+
+std::size_t PtyDevice::FillPortOutput() const {
+    const TBytes filler(4096, 0x55);
+    std::size_t total = 0;
+    for (;;) {
+        const ssize_t n = write(slave_, filler.data(), filler.size());
+        if (n <= 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    return total;
+}
+
+void PtyDevice::CloseDeviceSide() {
+    notifier_.reset();
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+}
+
+termios PtyDevice::PortAttributes() const {
+    termios attrs{};
+    tcgetattr(slave_, &attrs);
+    return attrs;
+}
+
+void PtyDevice::SetPortAttributes(const termios& attrs) const {
+    tcsetattr(slave_, TCSANOW, &attrs);
+}
+
+TBytes Sequence(std::size_t length, std::uint8_t first) {
+    TBytes bytes(length);
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(first + i * 7);
+    return bytes;
 }
 
 QByteArray Hex(const char* spacedHex) {

@@ -5,7 +5,10 @@
 #include <vector>
 
 #include "serial/SerialComm.h"
-#include "tests/serial/PtyDevice.h"
+#include "tests/common/PtyDevice.h"
+
+using testsupport::Sequence;
+using testsupport::TBytes;
 
 // The stored settings of the main window's port component.
 inline void ApplyWindowSettings(TComm& comm, const QString& port) {

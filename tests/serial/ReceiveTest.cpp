@@ -25,7 +25,7 @@ TBytes Concat(const TBytes& a, const TBytes& b) {
 // An open port with the interval time-out of the poll cycle.
 struct TReceiveRig {
     explicit TReceiveRig(std::uint32_t interval) : events(comm) {
-        ApplyWindowSettings(comm, device.PortPath());
+        ApplyWindowSettings(comm, device.SlavePath());
         comm.SetReadIntervalTimeout(interval);
         comm.OpenComm();
     }
@@ -37,7 +37,7 @@ struct TReceiveRig {
         return arrived && HoldsFor([&] { return events.BytesReceived() == bytes; }, 80ms);
     }
 
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
     TCommRecorder events;
 };
@@ -122,9 +122,9 @@ TEST(ReceiveEnd, closingDuringAPendingReadDeliversNothingAndDiscardsTheInput) {
 }
 
 TEST(ReceiveEnd, theFarEndClosingEndsTheReaderWithOneHangup) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     comm.SetReadIntervalTimeout(20);
     int hangups = 0;
     comm.OnRequestHangup = [&](TComm* sender) {
@@ -173,10 +173,10 @@ private:
 }  // namespace
 
 TEST(ReceiveEnd, aHangupOfAnEarlierOpenIsNotRaisedOnThePortOpenedSince) {
-    TPtyDevice first;
-    TPtyDevice second;
+    testsupport::PtyDevice first;
+    testsupport::PtyDevice second;
     TComm comm;
-    ApplyWindowSettings(comm, first.PortPath());
+    ApplyWindowSettings(comm, first.SlavePath());
     int hangups = 0;
     comm.OnRequestHangup = [&](TComm*) { ++hangups; };
     comm.OpenComm();
@@ -186,7 +186,7 @@ TEST(ReceiveEnd, aHangupOfAnEarlierOpenIsNotRaisedOnThePortOpenedSince) {
     bool reopened = false;
     BeforeNoticeDelivery reopen(TNoticeKind::RequestHangup, [&] {
         comm.CloseComm();
-        comm.SetCommName(second.PortPath());
+        comm.SetCommName(second.SlavePath());
         comm.OpenComm();
         reopened = true;
     });
@@ -202,11 +202,11 @@ TEST(ReceiveEnd, aHangupOfAnEarlierOpenIsNotRaisedOnThePortOpenedSince) {
 }
 
 TEST(ReceiveEnd, dataOfAnEarlierOpenIsNotDeliveredAfterAReopen) {
-    TPtyDevice first;
-    TPtyDevice second;
+    testsupport::PtyDevice first;
+    testsupport::PtyDevice second;
     TComm comm;
     TCommRecorder events(comm);
-    ApplyWindowSettings(comm, first.PortPath());
+    ApplyWindowSettings(comm, first.SlavePath());
     comm.SetReadIntervalTimeout(20);
     comm.OpenComm();
 
@@ -215,7 +215,7 @@ TEST(ReceiveEnd, dataOfAnEarlierOpenIsNotDeliveredAfterAReopen) {
     bool reopened = false;
     BeforeNoticeDelivery reopen(TNoticeKind::ReceiveData, [&] {
         comm.CloseComm();
-        comm.SetCommName(second.PortPath());
+        comm.SetCommName(second.SlavePath());
         comm.OpenComm();
         reopened = true;
     });
@@ -233,10 +233,10 @@ TEST(ReceiveEnd, dataOfAnEarlierOpenIsNotDeliveredAfterAReopen) {
 }
 
 TEST(ReceiveEnd, dataStillQueuedAtCloseIsNotDelivered) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
     TCommRecorder events(comm);
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     comm.SetReadIntervalTimeout(20);
     comm.OpenComm();
     bool closed = false;

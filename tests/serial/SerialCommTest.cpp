@@ -47,7 +47,7 @@ std::string OpenFailure(TComm& comm) {
     return "<opened>";
 }
 
-bool RoundTrip(TComm& comm, TPtyDevice& device, TBytes bytes) {
+bool RoundTrip(TComm& comm, testsupport::PtyDevice& device, TBytes bytes) {
     if (!comm.WriteCommBuffer(bytes.data(), static_cast<std::uint16_t>(bytes.size()))) return false;
     TBytes seen;
     WaitUntil([&] {
@@ -75,10 +75,10 @@ TEST(CommLifecycle, constructionDefaultsAreTheComponentDefaults) {
 }
 
 TEST(CommLifecycle, opensClosesAndReopensWithFreshThreads) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
     TCommRecorder events(comm);
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
 
     comm.CloseComm();  // closed: nothing happens
     comm.OpenComm();
@@ -102,9 +102,9 @@ TEST(CommLifecycle, opensClosesAndReopensWithFreshThreads) {
 }
 
 TEST(CommLifecycle, portHandleIsNeverZeroEvenWithStandardInputClosed) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     const int savedInput = dup(STDIN_FILENO);
     close(STDIN_FILENO);
     comm.OpenComm();
@@ -116,23 +116,23 @@ TEST(CommLifecycle, portHandleIsNeverZeroEvenWithStandardInputClosed) {
 }
 
 TEST(CommLifecycle, destroyingAnOpenComponentClosesItsPort) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     auto first = std::make_unique<TComm>();
-    ApplyWindowSettings(*first, device.PortPath());
+    ApplyWindowSettings(*first, device.SlavePath());
     first->OpenComm();
     EXPECT_EQ(CountPortThreads(), 2);
     first.reset();
     EXPECT_EQ(CountPortThreads(), 0);
 
     TComm second;
-    ApplyWindowSettings(second, device.PortPath());
+    ApplyWindowSettings(second, device.SlavePath());
     EXPECT_NO_THROW(second.OpenComm());
 }
 
 TEST(CommOpenFailures, eachFailureHasItsMessageAndLeavesNothingBehind) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm holder;
-    ApplyWindowSettings(holder, device.PortPath());
+    ApplyWindowSettings(holder, device.SlavePath());
     holder.OpenComm();
 
     QTemporaryFile regularFile;
@@ -142,7 +142,7 @@ TEST(CommOpenFailures, eachFailureHasItsMessageAndLeavesNothingBehind) {
     const int descriptorsBefore = CountEntries("/proc/self/fd");
     comm.SetCommName("/dev/batmon-no-such-port");
     EXPECT_EQ(OpenFailure(comm), "Error opening serial port");
-    comm.SetCommName(device.PortPath());
+    comm.SetCommName(device.SlavePath());
     EXPECT_EQ(OpenFailure(comm), "Error opening serial port") << "held by another component";
     comm.SetCommName(regularFile.fileName());
     EXPECT_EQ(OpenFailure(comm), "File handle is not a comm handle ");
@@ -156,14 +156,14 @@ TEST(CommOpenFailures, eachFailureHasItsMessageAndLeavesNothingBehind) {
     EXPECT_TRUE(RoundTrip(holder, device, Sequence(6))) << "the open port keeps working";
 
     holder.CloseComm();
-    comm.SetCommName(device.PortPath());
+    comm.SetCommName(device.SlavePath());
     EXPECT_NO_THROW(comm.OpenComm()) << "the port is free again once its holder closed it";
 }
 
 TEST(CommLineSettings, windowSettingsAreInForceOnTheOpenPort) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     comm.OpenComm();
     const termios attrs = device.PortAttributes();
     EXPECT_EQ(cfgetospeed(&attrs), static_cast<speed_t>(B9600));
@@ -177,9 +177,9 @@ TEST(CommLineSettings, windowSettingsAreInForceOnTheOpenPort) {
 }
 
 TEST(CommLineSettings, changedPropertiesReachTheOpenPortAtOnceExceptParity) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     comm.OpenComm();
 
     comm.SetBaudRate(19200);
@@ -227,9 +227,9 @@ TEST(CommLineSettings, changedPropertiesReachTheOpenPortAtOnceExceptParity) {
 }
 
 TEST(CommWriting, refusesEmptyBlocksAndClosedPorts) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     const TBytes bytes = Sequence(4);
     EXPECT_FALSE(comm.WriteCommBuffer(bytes.data(), 4));
     comm.OpenComm();
@@ -238,10 +238,10 @@ TEST(CommWriting, refusesEmptyBlocksAndClosedPorts) {
 }
 
 TEST(CommWriting, writesBlocksInOrderAndReportsEachTimeTheQueueRunsEmpty) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
     TCommRecorder events(comm);
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     comm.OpenComm();
     ASSERT_TRUE(WaitUntil([&] { return events.SendDataEmpty == 1; }));
     EXPECT_TRUE(HoldsFor([&] { return events.SendDataEmpty == 1; }, 100ms))
@@ -275,10 +275,10 @@ TEST(CommWriting, writesBlocksInOrderAndReportsEachTimeTheQueueRunsEmpty) {
 }
 
 TEST(CommWriting, closeReturnsPromptlyWhileAWriteIsStuck) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     TComm comm;
     TCommRecorder events(comm);
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     comm.OpenComm();
     device.FillPortOutput();
     const TBytes block = Sequence(20000);
@@ -294,7 +294,7 @@ TEST(CommWriting, closeReturnsPromptlyWhileAWriteIsStuck) {
 }
 
 TEST(CommLineSettings, closingPutsTheTerminalSettingsBackAsTheyWereFound) {
-    TPtyDevice device;
+    testsupport::PtyDevice device;
     // A terminal left cooked at 4800 baud with echo, as a login or another program may leave it.
     termios found = device.PortAttributes();
     found.c_lflag |= ICANON | ECHO | ISIG;
@@ -306,7 +306,7 @@ TEST(CommLineSettings, closingPutsTheTerminalSettingsBackAsTheyWereFound) {
     found = device.PortAttributes();
 
     TComm comm;
-    ApplyWindowSettings(comm, device.PortPath());
+    ApplyWindowSettings(comm, device.SlavePath());
     for (int round = 0; round < 2; ++round) {
         comm.OpenComm();
         const termios inForce = device.PortAttributes();

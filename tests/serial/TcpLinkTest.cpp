@@ -337,8 +337,8 @@ TEST(TcpOpenFailures, closingOrDestroyingDuringAConnectAbandonsIt) {
 }
 
 TEST(TcpOpen, beginOpenReportsTtysThroughTheEventLoopToo) {
-    TPtyDevice device;
-    TTcpRig rig(device.PortPath());
+    testsupport::PtyDevice device;
+    TTcpRig rig(device.SlavePath());
     const std::optional<TOpenOutcome> opened = rig.Open();
     ASSERT_TRUE(opened);
     EXPECT_TRUE(opened->Ok);

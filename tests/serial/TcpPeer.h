@@ -5,11 +5,13 @@
 #include <thread>
 #include <vector>
 
-#include "tests/serial/PtyDevice.h"
+#include "tests/common/PtyDevice.h"
 
 // A serial device server played by the test on loopback: a listening socket on 127.0.0.1 (or
 // ::1) and the one connection it accepted. Everything is non-blocking; waits go through the
 // event loop (WaitUntil) so the component's notices keep flowing meanwhile.
+using testsupport::TBytes;
+
 class TTcpPeer {
 public:
     // Listens on `port` (0: any free one); Listening() is false when that failed.
