@@ -44,7 +44,7 @@ struct TLineSettings {
 // The five time-outs in milliseconds, with the classic serial-port meaning: an interval limit
 // between two received bytes, a total read limit of multiplier * requested bytes + constant, and
 // the same total limit for writes. 0 switches a limit off; kMaxTimeout has special meanings for
-// reads (see ReadWait.h).
+// reads (see ReadWaitMs in PortTimeouts.h).
 struct TCommTimeouts {
     std::uint32_t ReadIntervalTimeout = 10;
     std::uint32_t ReadTotalTimeoutMultiplier = 0;
