@@ -1,5 +1,7 @@
 #include "store/CsvExport.h"
 
+#include "display/StatusText.h"
+
 #include <QDateTime>
 #include <QRegularExpression>
 #include <array>
@@ -66,7 +68,7 @@ void AppendField(QByteArray& out, const QString& text) {
 const QByteArray& StatusTextUtf8(std::uint8_t code) {
     static const std::array<QByteArray, 256> texts = [] {
         std::array<QByteArray, 256> t;
-        for (int c = 0; c < 256; ++c) t[c] = StatusText(static_cast<std::uint8_t>(c)).toUtf8();
+        for (int c = 0; c < 256; ++c) t[c] = ::StatusText(static_cast<std::uint8_t>(c)).toUtf8();
         return t;
     }();
     return texts[code];

@@ -31,9 +31,6 @@ std::optional<StoredReading> ReadingForPollStep(int step, qint64 t_ms, std::uint
 
 bool IsStorableBattery(std::uint8_t device, std::uint8_t battery);
 
-// Operator text of a status code, the same texts the window shows.
-QString StatusText(std::uint8_t code);
-
 // "A0" / "A1" for a device address; empty for anything else.
 QString DeviceName(std::uint8_t device);
 std::optional<std::uint8_t> DeviceFromName(const QString& name);

@@ -35,20 +35,3 @@ QString BatteryName(BatteryId id) {
     return QStringLiteral("%1#").arg(id.battery + 1);
 }
 
-QString ReadingStatusText(std::uint8_t status) {
-    switch (status) {
-        case 0x00:
-            return QStringLiteral("无此设备");
-        case kStatusNormal:
-            return QStringLiteral("正常");
-        case 0x71:
-            return QStringLiteral("电压异常");
-        case 0x72:
-            return QStringLiteral("温度异常");
-        case 0x73:
-            return QStringLiteral("鼓包异常");
-        default:
-            return QStringLiteral("0x") +
-                   QString::number(status, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-    }
-}

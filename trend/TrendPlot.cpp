@@ -1,5 +1,7 @@
 #include "trend/TrendPlot.h"
 
+#include "display/StatusText.h"
+
 #include <QDateTime>
 #include <QImage>
 #include <QMouseEvent>
@@ -63,7 +65,7 @@ QString DescribeReading(BatteryId battery, const TrendSample& reading) {
     return QStringLiteral("%1\n%2\n电压 %3 V\n温度 %4 ℃\n状态 %5")
         .arg(BatteryName(battery), local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
              QString::number(reading.Volts()), QString::number(reading.Celsius()),
-             ReadingStatusText(reading.status));
+             StatusText(reading.status));
 }
 
 TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent) {

@@ -26,8 +26,6 @@ using TrendSeries = std::vector<TrendSample>;
 
 inline constexpr std::uint8_t kStatusNormal = 0x11;
 
-// The status code as the window writes it; codes without a name read "0x" and two hex digits.
-QString ReadingStatusText(std::uint8_t status);
 
 // A closed time range in UTC milliseconds.
 struct TimeRange {

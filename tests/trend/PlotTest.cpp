@@ -197,11 +197,4 @@ TEST(BatteryNaming, fourteenNamesColoursAndStatusTexts) {
     EXPECT_TRUE(BatteryName({0xA1, 6}).isEmpty());
     EXPECT_EQ(BatteryColor({0xA1, 6}), BatteryColor({0xA2, 0}));
 
-    EXPECT_EQ(ReadingStatusText(0x00), QStringLiteral("无此设备"));
-    EXPECT_EQ(ReadingStatusText(0x11), QStringLiteral("正常"));
-    EXPECT_EQ(ReadingStatusText(0x71), QStringLiteral("电压异常"));
-    EXPECT_EQ(ReadingStatusText(0x72), QStringLiteral("温度异常"));
-    EXPECT_EQ(ReadingStatusText(0x73), QStringLiteral("鼓包异常"));
-    EXPECT_EQ(ReadingStatusText(0x05), QStringLiteral("0x05"));
-    EXPECT_EQ(ReadingStatusText(0xAB), QStringLiteral("0xAB"));
 }

@@ -14,6 +14,7 @@
 #include "protocol/ModbusCrc.h"
 #include "serial/SerialComm.h"
 #include "tests/common/FormControls.h"
+#include "tests/common/PollAnswers.h"
 #include "tests/common/PtyDevice.h"
 #include "tests/common/WaitFor.h"
 #include "widgets/MessageBox.h"
@@ -66,15 +67,4 @@ protected:
     int cyclesEnded = 0;
 };
 
-// An 11-byte answer of `address` carrying one battery's registers, with a valid CRC.
-inline QByteArray PollAnswerBytes(std::uint8_t address, std::uint8_t status, std::uint8_t voltage,
-                                  std::uint16_t temperature) {
-    QByteArray a;
-    a.append(char(address)).append(char(0x04)).append(char(0x06));
-    a.append(char(status)).append(char(voltage));
-    a.append(char(temperature >> 8)).append(char(temperature & 0xFF));
-    a.append(char(0)).append(char(0));
-    const std::uint16_t crc = ModbusCrc16(reinterpret_cast<const std::uint8_t*>(a.constData()), 9);
-    a.append(char(crc >> 8)).append(char(crc & 0xFF));
-    return a;
-}
+using testsupport::PollAnswerBytes;
