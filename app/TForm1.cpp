@@ -138,13 +138,18 @@ void TForm1::FormCreate() {
 // The history tables show the stored readings of the last hours as if those cycles had just
 // run; the real-time table, the charts and the log start empty.
 void TForm1::RestoreHistory(const std::vector<store::StoredReading>& readings) {
+    std::array<std::vector<TimedReading>, kLastReadingStep> perStep;
     for (const store::StoredReading& stored : readings) {
         const int step =
             stored.device == 0xA0 ? stored.battery + 1 : stored.battery + kFirstLiveStep;
         if (step < 1 || step > kLastReadingStep) continue;
-        AppendHistoryRecord(step,
-                            ReadingFromRaw(stored.status, stored.voltage_dv, stored.temperature_dc),
-                            stored.t_ms);
+        perStep[step - 1].push_back(
+            {stored.t_ms / 1000,
+             ReadingFromRaw(stored.status, stored.voltage_dv, stored.temperature_dc)});
+    }
+    for (int step = 1; step <= kLastReadingStep; ++step) {
+        auto* table = static_cast<HistoryGridModel*>(HistoryGrid(step)->Model());
+        AppendHistoryRecords(*table, step, perStep[step - 1]);
     }
 }
 

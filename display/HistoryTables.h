@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 #include "display/HistoryGridModel.h"
 #include "protocol/ResponseDecoder.h"
@@ -18,3 +19,12 @@ int HistoryExtraRows(int step);
 // count plus the step's extra rows and writes the step's header text.
 void AppendHistoryRecord(HistoryGridModel& table, int step, const BatteryReading& reading,
                          qint64 epochSeconds);
+
+// The same for many readings at once, oldest first (a start-up restore): the views hear of one
+// row-count change in the end instead of one per record.
+struct TimedReading {
+    qint64 epochSeconds;
+    BatteryReading reading;
+};
+void AppendHistoryRecords(HistoryGridModel& table, int step,
+                          const std::vector<TimedReading>& readings);
