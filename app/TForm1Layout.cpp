@@ -231,7 +231,7 @@ void TForm1::BuildSettingsPage() {
 void TForm1::BuildTrendPage(const QString& storeFile) {
     TrendSheet = new TrendPage(storeFile);
     TrendSheet->setObjectName(QStringLiteral("TrendSheet"));
-    TrendSheet->SetCheckedBatteries(AllBatteries());
+    TrendSheet->SetCheckedBatteries({AllBatteries().begin(), AllBatteries().end()});
     TrendSheet->SetCsvExporter(
         [this, storeFile](const std::vector<BatteryId>& batteries, const TimeRange& range) {
             ExportTrendCsv(this, storeFile, batteries, range);
