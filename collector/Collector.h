@@ -29,7 +29,9 @@ public:
     // database is away) and emits finished(true when nothing was left unwritten).
     void shutDown(int deadlineMs = 10000);
 
-    qsizetype heldRows() const { return qsizetype(m_readings.size() + m_alarms.size()); }
+    qsizetype heldRows() const {
+        return static_cast<qsizetype>(m_readings.size()) + static_cast<qsizetype>(m_alarms.size());
+    }
 
 signals:
     void finished(bool everythingWritten);

@@ -20,10 +20,10 @@ QHash<QString, Factory>& Classes() {
 
 }  // namespace
 
-Factory RegisterClass(const QString& progId, Factory factory) {
+Factory RegisterClass(const QString& progId, const Factory& factory) {
     const QString key = progId.toCaseFolded();
     Factory previous = Classes().take(key);
-    if (factory) Classes().insert(key, std::move(factory));
+    if (factory) Classes().insert(key, factory);
     return previous;
 }
 

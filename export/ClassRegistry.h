@@ -13,7 +13,7 @@ using Factory = std::function<std::shared_ptr<Dispatch>()>;
 
 // Registers `factory` under `progId` and returns the factory it replaces (empty if none), so a
 // caller can put the previous one back. An empty `factory` unregisters the identifier.
-Factory RegisterClass(const QString& progId, Factory factory);
+Factory RegisterClass(const QString& progId, const Factory& factory);
 
 // Creates an object of the class registered under `progId`. Throws CreationError when nothing is
 // registered or the factory fails in any way; the error never escapes as another type.

@@ -15,8 +15,8 @@ Variant MemberDispatch::Invoke(const QString& member, CallKind kind, const Argum
     }
 }
 
-void MemberDispatch::AddMember(const QString& name, Handler handler) {
-    members_.insert(name.toCaseFolded(), std::move(handler));
+void MemberDispatch::AddMember(const QString& name, const Handler& handler) {
+    members_.insert(name.toCaseFolded(), handler);
 }
 
 void MemberDispatch::Fail(const QString& member, const QString& reason) const {

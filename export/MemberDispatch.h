@@ -16,7 +16,7 @@ protected:
     using Handler = std::function<Variant(CallKind kind, const Arguments& args)>;
 
     explicit MemberDispatch(QString objectName) : objectName_(std::move(objectName)) {}
-    void AddMember(const QString& name, Handler handler);
+    void AddMember(const QString& name, const Handler& handler);
 
     // Error helpers for handlers; texts name the object and member.
     [[noreturn]] void Fail(const QString& member, const QString& reason) const;

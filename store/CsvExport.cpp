@@ -1,16 +1,16 @@
 #include "store/CsvExport.h"
 
-#include "display/StatusText.h"
-
 #include <QDateTime>
 #include <QRegularExpression>
 #include <array>
 #include <charconv>
 
+#include "display/StatusText.h"
+
 namespace store {
 namespace {
 
-constexpr qsizetype kChunkBytes = 256 * 1024;
+constexpr qsizetype kChunkBytes = qsizetype{256} * 1024;
 constexpr char kBom[] = "\xEF\xBB\xBF";
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).

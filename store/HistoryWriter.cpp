@@ -450,7 +450,7 @@ void HistoryWriter::RunOnWriter(std::function<void(WriterWorker&)> job, bool wai
     bool done = false;
     {
         std::lock_guard lock(jobsMutex_);
-        writerJobs_.push_back([&](WriterWorker& w) {
+        writerJobs_.emplace_back([&](WriterWorker& w) {
             job(w);
             std::lock_guard doneLock(jobsMutex_);
             done = true;

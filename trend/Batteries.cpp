@@ -34,4 +34,3 @@ QString BatteryName(BatteryId id) {
     if (id.device == kDeviceA0) return QStringLiteral("A0-8%1").arg(id.battery);
     return QStringLiteral("%1#").arg(id.battery + 1);
 }
-

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::size_t kGrowthBuckets = 24 * 6;
+constexpr std::size_t kGrowthBuckets = std::size_t{24} * 6;
 
 }  // namespace
 

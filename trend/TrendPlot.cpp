@@ -1,7 +1,5 @@
 #include "trend/TrendPlot.h"
 
-#include "display/StatusText.h"
-
 #include <QDateTime>
 #include <QImage>
 #include <QMouseEvent>
@@ -11,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "display/StatusText.h"
 #include "trend/BatteryColors.h"
 #include "trend/MinMaxReducer.h"
 #include "trend/TimeAxis.h"

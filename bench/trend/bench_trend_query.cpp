@@ -52,9 +52,9 @@ int main(int argc, char** argv) {
         request.gapMs = 3 * benchstore::kPeriodMs;
         request.range = {benchstore::kStartMs, benchstore::kEndMs};
         TimeReads(db, request, 1);  // warm the page cache
-        const auto rows = TimeReads(db, request, 5);
+        const auto everyRow = TimeReads(db, request, 5);
         std::printf("30 days, 14 batteries, 1157 columns, every row: median %.1f ms\n",
-                    Median(rows));
+                    Median(everyRow));
         TrendSummaries summaries;
         const auto cold = TimeReads(db, request, 1, &summaries);
         std::printf("  with digests, first read (builds them): %.1f ms\n", cold.front());

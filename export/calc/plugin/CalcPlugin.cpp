@@ -77,7 +77,7 @@ void UseTheWindowsFonts(const Reference<css::lang::XComponent>& component) {
 
 class UnoDocument : public Document {
 public:
-    explicit UnoDocument(Reference<css::lang::XComponent> component)
+    explicit UnoDocument(const Reference<css::lang::XComponent>& component)
         : model_(component, UNO_QUERY_THROW), document_(component, UNO_QUERY_THROW) {}
 
     void SetTitle(const QString& title) override {
@@ -187,7 +187,7 @@ private:
 
 class UnoOffice : public Office {
 public:
-    explicit UnoOffice(Reference<css::frame::XDesktop2> desktop) : desktop_(std::move(desktop)) {}
+    explicit UnoOffice(const Reference<css::frame::XDesktop2>& desktop) : desktop_(desktop) {}
 
     std::unique_ptr<Document> NewHiddenDocument() override {
         return Translated("Creating a workbook", [&] {
@@ -224,7 +224,7 @@ SheetContent ReadSheet(UnoDocument& document, const Reference<css::sheet::XSprea
 
 class UnoProbe : public OfficeProbe {
 public:
-    explicit UnoProbe(Reference<css::frame::XDesktop2> desktop) : desktop_(std::move(desktop)) {}
+    explicit UnoProbe(const Reference<css::frame::XDesktop2>& desktop) : desktop_(desktop) {}
 
     std::vector<DocumentContent> SpreadsheetDocuments() override {
         return Translated("Reading documents", [&] {

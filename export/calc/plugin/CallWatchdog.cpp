@@ -27,9 +27,9 @@ CallWatchdog& CallWatchdog::Instance() {
 
 CallWatchdog::CallWatchdog() : thread_([this] { Run(); }) { thread_.detach(); }
 
-void CallWatchdog::Watch(css::uno::Reference<css::connection::XConnection> link) {
+void CallWatchdog::Watch(const css::uno::Reference<css::connection::XConnection>& link) {
     std::lock_guard lock(mutex_);
-    link_ = std::move(link);
+    link_ = link;
 }
 
 CallWatchdog::Guard::Guard(std::chrono::milliseconds limit) {

@@ -16,7 +16,7 @@ public:
     static CallWatchdog& Instance();
 
     // The connection a late call is cut off from.
-    void Watch(com::sun::star::uno::Reference<com::sun::star::connection::XConnection> link);
+    void Watch(const com::sun::star::uno::Reference<com::sun::star::connection::XConnection>& link);
 
     // Limits the calls made during its lifetime; nested guards keep the earlier deadline.
     class Guard {

@@ -157,6 +157,7 @@ bool OfficeConnection::TryResolve() {
 void OfficeConnection::Launch() {
     const std::vector<QByteArray> args = OfficeArguments();
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const QByteArray& arg : args) argv.push_back(const_cast<char*>(arg.constData()));
     argv.push_back(nullptr);
 
