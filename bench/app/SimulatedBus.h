@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "app/TForm1.h"
+#include "bench/app/BenchSupport.h"
+#include "engine/MonitorSession.h"
 #include "serial/SerialComm.h"
 #include "tests/common/FormControls.h"
 #include "tools/simctl/SimProcess.h"
@@ -15,17 +17,19 @@ using testsupport::HistoryGrid;
 
 namespace bench {
 
-// Starts batmon-sim and opens its port in `form` through the port box and the open button, as
-// the operator does. False (with a message) when either fails.
-inline bool OpenOnSimulatedBus(TForm1& form, SimProcess& sim) {
-    if (!sim.Start()) {
+// Starts batmon-sim (on a pseudo-terminal, or serving its bus over TCP like a serial device
+// server) and opens its port in `form` through the port box and the open button, as the
+// operator does. False (with a message) when either fails.
+inline bool OpenOnSimulatedBus(TForm1& form, SimProcess& sim, bool overTcp = false) {
+    if (!(overTcp ? sim.StartTcp() : sim.Start())) {
         std::fprintf(stderr, "batmon-sim: %s\n", qPrintable(sim.ErrorText()));
         return false;
     }
     form.show();
     Control<QComboBox>(form, "Com_combox")->setEditText(sim.PortPath());
     Control<QPushButton>(form, "Button1")->click();
-    if (Comm1(form)->ComHandle() == 0) {
+    RunUntil([&] { return form.Session().PortOpen(); }, 4000);
+    if (!form.Session().PortOpen()) {
         std::fprintf(stderr, "could not open %s\n", qPrintable(sim.PortPath()));
         return false;
     }

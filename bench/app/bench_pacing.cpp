@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "bench/app/BenchSupport.h"
 #include "bench/app/SimulatedBus.h"
@@ -34,10 +35,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 10;
     const int periodS = argc > 2 ? std::atoi(argv[2]) : 3;
+    const bool overTcp = argc > 3 && std::string(argv[3]) == "tcp";
+    const std::string key = overTcp ? "pacing_tcp_" : "pacing_";
 
     SimProcess sim;
     TForm1 form;
-    if (!bench::OpenOnSimulatedBus(form, sim)) return 1;
+    if (!bench::OpenOnSimulatedBus(form, sim, overTcp)) return 1;
     Control<QLineEdit>(form, "sample_time")->setText(QString::number(periodS));
     Control<QPushButton>(form, "RzBitBtn14")->click();
     const double pressUs = MonotonicUs();
@@ -70,17 +73,18 @@ int main(int argc, char** argv) {
         for (int j = 1; j < 16; ++j)
             gridMs.push_back(std::fabs(t[16 * c + j] - first - j * 150e3) / 1e3);
     }
-    std::printf("Poll pacing at the device, %d cycles, sampling period %d s\n", cycles, periodS);
+    std::printf("Poll pacing at the device%s, %d cycles, sampling period %d s\n",
+                overTcp ? " over TCP" : "", cycles, periodS);
     std::printf("  150 ms grid:      median %.2f ms   max %.2f ms\n", bench::Percentile(gridMs, 50),
                 bench::Percentile(gridMs, 100));
     std::printf("  sampling period:  median %.2f ms   max %.2f ms\n",
                 bench::Percentile(periodMs, 50), bench::Percentile(periodMs, 100));
     std::printf("  first request %.2f ms after the press (150 ms plus the way to the device)\n",
                 startMs);
-    bench::Result("pacing_grid_ms_median", bench::Percentile(gridMs, 50));
-    bench::Result("pacing_grid_ms_max", bench::Percentile(gridMs, 100));
-    bench::Result("pacing_period_ms_median", bench::Percentile(periodMs, 50));
-    bench::Result("pacing_period_ms_max", bench::Percentile(periodMs, 100));
+    bench::Result((key + "grid_ms_median").c_str(), bench::Percentile(gridMs, 50));
+    bench::Result((key + "grid_ms_max").c_str(), bench::Percentile(gridMs, 100));
+    bench::Result((key + "period_ms_median").c_str(), bench::Percentile(periodMs, 50));
+    bench::Result((key + "period_ms_max").c_str(), bench::Percentile(periodMs, 100));
     form.close();
     return 0;
 }
