@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
     Control<QComboBox>(form, "Com_combox")->setEditText(QString::fromLocal8Bit(argv[1]));
     Control<QPushButton>(form, "Button1")->click();
     MonitorSession& session = form.Session();
+    // A serial device server (tcp://HOST:PORT) connects in the background.
+    RunEventLoopUntil([&] { return !session.PortOpening(); }, 5s);
     if (!session.PortOpen()) {
         std::fprintf(stderr, "could not open %s\n", argv[1]);
         return 1;
