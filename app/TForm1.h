@@ -57,6 +57,7 @@ private:
     void BuildSpareTablesPage();
     void BuildSettingsPage();
     void WireEvents();
+    void ShowAlarms();
 
     // Window handlers.
     void FormCreate();

@@ -10,12 +10,13 @@
 TEST_F(FormFixture, windowShowsCaptionSizeAndPagesInOrder) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("无线蓄电池监控软件 Demo1  Quorvane"));
     EXPECT_EQ(form->size(), QSize(1157, 691));
-    ASSERT_EQ(Control<PageControl>(*form, "RzPageControl1")->count(), 4);
-    const QStringList captions{"实时数据", "历史数据", "系统设置", "页面2"};
+    ASSERT_EQ(Control<PageControl>(*form, "RzPageControl1")->count(), 5);
+    const QStringList captions{"实时数据", "历史数据", "系统设置", "页面2", "报警记录"};
     const QList<QWidget*> pages{
         Control<QWidget>(*form, "TabSheet1"), Control<QWidget>(*form, "TabSheet2"),
-        Control<QWidget>(*form, "TabSheet11"), Control<QWidget>(*form, "TabSheet4")};
-    for (int i = 0; i < 4; ++i) {
+        Control<QWidget>(*form, "TabSheet11"), Control<QWidget>(*form, "TabSheet4"),
+        Control<QWidget>(*form, "TabSheetAlarms")};
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->tabText(i), captions[i]);
         EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->widget(i), pages[i]);
     }
