@@ -95,14 +95,12 @@ AlarmPage::AlarmPage(AlarmMonitor& monitor, const alarms::AlarmEvents& stored, Q
     connect(AlarmAckButton, &QPushButton::clicked, this, &AlarmPage::AcknowledgeClick);
     connect(AlarmLimitsButton, &QPushButton::clicked, this, &AlarmPage::LimitsClick);
 
-    const std::size_t shown = std::min<std::size_t>(stored.size(), kHistoryRows);
-    for (auto it = stored.end() - static_cast<std::ptrdiff_t>(shown); it != stored.end(); ++it)
-        AddHistoryRow(*it);
+    AddHistoryRows(stored.begin(), stored.end());
     ShowActiveAlarms();
 }
 
 void AlarmPage::ShowEvents(const alarms::AlarmEvents& events) {
-    for (const alarms::AlarmEvent& event : events) AddHistoryRow(event);
+    AddHistoryRows(events.begin(), events.end());
     ShowActiveAlarms();
 }
 
@@ -128,12 +126,21 @@ void AlarmPage::ShowActiveAlarms() {
     }
 }
 
-void AlarmPage::AddHistoryRow(const alarms::AlarmEvent& event) {
-    AlarmHistoryTable->insertRow(0);
-    SetRow(AlarmHistoryTable, 0,
-           {TimeText(event.tMs), alarms::BatteryLabel(event.key.battery),
-            alarms::KindText(event.key.kind), alarms::StateText(event.state),
-            alarms::ValueText(event.key.kind, event.value), event.user});
+// One insertion at the top for all of them, newest first, then the oldest rows beyond the
+// history's length go.
+void AlarmPage::AddHistoryRows(alarms::AlarmEvents::const_iterator first,
+                               alarms::AlarmEvents::const_iterator last) {
+    const int count = int(std::min<std::ptrdiff_t>(last - first, kHistoryRows));
+    if (count == 0) return;
+    first = last - count;
+    AlarmHistoryTable->model()->insertRows(0, count);
+    for (int row = count - 1; first != last; ++first, --row) {
+        const alarms::AlarmEvent& event = *first;
+        SetRow(AlarmHistoryTable, row,
+               {TimeText(event.tMs), alarms::BatteryLabel(event.key.battery),
+                alarms::KindText(event.key.kind), alarms::StateText(event.state),
+                alarms::ValueText(event.key.kind, event.value), event.user});
+    }
     if (AlarmHistoryTable->rowCount() > kHistoryRows) AlarmHistoryTable->setRowCount(kHistoryRows);
 }
 

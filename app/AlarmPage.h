@@ -23,12 +23,14 @@ public:
     // `stored` is the history as it stood before this run, oldest first.
     AlarmPage(AlarmMonitor& monitor, const alarms::AlarmEvents& stored, QWidget* parent = nullptr);
 
-    // New events: the active list is rebuilt and the events go to the top of the history.
+    // New events, oldest first: the active list is rebuilt and the events go to the top of the
+    // history.
     void ShowEvents(const alarms::AlarmEvents& events);
 
 private:
     void ShowActiveAlarms();
-    void AddHistoryRow(const alarms::AlarmEvent& event);
+    void AddHistoryRows(alarms::AlarmEvents::const_iterator first,
+                        alarms::AlarmEvents::const_iterator last);
     std::vector<alarms::AlarmKey> SelectedKeys() const;
     void AcknowledgeClick();
     void LimitsClick();

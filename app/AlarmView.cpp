@@ -2,7 +2,9 @@
 
 #include <QDBusConnection>
 #include <QLabel>
+#include <QMetaObject>
 #include <QTabBar>
+#include <utility>
 
 #include "app/AlarmPage.h"
 #include "app/Controls.h"
@@ -34,6 +36,7 @@ AlarmView::AlarmView(Station& station, const Targets& targets, QObject* parent)
     count_->setGeometry(kFirstPanelWidth - 2 - kCountWidth, 3, kCountWidth - 2,
                         layout::kStatusHeight - 4);
     count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    usualText_ = count_->palette().color(QPalette::WindowText);
     for (HistoryGridModel* table : targets_.historyTables)
         table->SetAbnormalForeground(liverows::kAlarmText);
 
@@ -45,15 +48,28 @@ AlarmView::AlarmView(Station& station, const Targets& targets, QObject* parent)
 }
 
 void AlarmView::ShowEvents(const alarms::AlarmEvents& events) {
+    if (pending_.empty())
+        QMetaObject::invokeMethod(this, &AlarmView::ShowPendingEvents, Qt::QueuedConnection);
+    pending_.insert(pending_.end(), events.begin(), events.end());
+    ShowState(station_.Alarms().NowMs());
+}
+
+void AlarmView::ShowPendingEvents() {
+    const alarms::AlarmEvents events = std::exchange(pending_, {});
     page_->ShowEvents(events);
     notifier_->NotifyRaised(events);
-    ShowState(station_.Alarms().NowMs());
 }
 
 void AlarmView::ShowState(qint64 nowMs) {
     const alarms::AlarmRules& rules = station_.Alarms().Rules();
     liverows::Show(*targets_.liveTable, rules, nowMs);
     const int unacknowledged = rules.UnacknowledgedCount();
+    if (unacknowledged == shownCount_) return;
+    shownCount_ = unacknowledged;
     count_->setText(QStringLiteral("未确认报警: %1").arg(unacknowledged));
-    count_->setStyleSheet(unacknowledged > 0 ? QStringLiteral("color: #FF0000;") : QString());
+    // A palette, not a style sheet: it changes with every raise and acknowledgement, and a
+    // style sheet would have the label's style worked out anew each time.
+    QPalette palette = count_->palette();
+    palette.setColor(QPalette::WindowText, unacknowledged > 0 ? layout::kRed : usualText_);
+    count_->setPalette(palette);
 }
