@@ -26,8 +26,9 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
     connect(session_, &MonitorSession::SamplingPeriodChanged, this, [this](int ms) {
         if (ms > 0) writer_->SetRetryPeriod(std::chrono::milliseconds(ms));
     });
-    writer_->Start();
+    // Read before the writer opens the file: the reader never waits for the writer's set-up.
     RestoreAlarms();
+    writer_->Start();
     if (options_.keepDays > 0) {
         retention_ = std::make_unique<store::RetentionTrigger>(*writer_, options_.keepDays);
         retention_->Start();
