@@ -191,8 +191,8 @@ TEST_F(AlarmMonitorTest, restoredAlarmsAreActiveWithoutBeingReportedAgain) {
 }
 
 TEST_F(AlarmMonitorTest, ticksOncePerSecondOnTheSessionClock) {
-    int ticks = 0;
-    QObject::connect(&monitor, &AlarmMonitor::Ticked, [&](qint64) { ++ticks; });
+    int secondTicks = 0;
+    QObject::connect(&monitor, &AlarmMonitor::Ticked, [&](qint64) { ++secondTicks; });
     RunMs(5 * AlarmMonitor::kTickMs);
-    EXPECT_EQ(ticks, 5);
+    EXPECT_EQ(secondTicks, 5);
 }
