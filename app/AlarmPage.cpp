@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -109,8 +110,8 @@ void AlarmPage::ShowEvents(const alarms::AlarmEvents& events) {
 void AlarmPage::ShowActiveAlarms() {
     const std::vector<alarms::AlarmKey> selected = SelectedKeys();
     const std::vector<alarms::ActiveAlarm> active = monitor_.Rules().ActiveAlarms();
-    AlarmActiveTable->clearSelection();
     AlarmActiveTable->setRowCount(int(active.size()));
+    QItemSelection keep;
     for (int row = 0; row < int(active.size()); ++row) {
         const alarms::ActiveAlarm& alarm = active[row];
         const QString acknowledgement = alarm.acknowledged
@@ -121,9 +122,13 @@ void AlarmPage::ShowActiveAlarms() {
                 TimeText(alarm.sinceMs), alarms::ValueText(alarm.key.kind, alarm.value),
                 acknowledgement});
         AlarmActiveTable->item(row, 0)->setData(kKeyRole, PackKey(alarm.key));
-        if (std::find(selected.begin(), selected.end(), alarm.key) != selected.end())
-            AlarmActiveTable->selectRow(row);
+        if (std::find(selected.begin(), selected.end(), alarm.key) != selected.end()) {
+            const QModelIndex first = AlarmActiveTable->model()->index(row, 0);
+            keep.select(first, first.siblingAtColumn(AlarmActiveTable->columnCount() - 1));
+        }
     }
+    AlarmActiveTable->selectionModel()->select(
+        keep, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 // One insertion at the top for all of them, newest first, then the oldest rows beyond the

@@ -36,6 +36,7 @@ AlarmView::AlarmView(Station& station, const Targets& targets, QObject* parent)
     count_->setGeometry(kFirstPanelWidth - 2 - kCountWidth, 3, kCountWidth - 2,
                         layout::kStatusHeight - 4);
     count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    count_->setAutoFillBackground(true);  // covers a long message of the panel beneath
     usualText_ = count_->palette().color(QPalette::WindowText);
     for (HistoryGridModel* table : targets_.historyTables)
         table->SetAbnormalForeground(liverows::kAlarmText);

@@ -150,6 +150,27 @@ TEST_F(AlarmWindowTest, thePageListsAlarmsAndAcknowledgesTheSelectedOnesByLoginN
     EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 0"));
 }
 
+TEST_F(AlarmWindowTest, aSelectionOfSeveralAlarmsSurvivesNewAlarmsAndIsAcknowledgedWhole) {
+    Receive(9, 0x71, Now());
+    Receive(10, 0x72, Now());
+    ShowPending();
+    auto* active = Control<QTableWidget>(*form, "AlarmActiveTable");
+    ASSERT_EQ(active->rowCount(), 2);
+    active->selectAll();
+
+    Receive(11, 0x73, Now());  // a third alarm comes in while the operator has two selected
+    ShowPending();
+    ASSERT_EQ(active->rowCount(), 3);
+    EXPECT_EQ(active->selectionModel()->selectedRows().size(), 2);
+
+    Click(Control<QPushButton>(*form, "AlarmAckButton"));
+    EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 1"));
+    const alarms::ActiveAlarm* third =
+        form->Monitoring().Alarms().Rules().Find({{0xA1, 2}, alarms::AlarmKind::StatusSwelling});
+    ASSERT_NE(third, nullptr);
+    EXPECT_FALSE(third->acknowledged) << "the alarm that came in later was not selected";
+}
+
 TEST_F(AlarmWindowTest, theLimitsDialogRefusesBadInputAndKeepsWhatItAccepts) {
     Click(Control<QPushButton>(*form, "AlarmLimitsButton"));
     auto* dialog = Control<AlarmLimitsDialog>(*form, "AlarmLimitsDialog");
