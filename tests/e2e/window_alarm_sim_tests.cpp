@@ -84,12 +84,21 @@ TEST_F(SimAlarmFixture, aDroppedDeviceIsSilentWithinThreePeriodsAndClearsWhenItA
         EXPECT_EQ(a.key.battery.device, 0xA0) << "A1 answers all along";
         EXPECT_LE(a.sinceMs - startedMs, 3 * kPeriodMs + 1000 + 500);
     }
-    for (int battery = 0; battery < 8; ++battery)
-        EXPECT_EQ(ListedRows(QStringLiteral("A0-8%1").arg(battery), QStringLiteral("通信中断")), 1);
+    // The page follows once the event loop has taken in the alarms.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            for (int battery = 0; battery < 8; ++battery)
+                if (ListedRows(QStringLiteral("A0-8%1").arg(battery), QStringLiteral("通信中断")) !=
+                    1)
+                    return false;
+            return true;
+        },
+        2s));
 
     ASSERT_TRUE(WaitUntil([&] { return ActiveOf(0xA0, AlarmKind::NoAnswer) == 0; }, 25s))
         << "the device answers again after 16 s";
-    EXPECT_EQ(ListedRows(QStringLiteral("A0-80"), QStringLiteral("通信中断")), 0);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ListedRows(QStringLiteral("A0-80"), QStringLiteral("通信中断")) == 0; }, 2s));
 }
 
 TEST_F(SimAlarmFixture, aBatteryReportingVoltageFaultIsRedOnItsRowAndListed) {
@@ -108,5 +117,6 @@ TEST_F(SimAlarmFixture, aBatteryReportingVoltageFaultIsRedOnItsRowAndListed) {
               liverows::kAlarmText);
     EXPECT_EQ(live->data(live->index(2, 4), Qt::BackgroundRole).value<QColor>(),
               liverows::kAlarmFill);
-    EXPECT_EQ(ListedRows(QStringLiteral("3#"), QStringLiteral("电压异常")), 1);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ListedRows(QStringLiteral("3#"), QStringLiteral("电压异常")) == 1; }, 2s));
 }
