@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include "app/AlarmView.h"
 #include "app/Controls.h"
 #include "app/LayoutKit.h"
 #include "display/HistoryGridModel.h"
@@ -61,6 +62,7 @@ TForm1::TForm1(const StationOptions& options, QWidget* parent) : QWidget(parent)
     session_ = &station_->Session();
     BuildTrendPage(options.dataDir.isEmpty() ? QString() : store::HistoryFilePath(options.dataDir));
     WireEvents();
+    ShowAlarms();
     RzPageControl1->setCurrentIndex(0);
     FormCreate();
     RestoreHistory(station_->LoadRecent());
@@ -113,6 +115,15 @@ void TForm1::WireEvents() {
                 AppendHexEcho({reinterpret_cast<const std::uint8_t*>(reply.constData()),
                                static_cast<std::size_t>(reply.size())});
             });
+}
+
+// The alarm page goes after the pages built above; the real-time table and the history tables
+// show their batteries' alarms.
+void TForm1::ShowAlarms() {
+    AlarmView::Targets targets{RzPageControl1, StatusBar1, StringGrid->Model(), {}};
+    for (int step = 1; step <= kLastReadingStep; ++step)
+        targets.historyTables.push_back(static_cast<HistoryGridModel*>(HistoryGrid(step)->Model()));
+    new AlarmView(*station_, targets, this);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -59,6 +59,7 @@ private:
     void BuildSettingsPage();
     void BuildTrendPage(const QString& storeFile);
     void WireEvents();
+    void ShowAlarms();
 
     // Window handlers.
     void FormCreate();

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr std::size_t kInitialCapacity = 64;
+constexpr std::uint8_t kNormalStatus = 0x11;  // "正常"
 
 }  // namespace
 
@@ -57,6 +58,23 @@ void HistoryGridModel::SetRowCount(int rows) {
         });
     }
     EndRowCountChange(oldRows, rows);
+}
+
+void HistoryGridModel::SetAbnormalForeground(const QVariant& colour) {
+    abnormalForeground_ = colour;
+    if (!records_.empty() && rowCount_ > 1)
+        emit dataChanged(index(0, 0), index(rowCount_ - 2, kColumns - 1), {Qt::ForegroundRole});
+}
+
+// A record's row is drawn in the abnormal colour whatever texts were typed over it: the colour
+// tells what the device reported.
+QVariant HistoryGridModel::data(const QModelIndex& index, int role) const {
+    if (role == Qt::ForegroundRole && abnormalForeground_.isValid() && index.isValid()) {
+        const auto record = static_cast<std::size_t>(index.row());
+        if (record < records_.size() && records_[record].statusCode != kNormalStatus)
+            return abnormalForeground_;
+    }
+    return GridModel::data(index, role);
 }
 
 QString HistoryGridModel::Cell(int col, int row) const {

@@ -29,7 +29,12 @@ public:
     // Bytes held by the record store, unused reserve included.
     std::size_t RecordStorageBytes() const;
 
+    // The text colour of records whose status is not normal (a QColor in a QVariant); null, the
+    // default, draws them like every other record.
+    void SetAbnormalForeground(const QVariant& colour);
+
     // GridModel
+    QVariant data(const QModelIndex& index, int role) const override;
     int ColCount() const override;
     int RowCount() const override;
     void SetRowCount(int rows) override;  // at least the header row; shrinking drops overrides
@@ -53,4 +58,5 @@ private:
     std::array<QString, kColumns> header_;
     QHash<quint64, QString> overrides_;
     int rowCount_;
+    QVariant abnormalForeground_;
 };

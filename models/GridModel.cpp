@@ -12,7 +12,36 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole)
         return Cell(index.column(), index.row() + 1);
+    if (role == Qt::ForegroundRole) return RowForeground(index.row() + 1);
+    if (role == Qt::BackgroundRole) return RowBackground(index.row() + 1);
     return {};
+}
+
+void GridModel::SetRowLook(int row, const QVariant& foreground, const QVariant& background) {
+    if (row < 1) return;
+    const auto found = rowLooks_.constFind(row);
+    const bool usual = !foreground.isValid() && !background.isValid();
+    if (found == rowLooks_.cend()
+            ? usual
+            : found->foreground == foreground && found->background == background)
+        return;
+    if (usual)
+        rowLooks_.remove(row);
+    else
+        rowLooks_.insert(row, RowLook{foreground, background});
+    if (row < RowCount() && ColCount() > 0)
+        emit dataChanged(index(row - 1, 0), index(row - 1, ColCount() - 1),
+                         {Qt::ForegroundRole, Qt::BackgroundRole});
+}
+
+QVariant GridModel::RowForeground(int row) const {
+    const auto found = rowLooks_.constFind(row);
+    return found == rowLooks_.cend() ? QVariant() : found->foreground;
+}
+
+QVariant GridModel::RowBackground(int row) const {
+    const auto found = rowLooks_.constFind(row);
+    return found == rowLooks_.cend() ? QVariant() : found->background;
 }
 
 bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role) {

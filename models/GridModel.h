@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QString>
+#include <QVariant>
 
 // The cells of a string grid: (column, row) from 0, row 0 the fixed header row.
 //
@@ -21,6 +23,13 @@ public:
     virtual QString Cell(int col, int row) const = 0;                 // "" outside the grid
     virtual void SetCell(int col, int row, const QString& text) = 0;  // ignored outside the grid
 
+    // How one data row (1..) stands out: text and fill colours (a QColor or QBrush in a
+    // QVariant), shown through Qt::ForegroundRole and Qt::BackgroundRole. Null variants give the
+    // view's usual look, which every row has until it is given another.
+    void SetRowLook(int row, const QVariant& foreground, const QVariant& background);
+    QVariant RowForeground(int row) const;
+    QVariant RowBackground(int row) const;
+
     // QAbstractTableModel
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -34,4 +43,11 @@ protected:
     void NotifyCellChanged(int col, int row);
     void BeginRowCountChange(int oldRows, int newRows);
     void EndRowCountChange(int oldRows, int newRows);
+
+private:
+    struct RowLook {
+        QVariant foreground;
+        QVariant background;
+    };
+    QHash<int, RowLook> rowLooks_;  // only rows that differ from the usual look
 };

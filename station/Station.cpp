@@ -1,6 +1,8 @@
 #include "station/Station.h"
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
@@ -12,16 +14,20 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
     : QObject(parent),
       clock_(clock),
       options_(options),
-      session_(new MonitorSession(std::move(link), clock, this)) {
+      session_(new MonitorSession(std::move(link), clock, this)),
+      alarms_(new AlarmMonitor(*session_, clock, this)) {
     if (options_.dataDir.isEmpty()) return;
     writer_ = std::make_unique<store::HistoryWriter>(options_.dataDir);
     writer_->SetRetryPeriod(std::chrono::milliseconds(MonitorSession::kDefaultSamplingMs));
     connect(writer_.get(), &store::HistoryWriter::HealthChanged, this,
             &Station::StoreHealthChanged);
     connect(session_, &MonitorSession::ReadingAccepted, this, &Station::Record);
+    connect(alarms_, &AlarmMonitor::EventsOccurred, this, &Station::RecordAlarms);
     connect(session_, &MonitorSession::SamplingPeriodChanged, this, [this](int ms) {
         if (ms > 0) writer_->SetRetryPeriod(std::chrono::milliseconds(ms));
     });
+    // Read before the writer opens the file: the reader never waits for the writer's set-up.
+    RestoreAlarms();
     writer_->Start();
     if (options_.keepDays > 0) {
         retention_ = std::make_unique<store::RetentionTrigger>(*writer_, options_.keepDays);
@@ -46,4 +52,74 @@ void Station::Record(int step, const BatteryReading& reading, qint64 arrivalMs) 
     if (const auto stored = store::ReadingForPollStep(step, arrivalMs, reading.StatusCode,
                                                       reading.RawVoltage, reading.RawTemperature))
         writer_->Append(*stored);
+}
+
+void Station::RecordAlarms(const alarms::AlarmEvents& events) {
+    for (const alarms::AlarmEvent& event : events) writer_->AppendAlarm(StoredAlarm(event));
+}
+
+// Every stored alarm event is read, not only recent ones: an alarm raised long ago and never
+// cleared is still active. The table holds changes only, so it stays small.
+void Station::RestoreAlarms() {
+    store::HistoryReader reader(store::HistoryFilePath(options_.dataDir));
+    if (!reader.IsOpen()) return;
+    alarms::AlarmEvents events;
+    reader.ForEachAlarm(std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(),
+                        [&](const store::AlarmEvent& stored) {
+                            if (const auto event = AlarmFromStore(stored)) events.push_back(*event);
+                            return true;
+                        });
+    std::vector<LastReadingTime> last;
+    for (const alarms::BatteryId battery : alarms::MonitoredBatteries()) {
+        if (const auto tMs = reader.LastReadingMs(battery.device, battery.battery))
+            last.push_back({battery, *tMs});
+    }
+    alarms_->Restore(events, last);
+    const std::size_t shown = std::min(events.size(), kShownAlarmEvents);
+    storedAlarmEvents_.assign(events.end() - static_cast<std::ptrdiff_t>(shown), events.end());
+}
+
+store::AlarmEvent StoredAlarm(const alarms::AlarmEvent& event) {
+    store::AlarmEvent stored;
+    stored.t_ms = event.tMs;
+    stored.device = event.key.battery.device;
+    stored.battery = event.key.battery.battery;
+    stored.kind = alarms::KindId(event.key.kind);
+    switch (event.state) {
+        case alarms::AlarmState::Raised:
+            stored.state = store::AlarmState::Raised;
+            break;
+        case alarms::AlarmState::Cleared:
+            stored.state = store::AlarmState::Cleared;
+            break;
+        case alarms::AlarmState::Acknowledged:
+            stored.state = store::AlarmState::Acknowledged;
+            break;
+    }
+    stored.value = event.value.value_or(0);
+    stored.user = event.user;
+    return stored;
+}
+
+std::optional<alarms::AlarmEvent> AlarmFromStore(const store::AlarmEvent& stored) {
+    const std::optional<alarms::AlarmKind> kind = alarms::KindFromId(stored.kind);
+    const alarms::BatteryId battery{stored.device, stored.battery};
+    if (!kind || !alarms::MonitoredIndex(battery)) return std::nullopt;
+    alarms::AlarmEvent event;
+    event.tMs = stored.t_ms;
+    event.key = {battery, *kind};
+    switch (stored.state) {
+        case store::AlarmState::Raised:
+            event.state = alarms::AlarmState::Raised;
+            break;
+        case store::AlarmState::Cleared:
+            event.state = alarms::AlarmState::Cleared;
+            break;
+        case store::AlarmState::Acknowledged:
+            event.state = alarms::AlarmState::Acknowledged;
+            break;
+    }
+    if (!alarms::IsNoAnswer(*kind)) event.value = stored.value;
+    event.user = stored.user;
+    return event;
 }

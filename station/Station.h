@@ -3,8 +3,10 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "engine/AlarmMonitor.h"
 #include "engine/Clock.h"
 #include "engine/MonitorSession.h"
 #include "store/StoredReading.h"
@@ -22,9 +24,15 @@ struct StationOptions {
     int keepDays = 0;       // readings older than this are deleted once a day; 0: kept for ever
 };
 
+// Alarm events and the store's rows of them: the kind and state as their stable ids, a value of 0
+// for the kinds that carry none. Null for rows of a kind or battery this program does not know.
+store::AlarmEvent StoredAlarm(const alarms::AlarmEvent& event);
+std::optional<alarms::AlarmEvent> AlarmFromStore(const store::AlarmEvent& stored);
+
 // One monitoring session and its history store, wired together: every reading the session
 // accepts is handed to the store's writer thread the moment it is reported, and the writer
-// retries a failed write once per sampling period.
+// retries a failed write once per sampling period. Its alarm monitor watches the session; every
+// alarm event is stored, and the alarms active at the last exit are active again at start-up.
 class Station : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +41,11 @@ public:
     ~Station() override;
 
     MonitorSession& Session() { return *session_; }
+    AlarmMonitor& Alarms() { return *alarms_; }
+    // The stored alarm events read at start-up, oldest first, at most kShownAlarmEvents of the
+    // newest: the alarm history as it stood before this run.
+    static constexpr std::size_t kShownAlarmEvents = 1000;
+    const alarms::AlarmEvents& StoredAlarmEvents() const { return storedAlarmEvents_; }
     // Null when the station runs without a store.
     store::HistoryWriter* Writer() { return writer_.get(); }
     // The stored readings of the last restoreHours, oldest first; empty without a store.
@@ -46,10 +59,14 @@ signals:
 
 private:
     void Record(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void RecordAlarms(const alarms::AlarmEvents& events);
+    void RestoreAlarms();
 
     Clock& clock_;
     StationOptions options_;
     MonitorSession* session_;
+    AlarmMonitor* alarms_;
+    alarms::AlarmEvents storedAlarmEvents_;
     std::unique_ptr<store::HistoryWriter> writer_;
     std::unique_ptr<store::RetentionTrigger> retention_;
 };

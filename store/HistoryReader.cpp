@@ -154,6 +154,21 @@ std::vector<StoredReading> HistoryReader::LoadRecentHours(int hours, qint64 nowM
     return LoadSince(nowMs - qint64{hours} * 3600 * 1000);
 }
 
+std::optional<qint64> HistoryReader::LastReadingMs(std::uint8_t device, std::uint8_t battery) {
+    if (!open_) return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(connectionName_, false));
+    query.prepare(
+        QStringLiteral("SELECT MAX(t_ms) FROM readings WHERE device = ? AND battery = ?"));
+    query.addBindValue(int{device});
+    query.addBindValue(int{battery});
+    if (!query.exec()) {
+        errorText_ = query.lastError().text();
+        return std::nullopt;
+    }
+    if (!query.next() || query.value(0).isNull()) return std::nullopt;
+    return query.value(0).toLongLong();
+}
+
 bool HistoryReader::ForEachAlarm(qint64 fromMs, qint64 toMs,
                                  const std::function<bool(const AlarmEvent&)>& row) {
     if (!open_) return false;

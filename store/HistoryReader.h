@@ -49,6 +49,10 @@ public:
     std::vector<StoredReading> LoadSince(qint64 sinceMs);
     std::vector<StoredReading> LoadRecentHours(int hours, qint64 nowMs);
 
+    // When the newest stored reading of one battery arrived; nothing when it has none or the
+    // file cannot be read. One index lookup, however long the history.
+    std::optional<qint64> LastReadingMs(std::uint8_t device, std::uint8_t battery);
+
     bool ForEachAlarm(qint64 fromMs, qint64 toMs,
                       const std::function<bool(const AlarmEvent&)>& row);
 

@@ -6,7 +6,9 @@
 
 #include "tests/e2e/sim_bus_master.h"
 #include "tools/sim/BatteryBank.h"
+#include "tools/sim/BusDevices.h"
 #include "tools/sim/RequestFramer.h"
+#include "tools/sim/SimOptions.h"
 #include "tools/sim/TrafficLog.h"
 
 namespace {
@@ -119,3 +121,39 @@ TEST(SimTrafficLog, linesCarryTheFieldsReadersRelyOn) {
 }
 
 }  // namespace
+
+TEST(SimOptionsForcedStatus, namesDeviceBatteryAndCodeAndRefusesAnythingElse) {
+    const auto parsed = batmonsim::ParseSimOptions(
+        {"--status", "A1:2=0x71", "--status=a0:7=17", "--drop-for-s", "20"});
+    ASSERT_TRUE(parsed.options) << parsed.message;
+    ASSERT_EQ(parsed.options->forcedStatus.size(), 2u);
+    EXPECT_EQ(parsed.options->forcedStatus[0].device, 1);
+    EXPECT_EQ(parsed.options->forcedStatus[0].battery, 2);
+    EXPECT_EQ(parsed.options->forcedStatus[0].code, 0x71);
+    EXPECT_EQ(parsed.options->forcedStatus[1].device, 0);
+    EXPECT_EQ(parsed.options->forcedStatus[1].battery, 7);
+    EXPECT_EQ(parsed.options->forcedStatus[1].code, 17);
+    EXPECT_EQ(parsed.options->dropForS, 20);
+    for (const char* bad : {"A2:0=0x71", "A1:8=0x71", "A1:2=0x100", "A1:2=", "A1:2=-1", "A1:2=0x7g",
+                            "A12=0x71", "A1:2:0x71", ""})
+        EXPECT_FALSE(batmonsim::ParseSimOptions({"--status", bad}).options) << bad;
+}
+
+TEST(SimOptionsForcedStatus, theBatteryReportsTheCodeWhileItsReadingsGoOn) {
+    batmonsim::BusDevices devices(3);
+    devices.ForceStatus(1, 2, 0x71);
+    std::set<int> voltages;
+    for (int i = 0; i < 50; ++i) {
+        const auto forced = devices.Respond(PollFrame(0xA1, 2).data());
+        ASSERT_TRUE(forced && forced->reading);
+        EXPECT_EQ(forced->reading->status, 0x71);
+        EXPECT_EQ(forced->bytes[3], 0x71) << "the answer carries it";
+        EXPECT_TRUE(CrcOk(forced->bytes));
+        voltages.insert(forced->reading->voltageRaw);
+    }
+    EXPECT_GT(voltages.size(), 1u);
+    int otherFaults = 0;
+    for (int i = 0; i < 50; ++i)
+        otherFaults += devices.Respond(PollFrame(0xA1, 3).data())->reading->status != 0x11;
+    EXPECT_LT(otherFaults, 10) << "the neighbour is not forced";
+}

@@ -10,13 +10,13 @@
 TEST_F(FormFixture, windowShowsCaptionSizeAndPagesInOrder) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("无线蓄电池监控软件 Demo1  Quorvane"));
     EXPECT_EQ(form->size(), QSize(1157, 691));
-    ASSERT_GE(Control<PageControl>(*form, "RzPageControl1")->count(), 5);
-    const QStringList captions{"实时数据", "历史数据", "系统设置", "页面2", "历史趋势"};
+    ASSERT_EQ(Control<PageControl>(*form, "RzPageControl1")->count(), 6);
+    const QStringList captions{"实时数据", "历史数据", "系统设置", "页面2", "历史趋势", "报警记录"};
     const QList<QWidget*> pages{
-        Control<QWidget>(*form, "TabSheet1"), Control<QWidget>(*form, "TabSheet2"),
+        Control<QWidget>(*form, "TabSheet1"),  Control<QWidget>(*form, "TabSheet2"),
         Control<QWidget>(*form, "TabSheet11"), Control<QWidget>(*form, "TabSheet4"),
-        Control<QWidget>(*form, "TrendSheet")};
-    for (int i = 0; i < 5; ++i) {
+        Control<QWidget>(*form, "TrendSheet"), Control<QWidget>(*form, "TabSheetAlarms")};
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->tabText(i), captions[i]);
         EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->widget(i), pages[i]);
     }

@@ -47,6 +47,14 @@ std::optional<Answer> BusDevices::Respond(const std::uint8_t* frame) {
     }
 }
 
+void BusDevices::ForceStatus(int device, int battery, std::uint8_t code) {
+    if (device < 0 || device >= BatteryBank::kDevices || battery < 0 ||
+        battery >= BatteryBank::kBatteriesPerDevice)
+        return;
+    forcedStatus_[static_cast<std::size_t>(device) * BatteryBank::kBatteriesPerDevice +
+                  static_cast<std::size_t>(battery)] = code;
+}
+
 Answer BusDevices::ReadInputRegisters(const Request& request, int device) {
     Answer answer;
     answer.request = request;
@@ -54,7 +62,11 @@ Answer BusDevices::ReadInputRegisters(const Request& request, int device) {
     const int battery = request.reg - kFirstBatteryRegister;
     if (battery >= 0 && battery < BatteryBank::kBatteriesPerDevice &&
         request.value == kBatteryRegisterCount) {
-        const SimReading reading = batteries_.Next(device, battery);
+        SimReading reading = batteries_.Next(device, battery);
+        const auto& forced =
+            forcedStatus_[static_cast<std::size_t>(device) * BatteryBank::kBatteriesPerDevice +
+                          static_cast<std::size_t>(battery)];
+        if (forced) reading.status = *forced;
         answer.reading = reading;
         answer.bytes.insert(answer.bytes.end(),
                             {6, reading.status, reading.voltageRaw,

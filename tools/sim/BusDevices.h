@@ -49,6 +49,10 @@ public:
     // device, or nothing when no device of this bus is addressed.
     std::optional<Answer> Respond(const std::uint8_t* frame);
 
+    // Battery `battery` (0..7) of device `device` (0..1) reports `code` from now on; its
+    // voltage and temperature go on as before.
+    void ForceStatus(int device, int battery, std::uint8_t code);
+
 private:
     Answer ReadInputRegisters(const Request& request, int device);
     Answer WriteSingleRegister(const Request& request, const std::uint8_t* frame, int device);
@@ -56,6 +60,9 @@ private:
 
     BatteryBank batteries_;
     std::array<std::uint16_t, BatteryBank::kDevices> deviceInfo_;
+    std::array<std::optional<std::uint8_t>,
+               std::size_t{BatteryBank::kDevices} * BatteryBank::kBatteriesPerDevice>
+        forcedStatus_;
 };
 
 // Appends the CRC of `bytes` in wire order.

@@ -22,10 +22,15 @@ std::string FaultDecision::Describe() const {
 FaultInjector::FaultInjector(const SimOptions& options)
     : options_(options), random_(options.seed ^ 0x5EEDFA017ULL) {}
 
+bool FaultInjector::DropsDevices() const {
+    return options_.dropForS == 0 ||
+           std::chrono::steady_clock::now() - start_ < std::chrono::seconds(options_.dropForS);
+}
+
 FaultDecision FaultInjector::Decide(std::uint8_t deviceAddress) {
     FaultDecision decision;
-    if ((deviceAddress == BusDevices::kFirstAddress && options_.dropA0) ||
-        (deviceAddress == BusDevices::kSecondAddress && options_.dropA1)) {
+    if (DropsDevices() && ((deviceAddress == BusDevices::kFirstAddress && options_.dropA0) ||
+                           (deviceAddress == BusDevices::kSecondAddress && options_.dropA1))) {
         decision.dropReason = "drop_device";
         return decision;
     }

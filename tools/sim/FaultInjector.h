@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -32,7 +33,10 @@ public:
 private:
     static bool IsNth(int every, std::uint64_t count) { return every > 0 && count % every == 0; }
 
+    bool DropsDevices() const;
+
     const SimOptions& options_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::mt19937_64 random_;
     std::uint64_t sentAnswers_ = 0;
 };

@@ -30,7 +30,10 @@ SimLoop::SimLoop(const SimOptions& options, int portFd, TrafficLog& log)
       log_(log),
       devices_(options.seed),
       faults_(options),
-      transmitter_(options.wireTime, std::chrono::milliseconds(options.splitPauseMs)) {}
+      transmitter_(options.wireTime, std::chrono::milliseconds(options.splitPauseMs)) {
+    for (const ForcedStatus& forced : options.forcedStatus)
+        devices_.ForceStatus(forced.device, forced.battery, forced.code);
+}
 
 int SimLoop::Run(int signalFd) {
     const auto duration = std::chrono::seconds(options_.durationS);

@@ -37,6 +37,24 @@ bool ParseListenAddress(const std::string& text, std::string& host, std::uint16_
     return true;
 }
 
+bool ParseForcedStatus(const std::string& text, ForcedStatus& forced) {
+    // "A1:2=0x71": at least six characters, device, colon, one battery digit, equals sign.
+    if (text.size() < 6 || (text[0] != 'A' && text[0] != 'a') || text[2] != ':' || text[4] != '=')
+        return false;
+    if (text[1] != '0' && text[1] != '1') return false;
+    if (text[3] < '0' || text[3] > '7') return false;
+    const std::string code = text.substr(5);
+    try {
+        std::size_t used = 0;
+        const unsigned long value = std::stoul(code, &used, 0);
+        if (used != code.size() || value > 0xFF || code[0] == '-' || code[0] == '+') return false;
+        forced = {text[1] - '0', text[3] - '0', static_cast<std::uint8_t>(value)};
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 std::string SimUsage() {
     return "usage: batmon-sim [options]\n"
            "  --device PATH          use a serial device (9600 8N1 raw) instead of a "
@@ -46,6 +64,9 @@ std::string SimUsage() {
            "                         device server (PORT 0: any free port; [::1]:PORT for IPv6)\n"
            "  --log FILE             JSON-lines traffic log\n"
            "  --drop-device A0|A1    never answer that device (repeatable)\n"
+           "  --drop-for-s N         dropped devices answer again after N seconds\n"
+           "  --status DEV:N=CODE    battery N (0..7) of A0|A1 always reports status CODE,\n"
+           "                         e.g. A1:2=0x71 (repeatable)\n"
            "  --drop-rate P          leave a share P (0..1) of answers unsent\n"
            "  --delay-ms N           answer N ms after the request (default 3)\n"
            "  --corrupt-every N      corrupt the CRC of every n-th answer\n"
@@ -75,6 +96,15 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
              if (v == "A0" || v == "a0") return options.dropA0 = true;
              if (v == "A1" || v == "a1") return options.dropA1 = true;
              return false;
+         }},
+        {"--drop-for-s",
+         [&](const std::string& v) { return ParseNonNegative(v, options.dropForS); }},
+        {"--status",
+         [&](const std::string& v) {
+             ForcedStatus forced;
+             if (!ParseForcedStatus(v, forced)) return false;
+             options.forcedStatus.push_back(forced);
+             return true;
          }},
         {"--drop-rate",
          [&](const std::string& v) {

@@ -7,6 +7,13 @@
 
 namespace batmonsim {
 
+// A battery that reports one status code whatever its readings.
+struct ForcedStatus {
+    int device = 0;   // 0: A0, 1: A1
+    int battery = 0;  // 0..7
+    std::uint8_t code = 0x11;
+};
+
 // Everything batmon-sim can be told on its command line. Fault counters of 0 mean "off".
 struct SimOptions {
     std::string devicePath;     // empty: open a pseudo-terminal
@@ -16,6 +23,8 @@ struct SimOptions {
     std::string logPath;        // JSON-lines traffic log
     bool dropA0 = false;
     bool dropA1 = false;
+    int dropForS = 0;  // dropped devices answer again after this many seconds; 0: never
+    std::vector<ForcedStatus> forcedStatus;
     double dropRate = 0.0;  // share of answers left unsent, 0..1
     int delayMs = 3;        // from the end of a request to the first byte of its answer
     int corruptEvery = 0;
@@ -37,6 +46,9 @@ struct ParseResult {
 ParseResult ParseSimOptions(const std::vector<std::string>& args);
 
 // "HOST:PORT" or "[IPV6]:PORT" with a port of 0..65535; false when malformed.
+// "A1:2=0x71": device A0 or A1, battery 0..7, a status code of 0..255 (hex with 0x, or decimal).
+bool ParseForcedStatus(const std::string& text, ForcedStatus& forced);
+
 bool ParseListenAddress(const std::string& text, std::string& host, std::uint16_t& port);
 
 std::string SimUsage();

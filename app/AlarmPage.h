@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QWidget>
+#include <vector>
+
+#include "alarms/AlarmLimits.h"
+#include "alarms/AlarmTypes.h"
+
+class AlarmMonitor;
+class QPushButton;
+class QTableWidget;
+
+// The page "报警记录": the active alarms on top (battery, condition, since, value,
+// acknowledgement), the alarm history below, newest first. "确认" acknowledges the selected
+// active alarms in the operator's login name; "报警设置" opens the limits dialog and keeps what
+// it accepts in the program's settings.
+class AlarmPage : public QWidget {
+    Q_OBJECT
+public:
+    // The history keeps this many of the newest events.
+    static constexpr int kHistoryRows = 1000;
+
+    // `stored` is the history as it stood before this run, oldest first.
+    AlarmPage(AlarmMonitor& monitor, const alarms::AlarmEvents& stored, QWidget* parent = nullptr);
+
+    // New events, oldest first: the active list is rebuilt and the events go to the top of the
+    // history.
+    void ShowEvents(const alarms::AlarmEvents& events);
+
+private:
+    void ShowActiveAlarms();
+    void AddHistoryRows(alarms::AlarmEvents::const_iterator first,
+                        alarms::AlarmEvents::const_iterator last);
+    std::vector<alarms::AlarmKey> SelectedKeys() const;
+    void AcknowledgeClick();
+    void LimitsClick();
+
+    AlarmMonitor& monitor_;
+    QTableWidget* AlarmActiveTable = nullptr;
+    QTableWidget* AlarmHistoryTable = nullptr;
+    QPushButton* AlarmAckButton = nullptr;
+    QPushButton* AlarmLimitsButton = nullptr;
+};
+
+// Who acknowledges: the login name ($USER, else the account of the process).
+QString LoginName();
+
+// The alarm limits kept in the program's settings (group "alarms"); all off when none are kept.
+alarms::AlarmLimits SavedAlarmLimits();
+void SaveAlarmLimits(const alarms::AlarmLimits& limits);

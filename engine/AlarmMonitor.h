@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "alarms/AlarmRules.h"
+#include "engine/Clock.h"
+
+class MonitorSession;
+struct BatteryReading;
+
+// The time of a battery's last stored reading, for the age text after a restart.
+struct LastReadingTime {
+    alarms::BatteryId battery;
+    std::int64_t tMs = 0;
+};
+
+// Watches a monitoring session for alarms: every accepted reading, every device that answers
+// too late, the start of monitoring, the loss of the port and changes of the sampling period go
+// to the alarm rules, and a one-second tick on the session's clock drives the silence rule.
+// What the rules decide is reported as EventsOccurred, once per change.
+class AlarmMonitor : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kTickMs = 1000;
+
+    AlarmMonitor(MonitorSession& session, Clock& clock, QObject* parent = nullptr);
+    ~AlarmMonitor() override;
+
+    void SetLimits(const alarms::AlarmLimits& limits);
+    const alarms::AlarmLimits& Limits() const { return rules_.Limits(); }
+
+    // Acknowledges the active alarms among `keys` that nobody acknowledged yet.
+    void Acknowledge(const std::vector<alarms::AlarmKey>& keys, const QString& user);
+
+    // Brings back the alarms of the stored events (oldest first) and the batteries' last
+    // reading times at start-up. Emits nothing: the events are already known to whoever stored
+    // them. Listeners read the restored state through Rules().
+    void Restore(const alarms::AlarmEvents& stored, const std::vector<LastReadingTime>& last);
+
+    const alarms::AlarmRules& Rules() const { return rules_; }
+    std::int64_t NowMs() const { return clock_.NowMs(); }
+
+signals:
+    // Alarms raised, cleared or acknowledged by one input, in the order they happened.
+    void EventsOccurred(const alarms::AlarmEvents& events);
+    // Once a second: time for whoever shows the age of silent batteries to refresh it.
+    void Ticked(qint64 nowMs);
+
+private:
+    void OnReading(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void OnPortClosed();
+    void OnSamplingPeriodChanged(int ms);
+    void OnTick();
+    void Report(const alarms::AlarmEvents& events);
+
+    Clock& clock_;
+    alarms::AlarmRules rules_;
+    std::unique_ptr<PeriodicTimer> tick_;
+    bool started_ = false;  // the session's monitoring was started at least once
+};

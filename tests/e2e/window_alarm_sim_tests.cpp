@@ -1,0 +1,122 @@
+// Alarms of the real window against batmon-sim: a device that goes silent and comes back, and a
+// battery that reports a fault.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include "app/LiveRowMarks.h"
+#include "app/TForm1.h"
+#include "tests/common/FormControls.h"
+#include "tests/common/WaitFor.h"
+#include "tools/simctl/SimProcess.h"
+#include "widgets/MessageBox.h"
+#include "widgets/StringGrid.h"
+
+using namespace std::chrono_literals;
+using alarms::AlarmKind;
+using testsupport::Control;
+using testsupport::WaitUntil;
+
+namespace {
+
+constexpr qint64 kPeriodMs = 3000;
+
+class SimAlarmFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        messagebox::SetHook([](const QString&, const QString&) {});
+        form = std::make_unique<TForm1>();
+        form->show();
+    }
+    void TearDown() override {
+        form.reset();
+        messagebox::SetHook({});
+    }
+
+    void OpenAndMonitor(const SimProcess& sim) {
+        Control<QComboBox>(*form, "Com_combox")->setEditText(sim.PortPath());
+        QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
+        ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
+        Control<QLineEdit>(*form, "sample_time")->setText(QString::number(kPeriodMs / 1000));
+        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
+        startedMs = QDateTime::currentMSecsSinceEpoch();
+        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
+    }
+
+    const alarms::AlarmRules& Rules() { return form->Monitoring().Alarms().Rules(); }
+
+    int ActiveOf(std::uint8_t device, AlarmKind kind) {
+        int n = 0;
+        for (const alarms::ActiveAlarm& a : Rules().ActiveAlarms())
+            n += a.key.battery.device == device && a.key.kind == kind;
+        return n;
+    }
+
+    // Rows of the page's active list with this battery label and condition text.
+    int ListedRows(const QString& battery, const QString& condition) {
+        auto* table = Control<QTableWidget>(*form, "AlarmActiveTable");
+        int n = 0;
+        for (int row = 0; row < table->rowCount(); ++row)
+            n += table->item(row, 0)->text() == battery && table->item(row, 1)->text() == condition;
+        return n;
+    }
+
+    std::unique_ptr<TForm1> form;
+    qint64 startedMs = 0;
+};
+
+}  // namespace
+
+TEST_F(SimAlarmFixture, aDroppedDeviceIsSilentWithinThreePeriodsAndClearsWhenItAnswersAgain) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--drop-device", "A0", "--drop-for-s", "16"}))
+        << sim.ErrorText().toStdString();
+    OpenAndMonitor(sim);
+
+    ASSERT_TRUE(WaitUntil([&] { return ActiveOf(0xA0, AlarmKind::NoAnswer) == 8; }, 15s));
+    for (const alarms::ActiveAlarm& a : Rules().ActiveAlarms()) {
+        if (a.key.kind != AlarmKind::NoAnswer) continue;
+        EXPECT_EQ(a.key.battery.device, 0xA0) << "A1 answers all along";
+        EXPECT_LE(a.sinceMs - startedMs, 3 * kPeriodMs + 1000 + 500);
+    }
+    // The page follows once the event loop has taken in the alarms.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            for (int battery = 0; battery < 8; ++battery)
+                if (ListedRows(QStringLiteral("A0-8%1").arg(battery), QStringLiteral("通信中断")) !=
+                    1)
+                    return false;
+            return true;
+        },
+        2s));
+
+    ASSERT_TRUE(WaitUntil([&] { return ActiveOf(0xA0, AlarmKind::NoAnswer) == 0; }, 25s))
+        << "the device answers again after 16 s";
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ListedRows(QStringLiteral("A0-80"), QStringLiteral("通信中断")) == 0; }, 2s));
+}
+
+TEST_F(SimAlarmFixture, aBatteryReportingVoltageFaultIsRedOnItsRowAndListed) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--status", "A1:2=0x71"})) << sim.ErrorText().toStdString();
+    OpenAndMonitor(sim);
+
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return Rules().Find({{0xA1, 2}, AlarmKind::StatusVoltage}) != nullptr;
+        },
+        10s));
+    GridModel* live = Control<::StringGrid>(*form, "StringGrid")->Model();
+    EXPECT_EQ(live->Cell(4, 3), QStringLiteral("电压异常"));
+    EXPECT_EQ(live->data(live->index(2, 4), Qt::ForegroundRole).value<QColor>(),
+              liverows::kAlarmText);
+    EXPECT_EQ(live->data(live->index(2, 4), Qt::BackgroundRole).value<QColor>(),
+              liverows::kAlarmFill);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ListedRows(QStringLiteral("3#"), QStringLiteral("电压异常")) == 1; }, 2s));
+}

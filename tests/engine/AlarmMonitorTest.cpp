@@ -1,0 +1,198 @@
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "engine/AlarmMonitor.h"
+#include "tests/engine/SessionFixture.h"
+
+using alarms::AlarmEvent;
+using alarms::AlarmKind;
+using alarms::AlarmState;
+using testsupport::FakeLink;
+using testsupport::PollAnswerBytes;
+
+namespace {
+
+constexpr int kPeriodMs = 3000;
+
+// A session on the fake bus whose two devices answer every request at once, with a status per
+// battery the test chooses, and an alarm monitor watching it.
+class AlarmMonitorTest : public ::testing::Test, public testsupport::SessionRig {
+protected:
+    AlarmMonitorTest() : monitor(*session, clock) {
+        QObject::connect(&monitor, &AlarmMonitor::EventsOccurred,
+                         [this](const alarms::AlarmEvents& e) {
+                             events.insert(events.end(), e.begin(), e.end());
+                         });
+        link->SetResponder([this](const QByteArray& request) -> std::optional<FakeLink::Answer> {
+            const auto device = static_cast<std::uint8_t>(request[0]);
+            const int battery = static_cast<std::uint8_t>(request[3]) - 0x80;
+            if (silent.count(device)) return std::nullopt;
+            const std::uint8_t code =
+                status.count({device, battery}) ? status[{device, battery}] : 0x11;
+            return FakeLink::Answer{lateMs.count(device) ? lateMs[device] : 5,
+                                    PollAnswerBytes(device, code, 125, 253)};
+        });
+        session->SetSamplingPeriodMs(kPeriodMs);
+    }
+
+    void RunMs(qint64 ms) { clock.Advance(ms); }
+
+    std::vector<AlarmEvent> EventsOf(AlarmKind kind, AlarmState state) const {
+        std::vector<AlarmEvent> found;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                     [&](const AlarmEvent& e) { return e.key.kind == kind && e.state == state; });
+        return found;
+    }
+
+    static std::vector<std::uint8_t> DevicesOf(const std::vector<AlarmEvent>& found) {
+        std::vector<std::uint8_t> devices;
+        for (const AlarmEvent& e : found) devices.push_back(e.key.battery.device);
+        return devices;
+    }
+
+    AlarmMonitor monitor;
+    alarms::AlarmEvents events;
+    std::set<std::uint8_t> silent;
+    std::map<std::pair<std::uint8_t, int>, std::uint8_t> status;
+    std::map<std::uint8_t, qint64> lateMs;
+};
+
+}  // namespace
+
+TEST_F(AlarmMonitorTest, answeringDevicesRaiseNothingWhileMonitoringRuns) {
+    OpenAndStart();
+    RunMs(10 * kPeriodMs);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(monitor.Rules().UnacknowledgedCount(), 0);
+}
+
+TEST_F(AlarmMonitorTest, aSilentDeviceRaisesNoAnswerForItsBatteriesOnceAndClearsWhenBack) {
+    OpenAndStart();
+    RunMs(kPeriodMs);
+    silent.insert(0xA0);
+    const qint64 silentFrom = clock.NowMs();
+    RunMs(2 * kPeriodMs);
+    EXPECT_TRUE(EventsOf(AlarmKind::NoAnswer, AlarmState::Raised).empty())
+        << "two silent periods are not yet an alarm";
+    RunMs(2 * kPeriodMs);
+    const auto raised = EventsOf(AlarmKind::NoAnswer, AlarmState::Raised);
+    ASSERT_EQ(raised.size(), 8u);
+    EXPECT_EQ(DevicesOf(raised), std::vector<std::uint8_t>(8, 0xA0));
+    EXPECT_LE(raised.front().tMs - silentFrom, 3 * kPeriodMs + AlarmMonitor::kTickMs);
+
+    RunMs(5 * kPeriodMs);
+    EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Raised).size(), 8u) << "raised once";
+
+    silent.clear();
+    RunMs(2 * kPeriodMs);
+    EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Cleared).size(), 8u);
+    EXPECT_EQ(monitor.Rules().ActiveAlarms().size(), 0u);
+}
+
+TEST_F(AlarmMonitorTest, aDeviceThatKeepsAnsweringLateRaisesNoAnswer) {
+    lateMs[0xA1] = 1000;
+    OpenAndStart();
+    RunMs(3 * kPeriodMs);
+    EXPECT_FALSE(lateDevices.empty());
+    const auto raised = EventsOf(AlarmKind::NoAnswer, AlarmState::Raised);
+    ASSERT_EQ(raised.size(), 6u);
+    EXPECT_EQ(DevicesOf(raised), std::vector<std::uint8_t>(6, 0xA1));
+
+    lateMs.clear();
+    RunMs(2 * kPeriodMs);
+    EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Cleared).size(), 6u);
+}
+
+TEST_F(AlarmMonitorTest, statusCodesRaiseTheirConditionAndClearWhenNormalAgain) {
+    status[{0xA1, 2}] = 0x71;
+    status[{0xA0, 5}] = 0x73;
+    OpenAndStart();
+    RunMs(2 * kPeriodMs);
+    const auto voltage = EventsOf(AlarmKind::StatusVoltage, AlarmState::Raised);
+    ASSERT_EQ(voltage.size(), 1u);
+    EXPECT_EQ(voltage[0].key.battery, (alarms::BatteryId{0xA1, 2}));
+    EXPECT_EQ(voltage[0].value, 0x71);
+    EXPECT_EQ(EventsOf(AlarmKind::StatusSwelling, AlarmState::Raised).size(), 1u);
+    EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 2}), alarms::RowMark::Alarm);
+
+    status.erase({0xA1, 2});
+    RunMs(kPeriodMs);
+    EXPECT_EQ(EventsOf(AlarmKind::StatusVoltage, AlarmState::Cleared).size(), 1u);
+    EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 2}), alarms::RowMark::Normal);
+    EXPECT_EQ(EventsOf(AlarmKind::StatusSwelling, AlarmState::Cleared).size(), 0u);
+}
+
+TEST_F(AlarmMonitorTest, losingThePortWhileMonitoringSilencesEveryBatteryUntilItAnswersAgain) {
+    OpenAndStart();
+    RunMs(kPeriodMs);
+    link->HangUp();
+    EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Raised).size(), 14u);
+    RunMs(10 * kPeriodMs);
+    EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Raised).size(), 14u) << "raised once";
+
+    session->OpenPort(QStringLiteral("ttyFAKE"));
+    RunMs(2 * kPeriodMs);
+    EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Cleared).size(), 14u);
+}
+
+TEST_F(AlarmMonitorTest, closingThePortOrStoppingTheCyclesBeforeMonitoringRaisesNothing) {
+    session->OpenPort(QStringLiteral("ttyFAKE"));
+    session->ClosePort();
+    RunMs(10 * kPeriodMs);
+    EXPECT_TRUE(events.empty());
+
+    OpenAndStart();
+    RunMs(kPeriodMs);
+    session->SetSamplingPeriodMs(0);
+    RunMs(20 * kPeriodMs);
+    EXPECT_TRUE(events.empty()) << "a period of 0 stops the cycles on purpose";
+    session->SetSamplingPeriodMs(kPeriodMs);
+    RunMs(2 * kPeriodMs);
+    EXPECT_TRUE(events.empty()) << "silence counts anew from the restart";
+}
+
+TEST_F(AlarmMonitorTest, limitsAndAcknowledgementAreReportedAsEvents) {
+    OpenAndStart();
+    RunMs(kPeriodMs);
+    monitor.SetLimits(alarms::AlarmLimits{std::nullopt, std::nullopt, 25.0});
+    EXPECT_EQ(EventsOf(AlarmKind::HighTemperature, AlarmState::Raised).size(), 14u)
+        << "every battery reads 25.3 ℃";
+    EXPECT_EQ(monitor.Rules().UnacknowledgedCount(), 14);
+
+    monitor.Acknowledge({{{0xA0, 0}, AlarmKind::HighTemperature}}, QStringLiteral("op"));
+    const auto acked = EventsOf(AlarmKind::HighTemperature, AlarmState::Acknowledged);
+    ASSERT_EQ(acked.size(), 1u);
+    EXPECT_EQ(acked[0].user, QStringLiteral("op"));
+    EXPECT_EQ(monitor.Rules().UnacknowledgedCount(), 13);
+
+    RunMs(5 * kPeriodMs);
+    EXPECT_EQ(EventsOf(AlarmKind::HighTemperature, AlarmState::Raised).size(), 14u)
+        << "a value that stays beyond the limit raises once";
+    monitor.SetLimits({});
+    EXPECT_EQ(EventsOf(AlarmKind::HighTemperature, AlarmState::Cleared).size(), 14u);
+}
+
+TEST_F(AlarmMonitorTest, restoredAlarmsAreActiveWithoutBeingReportedAgain) {
+    const qint64 t0 = clock.NowMs() - 60'000;
+    monitor.Restore(
+        {AlarmEvent{t0, {{0xA1, 3}, AlarmKind::NoAnswer}, AlarmState::Raised, {}, {}},
+         AlarmEvent{t0, {{0xA1, 4}, AlarmKind::StatusVoltage}, AlarmState::Raised, 0x71, {}},
+         AlarmEvent{t0 + 1, {{0xA1, 4}, AlarmKind::StatusVoltage}, AlarmState::Cleared, 0x71, {}}},
+        {LastReadingTime{{0xA1, 3}, t0 - 5000}});
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 3}), alarms::RowMark::NoAnswer);
+    EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 4}), alarms::RowMark::Normal);
+    EXPECT_EQ(monitor.Rules().LastReadingMs({0xA1, 3}), t0 - 5000);
+
+    OpenAndStart();
+    RunMs(kPeriodMs);
+    EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Cleared).size(), 1u);
+}
+
+TEST_F(AlarmMonitorTest, ticksOncePerSecondOnTheSessionClock) {
+    int secondTicks = 0;
+    QObject::connect(&monitor, &AlarmMonitor::Ticked, [&](qint64) { ++secondTicks; });
+    RunMs(5 * AlarmMonitor::kTickMs);
+    EXPECT_EQ(secondTicks, 5);
+}

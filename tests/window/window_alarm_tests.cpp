@@ -1,0 +1,209 @@
+// Alarms in the window: the real-time rows' marks, red history records, the count in the status
+// bar, the alarm page with its acknowledgement and the limits dialog. Readings and port events
+// are fed through the session's signals, as the receive path reports them.
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include "app/AlarmLimitsDialog.h"
+#include "app/AlarmPage.h"
+#include "app/LiveRowMarks.h"
+#include "tests/window/FormFixture.h"
+
+namespace {
+
+class AlarmWindowTest : public FormFixture {
+protected:
+    void SetUp() override {
+        // The limits are kept in the program's settings: here in a folder of the test's own.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+        FormFixture::SetUp();
+    }
+
+    // A reading of poll step `step` as the receive path reports it.
+    void Receive(int step, std::uint8_t status, qint64 arrivalMs, std::uint8_t voltage = 125) {
+        const BatteryReading reading = ReadingFromRaw(status, voltage, 253);
+        emit form->Session().ReadingAccepted(step, reading, arrivalMs);
+    }
+
+    // The page follows once the events of one pass of the event loop are in.
+    static void ShowPending() { QCoreApplication::processEvents(); }
+
+    static qint64 Now() { return QDateTime::currentMSecsSinceEpoch(); }
+
+    QVariant LiveRole(int row, int role) const {
+        GridModel* model = Control<::StringGrid>(*form, "StringGrid")->Model();
+        return model->data(model->index(row - 1, 1), role);
+    }
+
+    QString LiveCell(int col, int row) const {
+        return Control<::StringGrid>(*form, "StringGrid")->Cells(col, row);
+    }
+
+    QLabel* Count() const { return Control<QLabel>(*form, "AlarmCountLabel"); }
+    QColor CountColour() const { return Count()->palette().color(QPalette::WindowText); }
+
+    QTemporaryDir settingsDir;
+};
+
+// Step 11 reads battery 2 of A1, the third row of the real-time table.
+constexpr int kStep = 11;
+constexpr int kRow = 3;
+
+}  // namespace
+
+TEST_F(AlarmWindowTest, aStatusAlarmMarksItsLiveRowRedUntilTheStatusIsNormalAgain) {
+    Receive(kStep, 0x11, Now());
+    EXPECT_FALSE(LiveRole(kRow, Qt::ForegroundRole).isValid()) << "a normal row looks as ever";
+    EXPECT_FALSE(LiveRole(kRow, Qt::BackgroundRole).isValid());
+
+    Receive(kStep, 0x71, Now());
+    EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kAlarmText);
+    EXPECT_EQ(LiveRole(kRow, Qt::BackgroundRole).value<QColor>(), liverows::kAlarmFill);
+    EXPECT_EQ(LiveCell(4, kRow), QStringLiteral("电压异常"));
+    for (int row = 1; row <= 6; ++row) {
+        if (row != kRow) {
+            EXPECT_FALSE(LiveRole(row, Qt::ForegroundRole).isValid()) << row;
+        }
+    }
+
+    Receive(kStep, 0x11, Now());
+    EXPECT_FALSE(LiveRole(kRow, Qt::ForegroundRole).isValid());
+    EXPECT_FALSE(LiveRole(kRow, Qt::BackgroundRole).isValid());
+}
+
+TEST_F(AlarmWindowTest, aSilentBatteryIsGreyWithTheAgeOfItsLastReadingUntilItAnswers) {
+    const qint64 heard = Now() - (12 * 60 + 30) * 1000;
+    Receive(kStep, 0x11, heard);
+    emit form->Session().MonitoringStarted();
+    emit form->Session().PortClosed(true);
+
+    EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kSilentText);
+    EXPECT_FALSE(LiveRole(kRow, Qt::BackgroundRole).isValid());
+    EXPECT_EQ(LiveCell(1, kRow), QStringLiteral("12分钟前"));
+
+    Receive(kStep, 0x11, Now());
+    EXPECT_FALSE(LiveRole(kRow, Qt::ForegroundRole).isValid());
+    EXPECT_NE(LiveCell(1, kRow), QStringLiteral("12分钟前")) << "the time of the new reading";
+}
+
+TEST_F(AlarmWindowTest, historyRecordsThatAreNotNormalAreRed) {
+    Receive(kStep, 0x11, Now());
+    Receive(kStep, 0x72, Now());
+    Receive(kStep, 0x00, Now());
+    GridModel* history = HistoryGrid(*form, kStep)->Model();
+    const auto foreground = [&](int record) {
+        return history->data(history->index(record, 3), Qt::ForegroundRole);
+    };
+    EXPECT_FALSE(foreground(0).isValid());
+    EXPECT_EQ(foreground(1).value<QColor>(), liverows::kAlarmText);
+    EXPECT_EQ(foreground(2).value<QColor>(), liverows::kAlarmText);
+    EXPECT_FALSE(foreground(3).isValid()) << "an empty row";
+}
+
+TEST_F(AlarmWindowTest, thePageListsAlarmsAndAcknowledgesTheSelectedOnesByLoginName) {
+    auto* pages = Control<QTabWidget>(*form, "RzPageControl1");
+    EXPECT_EQ(pages->tabText(pages->count() - 1), QStringLiteral("报警记录"));
+    EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 0"));
+    EXPECT_NE(CountColour(), liverows::kAlarmText);
+
+    Receive(kStep, 0x71, Now());
+    Receive(1, 0x73, Now());
+    EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 2"));
+    EXPECT_EQ(CountColour(), liverows::kAlarmText) << "red while non-zero";
+    ShowPending();
+
+    auto* active = Control<QTableWidget>(*form, "AlarmActiveTable");
+    ASSERT_EQ(active->rowCount(), 2);
+    int voltageRow = -1;
+    for (int row = 0; row < 2; ++row)
+        if (active->item(row, 1)->text() == QStringLiteral("电压异常")) voltageRow = row;
+    ASSERT_GE(voltageRow, 0);
+    EXPECT_EQ(active->item(voltageRow, 0)->text(), QStringLiteral("3#"));
+    EXPECT_EQ(active->item(voltageRow, 3)->text(), QStringLiteral("0x71"));
+
+    active->selectRow(voltageRow);
+    Click(Control<QPushButton>(*form, "AlarmAckButton"));
+    EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 1"));
+    ShowPending();
+    auto* history = Control<QTableWidget>(*form, "AlarmHistoryTable");
+    ASSERT_EQ(history->rowCount(), 3);
+    EXPECT_EQ(history->item(0, 3)->text(), QStringLiteral("已确认"));
+    EXPECT_EQ(history->item(0, 5)->text(), LoginName());
+    EXPECT_FALSE(LoginName().isEmpty());
+    EXPECT_TRUE(active->item(voltageRow, 4)->text().contains(LoginName()));
+
+    Click(Control<QPushButton>(*form, "AlarmAckButton"));
+    ShowPending();
+    EXPECT_EQ(history->rowCount(), 3) << "an acknowledged alarm is not acknowledged twice";
+
+    Receive(1, 0x11, Now());
+    ShowPending();
+    EXPECT_EQ(active->rowCount(), 1);
+    EXPECT_EQ(history->item(0, 3)->text(), QStringLiteral("恢复"));
+    EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 0"));
+}
+
+TEST_F(AlarmWindowTest, aSelectionOfSeveralAlarmsSurvivesNewAlarmsAndIsAcknowledgedWhole) {
+    Receive(9, 0x71, Now());
+    Receive(10, 0x72, Now());
+    ShowPending();
+    auto* active = Control<QTableWidget>(*form, "AlarmActiveTable");
+    ASSERT_EQ(active->rowCount(), 2);
+    active->selectAll();
+
+    Receive(11, 0x73, Now());  // a third alarm comes in while the operator has two selected
+    ShowPending();
+    ASSERT_EQ(active->rowCount(), 3);
+    EXPECT_EQ(active->selectionModel()->selectedRows().size(), 2);
+
+    Click(Control<QPushButton>(*form, "AlarmAckButton"));
+    EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 1"));
+    const alarms::ActiveAlarm* third =
+        form->Monitoring().Alarms().Rules().Find({{0xA1, 2}, alarms::AlarmKind::StatusSwelling});
+    ASSERT_NE(third, nullptr);
+    EXPECT_FALSE(third->acknowledged) << "the alarm that came in later was not selected";
+}
+
+TEST_F(AlarmWindowTest, theLimitsDialogRefusesBadInputAndKeepsWhatItAccepts) {
+    Click(Control<QPushButton>(*form, "AlarmLimitsButton"));
+    auto* dialog = Control<AlarmLimitsDialog>(*form, "AlarmLimitsDialog");
+    ASSERT_TRUE(dialog->isVisible());
+    const auto tryLimits = [&](const char* low, const char* high, const char* temperature) {
+        Type(Control<QLineEdit>(*dialog, "LowVoltageEdit"), QString::fromUtf8(low));
+        Type(Control<QLineEdit>(*dialog, "HighVoltageEdit"), QString::fromUtf8(high));
+        Type(Control<QLineEdit>(*dialog, "HighTemperatureEdit"), QString::fromUtf8(temperature));
+        Click(Control<QPushButton>(*dialog, "OkButton"));
+    };
+
+    tryLimits("12", "11", "");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("电压下限必须小于电压上限"));
+    EXPECT_EQ(messages[0].caption, QStringLiteral("提示"));
+    tryLimits("10.5", "14", "abc");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, QStringLiteral("温度上限必须是数字"));
+    EXPECT_TRUE(dialog->isVisible()) << "bad input keeps the dialog open";
+    EXPECT_EQ(SavedAlarmLimits(), alarms::AlarmLimits{}) << "and changes nothing";
+
+    // Accepted limits apply at once: 12.5 V is above the upper limit of 12.
+    Receive(kStep, 0x11, Now());
+    tryLimits(" 10.5 ", "12", "");
+    EXPECT_EQ(messages.size(), 2u);
+    const alarms::AlarmLimits expected{10.5, 12.0, std::nullopt};
+    EXPECT_EQ(SavedAlarmLimits(), expected);
+    EXPECT_EQ(form->Monitoring().Alarms().Limits(), expected);
+    EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kAlarmText);
+}
+
+TEST_F(AlarmWindowTest, savedLimitsApplyToTheNextWindow) {
+    SaveAlarmLimits({std::nullopt, std::nullopt, 40.0});
+    form = std::make_unique<TForm1>();
+    EXPECT_EQ(form->Monitoring().Alarms().Limits().highTemperature, 40.0);
+}
