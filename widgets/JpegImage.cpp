@@ -6,8 +6,8 @@
 
 JpegImage::JpegImage(QWidget* parent) : QWidget(parent) { setAutoFillBackground(false); }
 
-void JpegImage::LoadJpeg(const QByteArray& data) {
-    picture_ = DecodeJpeg(data);
+void JpegImage::LoadJpeg(const QByteArray& jpeg) {
+    picture_ = DecodeJpeg(jpeg);
     updateGeometry();
     update();
 }

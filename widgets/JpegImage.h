@@ -11,7 +11,7 @@ class JpegImage : public QWidget {
 public:
     explicit JpegImage(QWidget* parent = nullptr);
 
-    void LoadJpeg(const QByteArray& data);
+    void LoadJpeg(const QByteArray& jpeg);
     const QImage& Picture() const { return picture_; }
 
     QSize sizeHint() const override;
