@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
 #include <iostream>
@@ -21,6 +22,7 @@
 #include "app/TForm1.h"
 #include "display/HistoryGridModel.h"
 #include "display/TextFormats.h"
+#include "engine/MonitorSession.h"
 #include "engine/TTimer.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
@@ -94,10 +96,12 @@ struct TrafficCounts {
     int split = 0;
     int doubled = 0;
     int noise = 0;
+    int late = 0;
 
     void Add(const TrafficCounts& o) {
         requests += o.requests, answerFrames += o.answerFrames, dropped += o.dropped;
         corrupt += o.corrupt, split += o.split, doubled += o.doubled, noise += o.noise;
+        late += o.late;
     }
 };
 
@@ -116,6 +120,7 @@ TrafficCounts CollectAnswers(const std::vector<SimLogEntry>& log, SentAnswers& a
         ++counts.answerFrames;
         counts.split += e.HasFault(QStringLiteral("split"));
         counts.doubled += e.HasFault(QStringLiteral("double"));
+        counts.late += e.HasFault(QStringLiteral("late"));
         if (e.HasFault(QStringLiteral("corrupt"))) {
             ++counts.corrupt;
             continue;
@@ -249,8 +254,10 @@ QString RunAndWatchLiveViews(const TForm1& form, std::chrono::milliseconds span)
 }
 
 // Every fault the simulator injects, mixed. Drops are random; the periodic faults use periods
-// prime to the sixteen requests of a cycle so that they wander over all poll steps. Answers
-// stay well inside the 150 ms between requests even with the longest pause and a second copy.
+// prime to the sixteen requests of a cycle so that they wander over all poll steps. Most answers
+// stay inside the 150 ms between requests even with the longest pause and a second copy; every
+// late-every-th comes 180 ms after its request, after the next request went out, and
+// the noise puts stray bytes on the line just ahead of an answer, as a turning RS-485 line does.
 QStringList FaultOptions(int seed, int splitPauseMs) {
     return {QStringLiteral("--seed"),           QString::number(seed),
             QStringLiteral("--drop-rate"),      QStringLiteral("0.05"),
@@ -260,6 +267,8 @@ QStringList FaultOptions(int seed, int splitPauseMs) {
             QStringLiteral("--split-pause-ms"), QString::number(splitPauseMs),
             QStringLiteral("--double-every"),   QStringLiteral("11"),
             QStringLiteral("--noise-every"),    QStringLiteral("13"),
+            QStringLiteral("--late-every"),     QStringLiteral("29"),
+            QStringLiteral("--late-ms"),        QStringLiteral("160"),
             QStringLiteral("--wire-time")};
 }
 
@@ -339,6 +348,10 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
 
     disagreement = RunAndWatchLiveViews(*form, remainingUntil(duration));
     ASSERT_TRUE(disagreement.isEmpty()) << disagreement.toStdString();
+    // Readings are shown when their device's block of the cycle is settled: let the running
+    // cycle end before the port closes, so what was on the wire has had its chance.
+    QSignalSpy cycleEnded(&form->Session(), &MonitorSession::CycleEnded);
+    EXPECT_TRUE(WaitUntil([&] { return cycleEnded.count() > 0; }, 5s));
     const std::size_t residentAtEnd = ResidentBytes();
     const int recordsAtEnd = TotalRecords(*form);
     EXPECT_GT(RecordsOfSteps(*form, 1, 8), firstDeviceRecordsAtReopen);
@@ -414,7 +427,8 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     std::cout << "soak " << duration.count() / 1000 << " s: " << traffic.requests << " requests, "
               << traffic.answerFrames << " answer frames, faults: " << traffic.dropped
               << " dropped, " << traffic.corrupt << " corrupt, " << traffic.split << " split, "
-              << traffic.doubled << " doubled, " << traffic.noise << " noise bursts\n"
+              << traffic.doubled << " doubled, " << traffic.noise << " noise bursts, "
+              << traffic.late << " late\n"
               << "shown: " << shown << " history records (";
     for (const auto& [fault, n] : shownByFault) std::cout << fault.toStdString() << ' ' << n << ' ';
     std::cout << ")\nresident: " << Megabytes(residentAfterWarmUp) << " MB after warm-up ("
