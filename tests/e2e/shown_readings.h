@@ -90,11 +90,21 @@ inline QStringList RowsNotSentForTheirBattery(const QObject& form, int step,
         std::size_t i = next;
         while (i < answers.size() && !RowShowsAnswer(grid, row, answers[i])) ++i;
         if (i == answers.size()) {
-            wrong << QStringLiteral("table %1 row %2: %3 %4 %5 %6")
+            QString sentFor;
+            for (const auto& [reg, others] : sent) {
+                for (const SentAnswer& other : others) {
+                    if (RowShowsAnswer(grid, row, other))
+                        sentFor += QStringLiteral(" sent by %1 register %2 at %3 ms;")
+                                       .arg(reg.first, 0, 16)
+                                       .arg(reg.second, 0, 16)
+                                       .arg(other.tUs / 1000 % 100000);
+                }
+            }
+            wrong << QStringLiteral("table %1 row %2: %3 %4 %5 %6:%7")
                          .arg(step)
                          .arg(row)
                          .arg(grid.Cells(0, row), grid.Cells(1, row), grid.Cells(2, row),
-                              grid.Cells(3, row));
+                              grid.Cells(3, row), sentFor);
             continue;
         }
         next = i + 1;
