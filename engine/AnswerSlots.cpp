@@ -42,12 +42,13 @@ AnswerSlots::Outcome AnswerSlots::AnswerArrived(const AnswerFrame& answer, qint6
         MarkLate(answer.address, outcome);
         return outcome;
     }
-    if (DeviceOfStep(*slot) != answer.address) {
+    // Every answer counts in the slot it arrived in, whichever device sent it: a second one
+    // means the slot's own answer cannot be told from a late one.
+    const std::uint8_t slotDevice = DeviceOfStep(*slot);
+    const bool crowded = ++answers_[*slot - 1] > 1;
+    if (crowded || slotDevice != answer.address) {
         MarkLate(answer.address, outcome);
-        return outcome;
-    }
-    if (++answers_[*slot - 1] > 1) {
-        MarkLate(answer.address, outcome);
+        if (crowded) MarkLate(slotDevice, outcome);
         return outcome;
     }
     Block& block = BlockOf(answer.address);

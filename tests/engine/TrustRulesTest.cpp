@@ -155,6 +155,29 @@ TEST_F(TrustFixture, strayBytesAroundAnAnswerDoNotHideItsReading) {
     ExpectEveryReadingOnItsOwnStep();
 }
 
+TEST_F(TrustFixture, anAnswerOfTheOtherDeviceCrowdsTheSlotItArrivesIn) {
+    for (const bool strayFirst : {false, true}) {
+        SCOPED_TRACE(strayFirst);
+        TrustRig run;
+        run.OpenAndStart();
+        const qint64 start = testsupport::FakeClock::kStartMs;
+        for (std::uint8_t step = 1; step <= 8; ++step) {
+            const QByteArray own = PollAnswerBytes(0xA0, 0x11, step, 0);
+            const QByteArray stray = PollAnswerBytes(0xA1, 0x11, 99, 0);
+            const qint64 at = start + 150 * step + 20;
+            if (step != 5) {
+                run.link->DeliverAt(at, own);
+            } else {
+                run.link->DeliverAt(at, strayFirst ? stray : own);
+                run.link->DeliverAt(at + 10, strayFirst ? own : stray);
+            }
+        }
+        run.clock.Advance(1500);
+        EXPECT_TRUE(run.accepted.empty()) << "0xA0's block was shown";
+        EXPECT_EQ(run.lateDevices.size(), 2u);
+    }
+}
+
 TEST_F(TrustFixture, twoAnswersInOneBufferAreTwoAnswersInTheirSlot) {
     OpenAndStart();
     const qint64 start = testsupport::FakeClock::kStartMs;
