@@ -13,8 +13,8 @@
 //   5 LongBuffer   u16 n, n % 1024 + 1 bytes
 //   6 Answer       u8 e, 9 bytes, e % 32 bytes   9 bytes + their checksum + e trailing bytes, so
 //                                           mutations reach the decoding behind the CRC check
-//   7 SendNext     -                        SendNextPollRequest (the request goes to a scripted
-//                                           link that keeps nothing; the cycle state advances)
+//   7 SendNext     -                        one millisecond on, SendNextPollRequest (the request
+//                                           goes to a scripted link that keeps nothing)
 //   8 Start        -                        StartMonitoring ("启动监测"); its timers run on the
 //                                           manual clock, so they fire only in Advance
 //   9 Events       -                        process pending events
@@ -338,6 +338,9 @@ bool RunOperation(MonitorSession& session, Op op, InputReader& in) {
         case Op::Answer:
             return DeliverAnswer(in);
         case Op::SendNext:
+            // Requests are paced on the bus; two in one millisecond would leave the first a slot
+            // of no length, which no answer could be placed in.
+            harness->clock.Advance(1);
             session.SendNextPollRequest();
             return true;
         case Op::Start:
