@@ -70,19 +70,26 @@ int main(int argc, char** argv) {
     bench::RunEventLoopFor(50);
 
     MonitorSession& session = form.Session();
-    session.StartMonitoring();
-    // The requests are sent below, by hand: the timers would send some of their own.
-    session.SamplingTimer().SetEnabled(false);
-    session.PacingTimer().SetEnabled(false);
+    const auto startCycles = [&session] {
+        session.StartMonitoring();
+        // The requests are sent below, by hand: the timers would send some of their own.
+        session.SamplingTimer().SetEnabled(false);
+        session.PacingTimer().SetEnabled(false);
+    };
     int released = 0;
     QObject::connect(&session, &MonitorSession::ReadingAccepted,
                      [&released](int, const BatteryReading&, qint64) { ++released; });
-    // Each request in a millisecond of its own, so every answer has a slot to arrive in.
+    // The link dates a buffer back by its delivery lag: each answer is delivered that long
+    // (plus a millisecond) after its request, so it arrives in the request's slot.
     SystemClock clock;
+    const int lagMs = session.Link().DeliveryLagMs();
     qint64 lastSentMs = clock.NowMs();
-    const auto sendNext = [&] {
-        while (clock.NowMs() < lastSentMs + 2) {
+    const auto waitUntil = [&clock](qint64 ms) {
+        while (clock.NowMs() < ms) {
         }
+    };
+    const auto sendNext = [&] {
+        waitUntil(lastSentMs + 1);
         const double t0 = NowUs();
         session.SendNextPollRequest();
         lastSentMs = clock.NowMs();
@@ -92,11 +99,13 @@ int main(int argc, char** argv) {
     std::printf(
         "Comm1ReceiveData per answer (frame search, slot, release: history, live row, "
         "charts, log)\n");
+    std::printf("  (delivery lag %d ms)\n", lagMs);
     std::printf("  %-12s %10s %10s %10s %10s\n", "records", "median us", "p99 us", "max us",
                 "shown");
-    constexpr int kCycles = 190;
+    constexpr int kCycles = 60;
     for (std::uint32_t records : {0u, 100000u, 1000000u}) {
         Prefill(form, records);
+        startCycles();
         std::vector<double> us;
         std::vector<double> plainSends;
         std::array<double, 16> receiveUs{};
@@ -123,6 +132,7 @@ int main(int argc, char** argv) {
                 if (cycle == kCycles) break;  // that request only released the last block
                 if (step != 1 && step != 10) plainSends.push_back(sendUs[step - 1]);
                 const auto answer = Answer(step <= 8 ? 0xA0 : 0xA1, cycle * 16 + step);
+                waitUntil(lastSentMs + lagMs + 1);
                 const double t0 = NowUs();
                 session.Comm1ReceiveData(answer);
                 receiveUs[step - 1] = NowUs() - t0;
