@@ -42,13 +42,15 @@ AnswerSlots::Outcome AnswerSlots::AnswerArrived(const AnswerFrame& answer, qint6
         MarkLate(answer.address, outcome);
         return outcome;
     }
-    // Every answer counts in the slot it arrived in, whichever device sent it: a second one
-    // means the slot's own answer cannot be told from a late one.
+    // Every answer counts in the slot it arrived in, whichever device sent it. A second one
+    // means the slot's own answer cannot be told from a late one; an answer of the other device
+    // means the answers on the line run late, so the slot's own answer, if one comes, may be
+    // the one of the request before and the rest of its block shifted the same way.
     const std::uint8_t slotDevice = DeviceOfStep(*slot);
     const bool crowded = ++answers_[*slot - 1] > 1;
     if (crowded || slotDevice != answer.address) {
         MarkLate(answer.address, outcome);
-        if (crowded) MarkLate(slotDevice, outcome);
+        MarkLate(slotDevice, outcome);
         return outcome;
     }
     Block& block = BlockOf(answer.address);

@@ -178,6 +178,20 @@ TEST_F(TrustFixture, anAnswerOfTheOtherDeviceCrowdsTheSlotItArrivesIn) {
     }
 }
 
+TEST_F(TrustFixture, answersShiftedByOneSlotWithTheLastOneLostShowNothing) {
+    // Every answer comes 200 ms after its request, one slot late, and the cycle's last answer
+    // is lost: no slot of 0xA1's block holds two answers and nothing arrives after the cycle,
+    // but its first slot held 0xA0's last answer, so its own answers are shifted too.
+    link->SetResponder([this](const QByteArray& request) -> std::optional<FakeLink::Answer> {
+        ++requests;
+        if (StepOfRequest(request) == 16) return std::nullopt;
+        return FakeLink::Answer{200, AnswerNamingStep(request)};
+    });
+    RunCycles(2, 10);
+    ExpectEveryReadingOnItsOwnStep();
+    EXPECT_TRUE(accepted.empty());
+}
+
 TEST_F(TrustFixture, twoAnswersInOneBufferAreTwoAnswersInTheirSlot) {
     OpenAndStart();
     const qint64 start = testsupport::FakeClock::kStartMs;
