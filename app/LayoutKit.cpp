@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "display/HistoryGridModel.h"
+#include "display/TextFormats.h"
 #include "widgets/StringGrid.h"
 
 namespace layout {
@@ -88,11 +89,27 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry, co
     return grid;
 }
 
+QStringList TimeStampSamples() {
+    // A time stamp with each digit in every place: digits of a proportional face differ in width.
+    const QString stamp = TimeStampText(QDateTime(QDate(2026, 12, 8), QTime(17, 45, 30)));
+    QStringList samples;
+    for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
+        QString sample = stamp;
+        for (QChar& c : sample)
+            if (c.isDigit()) c = QChar(digit);
+        samples << sample;
+    }
+    return samples;
+}
+
+void FitTimeColumn(::StringGrid* grid, int col) { grid->FitColumnToText(col, TimeStampSamples()); }
+
 ::StringGrid* MakeHistoryGrid(QWidget* parent, const char* name, const QRect& geometry,
                               int lastColumnWidth) {
     auto* grid = new ::StringGrid(new HistoryGridModel(15), parent);
     MakeGrid(parent, grid, name, geometry, {120, 37, 36, lastColumnWidth});
     grid->SetScrollBars(true, true);
+    FitTimeColumn(grid, 0);
     return grid;
 }
 

@@ -58,6 +58,9 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& geometry
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry, const QString& text);
 ::StringGrid* MakeGrid(QWidget* parent, ::StringGrid* grid, const char* name, const QRect& geometry,
                        const QList<int>& widths);
+// Widens the time column `col` of `grid` to a whole time stamp in the grid's font, using the
+// free space right of its last column first.
+void FitTimeColumn(::StringGrid* grid, int col);
 ::StringGrid* MakeHistoryGrid(QWidget* parent, const char* name, const QRect& geometry,
                               int lastColumnWidth);
 

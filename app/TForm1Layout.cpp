@@ -85,6 +85,7 @@ void TForm1::BuildRealTimePage() {
     StringGrid = MakeGrid(page, new ::StringGrid(5, 1024), "StringGrid", {0, 32, 497, 553},
                           {67, 123, 80, 88, 90});
     StringGrid->SetScrollBars(false, true);
+    FitTimeColumn(StringGrid, 1);
 
     Chart1 = Named(new BarChart(page), "Chart1", {520, 32, 521, 241});
     Chart1->SetTitle(QStringLiteral("电压趋势图"));

@@ -42,12 +42,17 @@ AnswerSlots::Outcome AnswerSlots::AnswerArrived(const AnswerFrame& answer, qint6
         MarkLate(answer.address, outcome);
         return outcome;
     }
-    if (DeviceOfStep(*slot) != answer.address) {
+    // Every answer counts in the slot it arrived in, whichever device sent it: a second one
+    // means the slot's own answer cannot be told from a late one. An answer of the other device
+    // in the first slot of a block is the other device's last answer running late into it; the
+    // answers on the line then run late, so the block's own answers may each be the one of the
+    // request before (its last one lost, nothing else would show it).
+    const std::uint8_t slotDevice = DeviceOfStep(*slot);
+    const bool crowded = ++answers_[*slot - 1] > 1;
+    const bool foreign = slotDevice != answer.address;
+    if (crowded || foreign) {
         MarkLate(answer.address, outcome);
-        return outcome;
-    }
-    if (++answers_[*slot - 1] > 1) {
-        MarkLate(answer.address, outcome);
+        if (crowded || (foreign && (*slot == 1 || *slot == 9))) MarkLate(slotDevice, outcome);
         return outcome;
     }
     Block& block = BlockOf(answer.address);

@@ -5,6 +5,13 @@
 
 #include "protocol/PollTable.h"
 
+namespace {
+
+// Address, function, byte count, three registers, checksum.
+constexpr std::size_t kAnswerFrameLength = 11;
+
+}  // namespace
+
 std::optional<int> SamplingPeriodMs(std::int32_t seconds) {
     const std::int64_t milliseconds = static_cast<std::int64_t>(seconds) * 1000;
     if (milliseconds < 0 || milliseconds > INT_MAX) return std::nullopt;
@@ -126,12 +133,26 @@ void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
     try {
         const qint64 arrivalMs = clock_.NowMs() - link_->DeliveryLagMs();
         EchoPendingReplies(buffer);
-        const std::optional<AnswerFrame> answer = FindAnswerFrame(buffer);
-        if (!answer) return;
-        const AnswerSlots::Outcome outcome = slots_.AnswerArrived(*answer, arrivalMs);
-        if (outcome.answeredStep == static_cast<int>(PollTable().size()))
-            poll_.PollCycleActive = false;
-        Report(outcome);
+        // Each answer frame in the buffer counts. A late answer and the next one can reach the
+        // port together; taking only the first would hide the lateness and show the late
+        // reading on the next battery. A repeat of the frame just before it is one answer sent
+        // twice and counts once.
+        std::span<const std::uint8_t> previous;
+        for (std::size_t at = 0; at + kAnswerFrameLength <= buffer.size();) {
+            const auto candidate = buffer.subspan(at, kAnswerFrameLength);
+            const std::optional<AnswerFrame> answer = FindAnswerFrame(candidate);
+            if (!answer) {
+                ++at;
+                continue;
+            }
+            at += kAnswerFrameLength;
+            if (std::ranges::equal(candidate, previous)) continue;
+            previous = candidate;
+            const AnswerSlots::Outcome outcome = slots_.AnswerArrived(*answer, arrivalMs);
+            if (outcome.answeredStep == static_cast<int>(PollTable().size()))
+                poll_.PollCycleActive = false;
+            Report(outcome);
+        }
     } catch (...) {
     }
 }

@@ -57,7 +57,7 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
 
 Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
 }
 
 void GridModel::NotifyCellChanged(int col, int row) {

@@ -10,8 +10,8 @@
 // Subclasses store the cells; this base presents them to a QTableView. The view sees the data
 // rows only (grid rows 1..RowCount()-1 as model rows 0..), and the header row through
 // headerData(Qt::Horizontal), so the header stays fixed while the rows scroll and columns can
-// be resized by dragging the header. Every data cell is editable; what the operator types goes
-// through SetCell like any other write.
+// be resized by dragging the header. Cells are not editable in a view; setData writes through
+// SetCell for code that fills a model through the table-model interface.
 class GridModel : public QAbstractTableModel {
     Q_OBJECT
 public:

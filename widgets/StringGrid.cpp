@@ -1,7 +1,12 @@
 #include "widgets/StringGrid.h"
 
+#include <QClipboard>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QStyle>
+#include <algorithm>
 
 #include "models/PlainGridModel.h"
 
@@ -63,11 +68,9 @@ void StringGrid::ApplyLook() {
     setCornerButtonEnabled(false);
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
-    setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
-                    QAbstractItemView::EditKeyPressed);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    viewport()->setCursor(Qt::IBeamCursor);
 }
 
 void StringGrid::changeEvent(QEvent* event) {
@@ -75,6 +78,67 @@ void StringGrid::changeEvent(QEvent* event) {
     // follows the grid's font instead.
     if (event->type() == QEvent::FontChange) horizontalHeader()->setFont(font());
     QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) ApplyColumnFit();
+}
+
+void StringGrid::FitColumnToText(int col, const QStringList& samples) {
+    fitColumn_ = col;
+    fitSamples_ = samples;
+    ApplyColumnFit();
+}
+
+int StringGrid::CellWidthFor(const QString& text) const {
+    // The item delegate keeps this margin on each side of a cell's text, plus one pixel for
+    // the grid line.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return QFontMetrics(font()).horizontalAdvance(text) + 2 * margin + 1;
+}
+
+void StringGrid::ApplyColumnFit() {
+    if (fitColumn_ < 0 || fitColumn_ >= ColCount()) return;
+    int needed = 0;
+    for (const QString& sample : fitSamples_) needed = std::max(needed, CellWidthFor(sample));
+    // The columns to the right move over: the free space right of the last column is used
+    // first, and only what it lacks is scrolled to (or cut from the last column's right edge
+    // where the grid does not scroll sideways).
+    if (needed > columnWidth(fitColumn_)) horizontalHeader()->resizeSection(fitColumn_, needed);
+}
+
+void StringGrid::keyPressEvent(QKeyEvent* event) {
+    // The view's own copy takes only the current cell.
+    if (event->matches(QKeySequence::Copy)) {
+        CopySelection();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+QString StringGrid::SelectedText() const {
+    const QItemSelection selection = selectionModel()->selection();
+    if (selection.isEmpty()) return {};
+    int top = selection.front().top(), bottom = selection.front().bottom();
+    int left = selection.front().left(), right = selection.front().right();
+    for (const QItemSelectionRange& range : selection) {
+        top = std::min(top, range.top());
+        bottom = std::max(bottom, range.bottom());
+        left = std::min(left, range.left());
+        right = std::max(right, range.right());
+    }
+    QString text;
+    for (int row = top; row <= bottom; ++row) {
+        if (row > top) text += u'\n';
+        for (int col = left; col <= right; ++col) {
+            if (col > left) text += u'\t';
+            if (selection.contains(model_->index(row, col))) text += Cells(col, row + 1);
+        }
+    }
+    return text;
+}
+
+void StringGrid::CopySelection() const {
+    const QString text = SelectedText();
+    if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
 }
 
 QString StringGrid::Cells(int col, int row) const { return model_->Cell(col, row); }

@@ -161,4 +161,25 @@ TEST(SimFaults, answersKeepTheirDelayAndWirePacing) {
     EXPECT_GE(log[2].monoUs - log[1].monoUs, 10 * 1'040);
 }
 
+TEST(SimFaults, everyNthAnswerComesLateByTheGivenTime) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--late-every", "3", "--late-ms", "120", "--delay-ms", "5"}));
+    BusMaster master(sim.PortPath().toStdString());
+    for (int n = 1; n <= 4; ++n) {
+        SCOPED_TRACE(n);
+        const auto requestAt = BusMaster::Clock::now();
+        ASSERT_EQ(master.Transact(PollFrame(0xA0, n), 11).size(), 11u);
+        const double took = Milliseconds(BusMaster::Clock::now() - requestAt);
+        if (n == 3) {
+            EXPECT_GE(took, 125.0);
+        } else {
+            EXPECT_LT(took, 100.0);
+        }
+    }
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return AnswerRecords(sim).size() == 4; }));
+    const auto answers = AnswerRecords(sim);
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        EXPECT_EQ(answers[i].HasFault("late"), i == 2) << i;
+}
+
 }  // namespace

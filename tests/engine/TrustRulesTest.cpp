@@ -149,10 +149,75 @@ TEST_F(TrustFixture, strayBytesAroundAnAnswerDoNotHideItsReading) {
     const QByteArray answer2 = PollAnswerBytes(0xA0, 0x11, 2, 0);
     link->DeliverAt(start + 170, QByteArray(1, '\x00') + answer1);
     link->DeliverAt(start + 320, QByteArray(1, '\xFF') + answer2 + answer2.left(5));
-    link->DeliverAt(start + 470, PollAnswerBytes(0xA0, 0x11, 3, 0) + answer1);
+    link->DeliverAt(start + 470, PollAnswerBytes(0xA0, 0x11, 3, 0) + answer1.left(7));
     clock.Advance(1500);
     ASSERT_EQ(accepted.size(), 3u);
     ExpectEveryReadingOnItsOwnStep();
+}
+
+TEST_F(TrustFixture, anAnswerOfTheOtherDeviceCrowdsTheSlotItArrivesIn) {
+    for (const bool strayFirst : {false, true}) {
+        SCOPED_TRACE(strayFirst);
+        TrustRig run;
+        run.OpenAndStart();
+        const qint64 start = testsupport::FakeClock::kStartMs;
+        for (std::uint8_t step = 1; step <= 8; ++step) {
+            const QByteArray own = PollAnswerBytes(0xA0, 0x11, step, 0);
+            const QByteArray stray = PollAnswerBytes(0xA1, 0x11, 99, 0);
+            const qint64 at = start + 150 * step + 20;
+            if (step != 5) {
+                run.link->DeliverAt(at, own);
+            } else {
+                run.link->DeliverAt(at, strayFirst ? stray : own);
+                run.link->DeliverAt(at + 10, strayFirst ? own : stray);
+            }
+        }
+        run.clock.Advance(1500);
+        EXPECT_TRUE(run.accepted.empty()) << "0xA0's block was shown";
+        EXPECT_EQ(run.lateDevices.size(), 2u);
+    }
+}
+
+TEST_F(TrustFixture, answersShiftedByOneSlotWithTheLastOneLostShowNothing) {
+    // Every answer comes 200 ms after its request, one slot late, and the cycle's last answer
+    // is lost: no slot of 0xA1's block holds two answers and nothing arrives after the cycle,
+    // but its first slot held 0xA0's last answer, so its own answers are shifted too.
+    link->SetResponder([this](const QByteArray& request) -> std::optional<FakeLink::Answer> {
+        ++requests;
+        if (StepOfRequest(request) == 16) return std::nullopt;
+        return FakeLink::Answer{200, AnswerNamingStep(request)};
+    });
+    RunCycles(2, 10);
+    ExpectEveryReadingOnItsOwnStep();
+    EXPECT_TRUE(accepted.empty());
+}
+
+TEST_F(TrustFixture, twoAnswersInOneBufferAreTwoAnswersInTheirSlot) {
+    OpenAndStart();
+    const qint64 start = testsupport::FakeClock::kStartMs;
+    // An answer sent twice in a row is one answer.
+    const QByteArray answer1 = PollAnswerBytes(0xA0, 0x11, 1, 0);
+    link->DeliverAt(start + 170, answer1 + answer1);
+    // Step 2's answer comes late, together with step 3's, in step 3's slot; step 3's own slot
+    // must not take the late reading for battery 3.
+    link->DeliverAt(start + 320,
+                    PollAnswerBytes(0xA0, 0x11, 2, 0) + PollAnswerBytes(0xA0, 0x11, 3, 0));
+    for (std::uint8_t step = 4; step <= 8; ++step)
+        link->DeliverAt(start + 150 * step + 20, PollAnswerBytes(0xA0, 0x11, step, 0));
+    clock.Advance(1500);
+    ExpectEveryReadingOnItsOwnStep();
+    EXPECT_EQ(lateDevices, (std::vector<std::uint8_t>{0xA0}));
+    EXPECT_TRUE(accepted.empty()) << "0xA0's block was shown";
+
+    // Without the late answer the same block shows, the repeated answer once.
+    TrustRig clean;
+    clean.OpenAndStart();
+    clean.link->DeliverAt(start + 170, answer1 + answer1);
+    for (std::uint8_t step = 2; step <= 8; ++step)
+        clean.link->DeliverAt(start + 150 * step + 20, PollAnswerBytes(0xA0, 0x11, step, 0));
+    clean.clock.Advance(1500);
+    EXPECT_EQ(clean.accepted.size(), 8u);
+    clean.ExpectEveryReadingOnItsOwnStep();
 }
 
 TEST_F(SessionFixture, aSetupCommandIntoAClosedPortSendsNothingAndAwaitsNoReply) {

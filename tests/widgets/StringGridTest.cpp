@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -99,26 +101,60 @@ TEST(StringGrid, headerRowIsTheFixedHorizontalHeader) {
     EXPECT_EQ(grid.horizontalHeader()->y(), grid.frameWidth());
 }
 
-TEST(StringGrid, typedTextIsStoredThroughTheModel) {
+TEST(StringGrid, keysAndClicksNeverEditACell) {
     StringGrid grid(4, 15);
+    grid.SetCells(3, 3, "12.6");
     grid.resize(300, 250);
     grid.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
 
-    // An edit as the delegate commits it.
-    EXPECT_TRUE(grid.model()->setData(grid.model()->index(0, 1), "typed", Qt::EditRole));
-    EXPECT_EQ(grid.Cells(1, 1), "typed");
-
-    // Typing on a selected cell opens the editor with that key; Return stores the text.
-    grid.setCurrentIndex(grid.model()->index(2, 3));
+    const QModelIndex cell = grid.model()->index(2, 3);  // grid cell (3, 3)
+    grid.setCurrentIndex(cell);
     QTest::keyClick(&grid, Qt::Key_4);
-    auto* editor = grid.viewport()->findChild<QLineEdit*>();
-    ASSERT_NE(editor, nullptr);
-    QTest::keyClicks(editor, "2.5");
-    QTest::keyClick(editor, Qt::Key_Return);
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return grid.Cells(3, 3) == "42.5"; }))
-        << grid.Cells(3, 3).toStdString();
-    EXPECT_TRUE(grid.model()->flags(grid.model()->index(0, 0)) & Qt::ItemIsEditable);
+    QTest::keyClick(&grid, Qt::Key_F2);
+    QTest::keyClick(&grid, Qt::Key_Delete);
+    QTest::keyClick(&grid, Qt::Key_Return);
+    const QRect place = grid.visualRect(cell);
+    QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, place.center());
+    grid.edit(cell);
+    QTest::keyClicks(&grid, "99");
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(grid.viewport()->findChild<QLineEdit*>(), nullptr) << "an editor opened";
+    EXPECT_EQ(grid.Cells(3, 3), "12.6");
+    EXPECT_FALSE(grid.model()->flags(cell) & Qt::ItemIsEditable);
+    // The program still fills cells itself.
+    grid.SetCells(3, 3, "12.7");
+    EXPECT_EQ(grid.Cells(3, 3), "12.7");
+}
+
+TEST(StringGrid, ctrlCCopiesTheSelectedCellsAsTabSeparatedText) {
+    StringGrid grid(4, 6);
+    for (int row = 1; row < 6; ++row)
+        for (int col = 0; col < 4; ++col)
+            grid.SetCells(col, row, QStringLiteral("%1,%2").arg(col).arg(row));
+    grid.SetCells(2, 3, "");  // an empty cell keeps its place
+    grid.resize(300, 250);
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    QGuiApplication::clipboard()->setText("before");
+
+    // Nothing selected: the clipboard stays as it was.
+    grid.clearSelection();
+    QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
+
+    // Grid cells (1, 2) to (3, 4), selected as the operator would with the mouse.
+    grid.selectionModel()->select(
+        QItemSelection(grid.model()->index(1, 1), grid.model()->index(3, 3)),
+        QItemSelectionModel::ClearAndSelect);
+    QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "1,2\t2,2\t3,2\n1,3\t\t3,3\n1,4\t2,4\t3,4");
+
+    // One cell: its text alone, without separators.
+    grid.selectionModel()->select(grid.model()->index(4, 0), QItemSelectionModel::ClearAndSelect);
+    QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "0,5");
 }
 
 TEST(StringGrid, millionRowModelIsQuickToShowAndScroll) {

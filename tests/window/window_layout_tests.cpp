@@ -1,7 +1,12 @@
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTabBar>
 
 #include "app/Controls.h"
+#include "display/TextFormats.h"
 #include "engine/TTimer.h"
 #include "tests/window/FormFixture.h"
 #include "widgets/BarChart.h"
@@ -114,4 +119,83 @@ TEST_F(FormFixture, typedGridCellsStayAndHeaderCellsAreFixed) {
     EXPECT_EQ(grid->Cells(1, 3), QStringLiteral("=1+1"));
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
               QStringLiteral("9#采样时间"));
+}
+
+// The width the view needs to draw `text` in a cell of `grid` without cutting it: the item
+// delegate's text margin on both sides of the text.
+int NeededCellWidth(const StringGrid& grid, const QString& text) {
+    const int margin = grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1;
+    return QFontMetrics(grid.font()).horizontalAdvance(text) + 2 * margin;
+}
+
+TEST_F(FormFixture, timeColumnsShowAWholeTimeStampAndTheRestOfTheLayoutStays) {
+    const QString stamp = TimeStampText(QDateTime(QDate(2026, 12, 8), QTime(17, 58, 48)));
+    struct Table {
+        StringGrid* grid;
+        int timeColumn;
+        QRect geometry;
+        QList<int> otherWidths;
+    };
+    std::vector<Table> tables{
+        {Control<::StringGrid>(*form, "StringGrid"), 1, {0, 32, 497, 553}, {67, 80, 88, 90}}};
+    const int lastWidths[15] = {0, 34, 34, 34, 34, 34, 34, 34, 34, 56, 58, 62, 59, 59, 60};
+    const QRect places[15] = {{},
+                              {0, 24, 281, 177},
+                              {312, 0, 289, 201},
+                              {664, 0, 297, 201},
+                              {664, 208, 305, 185},
+                              {0, 216, 281, 193},
+                              {312, 208, 289, 193},
+                              {0, 416, 289, 161},
+                              {312, 408, 305, 185},
+                              {16, 24, 297, 257},
+                              {344, 24, 305, 257},
+                              {688, 24, 297, 249},
+                              {16, 320, 297, 249},
+                              {344, 320, 305, 249},
+                              {688, 320, 297, 249}};
+    for (int step = 1; step <= 14; ++step)
+        tables.push_back({HistoryGrid(*form, step), 0, places[step], {37, 36, lastWidths[step]}});
+    tables[0].grid->SetCells(1, 1, stamp);
+    for (const Table& t : tables) {
+        SCOPED_TRACE(t.grid->objectName().toStdString());
+        // Shown on its page so that the view lays itself out as the operator sees it.
+        auto* pages = Control<PageControl>(*form, "RzPageControl1");
+        for (QWidget* w = t.grid->parentWidget(); w; w = w->parentWidget()) {
+            if (pages->indexOf(w) >= 0) pages->setCurrentWidget(w);
+        }
+        t.grid->SetCells(t.timeColumn, 1, stamp);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(t.grid));
+        EXPECT_GE(t.grid->columnWidth(t.timeColumn), NeededCellWidth(*t.grid, stamp));
+        EXPECT_EQ(t.grid->geometry(), t.geometry);
+        QList<int> others;
+        for (int col = 0; col < t.grid->ColCount(); ++col) {
+            if (col != t.timeColumn) others << t.grid->columnWidth(col);
+        }
+        EXPECT_EQ(others, t.otherWidths);
+    }
+    // The live table does not scroll sideways: its status column still shows its longest text.
+    StringGrid* live = tables[0].grid;
+    int leftOfStatus = 0;
+    for (int col = 0; col < 4; ++col) leftOfStatus += live->columnWidth(col);
+    EXPECT_GE(live->viewport()->width() - leftOfStatus,
+              NeededCellWidth(*live, QStringLiteral("电压异常")));
+}
+
+TEST_F(FormFixture, keysAndDoubleClicksInAHistoryTableChangeNothing) {
+    StringGrid* grid = Control<::StringGrid>(*form, "StringGrid9");
+    Control<PageControl>(*form, "RzPageControl1")->setCurrentIndex(1);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(grid));
+    grid->SetCells(1, 1, QStringLiteral("12.6"));
+    const QModelIndex cell = grid->model()->index(0, 1);
+    grid->setCurrentIndex(cell);
+    grid->setFocus();
+    QTest::keyClicks(grid, QStringLiteral("99"));
+    QTest::keyClick(grid, Qt::Key_F2);
+    QTest::keyClick(grid, Qt::Key_Backspace);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+    QTest::keyClicks(grid, QStringLiteral("0"));
+    QTest::keyClick(grid, Qt::Key_Return);
+    EXPECT_EQ(grid->Cells(1, 1), QStringLiteral("12.6"));
+    EXPECT_EQ(grid->findChild<QLineEdit*>(), nullptr);
 }

@@ -16,6 +16,7 @@ std::string FaultDecision::Describe() const {
     add(corrupt, "corrupt");
     add(split, "split");
     add(doubled, "double");
+    add(lateMs > 0, "late");
     return text;
 }
 
@@ -45,6 +46,7 @@ FaultDecision FaultInjector::Decide(std::uint8_t deviceAddress) {
     decision.corrupt = IsNth(options_.corruptEvery, count);
     decision.split = IsNth(options_.splitEvery, count);
     decision.doubled = IsNth(options_.doubleEvery, count);
+    if (IsNth(options_.lateEvery, count)) decision.lateMs = options_.lateMs;
     if (IsNth(options_.noiseEvery, count)) {
         decision.noise.resize(1 + random_() % 4);
         for (std::uint8_t& byte : decision.noise) byte = static_cast<std::uint8_t>(random_());

@@ -17,6 +17,7 @@ struct FaultDecision {
     bool split = false;
     bool doubled = false;
     std::vector<std::uint8_t> noise;  // sent just before the answer
+    int lateMs = 0;                   // added to the answer's delay
 
     // The injected faults as they appear in the log, e.g. "corrupt,split".
     std::string Describe() const;

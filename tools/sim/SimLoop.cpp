@@ -145,8 +145,9 @@ void SimLoop::OnRequest(const std::vector<std::uint8_t>& frame, Clock::time_poin
         log_.Write(LogRecord::ForAnswer("drop", answer->bytes, *answer, decision.dropReason));
         return;
     }
-    if (!transmitter_.Schedule(*answer, decision,
-                               now + std::chrono::milliseconds(options_.delayMs))) {
+    if (!transmitter_.Schedule(
+            *answer, decision,
+            now + std::chrono::milliseconds(options_.delayMs + decision.lateMs))) {
         log_.Write(LogRecord::ForAnswer("drop", answer->bytes, *answer, "overflow"));
     }
 }

@@ -74,6 +74,8 @@ std::string SimUsage() {
            "  --split-pause-ms M     length of that pause (default 30)\n"
            "  --double-every N       send every n-th answer twice\n"
            "  --noise-every N        send a few random bytes before every n-th answer\n"
+           "  --late-every N         make every n-th answer late by --late-ms\n"
+           "  --late-ms M            how much later than --delay-ms (default 200)\n"
            "  --wire-time            pace output at 9600 baud (~1.04 ms per byte)\n"
            "  --frame-gap-ms N       silence that ends a partial frame (default 4)\n"
            "  --seed S               seed of readings and faults (default 1)\n"
@@ -127,6 +129,9 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
          [&](const std::string& v) { return ParseNonNegative(v, options.doubleEvery); }},
         {"--noise-every",
          [&](const std::string& v) { return ParseNonNegative(v, options.noiseEvery); }},
+        {"--late-every",
+         [&](const std::string& v) { return ParseNonNegative(v, options.lateEvery); }},
+        {"--late-ms", [&](const std::string& v) { return ParseNonNegative(v, options.lateMs); }},
         {"--frame-gap-ms",
          [&](const std::string& v) {
              return ParseNonNegative(v, options.frameGapMs) && options.frameGapMs > 0;

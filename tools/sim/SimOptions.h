@@ -32,6 +32,8 @@ struct SimOptions {
     int splitPauseMs = 30;
     int doubleEvery = 0;
     int noiseEvery = 0;
+    int lateEvery = 0;
+    int lateMs = 200;       // added to the delay of every late-every-th answer
     bool wireTime = false;  // pace output like 9600 baud 8N1
     int frameGapMs = 4;     // silence that ends a frame: 3.5 characters at 9600 baud
     std::uint64_t seed = 1;
