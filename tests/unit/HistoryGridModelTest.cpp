@@ -25,7 +25,7 @@ QString Decimal(const char* whole, const char* fraction) {
 
 const QDateTime kMorning(QDate(2026, 12, 7), QTime(8, 5, 9));
 
-TEST(HistoryTables, HeaderTextsAndExtraRowsPerStep) {
+TEST(HistoryTables, headerTextsAndExtraRowsPerStep) {
     EXPECT_EQ(HistoryHeaderText(1), QStringLiteral("A0-80采样时间"));
     EXPECT_EQ(HistoryHeaderText(8), QStringLiteral("A0-87采样时间"));
     EXPECT_EQ(HistoryHeaderText(9), QStringLiteral("1#采样时间"));
@@ -35,7 +35,7 @@ TEST(HistoryTables, HeaderTextsAndExtraRowsPerStep) {
     for (int step : {1, 3, 5, 8, 9, 11, 13, 14}) EXPECT_EQ(HistoryExtraRows(step), 1) << step;
 }
 
-TEST(HistoryTables, FirstRecordShrinksTheTableAndFillsRowOne) {
+TEST(HistoryTables, firstRecordShrinksTheTableAndFillsRowOne) {
     HistoryGridModel table;
     QAbstractItemModelTester tester(&table,
                                     QAbstractItemModelTester::FailureReportingMode::Warning);
@@ -66,7 +66,7 @@ TEST(HistoryTables, FirstRecordShrinksTheTableAndFillsRowOne) {
     EXPECT_EQ(table.Cell(1, 1), Decimal("12", "5"));
 }
 
-TEST(HistoryTables, StepFourKeepsThreeEmptyRowsBelowTheNewestRecord) {
+TEST(HistoryTables, stepFourKeepsThreeEmptyRowsBelowTheNewestRecord) {
     HistoryGridModel table;
     QAbstractItemModelTester tester(&table,
                                     QAbstractItemModelTester::FailureReportingMode::Warning);
@@ -85,7 +85,7 @@ TEST(HistoryTables, StepFourKeepsThreeEmptyRowsBelowTheNewestRecord) {
     EXPECT_EQ(table.Cell(0, 0), QStringLiteral("A0-83采样时间"));
 }
 
-TEST(HistoryGridModel, RowCountIsIndependentOfTheRecords) {
+TEST(HistoryGridModel, rowCountIsIndependentOfTheRecords) {
     HistoryGridModel table(3);
     QAbstractItemModelTester tester(&table,
                                     QAbstractItemModelTester::FailureReportingMode::Warning);
@@ -109,7 +109,7 @@ TEST(HistoryGridModel, RowCountIsIndependentOfTheRecords) {
     EXPECT_EQ(table.rowCount(), 0);
 }
 
-TEST(HistoryGridModel, OverridesWinUntilTheProgramWritesTheirRow) {
+TEST(HistoryGridModel, overridesWinUntilTheProgramWritesTheirRow) {
     HistoryGridModel table(15);
     QAbstractItemModelTester tester(&table,
                                     QAbstractItemModelTester::FailureReportingMode::Warning);
@@ -141,7 +141,7 @@ TEST(HistoryGridModel, OverridesWinUntilTheProgramWritesTheirRow) {
     EXPECT_EQ(table.Cell(1, 1), QStringLiteral("checked"));
 }
 
-TEST(HistoryGridModel, ViewsAreToldAboutEveryChange) {
+TEST(HistoryGridModel, viewsAreToldAboutEveryChange) {
     HistoryGridModel table(2);
     QSignalSpy changed(&table, &QAbstractItemModel::dataChanged);
     QSignalSpy inserted(&table, &QAbstractItemModel::rowsInserted);
@@ -167,7 +167,7 @@ TEST(HistoryGridModel, ViewsAreToldAboutEveryChange) {
     EXPECT_EQ(header.count(), 1);
 }
 
-TEST(HistoryGridModel, MillionRecordsStayCompactAndFast) {
+TEST(HistoryGridModel, millionRecordsStayCompactAndFast) {
     using Clock = std::chrono::steady_clock;
     constexpr int kRecords = 1'000'000;
     HistoryGridModel table;

@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(ModbusCrc, MatchesReferenceValuesInFrameByteOrder) {
+TEST(ModbusCrc, matchesReferenceValuesInFrameByteOrder) {
     EXPECT_EQ(ModbusCrc16(nullptr, 0), 0xFFFF);
 
     constexpr std::string_view digits = "123456789";
@@ -24,7 +24,7 @@ TEST(ModbusCrc, MatchesReferenceValuesInFrameByteOrder) {
     EXPECT_EQ(ModbusCrc16(wholeFrame, 8), 0);
 }
 
-TEST(ModbusCrc, TablesBeginWithThePublishedBytes) {
+TEST(ModbusCrc, tablesBeginWithThePublishedBytes) {
     const std::array<std::uint8_t, 8> first = {0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41};
     const std::array<std::uint8_t, 8> second = {0x00, 0xC0, 0xC1, 0x01, 0xC3, 0x03, 0x02, 0xC2};
     for (std::size_t i = 0; i < 8; ++i) {
@@ -35,7 +35,7 @@ TEST(ModbusCrc, TablesBeginWithThePublishedBytes) {
     EXPECT_EQ(CrcSecondByteTable()[255], 0x40);
 }
 
-TEST(ModbusCrc, StoreAndCheckAgreeAndRejectDamage) {
+TEST(ModbusCrc, storeAndCheckAgreeAndRejectDamage) {
     Frame frame = {0xA1, 0x06, 0x03, 0x00, 0x01, 0xA1, 0x00, 0x00};
     StoreCrc(frame);
     EXPECT_EQ(frame[6], 0x51);
@@ -55,7 +55,7 @@ TEST(ModbusCrc, StoreAndCheckAgreeAndRejectDamage) {
     EXPECT_FALSE(HasValidCrc({}));
 }
 
-TEST(PollTable, HoldsSixteenReadsWithCorrectChecksums) {
+TEST(PollTable, holdsSixteenReadsWithCorrectChecksums) {
     const auto& table = PollTable();
     for (std::size_t i = 0; i < table.size(); ++i) {
         const PollRequest& request = table[i];

@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(PollCycle, SendsSixteenFramesInOrderThenWrapsToOne) {
+TEST(PollCycle, sendsSixteenFramesInOrderThenWrapsToOne) {
     PollState state;
     StartMonitoring(state);
     EXPECT_EQ(state.PollStep, 1);
@@ -31,7 +31,7 @@ TEST(PollCycle, SendsSixteenFramesInOrderThenWrapsToOne) {
     EXPECT_EQ(next.frame[7], 0x92);
 }
 
-TEST(PollCycle, StepOneReactivatesDecodingAndRestartRunsAFullCycle) {
+TEST(PollCycle, stepOneReactivatesDecodingAndRestartRunsAFullCycle) {
     PollState state;
     StartMonitoring(state);
     for (int i = 0; i < 7; ++i) AdvancePoll(state);
@@ -45,7 +45,7 @@ TEST(PollCycle, StepOneReactivatesDecodingAndRestartRunsAFullCycle) {
     EXPECT_EQ(state.SentStep, 1);
 }
 
-TEST(PollCycle, OutOfRangeStepRestartsAtOne) {
+TEST(PollCycle, outOfRangeStepRestartsAtOne) {
     PollState never;  // PollStep 0: monitoring was never started
     EXPECT_EQ(AdvancePoll(never).step, 1);
     EXPECT_EQ(never.PollStep, 2);

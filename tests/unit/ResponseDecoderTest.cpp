@@ -20,7 +20,7 @@ Bytes Answer(std::uint8_t address, std::uint8_t status, std::uint8_t voltage,
     return bytes;
 }
 
-TEST(Decoding, ReadsStatusVoltageAndUnsignedTemperature) {
+TEST(Decoding, readsStatusVoltageAndUnsignedTemperature) {
     const BatteryReading worked = DecodeBatteryReading(Answer(0xA1, 0x11, 0x7D, 0x00, 0xFA));
     EXPECT_DOUBLE_EQ(worked.Voltage, 12.5);
     EXPECT_DOUBLE_EQ(worked.Temperature, 25.0);
@@ -39,7 +39,7 @@ TEST(Decoding, ReadsStatusVoltageAndUnsignedTemperature) {
     EXPECT_EQ(DecodeBatteryReading(tooShort).RawTemperature, 0);
 }
 
-TEST(Decoding, StatusTextsAndUnknownCodesShownInHex) {
+TEST(Decoding, statusTextsAndUnknownCodesShownInHex) {
     EXPECT_EQ(StatusText(0x00), QStringLiteral("无此设备"));
     EXPECT_EQ(StatusText(0x11), QStringLiteral("正常"));
     EXPECT_EQ(StatusText(0x71), QStringLiteral("电压异常"));

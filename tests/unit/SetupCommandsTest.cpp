@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(SetupFrames, MatchTheWorkedFrames) {
+TEST(SetupFrames, matchTheWorkedFrames) {
     EXPECT_EQ(SetDeviceInfoFrame(1, 1, 1), (Frame{0xA1, 0x06, 0x03, 0x00, 0x01, 0xA1, 0x51, 0x06}));
     EXPECT_EQ(SetDeviceInfoFrame(0, 1, 0), (Frame{0xA0, 0x06, 0x03, 0x00, 0x01, 0xA0, 0x91, 0x17}));
     EXPECT_EQ(QueryDeviceInfoFrame(1), (Frame{0xA1, 0x04, 0x30, 0x00, 0x00, 0x01, 0x26, 0x6A}));
@@ -33,7 +33,7 @@ TEST(SetupFrames, fieldRangesKeepEveryByteFromWrapping) {
               QStringLiteral("首地址应为 0 到 95 之间的整数"));
 }
 
-TEST(StrToInt, AcceptsSignedDecimalsWithinInt32) {
+TEST(StrToInt, acceptsSignedDecimalsWithinInt32) {
     EXPECT_EQ(StrToInt("0"), 0);
     EXPECT_EQ(StrToInt("10"), 10);
     EXPECT_EQ(StrToInt("-1"), -1);
@@ -45,7 +45,7 @@ TEST(StrToInt, AcceptsSignedDecimalsWithinInt32) {
     EXPECT_EQ(StrToInt("-2147483648"), INT_MIN);
 }
 
-TEST(StrToInt, RejectsEverythingElseNamingTheTextAsGiven) {
+TEST(StrToInt, rejectsEverythingElseNamingTheTextAsGiven) {
     for (const QString& text :
          {QString(""), QString(" "), QString("abc"), QString("1.5"), QString("0x10"),
           QString("$10"), QString("1 2"), QString("-"), QString("+-1"), QString("2147483648"),
@@ -69,7 +69,7 @@ TEST(StrToInt, RejectsEverythingElseNamingTheTextAsGiven) {
     }
 }
 
-TEST(SamplingPeriod, AcceptsWhatATimerCanHold) {
+TEST(SamplingPeriod, acceptsWhatATimerCanHold) {
     EXPECT_EQ(SamplingPeriodMs(10), 10000);
     EXPECT_EQ(SamplingPeriodMs(0), 0);
     EXPECT_EQ(SamplingPeriodMs(2147483), 2147483000);

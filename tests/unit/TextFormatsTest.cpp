@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(NumberText, PlainDecimalWithoutTrailingZeros) {
+TEST(NumberText, plainDecimalWithoutTrailingZeros) {
     const QLocale c = QLocale::c();
     EXPECT_EQ(NumberText(12.5, c), QStringLiteral("12.5"));
     EXPECT_EQ(NumberText(13.0, c), QStringLiteral("13"));
@@ -24,7 +24,7 @@ TEST(NumberText, PlainDecimalWithoutTrailingZeros) {
     EXPECT_EQ(NumberText(1e15, c), QStringLiteral("1000000000000000"));
 }
 
-TEST(NumberText, UsesTheLocalesDecimalSeparator) {
+TEST(NumberText, usesTheLocalesDecimalSeparator) {
     const QLocale german(QLocale::German, QLocale::Germany);
     EXPECT_EQ(NumberText(12.5, german), QStringLiteral("12,5"));
     EXPECT_EQ(NumberText(1234.5, german), QStringLiteral("1234,5"));
@@ -33,7 +33,7 @@ TEST(NumberText, UsesTheLocalesDecimalSeparator) {
     EXPECT_EQ(NumberText(12.5), QStringLiteral("12") + QLocale::system().decimalPoint() + u'5');
 }
 
-TEST(TimeStampText, FixedFieldOrderWithLocaleSeparators) {
+TEST(TimeStampText, fixedFieldOrderWithLocaleSeparators) {
     const QDateTime morning(QDate(2026, 12, 7), QTime(8, 5, 9));
     EXPECT_EQ(TimeStampText(morning, QLocale::c()), QStringLiteral("2026/12/07 08:05:09"));
     EXPECT_EQ(TimeStampText(morning, QLocale(QLocale::English, QLocale::UnitedStates)),
@@ -51,7 +51,7 @@ TEST(TimeStampText, FixedFieldOrderWithLocaleSeparators) {
     EXPECT_EQ(TimeStampText(evening, QLocale::c()), QStringLiteral("2026/01/31 23:59:59"));
 }
 
-TEST(FormatHexBytes, UppercasePairsSeparatedBySingleSpaces) {
+TEST(FormatHexBytes, uppercasePairsSeparatedBySingleSpaces) {
     const std::vector<std::uint8_t> request = {0xA0, 0x04, 0x00, 0x80};
     EXPECT_EQ(FormatHexBytes(request), QStringLiteral("A0 04 00 80"));
     const std::uint8_t single[] = {0x0A};
@@ -59,7 +59,7 @@ TEST(FormatHexBytes, UppercasePairsSeparatedBySingleSpaces) {
     EXPECT_EQ(FormatHexBytes({}), QString());
 }
 
-TEST(LiveReading, LabelsAndSummaryLines) {
+TEST(LiveReading, labelsAndSummaryLines) {
     const BatteryReading reading{12.5, 25.0, 0x11, 125, 250};
     const QString point = QLocale::system().decimalPoint();
     EXPECT_EQ(LiveSummaryLine(1, reading),

@@ -4,7 +4,7 @@
 #include <random>
 #include <set>
 
-#include "tests/e2e/sim_bus_master.h"
+#include "tests/e2e/SimBusMaster.h"
 #include "tools/sim/BatteryBank.h"
 #include "tools/sim/BusDevices.h"
 #include "tools/sim/RequestFramer.h"

@@ -13,7 +13,7 @@
 #include "engine/MonitorSession.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
-#include "tests/e2e/shown_readings.h"
+#include "tests/e2e/ShownReadings.h"
 #include "tools/simctl/SimProcess.h"
 #include "widgets/MessageBox.h"
 
