@@ -26,7 +26,6 @@ using TrendSeries = std::vector<TrendSample>;
 
 inline constexpr std::uint8_t kStatusNormal = 0x11;
 
-
 // A closed time range in UTC milliseconds.
 struct TimeRange {
     qint64 fromMs = 0;

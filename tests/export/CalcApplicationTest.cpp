@@ -71,8 +71,7 @@ private:
 };
 
 struct FakeOffice : calc::Office {
-    explicit FakeOffice(std::vector<std::shared_ptr<FakeDocumentState>>& made)
-        : documents(made) {}
+    explicit FakeOffice(std::vector<std::shared_ptr<FakeDocumentState>>& made) : documents(made) {}
     std::unique_ptr<calc::Document> NewHiddenDocument() override {
         documents.push_back(std::make_shared<FakeDocumentState>());
         return std::make_unique<FakeDocument>(documents.back());

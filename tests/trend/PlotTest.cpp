@@ -196,5 +196,4 @@ TEST(BatteryNaming, fourteenNamesColoursAndStatusTexts) {
     EXPECT_EQ(colours.size(), 14u);
     EXPECT_TRUE(BatteryName({0xA1, 6}).isEmpty());
     EXPECT_EQ(BatteryColor({0xA1, 6}), BatteryColor({0xA2, 0}));
-
 }
