@@ -106,7 +106,10 @@ void MonitorSession::SendNextPollRequest() {
     emit PollRequestDue(tick);
     if (tick.stopPacing) timer3_->SetEnabled(false);
     link_->Write(tick.frame);
+    if (tick.step == 1) CountLostAnswers();
     Report(slots_.RequestSent(tick.step, clock_.NowMs()));
+    ++counts_.requests;
+    ++sentInCycle_;
     if (const std::optional<qint64> holdEnd = slots_.NextDeadline()) {
         holdTimer_->SetEnabled(false);
         holdTimer_->SetInterval(static_cast<int>(std::max<qint64>(1, *holdEnd - clock_.NowMs())));
@@ -125,10 +128,17 @@ void MonitorSession::OnHoldEnded() {
 void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
     try {
         const qint64 arrivalMs = clock_.NowMs() - link_->DeliveryLagMs();
+        const bool replyAwaited = pending_.SetDeviceInfoPending ||
+                                  pending_.QueryDeviceInfoPending ||
+                                  pending_.AuthorizeModulePending;
         EchoPendingReplies(buffer);
         const std::optional<AnswerFrame> answer = FindAnswerFrame(buffer);
-        if (!answer) return;
+        if (!answer) {
+            if (!replyAwaited && !buffer.empty()) CountUnrecognised(buffer);
+            return;
+        }
         const AnswerSlots::Outcome outcome = slots_.AnswerArrived(*answer, arrivalMs);
+        if (outcome.answeredStep) ++answeredInCycle_;
         if (outcome.answeredStep == static_cast<int>(PollTable().size()))
             poll_.PollCycleActive = false;
         Report(outcome);
@@ -137,10 +147,28 @@ void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
 }
 
 void MonitorSession::Report(const AnswerSlots::Outcome& outcome) {
+    counts_.late += outcome.lateDevices.size();
+    counts_.accepted += outcome.released.size();
+    if (outcome.cycleSettled) CountLostAnswers();
     for (const std::uint8_t device : outcome.lateDevices) emit DeviceAnsweredLate(device);
     for (const AnswerSlots::Reading& r : outcome.released)
         emit ReadingAccepted(r.step, r.reading, r.arrivalMs);
     if (outcome.cycleSettled) emit CycleEnded();
+}
+
+// A cycle is over: its requests that took no answer are lost.
+void MonitorSession::CountLostAnswers() {
+    if (sentInCycle_ > answeredInCycle_)
+        counts_.lost += static_cast<std::uint64_t>(sentInCycle_ - answeredInCycle_);
+    sentInCycle_ = 0;
+    answeredInCycle_ = 0;
+}
+
+void MonitorSession::CountUnrecognised(std::span<const std::uint8_t> buffer) {
+    if (ClassifyUnrecognised(buffer) == UnrecognisedBuffer::ForeignAddress)
+        ++counts_.address;
+    else
+        ++counts_.crc;
 }
 
 void MonitorSession::EchoPendingReplies(std::span<const std::uint8_t> buffer) {

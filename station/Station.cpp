@@ -22,6 +22,7 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
     connect(session_, &MonitorSession::SamplingPeriodChanged, this, [this](int ms) {
         if (ms > 0) writer_->SetRetryPeriod(std::chrono::milliseconds(ms));
     });
+    writer_->SetOutboxEnabled(options_.mqttOutbox);
     writer_->Start();
     if (options_.keepDays > 0) {
         retention_ = std::make_unique<store::RetentionTrigger>(*writer_, options_.keepDays);
