@@ -70,9 +70,14 @@ void MqttPublisher::Stop() {
     if (client_.isOnline()) client_.publish(StatusTopic(options_.site), kOfflinePayload, 1, true);
     client_.stop();
     inFlight_.clear();
-    lastQueuedSeq_ = 0;
+    claimed_.clear();
+    acknowledgedKeys_.clear();
 }
 
+// The outbox lists readings in the order they were written, so the readings this publisher has
+// claimed are always its first rows, as long as they are there: reading as many rows as are
+// claimed plus the free room shows every claimed row still present and the next ones to send.
+// An acknowledged reading missing from that view has left the outbox and needs no memory.
 void MqttPublisher::Pump() {
     if (!client_.isOnline()) return;
     const int room = options_.window - static_cast<int>(inFlight_.size());
@@ -80,20 +85,36 @@ void MqttPublisher::Pump() {
     if (!reader_ || !reader_->IsOpen())
         reader_ = std::make_unique<store::HistoryReader>(historyFile_);
     if (!reader_->IsOpen()) return;  // the writer has not made the file yet; the next commit
-    for (const store::OutboxEntry& entry : reader_->ReadOutbox(room, lastQueuedSeq_)) {
+    std::set<ReadingKey> present;
+    for (const store::OutboxEntry& entry :
+         reader_->ReadOutbox(static_cast<int>(claimed_.size()) + room)) {
         const store::StoredReading& r = entry.reading;
+        const ReadingKey key{r.t_ms, r.device, r.battery};
+        if (claimed_.count(key)) {
+            present.insert(key);
+            continue;
+        }
         const int id = client_.publish(ReadingTopic(options_.site, r.device, r.battery),
                                        ReadingPayload(MessageOf(options_.site, r)), 1, true);
         if (id < 0) break;  // refused: tried again from here on the next pump
-        inFlight_[id] = entry.seq;
-        lastQueuedSeq_ = entry.seq;
+        inFlight_[id] = Sent{key, entry.seq};
+        claimed_.insert(key);
+    }
+    for (auto it = acknowledgedKeys_.begin(); it != acknowledgedKeys_.end();) {
+        if (present.count(*it)) {
+            ++it;
+        } else {
+            claimed_.erase(*it);
+            it = acknowledgedKeys_.erase(it);
+        }
     }
 }
 
 void MqttPublisher::OnAcknowledged(int messageId) {
     const auto it = inFlight_.find(messageId);
     if (it == inFlight_.end()) return;  // a status or alarm message
-    acknowledged_.push_back(it->second);
+    acknowledged_.push_back(it->second.seq);
+    acknowledgedKeys_.insert(it->second.key);
     inFlight_.erase(it);
     ++acknowledgedTotal_;
     if (!markTimer_.isActive()) markTimer_.start();

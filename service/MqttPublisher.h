@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <set>
+#include <tuple>
 #include <vector>
 
 #include "mqtt/MqttClient.h"
@@ -62,9 +64,18 @@ private:
     QString historyFile_;
     MqttClient client_;
     std::unique_ptr<store::HistoryReader> reader_;
-    std::map<int, qint64> inFlight_;  // message id -> outbox sequence number
-    qint64 lastQueuedSeq_ = 0;
-    std::vector<qint64> acknowledged_;
+    // A reading's identity in the store: its time, device and battery. Outbox sequence numbers
+    // are not used for it, because the store hands out a number again once its row is gone.
+    using ReadingKey = std::tuple<qint64, std::uint8_t, std::uint8_t>;
+    struct Sent {
+        ReadingKey key;
+        qint64 seq;
+    };
+    std::map<int, Sent> inFlight_;  // message id -> the reading it carries
+    // Readings on their way or acknowledged but perhaps still in the outbox: never sent again.
+    std::set<ReadingKey> claimed_;
+    std::set<ReadingKey> acknowledgedKeys_;
+    std::vector<qint64> acknowledged_;  // sequence numbers not yet handed to MarkPublished
     QTimer markTimer_;  // hands acknowledged sequence numbers to the writer in batches
     qint64 acknowledgedTotal_ = 0;
 };

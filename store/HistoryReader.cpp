@@ -177,7 +177,7 @@ bool HistoryReader::ForEachAlarm(qint64 fromMs, qint64 toMs,
     return true;
 }
 
-std::vector<OutboxEntry> HistoryReader::ReadOutbox(int limit, qint64 afterSeq) {
+std::vector<OutboxEntry> HistoryReader::ReadOutbox(int limit) {
     std::vector<OutboxEntry> entries;
     if (!open_) return entries;
     QSqlQuery query(QSqlDatabase::database(connectionName_, false));
@@ -186,8 +186,7 @@ std::vector<OutboxEntry> HistoryReader::ReadOutbox(int limit, qint64 afterSeq) {
         "SELECT o.seq, r.t_ms, r.status, r.voltage_dv, r.temperature_dc, r.device, r.battery "
         "FROM mqtt_outbox o JOIN readings r "
         "ON r.device = o.device AND r.battery = o.battery AND r.t_ms = o.t_ms "
-        "WHERE o.seq > ? ORDER BY o.seq LIMIT ?"));
-    query.addBindValue(afterSeq);
+        "ORDER BY o.seq LIMIT ?"));
     query.addBindValue(limit);
     if (!query.exec()) {
         errorText_ = query.lastError().text();

@@ -49,8 +49,8 @@ public:
     bool ForEachAlarm(qint64 fromMs, qint64 toMs,
                       const std::function<bool(const AlarmEvent&)>& row);
 
-    // Readings waiting for the broker, oldest first; only entries after `afterSeq`.
-    std::vector<OutboxEntry> ReadOutbox(int limit, qint64 afterSeq = 0);
+    // Readings waiting for the broker, oldest first.
+    std::vector<OutboxEntry> ReadOutbox(int limit);
 
 private:
     QString connectionName_;

@@ -1,0 +1,142 @@
+#include "tests/service/BatmondHarness.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpSocket>
+#include <cmath>
+#include <set>
+
+#include "tests/common/WaitFor.h"
+
+namespace servicetest {
+
+using testsupport::kSlowdown;
+using testsupport::WaitUntil;
+
+BatmondProcess::BatmondProcess() { QDir(dir_.path()).mkpath(QStringLiteral("data")); }
+
+bool BatmondProcess::Start(const QStringList& arguments) {
+    QString error;
+    const bool started = process_.start(QStringLiteral(BATMOND_PATH), arguments,
+                                        dir_.filePath(QStringLiteral("batmond.log")), -1, -1,
+                                        &error);
+    if (!started) qWarning("batmond: %s", qPrintable(error));
+    return started;
+}
+
+int BatmondProcess::Stop(int signal) { return process_.stop(signal); }
+
+QString BatmondProcess::Log() const {
+    QFile file(dir_.filePath(QStringLiteral("batmond.log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool BatmondProcess::WaitForLog(const QString& text, int count) {
+    return WaitUntil([&] { return Log().count(text) >= count; },
+                     std::chrono::seconds(15 * kSlowdown));
+}
+
+namespace {
+
+MqttClientOptions SubscriberOptions(const QString& url, const QString& site) {
+    MqttClientOptions options;
+    options.endpoint = *ParseMqttUrl(url);
+    options.clientId = QStringLiteral("test-subscriber-") + site;
+    options.cleanSession = false;
+    return options;
+}
+
+}  // namespace
+
+Subscriber::Subscriber(const QString& brokerUrl, const QString& site)
+    : client_(SubscriberOptions(brokerUrl, site)), site_(site) {
+    QObject::connect(&client_, &MqttClient::messageReceived,
+                     [this](const QByteArray& topic, const QByteArray& payload, bool retained) {
+                         messages_.push_back({topic, payload, retained});
+                     });
+    client_.subscribe(QByteArrayLiteral("batmon/") + site.toUtf8() + "/#", 1);
+    client_.start();
+}
+
+bool Subscriber::WaitOnline() {
+    bool subscribed = false;
+    QObject::connect(&client_, &MqttClient::subscribed, [&subscribed] { subscribed = true; });
+    return WaitUntil([&] { return subscribed; }, std::chrono::seconds(10 * kSlowdown));
+}
+
+std::vector<ReadingMessage> Subscriber::Readings() const {
+    std::vector<ReadingMessage> readings;
+    std::set<std::pair<QByteArray, QByteArray>> seen;
+    for (const Message& m : messages_) {
+        if (m.retained || !seen.insert({m.topic, m.payload}).second) continue;
+        if (auto reading = ParseReading(m.topic, m.payload)) readings.push_back(*reading);
+    }
+    return readings;
+}
+
+std::vector<ReadingMessage> Subscriber::Redelivered() const {
+    std::vector<ReadingMessage> again;
+    std::set<std::pair<QByteArray, QByteArray>> seen;
+    for (const Message& m : messages_) {
+        if (m.retained || seen.insert({m.topic, m.payload}).second) continue;
+        if (auto reading = ParseReading(m.topic, m.payload)) again.push_back(*reading);
+    }
+    return again;
+}
+
+std::vector<QByteArray> Subscriber::StatusPayloads() const {
+    std::vector<QByteArray> payloads;
+    for (const Message& m : messages_)
+        if (m.topic == StatusTopic(site_)) payloads.push_back(m.payload);
+    return payloads;
+}
+
+std::vector<SimReading> SimReadings(const std::vector<SimLogEntry>& log) {
+    std::vector<SimReading> readings;
+    int lastRegister = -1;
+    for (const SimLogEntry& e : log) {
+        if (e.dir == QStringLiteral("rx") && e.registerAddress >= 0) lastRegister = e.registerAddress;
+        if (e.dir != QStringLiteral("tx") || e.status < 0 || !e.fault.isEmpty()) continue;
+        const int reg = e.registerAddress >= 0 ? e.registerAddress : lastRegister;
+        const int battery = reg - 0x80;
+        if (battery < 0 || battery >= (e.device == 0xA0 ? 8 : 6)) continue;
+        readings.push_back(
+            {e.device, battery, e.status, e.voltageRaw, e.temperatureRaw, e.tUs / 1000});
+    }
+    return readings;
+}
+
+PerBattery ByBattery(const std::vector<SimReading>& readings) {
+    PerBattery result;
+    for (const SimReading& r : readings)
+        result[{r.device, r.battery}].emplace_back(r.status, r.voltageRaw, r.temperatureRaw);
+    return result;
+}
+
+PerBattery ByBattery(const std::vector<ReadingMessage>& readings) {
+    PerBattery result;
+    for (const ReadingMessage& r : readings)
+        result[{r.device, r.battery}].emplace_back(r.status,
+                                                   static_cast<int>(std::lround(r.voltage * 10)),
+                                                   static_cast<int>(std::lround(r.temperature * 10)));
+    return result;
+}
+
+QByteArray FetchMetrics(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }))
+        return {};
+    socket.write("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray answer;
+    WaitUntil([&] {
+        answer += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    });
+    answer += socket.readAll();
+    const qsizetype body = answer.indexOf("\r\n\r\n");
+    if (!answer.startsWith("HTTP/1.1 200") || body < 0) return {};
+    return answer.mid(body + 4);
+}
+
+}  // namespace servicetest
