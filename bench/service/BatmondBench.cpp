@@ -36,7 +36,8 @@ double RssMb(pid_t pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
     return -1;
 }
 
@@ -103,15 +104,15 @@ int main(int argc, char** argv) {
 
     // The slope of the second half, after the store's page cache and the allocator have settled.
     const std::size_t half = times.size() / 2;
-    const double slopeMbPerS =
-        Slope(std::vector<double>(times.begin() + half, times.end()),
-              std::vector<double>(rss.begin() + half, rss.end()));
+    const double slopeMbPerS = Slope(std::vector<double>(times.begin() + half, times.end()),
+                                     std::vector<double>(rss.begin() + half, rss.end()));
     const double monthS = 30.0 * 24 * 3600;
-    std::printf("batmond at a %d s period for %.0f s%s: CPU %.3f %% of a core, RSS %.1f MB at the "
-                "end (%.1f at the start), growth %.1f KB/h; exit %s\n",
-                period, elapsed, mqtt.isEmpty() ? "" : " with a broker", cpu, rss.back(),
-                rss.front(), slopeMbPerS * 3600 * 1024,
-                WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "0" : "not clean");
+    std::printf(
+        "batmond at a %d s period for %.0f s%s: CPU %.3f %% of a core, RSS %.1f MB at the "
+        "end (%.1f at the start), growth %.1f KB/h; exit %s\n",
+        period, elapsed, mqtt.isEmpty() ? "" : " with a broker", cpu, rss.back(), rss.front(),
+        slopeMbPerS * 3600 * 1024,
+        WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "0" : "not clean");
     std::printf("RESULT batmond_cpu_percent_p%d %.3f\n", period, cpu);
     std::printf("RESULT batmond_rss_mb_p%d %.1f\n", period, rss.back());
     std::printf("RESULT batmond_rss_growth_kb_per_hour_p%d %.1f\n", period,

@@ -17,9 +17,9 @@ BatmondProcess::BatmondProcess() { QDir(dir_.path()).mkpath(QStringLiteral("data
 
 bool BatmondProcess::Start(const QStringList& arguments) {
     QString error;
-    const bool started = process_.start(QStringLiteral(BATMOND_PATH), arguments,
-                                        dir_.filePath(QStringLiteral("batmond.log")), -1, -1,
-                                        &error);
+    const bool started =
+        process_.start(QStringLiteral(BATMOND_PATH), arguments,
+                       dir_.filePath(QStringLiteral("batmond.log")), -1, -1, &error);
     if (!started) qWarning("batmond: %s", qPrintable(error));
     return started;
 }
@@ -95,7 +95,8 @@ std::vector<SimReading> SimReadings(const std::vector<SimLogEntry>& log) {
     std::vector<SimReading> readings;
     int lastRegister = -1;
     for (const SimLogEntry& e : log) {
-        if (e.dir == QStringLiteral("rx") && e.registerAddress >= 0) lastRegister = e.registerAddress;
+        if (e.dir == QStringLiteral("rx") && e.registerAddress >= 0)
+            lastRegister = e.registerAddress;
         if (e.dir != QStringLiteral("tx") || e.status < 0 || !e.fault.isEmpty()) continue;
         const int reg = e.registerAddress >= 0 ? e.registerAddress : lastRegister;
         const int battery = reg - 0x80;
@@ -116,17 +117,16 @@ PerBattery ByBattery(const std::vector<SimReading>& readings) {
 PerBattery ByBattery(const std::vector<ReadingMessage>& readings) {
     PerBattery result;
     for (const ReadingMessage& r : readings)
-        result[{r.device, r.battery}].emplace_back(r.status,
-                                                   static_cast<int>(std::lround(r.voltage * 10)),
-                                                   static_cast<int>(std::lround(r.temperature * 10)));
+        result[{r.device, r.battery}].emplace_back(
+            r.status, static_cast<int>(std::lround(r.voltage * 10)),
+            static_cast<int>(std::lround(r.temperature * 10)));
     return result;
 }
 
 QByteArray FetchMetrics(quint16 port) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    if (!WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }))
-        return {};
+    if (!WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; })) return {};
     socket.write("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     QByteArray answer;
     WaitUntil([&] {

@@ -7,8 +7,10 @@
 
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
+#include "tests/collector/CollectorHarness.h"
 #include "tests/common/WaitFor.h"
 #include "tests/servers/MosquittoServer.h"
+#include "tests/servers/PostgresCluster.h"
 #include "tests/service/BatmondHarness.h"
 #include "tests/service/PromText.h"
 
@@ -63,17 +65,20 @@ TEST_F(BatmondTest, PublishesExactlyWhatTheBusAnsweredThroughUnplugAndReplug) {
     for (int plug = 1; plug <= 2; ++plug) {
         SCOPED_TRACE(plug);
         SimProcess sim;
-        ASSERT_TRUE(sim.StartTcp({}, static_cast<quint16>(tcpPort))) << sim.ErrorText().toStdString();
+        ASSERT_TRUE(sim.StartTcp({}, static_cast<quint16>(tcpPort)))
+            << sim.ErrorText().toStdString();
         ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("port opened"), plug));
         const std::size_t before = subscriber_->Readings().size();
-        ASSERT_TRUE(WaitUntil([&] { return subscriber_->Readings().size() >= before + 28; }, kLong));
+        ASSERT_TRUE(
+            WaitUntil([&] { return subscriber_->Readings().size() >= before + 28; }, kLong));
         sim.Kill();  // unplugged
         ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("port hung up"), plug));
         const auto answered = SimReadings(sim.ReadLog());
         sent.insert(sent.end(), answered.begin(), answered.end());
     }
-    ASSERT_TRUE(AllPublished(sent)) << subscriber_->Readings().size() << " of " << sent.size()
-                                    << "\n" << batmond_.Log().toStdString();
+    ASSERT_TRUE(AllPublished(sent))
+        << subscriber_->Readings().size() << " of " << sent.size() << "\n"
+        << batmond_.Log().toStdString();
     EXPECT_TRUE(testsupport::HoldsFor([&] { return subscriber_->Readings().size() == sent.size(); },
                                       std::chrono::milliseconds(500)));
     const std::vector<ReadingMessage> published = subscriber_->Readings();
@@ -100,7 +105,8 @@ TEST_F(BatmondTest, PublishesExactlyWhatTheBusAnsweredThroughUnplugAndReplug) {
         const std::map<QString, QString> labels{{"site", site_},
                                                 {"device", DeviceTopicName(m.device)},
                                                 {"battery", QString::number(m.battery)}};
-        EXPECT_DOUBLE_EQ(*promtext::Value(*metrics, "batmon_battery_voltage_volts", labels), m.voltage);
+        EXPECT_DOUBLE_EQ(*promtext::Value(*metrics, "batmon_battery_voltage_volts", labels),
+                         m.voltage);
         EXPECT_DOUBLE_EQ(*promtext::Value(*metrics, "batmon_battery_temperature_celsius", labels),
                          m.temperature);
         EXPECT_EQ(*promtext::Value(*metrics, "batmon_battery_status", labels), m.status);
@@ -139,13 +145,15 @@ TEST_F(BatmondTest, BrokerAwayAndBackLosesAndDoublesNothing) {
     QString error;
     ASSERT_TRUE(broker_.start(&error)) << error.toStdString();
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("broker connected"), 2));
-    ASSERT_TRUE(WaitUntil([&] { return subscriber_->Readings().size() >= beforeReturn + 14; }, kLong));
+    ASSERT_TRUE(
+        WaitUntil([&] { return subscriber_->Readings().size() >= beforeReturn + 14; }, kLong));
 
     sim.Kill();
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("port hung up")));
     const auto sent = SimReadings(sim.ReadLog());
-    ASSERT_TRUE(AllPublished(sent)) << subscriber_->Readings().size() << " of " << sent.size()
-                                    << "\n" << batmond_.Log().toStdString();
+    ASSERT_TRUE(AllPublished(sent))
+        << subscriber_->Readings().size() << " of " << sent.size() << "\n"
+        << batmond_.Log().toStdString();
     EXPECT_TRUE(testsupport::HoldsFor([&] { return subscriber_->Readings().size() == sent.size(); },
                                       std::chrono::milliseconds(500)));
     EXPECT_EQ(ByBattery(subscriber_->Readings()), ByBattery(sent));
@@ -163,7 +171,8 @@ TEST_F(BatmondTest, BrokerAwayAndBackLosesAndDoublesNothing) {
     ASSERT_TRUE(reader.IsOpen());
     for (const store::OutboxEntry& e : reader.ReadOutbox(10))
         ADD_FAILURE() << "left in the outbox: " << std::hex << int(e.reading.device) << std::dec
-                      << '/' << int(e.reading.battery) << " @" << e.reading.t_ms << " seq " << e.seq;
+                      << '/' << int(e.reading.battery) << " @" << e.reading.t_ms << " seq "
+                      << e.seq;
 }
 
 // SIGHUP re-reads the configuration file (a broken one leaves the running settings alone);
@@ -178,8 +187,8 @@ TEST_F(BatmondTest, HangupRereadsTheFileAndTerminateExitsCleanly) {
         file.write(text);
     };
     writeConfig("port = " + sim.PortPath().toUtf8() + "\nperiod = 1\nsite = room-1\n");
-    ASSERT_TRUE(batmond_.Start({QStringLiteral("--config"), config, QStringLiteral("--data-dir"),
-                                batmond_.DataDir()}));
+    ASSERT_TRUE(batmond_.Start(
+        {QStringLiteral("--config"), config, QStringLiteral("--data-dir"), batmond_.DataDir()}));
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("port opened")));
 
     writeConfig("port = " + sim.PortPath().toUtf8() + "\nperiod = 3\nsite = room-1\n");
@@ -222,10 +231,67 @@ TEST(Batmond, RefusesBadSettingsWithUsage) {
     EXPECT_TRUE(batmond.Log().contains(QStringLiteral("usage: batmond")));
 
     BatmondProcess withoutStore;
-    ASSERT_TRUE(withoutStore.Start({QStringLiteral("--port"), QStringLiteral("x"),
-                                    QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:1")}));
+    ASSERT_TRUE(
+        withoutStore.Start({QStringLiteral("--port"), QStringLiteral("x"), QStringLiteral("--mqtt"),
+                            QStringLiteral("mqtt://127.0.0.1:1")}));
     EXPECT_TRUE(ExitedWith(withoutStore.Stop(0), 1));
     EXPECT_TRUE(withoutStore.Log().contains(QStringLiteral("needs --data-dir")));
+}
+
+}  // namespace
+
+namespace {
+
+// The whole chain of a site: batmond, the broker, batmon-collector and PostgreSQL, with the
+// broker, the collector and the database each going away once while readings flow. The table
+// ends up with every reading the bus answered, once.
+TEST(BatmondIntoPostgres, EveryAnsweredReadingEndsUpOnceInTheTable) {
+    QString error;
+    testservers::MosquittoServer broker;
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    testservers::PostgresCluster database;
+    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    collectortest::CollectorProcess collector(broker.url(), database.conninfo());
+    ASSERT_TRUE(collector.start());
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed")));
+
+    SimProcess sim;
+    ASSERT_TRUE(sim.StartTcp()) << sim.ErrorText().toStdString();
+    BatmondProcess batmond;
+    ASSERT_TRUE(batmond.Start({QStringLiteral("--port"), sim.PortPath(), QStringLiteral("--period"),
+                               QStringLiteral("1"), QStringLiteral("--data-dir"), batmond.DataDir(),
+                               QStringLiteral("--site"), QStringLiteral("room-9"),
+                               QStringLiteral("--mqtt"), broker.url()}));
+    const auto rows = [&] { return collectortest::StoredReadingCount(database.conninfo()); };
+    const auto answered = [&] { return qint64(SimReadings(sim.ReadLog()).size()); };
+    ASSERT_TRUE(WaitUntil([&] { return rows() >= 14; }, kLong));
+
+    broker.stop();
+    qint64 target = answered() + 28;
+    ASSERT_TRUE(WaitUntil([&] { return answered() >= target; }, kLong));
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    target = rows() + 14;
+    ASSERT_TRUE(WaitUntil([&] { return rows() >= target; }, kLong));
+
+    collector.kill();
+    target = answered() + 14;
+    ASSERT_TRUE(WaitUntil([&] { return answered() >= target; }, kLong));
+    database.stop();
+    ASSERT_TRUE(collector.start());
+    target = answered() + 14;
+    ASSERT_TRUE(WaitUntil([&] { return answered() >= target; }, kLong));
+    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+
+    sim.Kill();
+    ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("port hung up")));
+    const auto sent = SimReadings(sim.ReadLog());
+    ASSERT_TRUE(WaitUntil([&] { return rows() >= qint64(sent.size()); }, kLong))
+        << rows() << " of " << sent.size() << "\n"
+        << collector.log().toStdString();
+    EXPECT_TRUE(testsupport::HoldsFor([&] { return rows() == qint64(sent.size()); },
+                                      std::chrono::milliseconds(500)));
+    EXPECT_EQ(ByBattery(collectortest::StoredReadings(database.conninfo())), ByBattery(sent));
+    EXPECT_TRUE(ExitedWith(batmond.Stop(SIGTERM), 0));
 }
 
 }  // namespace
