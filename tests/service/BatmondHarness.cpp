@@ -6,6 +6,8 @@
 #include <cmath>
 #include <set>
 
+#include "store/DataDir.h"
+#include "store/HistoryReader.h"
 #include "tests/common/WaitFor.h"
 
 namespace servicetest {
@@ -121,6 +123,56 @@ PerBattery ByBattery(const std::vector<ReadingMessage>& readings) {
             r.status, static_cast<int>(std::lround(r.voltage * 10)),
             static_cast<int>(std::lround(r.temperature * 10)));
     return result;
+}
+
+PerBattery StoredByBattery(const QString& dataDir) {
+    PerBattery result;
+    store::HistoryReader reader(store::HistoryFilePath(dataDir));
+    reader.ForEachReading({}, [&](const store::StoredReading& r) {
+        result[{r.device, r.battery}].emplace_back(r.status, r.voltage_dv, r.temperature_dc);
+        return true;
+    });
+    return result;
+}
+
+::testing::AssertionResult TakenAsSent(const PerBattery& taken,
+                                       const std::vector<std::vector<SimReading>>& runs,
+                                       const QString& batmondLog) {
+    constexpr std::size_t kMayBeCutOff = 2;
+    struct Expected {
+        std::tuple<int, int, int> values;
+        bool optional;
+    };
+    std::map<BatteryKey, std::vector<Expected>> sent;
+    for (const std::vector<SimReading>& run : runs)
+        for (std::size_t i = 0; i < run.size(); ++i)
+            sent[{run[i].device, run[i].battery}].push_back(
+                {{run[i].status, run[i].voltageRaw, run[i].temperatureRaw},
+                 i + kMayBeCutOff >= run.size()});
+    const bool discardsLogged = batmondLog.contains(QStringLiteral("answers late")) ||
+                                batmondLog.contains(QStringLiteral("is silent"));
+    for (const auto& [battery, expected] : sent) {
+        const auto found = taken.find(battery);
+        const std::vector<std::tuple<int, int, int>> none;
+        const auto& readings = found == taken.end() ? none : found->second;
+        std::size_t next = 0;
+        for (const Expected& e : expected) {
+            if (next < readings.size() && readings[next] == e.values) {
+                ++next;
+            } else if (!e.optional && !discardsLogged) {
+                return ::testing::AssertionFailure()
+                       << "battery " << std::hex << std::get<0>(battery) << std::dec << '/'
+                       << std::get<1>(battery) << ": an answered reading is missing";
+            }
+        }
+        if (next != readings.size())
+            return ::testing::AssertionFailure()
+                   << "battery " << std::hex << std::get<0>(battery) << std::dec << '/'
+                   << std::get<1>(battery) << ": a reading added, doubled or out of order";
+    }
+    if (taken.size() > sent.size())
+        return ::testing::AssertionFailure() << "readings of a battery the bus never answered for";
+    return ::testing::AssertionSuccess();
 }
 
 QByteArray FetchMetrics(quint16 port) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -78,6 +80,17 @@ using BatteryKey = std::tuple<int, int>;
 using PerBattery = std::map<BatteryKey, std::vector<std::tuple<int, int, int>>>;
 PerBattery ByBattery(const std::vector<SimReading>& readings);
 PerBattery ByBattery(const std::vector<ReadingMessage>& readings);
+
+// The readings batmond wrote to its store in `dataDir`, by battery in time order.
+PerBattery StoredByBattery(const QString& dataDir);
+
+// Whether `taken` holds, for every battery, the readings the simulator runs in `runs` answered,
+// in order, with none added and none doubled. A run's last answers may be missing: the
+// unplugging cut them off the wire. Other readings may be missing only when batmond logged why
+// (a device that answered late or fell silent); otherwise they must all be there.
+::testing::AssertionResult TakenAsSent(const PerBattery& taken,
+                                       const std::vector<std::vector<SimReading>>& runs,
+                                       const QString& batmondLog);
 
 // GET http://127.0.0.1:port/metrics; the body, empty on failure.
 QByteArray FetchMetrics(quint16 port);
