@@ -97,8 +97,24 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
                 else
                     ServiceLog(LogPriority::Error, QStringLiteral("store error: %1").arg(message));
             });
-    // Alarm events reach the log, the broker and /metrics once the station raises them; the
-    // hook is PublishAlarm and StationMetrics::SetAlarm.
+    // Alarm events reach the log, the broker and /metrics through ReportAlarm, once the station
+    // raises them.
+}
+
+void BatmonService::ReportAlarm(const store::AlarmEvent& event) {
+    const QString where =
+        QStringLiteral("%1/%2").arg(store::DeviceName(event.device)).arg(event.battery);
+    const QString state = store::AlarmStateName(event.state);
+    ServiceLog(
+        event.state == store::AlarmState::Raised ? LogPriority::Warning : LogPriority::Notice,
+        QStringLiteral("alarm %1: %2 %3, value %4%5")
+            .arg(state, where, event.kind)
+            .arg(event.value)
+            .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user));
+    if (event.state != store::AlarmState::Acknowledged)
+        metrics_.SetAlarm(event.device, event.battery, event.kind,
+                          event.state == store::AlarmState::Raised);
+    if (publisher_) publisher_->PublishAlarm(event);
 }
 
 BatmonService::~BatmonService() { Shutdown(); }

@@ -7,6 +7,7 @@
 #include "engine/Clock.h"
 #include "service/MetricsText.h"
 #include "service/ServiceOptions.h"
+#include "store/StoredReading.h"
 
 class Station;
 class MqttPublisher;
@@ -36,6 +37,10 @@ public:
     bool Reload(const ServiceOptions& options, QString* error);
     // Finishes the current write, says goodbye to the broker and closes the port.
     void Shutdown();
+
+    // An alarm event of the station: one log line, a message on the alarm topic, and the
+    // alarm's state in /metrics (an acknowledged alarm stays active until it clears).
+    void ReportAlarm(const store::AlarmEvent& event);
 
     Station& GetStation() { return *station_; }
     quint16 MetricsPort() const;
