@@ -105,11 +105,14 @@ void MonitorSession::SendNextPollRequest() {
     if (tick.step == 1) emit CycleStarted();
     emit PollRequestDue(tick);
     if (tick.stopPacing) timer3_->SetEnabled(false);
-    link_->Write(tick.frame);
+    const bool written = link_->Write(tick.frame);
     if (tick.step == 1) CountLostAnswers();
     Report(slots_.RequestSent(tick.step, clock_.NowMs()));
-    ++counts_.requests;
-    ++sentInCycle_;
+    // A request into a closed port is neither sent nor lost.
+    if (written) {
+        ++counts_.requests;
+        ++sentInCycle_;
+    }
     if (const std::optional<qint64> holdEnd = slots_.NextDeadline()) {
         holdTimer_->SetEnabled(false);
         holdTimer_->SetInterval(static_cast<int>(std::max<qint64>(1, *holdEnd - clock_.NowMs())));

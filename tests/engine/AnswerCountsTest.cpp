@@ -85,3 +85,18 @@ TEST(AnswerCounts, LateBlocksAndSetupRepliesAreNotMistakenForDamage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AnswerCounts, RequestsIntoAClosedPortAreNeitherSentNorLost) {
+    CountsRig rig;
+    rig.Answer([](int, const QByteArray& request) { return GoodAnswer(request); });
+    rig.RunCycles(1);
+    const AnswerCounts before = rig.Counts();
+    rig.link->HangUp();
+    rig.clock.Advance(3 * 3000);
+    EXPECT_EQ(rig.Counts().requests, before.requests);
+    EXPECT_EQ(rig.Counts().lost, before.lost);
+}
+
+}  // namespace
