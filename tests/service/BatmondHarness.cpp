@@ -56,14 +56,13 @@ Subscriber::Subscriber(const QString& brokerUrl, const QString& site)
                      [this](const QByteArray& topic, const QByteArray& payload, bool retained) {
                          messages_.push_back({topic, payload, retained});
                      });
+    QObject::connect(&client_, &MqttClient::subscribed, [this] { subscribed_ = true; });
     client_.subscribe(QByteArrayLiteral("batmon/") + site.toUtf8() + "/#", 1);
     client_.start();
 }
 
 bool Subscriber::WaitOnline() {
-    bool subscribed = false;
-    QObject::connect(&client_, &MqttClient::subscribed, [&subscribed] { subscribed = true; });
-    return WaitUntil([&] { return subscribed; }, std::chrono::seconds(10 * kSlowdown));
+    return WaitUntil([&] { return subscribed_; }, std::chrono::seconds(10 * kSlowdown));
 }
 
 std::vector<ReadingMessage> Subscriber::Readings() const {

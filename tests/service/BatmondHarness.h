@@ -60,6 +60,7 @@ public:
 private:
     MqttClient client_;
     QString site_;
+    bool subscribed_ = false;
     std::vector<Message> messages_;
 };
 
