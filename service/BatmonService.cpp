@@ -64,7 +64,9 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
             });
     connect(&session, &MonitorSession::DeviceAnsweredLate, this,
             [seen](std::uint8_t device) { (*seen)[device] = DeviceHealth::Late; });
-    connect(&session, &MonitorSession::CycleEnded, this, [health, seen] {
+    connect(&session, &MonitorSession::CycleEnded, this, [this, health, seen] {
+        // Without a port every device is silent; the port's own line says so.
+        if (!station_->Session().PortOpen()) return;
         for (const std::uint8_t device : {std::uint8_t{0xA0}, std::uint8_t{0xA1}}) {
             const auto it = seen->find(device);
             const DeviceHealth now = it == seen->end() ? DeviceHealth::Silent : it->second;
