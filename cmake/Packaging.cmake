@@ -24,7 +24,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "\n"
     "The package also contains batmon-sim, a simulated battery bus on a\n"
     "pseudo-terminal, and batmon-collector, which writes the readings that\n"
-    "monitors publish over MQTT into a PostgreSQL database.")
+    "monitors publish over MQTT into a PostgreSQL database, and batmond, the\n"
+    "monitor as a system service that publishes over MQTT and serves Prometheus\n"
+    "metrics.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_GENERATOR DEB)
@@ -51,6 +53,8 @@ set(batmon_runtime_packages
     # batmon-collector: MQTT in, PostgreSQL out.
     "libmosquitto1 (>= 2.0)"
     "libpq5 (>= 15)"
+    # batmond: the /metrics endpoint.
+    "libqt6network6 (>= 6.4.0)"
     # Faces the window's font names are mapped to: Chinese sans, Kai, Latin, and DejaVu for ℃.
     fonts-wqy-microhei
     fonts-arphic-ukai
@@ -59,5 +63,9 @@ set(batmon_runtime_packages
 list(JOIN batmon_runtime_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # The spreadsheet export drives LibreOffice Calc; everything else works without it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libreoffice-calc)
+# batmond's settings survive upgrades as a configuration file.
+set(batmon_conffiles "${CMAKE_CURRENT_BINARY_DIR}/debian-conffiles/conffiles")
+file(WRITE "${batmon_conffiles}" "/etc/batmon/batmond.conf\n")
+list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${batmon_conffiles}")
 
 include(CPack)

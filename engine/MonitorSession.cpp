@@ -112,8 +112,14 @@ void MonitorSession::SendNextPollRequest() {
     if (tick.step == 1) emit CycleStarted();
     emit PollRequestDue(tick);
     if (tick.stopPacing) timer3_->SetEnabled(false);
-    link_->Write(tick.frame);
+    const bool written = link_->Write(tick.frame);
+    if (tick.step == 1) CountLostAnswers();
     Report(slots_.RequestSent(tick.step, clock_.NowMs()));
+    // A request into a closed port is neither sent nor lost.
+    if (written) {
+        ++counts_.requests;
+        ++sentInCycle_;
+    }
     if (const std::optional<qint64> holdEnd = slots_.NextDeadline()) {
         holdTimer_->SetEnabled(false);
         holdTimer_->SetInterval(static_cast<int>(std::max<qint64>(1, *holdEnd - clock_.NowMs())));
@@ -132,12 +138,16 @@ void MonitorSession::OnHoldEnded() {
 void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
     try {
         const qint64 arrivalMs = clock_.NowMs() - link_->DeliveryLagMs();
+        const bool replyAwaited = pending_.SetDeviceInfoPending ||
+                                  pending_.QueryDeviceInfoPending ||
+                                  pending_.AuthorizeModulePending;
         EchoPendingReplies(buffer);
         // Each answer frame in the buffer counts. A late answer and the next one can reach the
         // port together; taking only the first would hide the lateness and show the late
         // reading on the next battery. A repeat of the frame just before it is one answer sent
         // twice and counts once.
         std::span<const std::uint8_t> previous;
+        bool anyAnswer = false;
         for (std::size_t at = 0; at + kAnswerFrameLength <= buffer.size();) {
             const auto candidate = buffer.subspan(at, kAnswerFrameLength);
             const std::optional<AnswerFrame> answer = FindAnswerFrame(candidate);
@@ -146,22 +156,43 @@ void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
                 continue;
             }
             at += kAnswerFrameLength;
+            anyAnswer = true;
             if (std::ranges::equal(candidate, previous)) continue;
             previous = candidate;
             const AnswerSlots::Outcome outcome = slots_.AnswerArrived(*answer, arrivalMs);
+            if (outcome.answeredStep) ++answeredInCycle_;
             if (outcome.answeredStep == static_cast<int>(PollTable().size()))
                 poll_.PollCycleActive = false;
             Report(outcome);
         }
+        if (!anyAnswer && !replyAwaited && !buffer.empty()) CountUnrecognised(buffer);
     } catch (...) {
     }
 }
 
 void MonitorSession::Report(const AnswerSlots::Outcome& outcome) {
+    counts_.late += outcome.lateDevices.size();
+    counts_.accepted += outcome.released.size();
+    if (outcome.cycleSettled) CountLostAnswers();
     for (const std::uint8_t device : outcome.lateDevices) emit DeviceAnsweredLate(device);
     for (const AnswerSlots::Reading& r : outcome.released)
         emit ReadingAccepted(r.step, r.reading, r.arrivalMs);
     if (outcome.cycleSettled) emit CycleEnded();
+}
+
+// A cycle is over: its requests that took no answer are lost.
+void MonitorSession::CountLostAnswers() {
+    if (sentInCycle_ > answeredInCycle_)
+        counts_.lost += static_cast<std::uint64_t>(sentInCycle_ - answeredInCycle_);
+    sentInCycle_ = 0;
+    answeredInCycle_ = 0;
+}
+
+void MonitorSession::CountUnrecognised(std::span<const std::uint8_t> buffer) {
+    if (ClassifyUnrecognised(buffer) == UnrecognisedBuffer::ForeignAddress)
+        ++counts_.address;
+    else
+        ++counts_.crc;
 }
 
 void MonitorSession::EchoPendingReplies(std::span<const std::uint8_t> buffer) {

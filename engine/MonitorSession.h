@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "engine/AnswerCounts.h"
 #include "engine/AnswerSlots.h"
 #include "engine/Clock.h"
 #include "engine/PortLink.h"
@@ -66,6 +67,7 @@ public:
     PeriodicTimer& SamplingTimer() { return *timer1_; }
     PeriodicTimer& PacingTimer() { return *timer3_; }
     PortLink& Link() { return *link_; }
+    const AnswerCounts& Counts() const { return counts_; }
 
 signals:
     void PortOpened(const QString& portName);
@@ -99,6 +101,8 @@ private:
     void EchoPendingReplies(std::span<const std::uint8_t> buffer);
     void Report(const AnswerSlots::Outcome& outcome);
     void OnHoldEnded();
+    void CountLostAnswers();
+    void CountUnrecognised(std::span<const std::uint8_t> buffer);
 
     Clock& clock_;
     std::unique_ptr<PortLink> link_;
@@ -109,4 +113,7 @@ private:
     PollState poll_;
     PendingFlags pending_;
     QString openingName_;
+    AnswerCounts counts_;
+    int sentInCycle_ = 0;  // requests of the cycle not yet counted as answered or lost
+    int answeredInCycle_ = 0;
 };

@@ -12,6 +12,8 @@ struct MqttEndpoint {
     bool tls = false;
     QString user;
     QString password;
+
+    bool operator==(const MqttEndpoint&) const = default;
 };
 
 // Returns the endpoint, or nothing with `error` set to a one-line reason.

@@ -28,6 +28,7 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
     });
     // Read before the writer opens the file: the reader never waits for the writer's set-up.
     RestoreAlarms();
+    writer_->SetOutboxEnabled(options_.mqttOutbox);
     writer_->Start();
     if (options_.keepDays > 0) {
         retention_ = std::make_unique<store::RetentionTrigger>(*writer_, options_.keepDays);

@@ -19,9 +19,10 @@ class RetentionTrigger;
 // Where the readings of a monitoring session go besides the screen, and how far back they come
 // from at start: the history store. The window and the service each run one.
 struct StationOptions {
-    QString dataDir;        // the store's folder; empty: no store
-    int restoreHours = 24;  // readings brought back at start-up; 0: none
-    int keepDays = 0;       // readings older than this are deleted once a day; 0: kept for ever
+    QString dataDir;          // the store's folder; empty: no store
+    int restoreHours = 24;    // readings brought back at start-up; 0: none
+    int keepDays = 0;         // readings older than this are deleted once a day; 0: kept for ever
+    bool mqttOutbox = false;  // every reading stays marked in the store until the broker has it
 };
 
 // Alarm events and the store's rows of them: the kind and state as their stable ids, a value of 0

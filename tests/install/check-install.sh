@@ -25,7 +25,7 @@ if ! env -u DESTDIR "$cmake" --install "$build_dir" --config "$config" --prefix 
 fi
 
 # --- Layout -------------------------------------------------------------------------------
-installed_programs=$(cd "$prefix/bin" && ls | sort | tr '\n' ' ')
+installed_programs=$(cd "$prefix/bin" && ls | grep -vx batmond | sort | tr '\n' ' ')
 [ "$installed_programs" = "batmon batmon-collector batmon-sim " ] ||
     fail "bin/ holds '$installed_programs', expected only batmon, batmon-collector and batmon-sim"
 for program in batmon batmon-collector batmon-sim; do
@@ -81,6 +81,19 @@ check_libraries() {  # file
 check_libraries "$prefix/bin/batmon"
 check_libraries "$prefix/bin/batmon-sim"
 check_libraries "$prefix/bin/batmon-collector"
+# batmond: the service beside the window, with its unit and settings, and no Qt GUI.
+if [ -x "$prefix/bin/batmond" ]; then
+    check_libraries "$prefix/bin/batmond"
+    ldd "$prefix/bin/batmond" | grep -qE 'libQt6(Gui|Widgets)' && fail "batmond links Qt GUI"
+    [ -f "$prefix/lib/systemd/system/batmond.service" ] || fail "batmond.service missing"
+    [ -f "$prefix/etc/batmon/batmond.conf" ] || fail "etc/batmon/batmond.conf missing"
+    status=0
+    "$prefix/bin/batmond" >"$work/batmond.log" 2>&1 || status=$?
+    [ "$status" = 2 ] && grep -q "usage: batmond" "$work/batmond.log" ||
+        { cat "$work/batmond.log" >&2; fail "installed batmond without options: status $status"; }
+else
+    fail "bin/batmond missing"
+fi
 
 # The program looks for the plugin in ../lib/batmon next to its own directory.
 plugin=$prefix/lib/batmon/libbatmon_calc.so

@@ -1,0 +1,277 @@
+#include "service/BatmonService.h"
+
+#include <cstdio>
+
+#include "engine/CommLink.h"
+#include "service/MetricsServer.h"
+#include "service/MqttPublisher.h"
+#include "station/Station.h"
+#include "store/DataDir.h"
+#include "store/HistoryWriter.h"
+
+void ServiceLog(LogPriority priority, const QString& line) {
+    const QByteArray text = QByteArray("<") + QByteArray::number(static_cast<int>(priority)) + ">" +
+                            line.toUtf8() + '\n';
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+namespace {
+
+StationOptions StationOptionsOf(const ServiceOptions& options) {
+    StationOptions station;
+    station.dataDir = options.dataDir;
+    station.restoreHours = 0;
+    station.keepDays = options.keepDays;
+    station.mqttOutbox = options.mqtt.has_value() && !options.dataDir.isEmpty();
+    return station;
+}
+
+// Whether a device's block of the last cycle gave readings, was discarded as late, or gave
+// nothing at all; only changes are logged.
+enum class DeviceHealth { Answering, Late, Silent };
+
+}  // namespace
+
+BatmonService::BatmonService(ServiceOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
+    station_ = std::make_unique<Station>(std::make_unique<CommLink>(this), clock_,
+                                         StationOptionsOf(options_));
+    metrics_.SetSite(options_.site);
+    reopenTimer_.setSingleShot(true);
+    reopenTimer_.setInterval(kReopenDelayMs);
+    connect(&reopenTimer_, &QTimer::timeout, this, &BatmonService::Reopen);
+
+    MonitorSession& session = station_->Session();
+    connect(&session, &MonitorSession::PortOpened, this, &BatmonService::OnPortOpened);
+    connect(&session, &MonitorSession::PortOpenFailed, this, &BatmonService::OnPortOpenFailed);
+    connect(&session, &MonitorSession::PortClosed, this, &BatmonService::OnPortClosed);
+    connect(&session, &MonitorSession::ReadingAccepted, this,
+            [this](int step, const BatteryReading& reading, qint64 arrivalMs) {
+                if (const auto stored =
+                        store::ReadingForPollStep(step, arrivalMs, reading.StatusCode,
+                                                  reading.RawVoltage, reading.RawTemperature))
+                    metrics_.RecordReading(*stored);
+            });
+
+    // Device health from each cycle: readings, a late block, or nothing.
+    auto health = std::make_shared<std::map<std::uint8_t, DeviceHealth>>();
+    auto seen = std::make_shared<std::map<std::uint8_t, DeviceHealth>>();
+    connect(&session, &MonitorSession::CycleStarted, this, [seen] { seen->clear(); });
+    connect(&session, &MonitorSession::ReadingAccepted, this,
+            [seen](int step, const BatteryReading&, qint64) {
+                (*seen)[DeviceOfStep(step)] = DeviceHealth::Answering;
+            });
+    connect(&session, &MonitorSession::DeviceAnsweredLate, this,
+            [seen](std::uint8_t device) { (*seen)[device] = DeviceHealth::Late; });
+    connect(&session, &MonitorSession::CycleEnded, this, [this, health, seen] {
+        // Without a port every device is silent; the port's own line says so.
+        if (!station_->Session().PortOpen()) return;
+        for (const std::uint8_t device : {std::uint8_t{0xA0}, std::uint8_t{0xA1}}) {
+            const auto it = seen->find(device);
+            const DeviceHealth now = it == seen->end() ? DeviceHealth::Silent : it->second;
+            const auto before = health->find(device);
+            const DeviceHealth was =
+                before == health->end() ? DeviceHealth::Answering : before->second;
+            (*health)[device] = now;
+            if (now == was) continue;
+            const QString name = store::DeviceName(device);
+            if (now == DeviceHealth::Late)
+                ServiceLog(LogPriority::Warning,
+                           QStringLiteral(
+                               "device %1 answers late; its readings of the cycle are discarded")
+                               .arg(name));
+            else if (now == DeviceHealth::Silent)
+                ServiceLog(LogPriority::Warning, QStringLiteral("device %1 is silent").arg(name));
+            else
+                ServiceLog(LogPriority::Notice,
+                           QStringLiteral("device %1 answers again").arg(name));
+        }
+    });
+
+    connect(station_.get(), &Station::StoreHealthChanged, this,
+            [](bool writing, const QString& message) {
+                if (writing)
+                    ServiceLog(
+                        LogPriority::Notice,
+                        QStringLiteral("store writing again%1")
+                            .arg(message.isEmpty() ? QString() : QStringLiteral(": ") + message));
+                else
+                    ServiceLog(LogPriority::Error, QStringLiteral("store error: %1").arg(message));
+            });
+    // Alarm events reach the log, the broker and /metrics through ReportAlarm, once the station
+    // raises them.
+}
+
+void BatmonService::ReportAlarm(const store::AlarmEvent& event) {
+    const QString where =
+        QStringLiteral("%1/%2").arg(store::DeviceName(event.device)).arg(event.battery);
+    const QString state = store::AlarmStateName(event.state);
+    ServiceLog(
+        event.state == store::AlarmState::Raised ? LogPriority::Warning : LogPriority::Notice,
+        QStringLiteral("alarm %1: %2 %3, value %4%5")
+            .arg(state, where, event.kind)
+            .arg(event.value)
+            .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user));
+    if (event.state != store::AlarmState::Acknowledged)
+        metrics_.SetAlarm(event.device, event.battery, event.kind,
+                          event.state == store::AlarmState::Raised);
+    if (publisher_) publisher_->PublishAlarm(event);
+}
+
+BatmonService::~BatmonService() { Shutdown(); }
+
+bool BatmonService::Start(QString* error) {
+    const auto periodMs = SamplingPeriodMs(options_.periodSeconds);
+    station_->Session().SetSamplingPeriodMs(periodMs.value_or(MonitorSession::kDefaultSamplingMs));
+    if (!StartMetrics(error) || !StartPublisher(error)) return false;
+    ServiceLog(
+        LogPriority::Notice,
+        QStringLiteral(
+            "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6")
+            .arg(options_.port)
+            .arg(options_.periodSeconds)
+            .arg(options_.site,
+                 options_.dataDir.isEmpty() ? QStringLiteral("none") : options_.dataDir,
+                 options_.mqtt
+                     ? QStringLiteral("%1:%2").arg(options_.mqtt->host).arg(options_.mqtt->port)
+                     : QStringLiteral("none"),
+                 options_.metrics.isEmpty() ? QStringLiteral("none") : options_.metrics));
+    station_->Session().OpenPort(options_.port);
+    return true;
+}
+
+bool BatmonService::StartMetrics(QString* error) {
+    if (options_.metrics.isEmpty()) {
+        metricsServer_.reset();
+        return true;
+    }
+    QHostAddress address;
+    quint16 port = 0;
+    ParseListenAddress(options_.metrics, &address, &port);
+    if (!metricsServer_) {
+        metricsServer_ = std::make_unique<MetricsServer>([this] {
+            metrics_.SetCounts(station_->Session().Counts());
+            return metrics_.Render();
+        });
+    }
+    QString reason;
+    if (!metricsServer_->Listen(address, port, &reason)) {
+        if (error)
+            *error =
+                QStringLiteral("cannot serve /metrics on %1: %2").arg(options_.metrics, reason);
+        return false;
+    }
+    return true;
+}
+
+bool BatmonService::StartPublisher(QString* error) {
+    publisher_.reset();
+    if (!options_.mqtt) return true;
+    store::HistoryWriter* writer = station_->Writer();
+    if (!writer) {
+        if (error)
+            *error = QStringLiteral(
+                "--mqtt needs --data-dir: readings wait in the store until the broker has them");
+        return false;
+    }
+    PublisherOptions publisherOptions;
+    publisherOptions.endpoint = *options_.mqtt;
+    publisherOptions.site = options_.site;
+    publisherOptions.caFile = options_.caFile;
+    publisher_ = std::make_unique<MqttPublisher>(publisherOptions, *writer,
+                                                 store::HistoryFilePath(options_.dataDir));
+    connect(publisher_.get(), &MqttPublisher::ConnectionChanged, this,
+            [this](bool online, const QString& reason) {
+                if (shuttingDown_) return;
+                if (online)
+                    ServiceLog(LogPriority::Notice, QStringLiteral("broker connected"));
+                else
+                    ServiceLog(LogPriority::Warning,
+                               QStringLiteral("broker connection lost: %1").arg(reason));
+            });
+    return publisher_->Start(error);
+}
+
+bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
+    if (options.dataDir != options_.dataDir)
+        ServiceLog(LogPriority::Warning,
+                   QStringLiteral("the store's folder changes only with a restart; keeping %1")
+                       .arg(options_.dataDir));
+    ServiceOptions next = options;
+    next.dataDir = options_.dataDir;
+    next.keepDays = options_.keepDays;
+    if (next.mqtt && !station_->Writer()) {
+        if (error)
+            *error = QStringLiteral("--mqtt needs --data-dir, which changes only with a restart");
+        return false;
+    }
+    const ServiceOptions previous = options_;
+    options_ = next;
+    metrics_.SetSite(options_.site);
+    if (previous.periodSeconds != next.periodSeconds)
+        station_->Session().SetSamplingPeriodMs(
+            SamplingPeriodMs(next.periodSeconds).value_or(MonitorSession::kDefaultSamplingMs));
+    if (previous.metrics != next.metrics && !StartMetrics(error)) return false;
+    if ((previous.mqtt != next.mqtt || previous.site != next.site ||
+         previous.caFile != next.caFile) &&
+        !StartPublisher(error))
+        return false;
+    if (previous.port != next.port) {
+        reopenTimer_.stop();
+        station_->Session().ClosePort();
+        station_->Session().OpenPort(next.port);
+    }
+    ServiceLog(LogPriority::Notice,
+               QStringLiteral("configuration re-read: port %1, period %2 s, site %3")
+                   .arg(next.port)
+                   .arg(next.periodSeconds)
+                   .arg(next.site));
+    return true;
+}
+
+void BatmonService::Shutdown() {
+    if (shuttingDown_) return;
+    shuttingDown_ = true;
+    reopenTimer_.stop();
+    if (publisher_) publisher_->Stop();
+    station_->Shutdown();
+    station_->Session().ClosePort();
+}
+
+quint16 BatmonService::MetricsPort() const { return metricsServer_ ? metricsServer_->Port() : 0; }
+
+void BatmonService::OnPortOpened(const QString& name) {
+    reopenFailureLogged_ = false;
+    ServiceLog(LogPriority::Notice, QStringLiteral("port opened: %1").arg(name));
+    station_->Session().StartMonitoring();
+}
+
+void BatmonService::OnPortOpenFailed(const QString& name, const QString& reason) {
+    if (!reopenFailureLogged_)
+        ServiceLog(LogPriority::Error,
+                   QStringLiteral("cannot open port %1: %2; retrying every %3 s")
+                       .arg(name, reason)
+                       .arg(kReopenDelayMs / 1000));
+    reopenFailureLogged_ = true;
+    ScheduleReopen();
+}
+
+void BatmonService::OnPortClosed(bool hungUp) {
+    if (shuttingDown_ || !hungUp) return;
+    ServiceLog(LogPriority::Error, QStringLiteral("port hung up: %1; reopening every %2 s")
+                                       .arg(options_.port)
+                                       .arg(kReopenDelayMs / 1000));
+    reopenFailureLogged_ = true;
+    ScheduleReopen();
+}
+
+void BatmonService::ScheduleReopen() {
+    if (!shuttingDown_) reopenTimer_.start();
+}
+
+void BatmonService::Reopen() {
+    if (shuttingDown_) return;
+    station_->Session().ClosePort();
+    station_->Session().OpenPort(options_.port);
+}

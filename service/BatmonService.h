@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+#include "engine/Clock.h"
+#include "service/MetricsText.h"
+#include "service/ServiceOptions.h"
+#include "store/StoredReading.h"
+
+class Station;
+class MqttPublisher;
+class MetricsServer;
+
+// Writes one line to standard error with a syslog priority prefix ("<5>port opened ..."), which
+// journald turns into the line's priority.
+enum class LogPriority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
+void ServiceLog(LogPriority priority, const QString& line);
+
+// The headless face of the monitoring engine: a station on the configured port that polls as
+// the window does, reopens the port every few seconds while it is missing, and feeds the MQTT
+// publisher and the /metrics endpoint when they are configured.
+class BatmonService : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kReopenDelayMs = 3000;
+
+    explicit BatmonService(ServiceOptions options, QObject* parent = nullptr);
+    ~BatmonService() override;
+
+    // Opens the port and starts the publisher and the endpoint; false with `error` when a
+    // setting can never work (the metrics address cannot be bound, bad MQTT settings).
+    bool Start(QString* error);
+    // Applies changed settings: period, port, site, broker and metrics address. The store's
+    // folder is fixed for the life of the process.
+    bool Reload(const ServiceOptions& options, QString* error);
+    // Finishes the current write, says goodbye to the broker and closes the port.
+    void Shutdown();
+
+    // An alarm event of the station: one log line, a message on the alarm topic, and the
+    // alarm's state in /metrics (an acknowledged alarm stays active until it clears).
+    void ReportAlarm(const store::AlarmEvent& event);
+
+    Station& GetStation() { return *station_; }
+    quint16 MetricsPort() const;
+
+private:
+    void OnPortOpened(const QString& name);
+    void OnPortOpenFailed(const QString& name, const QString& reason);
+    void OnPortClosed(bool hungUp);
+    void ScheduleReopen();
+    void Reopen();
+    bool StartPublisher(QString* error);
+    bool StartMetrics(QString* error);
+
+    ServiceOptions options_;
+    SystemClock clock_;
+    std::unique_ptr<Station> station_;
+    std::unique_ptr<MqttPublisher> publisher_;
+    std::unique_ptr<MetricsServer> metricsServer_;
+    StationMetrics metrics_;
+    QTimer reopenTimer_;
+    bool reopenFailureLogged_ = false;
+    bool shuttingDown_ = false;
+};

@@ -1,0 +1,89 @@
+#include "service/MetricsServer.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+QByteArray Response(const char* status, const QByteArray& contentType, const QByteArray& body) {
+    return QByteArray("HTTP/1.1 ") + status + "\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+}  // namespace
+
+MetricsServer::MetricsServer(std::function<QByteArray()> render, QObject* parent)
+    : QObject(parent), render_(std::move(render)) {
+    connect(&server_, &QTcpServer::newConnection, this, &MetricsServer::Accept);
+}
+
+bool MetricsServer::Listen(const QHostAddress& address, quint16 port, QString* error) {
+    server_.close();
+    if (server_.listen(address, port)) return true;
+    if (error) *error = server_.errorString();
+    return false;
+}
+
+void MetricsServer::Accept() {
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        auto* deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
+        deadline->start(kRequestTimeoutMs);
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            if (socket->property("answered").toBool()) {
+                socket->readAll();
+                return;
+            }
+            QByteArray head = socket->property("head").toByteArray() + socket->readAll();
+            const qsizetype end = head.indexOf("\r\n\r\n");
+            if (end < 0) {
+                if (head.size() > kMaxRequestHead)
+                    socket->abort();
+                else
+                    socket->setProperty("head", head);
+                return;
+            }
+            const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
+            QByteArray answer;
+            if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
+                answer = Response("400 Bad Request", "text/plain", "bad request\n");
+            } else if (requestLine[0] != "GET" && requestLine[0] != "HEAD") {
+                answer = Response("405 Method Not Allowed", "text/plain", "GET only\n");
+            } else {
+                QByteArray path = requestLine[1];
+                if (const qsizetype query = path.indexOf('?'); query >= 0) path.truncate(query);
+                if (path == "/metrics")
+                    answer =
+                        Response("200 OK", "text/plain; version=0.0.4; charset=utf-8", render_());
+                else
+                    answer = Response("404 Not Found", "text/plain", "try /metrics\n");
+                if (requestLine[0] == "HEAD") answer.truncate(answer.indexOf("\r\n\r\n") + 4);
+            }
+            socket->setProperty("answered", true);
+            socket->setProperty("head", QVariant());
+            socket->write(answer);
+            socket->disconnectFromHost();
+        });
+    }
+}
+
+bool ParseListenAddress(const QString& text, QHostAddress* address, quint16* port) {
+    const qsizetype colon = text.lastIndexOf(u':');
+    QString host = colon < 0 ? QString() : text.left(colon);
+    const QString portText = colon < 0 ? text : text.mid(colon + 1);
+    bool ok = false;
+    const uint value = portText.toUInt(&ok);
+    if (!ok || value == 0 || value > 65535) return false;
+    if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
+    QHostAddress parsed;
+    if (host.isEmpty() || host == QStringLiteral("localhost"))
+        parsed = QHostAddress(QHostAddress::LocalHost);
+    else if (!parsed.setAddress(host))
+        return false;
+    *address = parsed;
+    *port = static_cast<quint16>(value);
+    return true;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QTcpServer>
+#include <functional>
+
+// A minimal HTTP/1.x endpoint for Prometheus: GET /metrics answers with the text `render`
+// returns; other paths get 404, other methods 405. One request per connection; a request head
+// larger than 8 KiB or not complete within 5 s closes the connection.
+class MetricsServer : public QObject {
+    Q_OBJECT
+public:
+    explicit MetricsServer(std::function<QByteArray()> render, QObject* parent = nullptr);
+
+    bool Listen(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    void Close() { server_.close(); }
+    bool IsListening() const { return server_.isListening(); }
+    quint16 Port() const { return server_.serverPort(); }
+
+    static constexpr int kMaxRequestHead = 8192;
+    static constexpr int kRequestTimeoutMs = 5000;
+
+private:
+    void Accept();
+
+    std::function<QByteArray()> render_;
+    QTcpServer server_;
+};
+
+// Splits "HOST:PORT" ("127.0.0.1:9105", "[::1]:9105", or ":9105" / "9105" for loopback).
+bool ParseListenAddress(const QString& text, QHostAddress* address, quint16* port);

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <QTcpSocket>
+
+#include "service/MetricsServer.h"
+#include "service/MetricsText.h"
+#include "tests/common/WaitFor.h"
+#include "tests/service/PromText.h"
+
+namespace {
+
+using testsupport::WaitUntil;
+
+store::StoredReading Reading(std::uint8_t device, std::uint8_t battery, qint64 tMs, int voltageDv,
+                             int temperatureDc, int status) {
+    store::StoredReading r;
+    r.device = device;
+    r.battery = battery;
+    r.t_ms = tMs;
+    r.voltage_dv = static_cast<std::uint8_t>(voltageDv);
+    r.temperature_dc = static_cast<std::uint16_t>(temperatureDc);
+    r.status = static_cast<std::uint8_t>(status);
+    return r;
+}
+
+promtext::Exposition ParseOrFail(const QByteArray& text) {
+    QString error;
+    const auto parsed = promtext::Parse(text, &error);
+    EXPECT_TRUE(parsed) << error.toStdString() << "\n" << text.toStdString();
+    return parsed.value_or(promtext::Exposition{});
+}
+
+TEST(StationMetrics, LatestReadingOfEveryBatteryWithItsLabels) {
+    StationMetrics metrics;
+    metrics.SetSite(QStringLiteral("room-1"));
+    metrics.RecordReading(Reading(0xA0, 3, 1'700'000'000'125, 121, 205, 0x11));
+    metrics.RecordReading(Reading(0xA1, 5, 1'700'000'000'500, 98, 0, 0x20));
+    metrics.RecordReading(Reading(0xA0, 3, 1'700'000'010'250, 119, 211, 0x12));  // newer
+
+    const promtext::Exposition e = ParseOrFail(metrics.Render());
+    const std::map<QString, QString> a0b3{{"site", "room-1"}, {"device", "A0"}, {"battery", "3"}};
+    EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_voltage_volts", a0b3), 11.9);
+    EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_temperature_celsius", a0b3), 21.1);
+    EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_status", a0b3), 0x12);
+    EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_last_reading_timestamp_seconds", a0b3),
+                     1'700'000'010.25);
+    const std::map<QString, QString> a1b5{{"device", "A1"}, {"battery", "5"}};
+    EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_voltage_volts", a1b5), 9.8);
+    EXPECT_EQ(e.types.at("batmon_battery_voltage_volts"), "gauge");
+    EXPECT_EQ(e.samples.size(), 4u * 2 + 6);  // two batteries, four gauges; six totals
+}
+
+TEST(StationMetrics, CountersAlarmsAndAwkwardSiteNamesStayValid) {
+    StationMetrics metrics;
+    metrics.SetSite(QStringLiteral("Raum \"Süd\" \\ 2"));
+    AnswerCounts counts;
+    counts.requests = 160;
+    counts.accepted = 120;
+    counts.crc = 3;
+    counts.address = 1;
+    counts.late = 2;
+    counts.lost = 4;
+    metrics.SetCounts(counts);
+    metrics.SetAlarm(0xA0, 1, QStringLiteral("voltage_low"), true);
+    metrics.SetAlarm(0xA0, 1, QStringLiteral("temperature_high"), false);
+
+    const promtext::Exposition e = ParseOrFail(metrics.Render());
+    const QString site = QStringLiteral("Raum \"Süd\" \\ 2");
+    EXPECT_EQ(*promtext::Value(e, "batmon_requests_total", {{"site", site}}), 160);
+    for (const auto& [outcome, value] : std::map<QString, double>{
+             {"accepted", 120}, {"crc", 3}, {"address", 1}, {"late", 2}, {"lost", 4}})
+        EXPECT_EQ(*promtext::Value(e, "batmon_answers_total", {{"outcome", outcome}}), value)
+            << outcome.toStdString();
+    EXPECT_EQ(*promtext::Value(e, "batmon_alarm_active", {{"kind", "voltage_low"}}), 1);
+    EXPECT_EQ(*promtext::Value(e, "batmon_alarm_active", {{"kind", "temperature_high"}}), 0);
+    EXPECT_EQ(e.types.at("batmon_answers_total"), "counter");
+}
+
+class MetricsServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server_.Listen(QHostAddress::LocalHost, 0)); }
+    // Sends `request` and returns everything the server answered before closing.
+    QByteArray Exchange(const QByteArray& request) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server_.Port());
+        EXPECT_TRUE(WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
+        socket.write(request);
+        QByteArray answer;
+        WaitUntil([&] {
+            answer += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        });
+        return answer + socket.readAll();
+    }
+
+    int renders_ = 0;
+    MetricsServer server_{[this] {
+        ++renders_;
+        return QByteArray("# TYPE x gauge\nx 1\n");
+    }};
+};
+
+TEST_F(MetricsServerTest, ServesMetricsAndRefusesEverythingElse) {
+    QByteArray answer = Exchange("GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 200 OK\r\n")) << answer.toStdString();
+    EXPECT_TRUE(answer.contains("Content-Type: text/plain; version=0.0.4"));
+    EXPECT_TRUE(answer.contains("Content-Length: 19\r\n"));
+    EXPECT_TRUE(answer.endsWith("\r\n\r\n# TYPE x gauge\nx 1\n"));
+
+    // A request that comes in pieces is answered once it is whole.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, server_.Port());
+    ASSERT_TRUE(WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
+    socket.write("GET /metrics?x=1 HT");
+    socket.flush();
+    EXPECT_TRUE(testsupport::HoldsFor([&] { return socket.bytesAvailable() == 0; },
+                                      std::chrono::milliseconds(200)));
+    socket.write("TP/1.0\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return socket.bytesAvailable() > 0; }));
+    EXPECT_TRUE(socket.readAll().startsWith("HTTP/1.1 200 OK"));
+
+    EXPECT_TRUE(Exchange("GET / HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 404"));
+    EXPECT_TRUE(Exchange("POST /metrics HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 405"));
+    EXPECT_TRUE(Exchange("garbage\r\n\r\n").startsWith("HTTP/1.1 400"));
+    answer = Exchange("HEAD /metrics HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 200") && answer.endsWith("\r\n\r\n"));
+    EXPECT_EQ(renders_, 3);
+}
+
+TEST_F(MetricsServerTest, EndlessRequestHeadIsCutOff) {
+    const QByteArray answer = Exchange("GET /metrics HTTP/1.1\r\nX: " + QByteArray(20000, 'a'));
+    EXPECT_TRUE(answer.isEmpty());
+    EXPECT_EQ(renders_, 0);
+}
+
+TEST(ListenAddress, HostAndPortForms) {
+    QHostAddress address;
+    quint16 port = 0;
+    ASSERT_TRUE(ParseListenAddress(QStringLiteral("0.0.0.0:9105"), &address, &port));
+    EXPECT_EQ(address, QHostAddress(QHostAddress::AnyIPv4));
+    EXPECT_EQ(port, 9105);
+    ASSERT_TRUE(ParseListenAddress(QStringLiteral("[::1]:80"), &address, &port));
+    EXPECT_EQ(address, QHostAddress(QHostAddress::LocalHostIPv6));
+    ASSERT_TRUE(ParseListenAddress(QStringLiteral("9200"), &address, &port));
+    EXPECT_EQ(address, QHostAddress(QHostAddress::LocalHost));  // loopback unless named
+    EXPECT_EQ(port, 9200);
+    EXPECT_FALSE(ParseListenAddress(QStringLiteral("host:0"), &address, &port));
+}
+
+}  // namespace
