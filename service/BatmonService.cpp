@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "engine/AlarmMonitor.h"
 #include "engine/CommLink.h"
 #include "service/MetricsServer.h"
 #include "service/MqttPublisher.h"
@@ -99,8 +100,11 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
                 else
                     ServiceLog(LogPriority::Error, QStringLiteral("store error: %1").arg(message));
             });
-    // Alarm events reach the log, the broker and /metrics through ReportAlarm, once the station
-    // raises them.
+    // Alarm events reach the log, the broker and /metrics.
+    connect(&station_->Alarms(), &AlarmMonitor::EventsOccurred, this,
+            [this](const alarms::AlarmEvents& events) {
+                for (const alarms::AlarmEvent& event : events) ReportAlarm(StoredAlarm(event));
+            });
 }
 
 void BatmonService::ReportAlarm(const store::AlarmEvent& event) {
