@@ -56,7 +56,7 @@ void SetRow(QTableWidget* table, int row, const QStringList& texts) {
 }  // namespace
 
 QString LoginName() {
-    const QString user = qEnvironmentVariable("USER");
+    QString user = qEnvironmentVariable("USER");
     if (!user.isEmpty()) return user;
     const passwd* account = getpwuid(getuid());
     return account ? QString::fromLocal8Bit(account->pw_name) : QString();
