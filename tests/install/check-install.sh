@@ -25,10 +25,10 @@ if ! env -u DESTDIR "$cmake" --install "$build_dir" --config "$config" --prefix 
 fi
 
 # --- Layout -------------------------------------------------------------------------------
-installed_programs=$(cd "$prefix/bin" && ls | grep -vx batmond | sort | tr '\n' ' ')
-[ "$installed_programs" = "batmon batmon-collector batmon-sim " ] ||
-    fail "bin/ holds '$installed_programs', expected only batmon, batmon-collector and batmon-sim"
-for program in batmon batmon-collector batmon-sim; do
+installed_programs=$(cd "$prefix/bin" && ls | sort | tr '\n' ' ')
+[ "$installed_programs" = "batmon batmon-collector batmon-export batmon-sim batmond " ] ||
+    fail "bin/ holds '$installed_programs', expected batmon, batmon-collector, batmon-export, batmon-sim and batmond"
+for program in batmon batmon-collector batmon-export batmon-sim batmond; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
 done
 
@@ -81,6 +81,7 @@ check_libraries() {  # file
 check_libraries "$prefix/bin/batmon"
 check_libraries "$prefix/bin/batmon-sim"
 check_libraries "$prefix/bin/batmon-collector"
+check_libraries "$prefix/bin/batmon-export"
 # batmond: the service beside the window, with its unit and settings, and no Qt GUI.
 if [ -x "$prefix/bin/batmond" ]; then
     check_libraries "$prefix/bin/batmond"
