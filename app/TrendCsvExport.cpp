@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QWidget>
 #include <memory>
+#include <mutex>
 
 #include "store/CsvExport.h"
 #include "store/HistoryReader.h"
@@ -41,14 +42,29 @@ void ExportTrendCsv(QWidget* parent, const QString& storeFile,
         filter.batteries.emplace_back(static_cast<std::uint8_t>(id.device),
                                       static_cast<std::uint8_t>(id.battery));
 
-    auto result = std::make_shared<store::CsvResult>();
-    QThread* worker = QThread::create(
-        [storeFile, target, filter, result] { *result = WriteCsv(storeFile, target, filter); });
+    // The worker's result goes back under a lock: the finished signal crosses threads through
+    // the event queue, which is no synchronisation a thread checker can see.
+    struct Outcome {
+        std::mutex lock;
+        store::CsvResult result;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    QThread* worker = QThread::create([storeFile, target, filter, outcome] {
+        store::CsvResult written = WriteCsv(storeFile, target, filter);
+        const std::lock_guard guard(outcome->lock);
+        outcome->result = std::move(written);
+    });
     QObject::connect(
         worker, &QThread::finished, parent,
-        [window = QPointer<QWidget>(parent), worker, result, target] {
+        [window = QPointer<QWidget>(parent), worker, outcome, target] {
             worker->deleteLater();
             if (!window) return;
+            store::CsvResult written;
+            {
+                const std::lock_guard guard(outcome->lock);
+                written = outcome->result;
+            }
+            const store::CsvResult* result = &written;
             messagebox::Show(
                 window,
                 result->ok ? QStringLiteral("已导出 %1 条记录到 %2").arg(result->rows).arg(target)

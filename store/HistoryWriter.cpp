@@ -130,19 +130,13 @@ void HistoryWriter::Shutdown() {
     if (stopped_) return;
     if (started_) {
         Flush();
-        // The worker is deleted on its own thread as that thread ends (deferred deletes run
-        // before a QThread finishes), so nothing of it is touched from here afterwards.
-        RunOnWriter(
-            [](WriterWorker& w) {
-                w.Close();
-                w.deleteLater();
-            },
-            true);
+        RunOnWriter([](WriterWorker& w) { w.Close(); }, true);
         thread_.quit();
         thread_.wait();
-    } else {
-        delete worker_;
     }
+    // Its thread has ended (or never ran), so the worker is deleted here, after the join: no
+    // hand-over through the event queue that a thread checker could not follow.
+    delete worker_;
     worker_ = nullptr;
     stopped_ = true;
 }
