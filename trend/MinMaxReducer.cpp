@@ -21,7 +21,7 @@ void AppendExtremes(TrendSeries& line, TrendSample low, TrendSample high, bool b
 
 }  // namespace
 
-MinMaxReducer::MinMaxReducer(const ReductionSpec& spec) : spec_(spec) {
+MinMaxReducer::MinMaxReducer(const ReductionPlan& plan) : spec_(plan) {
     spec_.columns = std::max(1, spec_.columns);
     spec_.range.toMs = std::max(spec_.range.toMs, spec_.range.fromMs);
     exactSamples_.reserve(std::size_t(spec_.columns));
@@ -117,8 +117,8 @@ ReducedBattery MinMaxReducer::Finish() {
     return result;
 }
 
-ReducedBattery ReduceMinMax(std::span<const TrendSample> samples, const ReductionSpec& spec) {
-    MinMaxReducer reducer(spec);
+ReducedBattery ReduceMinMax(std::span<const TrendSample> samples, const ReductionPlan& plan) {
+    MinMaxReducer reducer(plan);
     for (const TrendSample& sample : samples) reducer.Add(sample);
     return reducer.Finish();
 }

@@ -10,7 +10,7 @@
 // after the one before it starts a new stretch of line.
 // Readings that were reduced before (a plot re-reducing what it holds) already carry their line
 // breaks, and their gaps in time say nothing: `keepMarkedBreaks` takes the breaks as marked.
-struct ReductionSpec {
+struct ReductionPlan {
     TimeRange range;
     int columns = 1;
     qint64 gapMs = 30'000;
@@ -34,7 +34,7 @@ struct ReducedBattery {
 // Marks: every abnormal reading while exact, the first abnormal one of each column after that.
 class MinMaxReducer {
 public:
-    explicit MinMaxReducer(const ReductionSpec& spec);
+    explicit MinMaxReducer(const ReductionPlan& plan);
 
     // Readings must come in ascending time; one older than the last is dropped, as are readings
     // outside the range.
@@ -54,7 +54,7 @@ private:
     void AddToColumn(const TrendSample& sample);
     void CloseColumn();
 
-    ReductionSpec spec_;
+    ReductionPlan spec_;
     std::optional<qint64> lastTime_;
     bool exact_ = true;
     TrendSeries exactSamples_;
@@ -62,7 +62,7 @@ private:
     ReducedBattery out_;
 };
 
-ReducedBattery ReduceMinMax(std::span<const TrendSample> samples, const ReductionSpec& spec);
+ReducedBattery ReduceMinMax(std::span<const TrendSample> samples, const ReductionPlan& plan);
 
 // Whether `t` follows `previous` by more than the gap limit: a reading after such a silence
 // starts a new stretch of line.

@@ -109,11 +109,11 @@ void TrendPlot::CompactIfLarge(Line& line) {
     const int columns = ColumnCount();
     if (int(line.voltage.size()) <= kCompactFactor * columns) return;
     const TimeRange span{line.voltage.front().tMs, line.voltage.back().tMs};
-    const ReductionSpec spec{span, columns, gapMs_, true};
-    line.voltage = ReduceMinMax(line.voltage, spec).voltage;
-    line.temperature = ReduceMinMax(line.temperature, spec).temperature;
+    const ReductionPlan plan{span, columns, gapMs_, true};
+    line.voltage = ReduceMinMax(line.voltage, plan).voltage;
+    line.temperature = ReduceMinMax(line.temperature, plan).temperature;
     if (int(line.marks.size()) > kCompactFactor * columns)
-        line.marks = ReduceMinMax(line.marks, spec).marks;
+        line.marks = ReduceMinMax(line.marks, plan).marks;
 }
 
 void TrendPlot::SetBusy(bool busy) {

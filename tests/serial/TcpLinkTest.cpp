@@ -106,7 +106,7 @@ TEST(TcpPortName, acceptsHostNamesIpv4AndBracketedIpv6WithAPort) {
     ASSERT_TRUE(name);
     EXPECT_EQ(name->Host, "rs485-gw");
     EXPECT_EQ(name->Port, 4196);
-    EXPECT_EQ(ParseTcpPortName("TCP://192.168.1.7:502")->Host, "192.168.1.7");
+    EXPECT_EQ(ParseTcpPortName("TCP://127.0.0.7:502")->Host, "127.0.0.7");
     const auto ipv6 = ParseTcpPortName("tcp://[fe80::1:2]:65535");
     ASSERT_TRUE(ipv6);
     EXPECT_EQ(ipv6->Host, "fe80::1:2");

@@ -56,9 +56,9 @@ TEST_F(TrendStoreTest, readsEachBatteryOverTheRangeReducedLikeTheRawReadings) {
             ASSERT_TRUE(result.error.isEmpty()) << result.error.toStdString();
             ASSERT_EQ(result.batteries.size(), 3u);
             EXPECT_EQ(result.batteries[0].battery, kA0Third);
-            const ReductionSpec spec{range, columns, 3 * kPeriod};
-            const ReducedBattery a0 = ReduceMinMax(a0_, spec);
-            const ReducedBattery a1 = ReduceMinMax(a1_, spec);
+            const ReductionPlan plan{range, columns, 3 * kPeriod};
+            const ReducedBattery a0 = ReduceMinMax(a0_, plan);
+            const ReducedBattery a1 = ReduceMinMax(a1_, plan);
             EXPECT_EQ(result.batteries[0].reduced.voltage, a0.voltage);
             EXPECT_EQ(result.batteries[0].reduced.temperature, a0.temperature);
             EXPECT_EQ(result.batteries[0].reduced.marks, a0.marks);

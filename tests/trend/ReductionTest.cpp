@@ -25,13 +25,13 @@ TrendSeries Regular(int count, qint64 period = kPeriod) {
     return samples;
 }
 
-ReductionSpec Spanning(const TrendSeries& samples, int columns) {
+ReductionPlan Spanning(const TrendSeries& samples, int columns) {
     return {{samples.front().tMs, samples.back().tMs}, columns, kGap};
 }
 
-int ColumnOf(const ReductionSpec& spec, qint64 t) {
-    const auto c = (__int128(t - spec.range.fromMs) * spec.columns) / spec.range.Span();
-    return std::min(int(c), spec.columns - 1);
+int ColumnOf(const ReductionPlan& plan, qint64 t) {
+    const auto c = (__int128(t - plan.range.fromMs) * plan.columns) / plan.range.Span();
+    return std::min(int(c), plan.columns - 1);
 }
 
 bool InTimeOrder(const TrendSeries& line) {
@@ -42,16 +42,16 @@ bool InTimeOrder(const TrendSeries& line) {
 // Every column of the reduced line reaches exactly as low and as high as the raw readings in it.
 template <typename Value>
 void ExpectColumnExtremesKept(const TrendSeries& raw, const TrendSeries& line,
-                              const ReductionSpec& spec, Value value) {
-    std::vector<int> rawMin(std::size_t(spec.columns), INT_MAX), rawMax(rawMin.size(), INT_MIN);
+                              const ReductionPlan& plan, Value value) {
+    std::vector<int> rawMin(std::size_t(plan.columns), INT_MAX), rawMax(rawMin.size(), INT_MIN);
     std::vector<int> lineMin(rawMin), lineMax(rawMax);
     for (const TrendSample& s : raw) {
-        const auto c = std::size_t(ColumnOf(spec, s.tMs));
+        const auto c = std::size_t(ColumnOf(plan, s.tMs));
         rawMin[c] = std::min(rawMin[c], int(value(s)));
         rawMax[c] = std::max(rawMax[c], int(value(s)));
     }
     for (const TrendSample& s : line) {
-        const auto c = std::size_t(ColumnOf(spec, s.tMs));
+        const auto c = std::size_t(ColumnOf(plan, s.tMs));
         lineMin[c] = std::min(lineMin[c], int(value(s)));
         lineMax[c] = std::max(lineMax[c], int(value(s)));
     }
@@ -65,9 +65,9 @@ TEST(Reduction, keepsMinAndMaxOfEveryColumnAndASingleSpikeInAMillionReadings) {
     TrendSeries raw = Regular(1'000'000);
     raw[612'345].voltageDv = 190;      // one reading jumps up
     raw[33'333].temperatureDc = -150;  // and one drops
-    const ReductionSpec spec = Spanning(raw, 1157);
+    const ReductionPlan plan = Spanning(raw, 1157);
 
-    const ReducedBattery reduced = ReduceMinMax(raw, spec);
+    const ReducedBattery reduced = ReduceMinMax(raw, plan);
 
     for (const TrendSeries* line : {&reduced.voltage, &reduced.temperature}) {
         EXPECT_LE(line->size(), 2u * 1157u);
@@ -78,8 +78,8 @@ TEST(Reduction, keepsMinAndMaxOfEveryColumnAndASingleSpikeInAMillionReadings) {
                 [](const TrendSample& a, const TrendSample& b) { return a.tMs < b.tMs; });
         })) << "every kept point is a real reading at its own time";
     }
-    ExpectColumnExtremesKept(raw, reduced.voltage, spec, [](auto& s) { return s.voltageDv; });
-    ExpectColumnExtremesKept(raw, reduced.temperature, spec,
+    ExpectColumnExtremesKept(raw, reduced.voltage, plan, [](auto& s) { return s.voltageDv; });
+    ExpectColumnExtremesKept(raw, reduced.temperature, plan,
                              [](auto& s) { return s.temperatureDc; });
     EXPECT_NE(std::find(reduced.voltage.begin(), reduced.voltage.end(), raw[612'345]),
               reduced.voltage.end());
@@ -89,24 +89,24 @@ TEST(Reduction, keepsMinAndMaxOfEveryColumnAndASingleSpikeInAMillionReadings) {
 
 TEST(Reduction, keepsTheExactReadingsWhenThereAreNoMoreThanColumns) {
     const TrendSeries raw = Regular(800);
-    ReductionSpec spec = Spanning(raw, 800);
-    ReducedBattery reduced = ReduceMinMax(raw, spec);
+    ReductionPlan plan = Spanning(raw, 800);
+    ReducedBattery reduced = ReduceMinMax(raw, plan);
     EXPECT_EQ(reduced.voltage, raw);
     EXPECT_EQ(reduced.temperature, raw);
 
     // One more reading than columns: reduced, and never more than two points per column.
-    spec.columns = 799;
-    reduced = ReduceMinMax(raw, spec);
+    plan.columns = 799;
+    reduced = ReduceMinMax(raw, plan);
     EXPECT_LT(reduced.voltage.size(), raw.size() + 1);
     EXPECT_LE(reduced.voltage.size(), 2u * 799u);
 }
 
 TEST(Reduction, dropsReadingsOutsideTheRangeOrOutOfOrder) {
     TrendSeries raw = Regular(100);
-    const ReductionSpec spec{{raw[10].tMs, raw[89].tMs}, 1000, kGap};
+    const ReductionPlan plan{{raw[10].tMs, raw[89].tMs}, 1000, kGap};
     TrendSeries input = raw;
     input.insert(input.begin() + 50, Reading(raw[20].tMs, 300, 300));  // late duplicate of old time
-    const ReducedBattery reduced = ReduceMinMax(input, spec);
+    const ReducedBattery reduced = ReduceMinMax(input, plan);
     EXPECT_EQ(reduced.voltage, TrendSeries(raw.begin() + 10, raw.begin() + 90));
 }
 
@@ -130,7 +130,7 @@ TEST(Reduction, breaksTheLineOnlyAfterSilencesLongerThanThreePeriods) {
 
     // Reduced to fewer columns than readings, with the silence inside one column: the column is
     // split at the silence, so the line still does not join across it.
-    const ReductionSpec narrow = Spanning(raw, 3);
+    const ReductionPlan narrow = Spanning(raw, 3);
     reduced = ReduceMinMax(raw, narrow);
     ASSERT_EQ(breaks(reduced.voltage).size(), 1u);
     const qint64 breakAt = breaks(reduced.voltage).front();
@@ -154,8 +154,8 @@ TEST(Reduction, marksAbnormalReadingsOncePerColumnWhenReduced) {
     EXPECT_EQ(reduced.marks[0], raw[5]);
     EXPECT_EQ(reduced.marks[2], raw[70]);
 
-    const ReductionSpec spec = Spanning(raw, 10);
-    reduced = ReduceMinMax(raw, spec);
+    const ReductionPlan plan = Spanning(raw, 10);
+    reduced = ReduceMinMax(raw, plan);
     ASSERT_EQ(reduced.marks.size(), 2u);  // 5 and 6 share a column
     EXPECT_EQ(reduced.marks[0], raw[5]);
     EXPECT_EQ(reduced.marks[1], raw[70]);
