@@ -79,7 +79,7 @@ using ProbeFunction = OfficeProbe* (*)(QString* error);
 inline constexpr char kConnectSymbol[] = "batmon_calc_connect";
 inline constexpr char kProbeSymbol[] = "batmon_calc_probe";
 // For tests: where this run's office pipe lives.
-using PipePathFunction = QString (*)();
+using PipePathFunction = void (*)(QString* path);
 inline constexpr char kPipePathSymbol[] = "batmon_calc_pipe_path";
 
 }  // namespace calc

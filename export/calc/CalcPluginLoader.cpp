@@ -67,6 +67,10 @@ std::unique_ptr<OfficeProbe> ConnectProbe() {
     return Connect(Resolve<ProbeFunction>(kProbeSymbol));
 }
 
-QString OfficePipePath() { return Resolve<PipePathFunction>(kPipePathSymbol)(); }
+QString OfficePipePath() {
+    QString path;
+    Resolve<PipePathFunction>(kPipePathSymbol)(&path);
+    return path;
+}
 
 }  // namespace calc

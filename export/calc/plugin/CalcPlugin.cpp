@@ -336,8 +336,8 @@ extern "C" Q_DECL_EXPORT calc::OfficeProbe* batmon_calc_probe(QString* error) {
     return calc::uno::Connected<calc::uno::UnoProbe>(error);
 }
 
-extern "C" Q_DECL_EXPORT QString batmon_calc_pipe_path() {
-    return calc::uno::OfficePipePath(calc::uno::OfficePipeName());
+extern "C" Q_DECL_EXPORT void batmon_calc_pipe_path(QString* path) {
+    *path = calc::uno::OfficePipePath(calc::uno::OfficePipeName());
 }
 
 static_assert(std::is_same_v<decltype(&batmon_calc_connect), calc::ConnectFunction>);
