@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr int kFirstSecondDeviceStep = 9;
 constexpr int kLastReadingStep = 14;
 constexpr int kReleaseFirstDeviceStep = 10;
 
@@ -32,15 +31,30 @@ AnswerSlots::Outcome AnswerSlots::RequestSent(int step, qint64 atMs) {
 
 AnswerSlots::Outcome AnswerSlots::AnswerArrived(const AnswerFrame& answer, qint64 atMs) {
     Outcome outcome;
-    if (lastSent_ == 0) return outcome;
+    const std::optional<int> slot = TakeSlot(answer.address, atMs, outcome);
+    if (!slot) return outcome;
+    Block& block = BlockOf(answer.address);
+    if (*slot <= kLastReadingStep && !block.late)
+        block.held.push_back({*slot, answer.reading, atMs});
+    outcome.answeredStep = *slot;
+    return outcome;
+}
+
+AnswerSlots::Outcome AnswerSlots::DamagedAnswerArrived(std::uint8_t device, qint64 atMs) {
+    Outcome outcome;
+    TakeSlot(device, atMs, outcome);
+    return outcome;
+}
+
+// Counts an answer of `device` in the slot it arrived in and returns that slot, or nothing when
+// the arrival showed lateness (and marked it in `outcome`).
+std::optional<int> AnswerSlots::TakeSlot(std::uint8_t device, qint64 atMs, Outcome& outcome) {
+    if (lastSent_ == 0) return std::nullopt;
     const std::optional<int> slot = SlotAt(atMs);
-    if (!slot) {  // it arrived before this cycle began: after the last slot of the one before
-        MarkLate(answer.address, outcome);
-        return outcome;
-    }
-    if (*slot == kSteps && atMs >= EndOfLastSlot()) {
-        MarkLate(answer.address, outcome);
-        return outcome;
+    // Before this cycle began (after the last slot of the one before), or after its last slot.
+    if (!slot || (*slot == kSteps && atMs >= EndOfLastSlot())) {
+        MarkLate(device, outcome);
+        return std::nullopt;
     }
     // Every answer counts in the slot it arrived in, whichever device sent it: a second one
     // means the slot's own answer cannot be told from a late one. An answer of the other device
@@ -49,17 +63,13 @@ AnswerSlots::Outcome AnswerSlots::AnswerArrived(const AnswerFrame& answer, qint6
     // request before (its last one lost, nothing else would show it).
     const std::uint8_t slotDevice = DeviceOfStep(*slot);
     const bool crowded = ++answers_[*slot - 1] > 1;
-    const bool foreign = slotDevice != answer.address;
+    const bool foreign = slotDevice != device;
     if (crowded || foreign) {
-        MarkLate(answer.address, outcome);
+        MarkLate(device, outcome);
         if (crowded || (foreign && (*slot == 1 || *slot == 9))) MarkLate(slotDevice, outcome);
-        return outcome;
+        return std::nullopt;
     }
-    Block& block = BlockOf(answer.address);
-    if (*slot <= kLastReadingStep && !block.late)
-        block.held.push_back({*slot, answer.reading, atMs});
-    outcome.answeredStep = *slot;
-    return outcome;
+    return slot;
 }
 
 AnswerSlots::Outcome AnswerSlots::TimePassed(qint64 nowMs) {

@@ -47,6 +47,9 @@ public:
     Outcome RequestSent(int step, qint64 atMs);
     // A well-formed answer arrived at `atMs`.
     Outcome AnswerArrived(const AnswerFrame& answer, qint64 atMs);
+    // An answer of `device` arrived damaged (its checksum fails or it was cut short): it shows
+    // nothing, but it took its slot as much as a good one, so a late answer beside it is told.
+    Outcome DamagedAnswerArrived(std::uint8_t device, qint64 atMs);
     // The clock moved on: releases 0xA1's block once its hold after the last slot has ended.
     Outcome TimePassed(qint64 nowMs);
     // When TimePassed has something to settle, if ever.
@@ -61,6 +64,7 @@ private:
     static constexpr int kSteps = 16;
 
     Block& BlockOf(std::uint8_t device) { return device == 0xA0 ? blocks_[0] : blocks_[1]; }
+    std::optional<int> TakeSlot(std::uint8_t device, qint64 atMs, Outcome& outcome);
     void MarkLate(std::uint8_t device, Outcome& outcome);
     void Release(Block& block, Outcome& outcome);
     std::optional<int> SlotAt(qint64 atMs) const;

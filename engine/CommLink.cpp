@@ -1,5 +1,7 @@
 #include "engine/CommLink.h"
 
+#include <chrono>
+
 #include "serial/PortName.h"
 #include "serial/SerialComm.h"
 
@@ -67,4 +69,9 @@ void CommLink::SetReadInterval(int ms) {
     comm_->SetReadIntervalTimeout(static_cast<std::uint32_t>(ms));
 }
 
-int CommLink::DeliveryLagMs() const { return static_cast<int>(comm_->ReadIntervalTimeout()); }
+int CommLink::DeliveryLagMs() const {
+    const auto receivedAt = comm_->ReceivedAt();
+    if (!receivedAt) return 0;
+    const auto lag = std::chrono::steady_clock::now() - *receivedAt;
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(lag).count());
+}

@@ -9,6 +9,7 @@ namespace {
 
 // Address, function, byte count, three registers, checksum.
 constexpr std::size_t kAnswerFrameLength = 11;
+constexpr std::size_t kAnswerHeaderLength = 3;  // address, function, byte count
 
 }  // namespace
 
@@ -133,8 +134,8 @@ void MonitorSession::OnHoldEnded() {
 }
 
 // The receive path reports nothing: a failure ends the handling of this buffer silently. The
-// buffer's last byte arrived at least the link's delivery lag before it is handed over; that
-// time decides the slot the answer belongs to.
+// time the buffer's last byte arrived (its delivery lag before now, as the link measured it)
+// decides the slot an answer belongs to, however long the buffer waited to be handled.
 void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
     try {
         const qint64 arrivalMs = clock_.NowMs() - link_->DeliveryLagMs();
@@ -142,17 +143,27 @@ void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
                                   pending_.QueryDeviceInfoPending ||
                                   pending_.AuthorizeModulePending;
         EchoPendingReplies(buffer);
-        // Each answer frame in the buffer counts. A late answer and the next one can reach the
-        // port together; taking only the first would hide the lateness and show the late
-        // reading on the next battery. A repeat of the frame just before it is one answer sent
-        // twice and counts once.
+        // Each answer in the buffer takes a slot, one with a bad checksum or cut short too. A late
+        // answer and the next one can reach the port together, or the next one can come damaged;
+        // counting only sound ones would hide the lateness and show the late reading on the next
+        // battery. A repeat of the frame just before it is one answer sent twice and counts once.
         std::span<const std::uint8_t> previous;
         bool anyAnswer = false;
-        for (std::size_t at = 0; at + kAnswerFrameLength <= buffer.size();) {
-            const auto candidate = buffer.subspan(at, kAnswerFrameLength);
+        for (std::size_t at = 0; at < buffer.size();) {
+            const auto rest = buffer.subspan(at);
+            const std::optional<std::uint8_t> device = AnswerHeaderDevice(rest);
+            if (!device) {
+                ++at;
+                continue;
+            }
+            const auto candidate = rest.first(std::min(rest.size(), kAnswerFrameLength));
             const std::optional<AnswerFrame> answer = FindAnswerFrame(candidate);
             if (!answer) {
-                ++at;
+                // The cut-off start of a frame behind a sound answer is what is left of the
+                // line's next read, not an answer of its own.
+                if (anyAnswer && rest.size() < kAnswerFrameLength) break;
+                at += kAnswerHeaderLength;
+                Report(slots_.DamagedAnswerArrived(*device, arrivalMs));
                 continue;
             }
             at += kAnswerFrameLength;

@@ -26,7 +26,7 @@ public:
     virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
     // A received buffer is delivered once no byte has followed for this long.
     virtual void SetReadInterval(int ms) = 0;
-    // How long after its last byte arrived a buffer is delivered at the earliest.
+    // While OnData runs: how long ago the last byte of its buffer arrived (0 at other times).
     virtual int DeliveryLagMs() const = 0;
 
     std::function<void(bool opened, const QString& reason)> OnOpenResult;

@@ -27,14 +27,20 @@ BatteryReading ReadingFromRaw(std::uint8_t statusCode, std::uint8_t rawVoltage,
 
 std::uint8_t DeviceOfStep(int step) { return step <= 8 ? kFirstDevice : kSecondDevice; }
 
+std::optional<std::uint8_t> AnswerHeaderDevice(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 3) return std::nullopt;
+    const std::uint8_t address = bytes[0];
+    if (address != kFirstDevice && address != kSecondDevice) return std::nullopt;
+    if (bytes[1] != kReadInputRegisters || bytes[2] != kThreeRegisterBytes) return std::nullopt;
+    return address;
+}
+
 std::optional<AnswerFrame> FindAnswerFrame(std::span<const std::uint8_t> buffer) {
     for (std::size_t offset = 0; offset + kPollAnswerLength <= buffer.size(); ++offset) {
         const auto candidate = buffer.subspan(offset, kPollAnswerLength);
-        const std::uint8_t address = candidate[0];
-        if (address != kFirstDevice && address != kSecondDevice) continue;
-        if (candidate[1] != kReadInputRegisters || candidate[2] != kThreeRegisterBytes) continue;
-        if (!HasValidCrc(candidate)) continue;
-        return AnswerFrame{address, DecodeBatteryReading(candidate)};
+        const std::optional<std::uint8_t> address = AnswerHeaderDevice(candidate);
+        if (!address || !HasValidCrc(candidate)) continue;
+        return AnswerFrame{*address, DecodeBatteryReading(candidate)};
     }
     return std::nullopt;
 }

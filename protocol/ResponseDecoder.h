@@ -30,6 +30,10 @@ struct AnswerFrame {
     BatteryReading reading;
 };
 
+// The device whose answer header (its address, function 0x04, byte count 6) `bytes` start
+// with, whether or not the rest of the frame is there and sound.
+std::optional<std::uint8_t> AnswerHeaderDevice(std::span<const std::uint8_t> bytes);
+
 // Finds the answer frame inside a received buffer: the first offset where the address of a
 // polled device, function 0x04, byte count 6 and a valid checksum all match. Stray bytes before
 // it (a line turning around) and anything after it (a partial or second frame) do not hide it;

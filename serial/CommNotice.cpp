@@ -14,12 +14,14 @@ QEvent::Type TCommNotice::EventType() {
 TCommNotice::TCommNotice(TNoticeKind kind, std::uint32_t value)
     : QEvent(EventType()), kind_(kind), value_(value) {}
 
-TCommNotice::TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length)
+TCommNotice::TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length,
+                         std::chrono::steady_clock::time_point lastByte)
     : QEvent(EventType()),
       kind_(TNoticeKind::ReceiveData),
       value_(length),
       block_(std::move(block)),
-      length_(length) {}
+      length_(length),
+      lastByte_(lastByte) {}
 
 TCommNotice::TCommNotice(int connectedFd, QString failureReason)
     : QEvent(EventType()),
@@ -46,8 +48,9 @@ void TNoticePoster::Post(TCommNotice* notice) const {
     QCoreApplication::postEvent(target_, notice);
 }
 
-void TNoticePoster::ReceiveData(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length) const {
-    Post(new TCommNotice(std::move(block), length));
+void TNoticePoster::ReceiveData(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length,
+                                std::chrono::steady_clock::time_point lastByte) const {
+    Post(new TCommNotice(std::move(block), length, lastByte));
 }
 
 void TNoticePoster::ReceiveError(std::uint32_t errorFlags) const {

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,8 +31,10 @@ public:
     static QEvent::Type EventType();
 
     TCommNotice(TNoticeKind kind, std::uint32_t value);
-    // A received block: `length` bytes followed by one zero byte; the notice owns it.
-    TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length);
+    // A received block: `length` bytes followed by one zero byte, the notice owns it; the last
+    // of them was read at `lastByte`.
+    TCommNotice(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length,
+                std::chrono::steady_clock::time_point lastByte);
     // The end of a connection attempt: the connected descriptor (the notice owns it until it is
     // taken) or -1 with the reason it failed.
     TCommNotice(int connectedFd, QString failureReason);
@@ -46,6 +49,7 @@ public:
     std::uint32_t Value() const { return value_; }
     const std::uint8_t* Block() const { return block_.get(); }
     std::uint16_t Length() const { return length_; }
+    std::chrono::steady_clock::time_point LastByteTime() const { return lastByte_; }
     const QString& Reason() const { return reason_; }
     // Hands the connected descriptor over to the caller (-1 when there is none or it was taken).
     int TakeFd() { return std::exchange(fd_, -1); }
@@ -55,6 +59,7 @@ private:
     std::uint32_t value_ = 0;
     std::unique_ptr<std::uint8_t[]> block_;
     std::uint16_t length_ = 0;
+    std::chrono::steady_clock::time_point lastByte_;
     std::uint32_t session_ = 0;
     int fd_ = -1;
     QString reason_;
@@ -78,7 +83,8 @@ class TNoticePoster {
 public:
     TNoticePoster(QObject* target, std::uint32_t session) : target_(target), session_(session) {}
 
-    void ReceiveData(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length) const;
+    void ReceiveData(std::unique_ptr<std::uint8_t[]> block, std::uint16_t length,
+                     std::chrono::steady_clock::time_point lastByte) const;
     void ReceiveError(std::uint32_t errorFlags) const;
     void ModemStateChange(std::uint32_t modemEvent) const;
     void RequestHangup() const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 #include "serial/CommNotice.h"
 #include "serial/PortThread.h"
@@ -36,10 +37,11 @@ private:
     struct TReadResult {
         TReadEnd End;
         std::size_t Count;
+        std::chrono::steady_clock::time_point LastByte;
     };
 
     TReadResult ReadOnce(std::uint8_t* area);
-    void DeliverBuffer(const std::uint8_t* area, std::size_t count) const;
+    void DeliverBuffer(const TReadResult& result, const std::uint8_t* area) const;
 
     TPortLink link_;
     TNoticePoster notices_;

@@ -40,7 +40,7 @@ void TReadThread::Run() {
         if (change.ErrorFlags != 0) notices_.ReceiveError(change.ErrorFlags);
         if (change.ModemEvent != 0) notices_.ModemStateChange(change.ModemEvent);
         // A read that ended empty under a total time-out is simply issued again.
-        if (result.Count > 0) DeliverBuffer(area, result.Count);
+        if (result.Count > 0) DeliverBuffer(result, area);
         if (result.End == TReadEnd::EndOfStream) {
             notices_.RequestHangup();
             break;
@@ -61,17 +61,17 @@ TReadThread::TReadResult TReadThread::ReadOnce(std::uint8_t* area) {
         const std::optional<int> wait =
             ReadWaitMs(link_.Timeouts->Load(), kReceiveAreaSize, count, MicrosecondsSince(start),
                        MicrosecondsSince(lastByte));
-        if (!wait) return {TReadEnd::Completed, count};
+        if (!wait) return {TReadEnd::Completed, count, lastByte};
 
         pollfd waits[2] = {{link_.CloseSignalFd, POLLIN, 0}, {link_.PortFd, POLLIN, 0}};
         const int ready = poll(waits, 2, *wait);
         if (ready < 0) {
             if (errno == EINTR) continue;
-            return {TReadEnd::Failed, 0};
+            return {TReadEnd::Failed, 0, {}};
         }
-        if (waits[0].revents != 0) return {TReadEnd::Closed, 0};
+        if (waits[0].revents != 0) return {TReadEnd::Closed, 0, {}};
         if (ready == 0) continue;  // a time-out: the next ReadWaitMs completes the read
-        if ((waits[1].revents & POLLNVAL) != 0) return {TReadEnd::InvalidHandle, 0};
+        if ((waits[1].revents & POLLNVAL) != 0) return {TReadEnd::InvalidHandle, 0, {}};
 
         const ssize_t got = read(link_.PortFd, area + count, kReceiveAreaSize - count);
         if (got > 0) {
@@ -79,18 +79,19 @@ TReadThread::TReadResult TReadThread::ReadOnce(std::uint8_t* area) {
             lastByte = Clock::now();
             continue;
         }
-        if (got == 0) return {TReadEnd::EndOfStream, count};
+        if (got == 0) return {TReadEnd::EndOfStream, count, lastByte};
         if (errno == EAGAIN || errno == EINTR) continue;
-        if (errno == EBADF) return {TReadEnd::InvalidHandle, 0};
+        if (errno == EBADF) return {TReadEnd::InvalidHandle, 0, {}};
         // EIO and the like: the device is gone (adapter unplugged, far end of a pty closed).
-        return {count > 0 ? TReadEnd::EndOfStream : TReadEnd::Failed, count};
+        return {count > 0 ? TReadEnd::EndOfStream : TReadEnd::Failed, count, lastByte};
     }
 }
 
-void TReadThread::DeliverBuffer(const std::uint8_t* area, std::size_t count) const {
+void TReadThread::DeliverBuffer(const TReadResult& result, const std::uint8_t* area) const {
     // Exactly the bytes read plus one zero byte, so that the block also reads as a C string.
+    const std::size_t count = result.Count;
     std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[count + 1]);
     std::memcpy(block.get(), area, count);
     block[count] = 0;
-    notices_.ReceiveData(std::move(block), static_cast<std::uint16_t>(count));
+    notices_.ReceiveData(std::move(block), static_cast<std::uint16_t>(count), result.LastByte);
 }

@@ -260,7 +260,9 @@ void TComm::DispatchNotice(TCommNotice& notice) {
         case TNoticeKind::ReceiveData:
             if (!ofThisOpen) break;
             if (TReceiveDataEvent handler = OnReceiveData) {
+                receivedAt_ = notice.LastByteTime();
                 handler(this, notice.Block(), notice.Length());
+                receivedAt_.reset();
             }
             break;
         case TNoticeKind::ReceiveError:

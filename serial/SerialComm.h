@@ -3,9 +3,11 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "serial/CommTypes.h"
 #include "serial/PortDevice.h"
@@ -68,6 +70,10 @@ public:
 
     // The port descriptor while open, 0 while closed.
     std::uint32_t ComHandle() const;
+    // While OnReceiveData runs: when the last byte of its buffer was read off the port.
+    std::optional<std::chrono::steady_clock::time_point> ReceivedAt() const {
+        return receivedAt_;
+    }
 
     QString CommName() const { return commName_; }
     void SetCommName(const QString& value);
@@ -172,6 +178,7 @@ private:
     std::uint32_t session_ = 0;  // counts the opens; notices carry the one they belong to
     bool hangupRaised_ = false;  // the current open has reported its hang-up
     bool isSocket_ = false;
+    std::optional<std::chrono::steady_clock::time_point> receivedAt_;
     TSavedPortState savedPortState_;
     bool openPending_ = false;
     std::shared_ptr<TConnectAttempt> connectAttempt_;

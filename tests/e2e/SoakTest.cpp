@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -80,6 +81,10 @@ struct SentAnswer {
     int temperatureRaw;
     int status;
     QString fault;
+    // A late answer whose successor (the next register's answer) never arrived whole: dropped,
+    // or torn with its start in the late answer's read. Alone in the next request's slot, at a
+    // time an answer in time could have come, it cannot be told from that request's answer.
+    bool successorLost = false;
 };
 
 using Register = std::pair<int, int>;  // device, start register
@@ -105,10 +110,23 @@ struct TrafficCounts {
     }
 };
 
+// Marks the late answers among `answers` (one register's) whose successor was lost: the
+// next register of the device has a dropped or torn answer within one pacing interval of it.
+void MarkLostSuccessors(std::vector<SentAnswer>& answers, const std::vector<qint64>& lostNextUs) {
+    constexpr qint64 kPacingUs = 150'000;
+    for (SentAnswer& a : answers) {
+        if (!a.fault.contains(QStringLiteral("late"))) continue;
+        a.successorLost = std::any_of(lostNextUs.begin(), lostNextUs.end(),
+                                      [&](qint64 t) { return std::abs(t - a.tUs) < kPacingUs; });
+    }
+}
+
 // Appends the answers of one simulator's log (in sending order) and returns its traffic counts.
 // Corrupted answers are left out: their checksum is wrong, so nothing in them may be shown.
 TrafficCounts CollectAnswers(const std::vector<SimLogEntry>& log, SentAnswers& answers) {
     TrafficCounts counts;
+    SentAnswers logAnswers;
+    std::map<Register, std::vector<qint64>> lostAtUs;  // dropped or torn answers
     for (const SimLogEntry& e : log) {
         if (e.dir == QStringLiteral("rx")) ++counts.requests;
         if (e.dir == QStringLiteral("drop")) ++counts.dropped;
@@ -126,8 +144,18 @@ TrafficCounts CollectAnswers(const std::vector<SimLogEntry>& log, SentAnswers& a
             continue;
         }
         if (e.voltageRaw < 0) continue;
-        answers[{e.device, e.registerAddress}].push_back(
+        logAnswers[{e.device, e.registerAddress}].push_back(
             {e.tUs, e.voltageRaw, e.temperatureRaw, e.status, e.fault});
+    }
+    for (const SimLogEntry& e : log) {
+        const bool torn = e.dir == QStringLiteral("tx") && e.HasFault(QStringLiteral("split"));
+        if (e.device >= 0 && (e.dir == QStringLiteral("drop") || torn))
+            lostAtUs[{e.device, e.registerAddress}].push_back(e.tUs);
+    }
+    for (auto& [reg, list] : logAnswers) {
+        MarkLostSuccessors(list, lostAtUs[{reg.first, reg.second + 1}]);
+        auto& all = answers[reg];
+        all.insert(all.end(), list.begin(), list.end());
     }
     counts.doubled /= 2;  // both copies carry the mark
     return counts;
@@ -178,9 +206,8 @@ struct TableMatch {
 // earliest fitting answer never loses a match a later record could have needed.
 //
 // One case is told apart: a late answer of the battery polled just before (`previous`) whose
-// own successor was lost on the line (dropped, corrupted or torn). It arrives alone in the
-// next request's slot, at a time an answer in time could have, and nothing on the bus tells
-// it from one; such rows are counted, not matched.
+// successor never arrived whole (see SentAnswer::successorLost); such rows are counted, not
+// matched. A successor that arrived with a bad checksum took its slot, so that case is not.
 TableMatch MatchTable(const StringGrid& grid, const std::vector<SentAnswer>& sent,
                       const std::vector<SentAnswer>& previous) {
     TableMatch match;
@@ -192,7 +219,7 @@ TableMatch MatchTable(const StringGrid& grid, const std::vector<SentAnswer>& sen
         if (i == sent.size()) {
             const bool lateFromPrevious =
                 std::any_of(previous.begin(), previous.end(), [&](const SentAnswer& a) {
-                    return a.fault.contains(QStringLiteral("late")) && RowShowsAnswer(grid, row, a);
+                    return a.successorLost && RowShowsAnswer(grid, row, a);
                 });
             if (lateFromPrevious) {
                 ++match.lateOfPreviousBattery;

@@ -220,6 +220,46 @@ TEST_F(TrustFixture, twoAnswersInOneBufferAreTwoAnswersInTheirSlot) {
     clean.ExpectEveryReadingOnItsOwnStep();
 }
 
+TEST_F(TrustFixture, aDamagedAnswerTakesItsSlotSoALateOneBesideItIsTold) {
+    const qint64 start = testsupport::FakeClock::kStartMs;
+    QByteArray badChecksum = PollAnswerBytes(0xA0, 0x11, 3, 0);
+    badChecksum[10] = static_cast<char>(badChecksum[10] ^ 0x5A);
+    const QByteArray cutShort = PollAnswerBytes(0xA0, 0x11, 3, 0).left(6);
+    // Step 2's answer comes late into step 3's slot, where step 3's own answer is damaged:
+    // with a bad checksum in the same read, or cut short in a read of its own.
+    for (const bool sameRead : {true, false}) {
+        SCOPED_TRACE(sameRead);
+        TrustRig run;
+        run.OpenAndStart();
+        run.link->DeliverAt(start + 170, PollAnswerBytes(0xA0, 0x11, 1, 0));
+        if (sameRead) {
+            run.link->DeliverAt(start + 470, PollAnswerBytes(0xA0, 0x11, 2, 0) + badChecksum);
+        } else {
+            run.link->DeliverAt(start + 455, PollAnswerBytes(0xA0, 0x11, 2, 0));
+            run.link->DeliverAt(start + 520, cutShort);
+        }
+        for (std::uint8_t step = 4; step <= 8; ++step)
+            run.link->DeliverAt(start + 150 * step + 20, PollAnswerBytes(0xA0, 0x11, step, 0));
+        run.clock.Advance(1500);
+        run.ExpectEveryReadingOnItsOwnStep();
+        EXPECT_TRUE(run.accepted.empty()) << "0xA0's block was shown";
+        EXPECT_EQ(run.lateDevices, std::vector<std::uint8_t>{0xA0});
+    }
+
+    // Alone in its slot, a damaged answer costs only its own reading.
+    TrustRig alone;
+    alone.OpenAndStart();
+    for (std::uint8_t step = 1; step <= 8; ++step) {
+        const QByteArray answer =
+            step == 3 ? badChecksum : (step == 5 ? cutShort : PollAnswerBytes(0xA0, 0x11, step, 0));
+        alone.link->DeliverAt(start + 150 * step + 20, answer);
+    }
+    alone.clock.Advance(1500);
+    alone.ExpectEveryReadingOnItsOwnStep();
+    EXPECT_EQ(alone.accepted.size(), 6u);
+    EXPECT_TRUE(alone.lateDevices.empty());
+}
+
 TEST_F(SessionFixture, aSetupCommandIntoAClosedPortSendsNothingAndAwaitsNoReply) {
     const Frame frame{0xA1, 0x04, 0x30, 0x00, 0x00, 0x01, 0, 0};
     EXPECT_FALSE(session->SendSetupCommand(SetupCommand::QueryDeviceInfo, frame));
