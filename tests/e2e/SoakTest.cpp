@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <cstdlib>
@@ -25,6 +26,8 @@
 #include "display/TextFormats.h"
 #include "engine/MonitorSession.h"
 #include "engine/TTimer.h"
+#include "store/DataDir.h"
+#include "store/HistoryReader.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
 #include "tools/simctl/SimProcess.h"
@@ -191,6 +194,51 @@ bool RowShowsAnswer(const StringGrid& grid, int row, const SentAnswer& sent) {
     return false;
 }
 
+// The records of every history table as their cells' texts (time, voltage, temperature,
+// status), oldest first; index 0 holds poll step 1.
+using ShownRecords = std::vector<std::vector<QStringList>>;
+
+ShownRecords RecordsShown(const TForm1& form) {
+    ShownRecords shown(14);
+    for (int step = 1; step <= 14; ++step) {
+        const StringGrid* grid = HistoryGrid(form, step);
+        for (int row = 1; row <= RecordCount(grid); ++row)
+            shown[step - 1].push_back({grid->Cells(0, row), grid->Cells(1, row),
+                                       grid->Cells(2, row), grid->Cells(3, row)});
+    }
+    return shown;
+}
+
+// The store holds exactly the records the tables showed: each battery's readings, in order,
+// with the texts its table showed for them. Returns the first difference, empty when none.
+QString StoreDisagreement(const ShownRecords& shown,
+                          const std::vector<store::StoredReading>& stored) {
+    ShownRecords onDisk(14);
+    for (const store::StoredReading& r : stored) {
+        const int step = r.device == 0xA0 ? r.battery + 1 : r.battery + 9;
+        if (step < 1 || step > 14) return QStringLiteral("a reading of no polled battery");
+        onDisk[step - 1].push_back({TimeStampText(QDateTime::fromSecsSinceEpoch(r.t_ms / 1000)),
+                                    NumberText(r.voltage_dv / 10.0),
+                                    NumberText(r.temperature_dc / 10.0),
+                                    ExpectedStatusText(r.status)});
+    }
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (onDisk[i] == shown[i]) continue;
+        const std::size_t common = std::min(onDisk[i].size(), shown[i].size());
+        std::size_t first = 0;
+        while (first < common && onDisk[i][first] == shown[i][first]) ++first;
+        return QStringLiteral("step %1: %2 records shown, %3 stored; first difference at %4: "
+                              "shown '%5', stored '%6'")
+            .arg(i + 1)
+            .arg(shown[i].size())
+            .arg(onDisk[i].size())
+            .arg(first + 1)
+            .arg(first < shown[i].size() ? shown[i][first].join(u' ') : QString(),
+                 first < onDisk[i].size() ? onDisk[i][first].join(u' ') : QString());
+    }
+    return {};
+}
+
 // Result of matching one history table against the answers of its register.
 struct TableMatch {
     int records = 0;
@@ -339,7 +387,10 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     QElapsedTimer clock;
 
     MessageRecorder messages;
-    auto form = std::make_unique<TForm1>();
+    QTemporaryDir dataDir;
+    StationOptions storeOptions;
+    storeOptions.dataDir = dataDir.path();
+    auto form = std::make_unique<TForm1>(storeOptions);
     form->show();
 
     // The first bus pauses inside answers for less than the 20 ms read interval, the second
@@ -485,12 +536,20 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     EXPECT_GT(shown, traffic.requests / 3);
     EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join(u'\n').toStdString();
 
+    // Closing the window ends its store's writes; what is on disk then is what was shown.
+    const ShownRecords shownAtEnd = RecordsShown(*form);
+    form.reset();
+    const std::vector<store::StoredReading> stored =
+        store::HistoryReader(store::HistoryFilePath(dataDir.path())).LoadSince(0);
+    const QString storeDisagreement = StoreDisagreement(shownAtEnd, stored);
+    EXPECT_TRUE(storeDisagreement.isEmpty()) << storeDisagreement.toStdString();
+
     std::cout << "soak " << duration.count() / 1000 << " s: " << traffic.requests << " requests, "
               << traffic.answerFrames << " answer frames, faults: " << traffic.dropped
               << " dropped, " << traffic.corrupt << " corrupt, " << traffic.split << " split, "
               << traffic.doubled << " doubled, " << traffic.noise << " noise bursts, "
               << traffic.late << " late\n"
-              << "shown: " << shown << " history records (";
+              << "shown: " << shown << " history records, stored: " << stored.size() << " (";
     for (const auto& [fault, n] : shownByFault) std::cout << fault.toStdString() << ' ' << n << ' ';
     std::cout << ")\nlate answers shown for the next battery after its own answer was lost: "
               << lateShifted << "\nresident: " << Megabytes(residentAfterWarmUp)

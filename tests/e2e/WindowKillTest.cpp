@@ -1,0 +1,67 @@
+// The window killed with SIGKILL in the middle of a poll cycle: every reading it had shown is
+// in its history file, and the file opens cleanly.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "store/DataDir.h"
+#include "store/StoredReading.h"
+#include "tests/common/WaitFor.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tools/simctl/SimProcess.h"
+
+using namespace std::chrono_literals;
+using storetest::FileProbe;
+using testsupport::WaitUntil;
+
+namespace {
+
+// Takes the "shown ..." lines the child printed so far out of `pending`.
+void CollectShown(QByteArray& pending, std::vector<store::StoredReading>& shown) {
+    for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+        const QList<QByteArray> f = pending.left(end).split(' ');
+        pending.remove(0, end + 1);
+        if (f.size() != 6 || f[0] != "shown") continue;
+        const auto reading = store::ReadingForPollStep(
+            f[1].toInt(), f[2].toLongLong(), static_cast<std::uint8_t>(f[3].toInt()),
+            static_cast<std::uint8_t>(f[4].toInt()), static_cast<std::uint16_t>(f[5].toInt()));
+        if (reading) shown.push_back(*reading);
+    }
+}
+
+}  // namespace
+
+TEST(WindowKill, everyReadingShownBeforeSigkillIsInTheFileAndTheFileOpensCleanly) {
+    SimProcess bus;
+    ASSERT_TRUE(bus.Start()) << bus.ErrorText().toStdString();
+    QTemporaryDir dataDir;
+    QProcess window;
+    window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    window.start(QStringLiteral(WINDOW_KILL_CHILD), {dataDir.path(), bus.PortPath()});
+    ASSERT_TRUE(window.waitForStarted());
+
+    // Killed right after a reading of the first device was shown: the second device's block
+    // of the cycle is still being polled, and the writer has commits in flight.
+    std::vector<store::StoredReading> shown;
+    QByteArray pending;
+    const bool enough = WaitUntil(
+        [&] {
+            pending += window.readAllStandardOutput();
+            CollectShown(pending, shown);
+            return shown.size() >= 3 * 14 && shown.back().device == 0xA0;
+        },
+        60s);
+    if (const qint64 pid = window.processId(); pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
+    window.waitForFinished();
+    pending += window.readAllStandardOutput();
+    CollectShown(pending, shown);
+    ASSERT_TRUE(enough) << shown.size() << " readings shown";
+
+    FileProbe probe(store::HistoryFilePath(dataDir.path()));
+    EXPECT_EQ(probe.IntegrityCheck(), QStringLiteral("ok"));
+    for (const store::StoredReading& r : shown)
+        EXPECT_TRUE(probe.Contains(r)) << "shown but not stored: device " << int(r.device)
+                                       << " battery " << int(r.battery) << " at " << r.t_ms;
+}
