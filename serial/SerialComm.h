@@ -71,9 +71,7 @@ public:
     // The port descriptor while open, 0 while closed.
     std::uint32_t ComHandle() const;
     // While OnReceiveData runs: when the last byte of its buffer was read off the port.
-    std::optional<std::chrono::steady_clock::time_point> ReceivedAt() const {
-        return receivedAt_;
-    }
+    std::optional<std::chrono::steady_clock::time_point> ReceivedAt() const { return receivedAt_; }
 
     QString CommName() const { return commName_; }
     void SetCommName(const QString& value);

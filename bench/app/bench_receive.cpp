@@ -5,13 +5,18 @@
 // few milliseconds apart, each answered in its own slot; the block is released by the request
 // that ends its hold (step 10 for 0xA0, the next cycle's step 1 for 0xA1), and that request's
 // time beyond a plain request's is shared out over the block's answers.
+// Usage: bench_receive [store]   (store: the window keeps its history store in a temporary
+// folder, so every released reading is also handed to the store's writer thread)
 #include <time.h>
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 #include "app/Controls.h"
 #include "app/TForm1.h"
@@ -63,7 +68,11 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     UseQtEventDispatcher();
     QApplication app(argc, argv);
-    TForm1 form;
+    const bool withStore = argc > 1 && std::string_view(argv[1]) == "store";
+    QTemporaryDir dataDir;
+    StationOptions options;
+    if (withStore) options.dataDir = dataDir.path();
+    TForm1 form(options);
     form.show();
     Control<PageControl>(form, "RzPageControl1")
         ->setCurrentIndex(1);  // the history page is on screen
@@ -99,11 +108,15 @@ int main(int argc, char** argv) {
     std::printf(
         "Comm1ReceiveData per answer (frame search, slot, release: history, live row, "
         "charts, log)\n");
-    std::printf("  (delivery lag %d ms)\n", lagMs);
+    std::printf("  (delivery lag %d ms, history store %s)\n", lagMs, withStore ? "on" : "off");
     std::printf("  %-12s %10s %10s %10s %10s\n", "records", "median us", "p99 us", "max us",
                 "shown");
     constexpr int kCycles = 60;
-    for (std::uint32_t records : {0u, 100000u, 1000000u}) {
+    const std::vector<std::uint32_t> tableSizes =
+        withStore ? std::vector<std::uint32_t>{0u}
+                  : std::vector<std::uint32_t>{0u, 100000u, 1000000u};
+    const std::string suffix = withStore ? "_store" : "";
+    for (std::uint32_t records : tableSizes) {
         Prefill(form, records);
         startCycles();
         std::vector<double> us;
@@ -143,10 +156,9 @@ int main(int argc, char** argv) {
                     bench::Percentile(us, 99), bench::Percentile(us, 100), released);
         if (released != 14 * kCycles)
             std::printf("  (expected %d readings: some answers missed their slot)\n", 14 * kCycles);
-        const std::string key = "receive_us_p99_" + std::to_string(records);
-        bench::Result(key.c_str(), bench::Percentile(us, 99));
-        bench::Result(("receive_us_median_" + std::to_string(records)).c_str(),
-                      bench::Percentile(us, 50));
+        const std::string size = std::to_string(records) + suffix;
+        bench::Result(("receive_us_p99_" + size).c_str(), bench::Percentile(us, 99));
+        bench::Result(("receive_us_median_" + size).c_str(), bench::Percentile(us, 50));
     }
     return 0;
 }

@@ -227,8 +227,9 @@ QString StoreDisagreement(const ShownRecords& shown,
         const std::size_t common = std::min(onDisk[i].size(), shown[i].size());
         std::size_t first = 0;
         while (first < common && onDisk[i][first] == shown[i][first]) ++first;
-        return QStringLiteral("step %1: %2 records shown, %3 stored; first difference at %4: "
-                              "shown '%5', stored '%6'")
+        return QStringLiteral(
+                   "step %1: %2 records shown, %3 stored; first difference at %4: "
+                   "shown '%5', stored '%6'")
             .arg(i + 1)
             .arg(shown[i].size())
             .arg(onDisk[i].size())

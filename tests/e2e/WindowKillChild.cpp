@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     QObject::connect(&form.Session(), &MonitorSession::ReadingAccepted,
                      [](int step, const BatteryReading& r, qint64 arrivalMs) {
                          std::printf("shown %d %lld %d %d %d\n", step,
-                                     static_cast<long long>(arrivalMs), r.StatusCode,
-                                     r.RawVoltage, r.RawTemperature);
+                                     static_cast<long long>(arrivalMs), r.StatusCode, r.RawVoltage,
+                                     r.RawTemperature);
                          std::fflush(stdout);
                      });
     Control<QComboBox>(form, "Com_combox")->setEditText(QString::fromLocal8Bit(argv[2]));
