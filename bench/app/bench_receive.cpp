@@ -5,8 +5,11 @@
 // few milliseconds apart, each answered in its own slot; the block is released by the request
 // that ends its hold (step 10 for 0xA0, the next cycle's step 1 for 0xA1), and that request's
 // time beyond a plain request's is shared out over the block's answers.
-// Usage: bench_receive [store]   (store: the window keeps its history store in a temporary
-// folder, so every released reading is also handed to the store's writer thread)
+// Usage: bench_receive [store|alarms]
+//   store   the window keeps its history store in a temporary folder, so every released reading
+//           is also handed to the store's writer thread
+//   alarms  alarm limits are set and the readings cross them now and then, and one battery in
+//           fifty reports a fault, so alarms are raised and cleared all along
 #include <time.h>
 
 #include <QApplication>
@@ -25,6 +28,7 @@
 #include "engine/Clock.h"
 #include "engine/MonitorSession.h"
 #include "protocol/ModbusCrc.h"
+#include "station/Station.h"
 #include "tests/common/FormControls.h"
 #include "widgets/BarChart.h"
 #include "widgets/EventDispatcher.h"
@@ -42,10 +46,23 @@ double NowUs() {
     return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
 }
 
-std::array<std::uint8_t, 11> Answer(std::uint8_t address, int i) {
-    std::array<std::uint8_t, 11> a{
-        address, 0x04, 0x06, 0x11, std::uint8_t(120 + i % 18), 0x00, std::uint8_t(200 + i % 50),
-        0,       0,    0,    0};
+// Plain answers stay well inside any limits. With alarms, voltages run 12.0..13.7 V against
+// limits of 12.2 and 13.5 V, temperatures 20..34.9 ℃ against 33 ℃.
+std::array<std::uint8_t, 11> Answer(std::uint8_t address, int i, bool alarms) {
+    const std::uint8_t status = alarms && i % 50 == 7 ? 0x71 : 0x11;
+    const int temperature = alarms ? 200 + (i * 7) % 150 : 200 + i % 50;
+    const int voltage = alarms ? 120 + (i / 14) % 18 : 120 + i % 18;
+    std::array<std::uint8_t, 11> a{address,
+                                   0x04,
+                                   0x06,
+                                   status,
+                                   std::uint8_t(voltage),
+                                   std::uint8_t(temperature >> 8),
+                                   std::uint8_t(temperature & 0xFF),
+                                   0,
+                                   0,
+                                   0,
+                                   0};
     const std::uint16_t crc = ModbusCrc16(a.data(), 9);
     a[9] = std::uint8_t(crc >> 8);
     a[10] = std::uint8_t(crc & 0xFF);
@@ -68,7 +85,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     UseQtEventDispatcher();
     QApplication app(argc, argv);
-    const bool withStore = argc > 1 && std::string_view(argv[1]) == "store";
+    const std::string_view mode = argc > 1 ? argv[1] : "";
+    const bool withStore = mode == "store";
+    const bool withAlarms = mode == "alarms";
     QTemporaryDir dataDir;
     StationOptions options;
     if (withStore) options.dataDir = dataDir.path();
@@ -79,6 +98,11 @@ int main(int argc, char** argv) {
     bench::RunEventLoopFor(50);
 
     MonitorSession& session = form.Session();
+    AlarmMonitor& alarms = form.Monitoring().Alarms();
+    int alarmEvents = 0;
+    if (withAlarms) alarms.SetLimits({12.2, 13.5, 33.0});
+    QObject::connect(&alarms, &AlarmMonitor::EventsOccurred,
+                     [&](const alarms::AlarmEvents& e) { alarmEvents += int(e.size()); });
     const auto startCycles = [&session] {
         session.StartMonitoring();
         // The requests are sent below, by hand: the timers would send some of their own.
@@ -88,10 +112,9 @@ int main(int argc, char** argv) {
     int released = 0;
     QObject::connect(&session, &MonitorSession::ReadingAccepted,
                      [&released](int, const BatteryReading&, qint64) { ++released; });
-    // The link dates a buffer back by its delivery lag: each answer is delivered that long
-    // (plus a millisecond) after its request, so it arrives in the request's slot.
+    // Handed over straight, a buffer is dated when it is handed over: each answer comes a
+    // millisecond after its request, in the request's slot.
     SystemClock clock;
-    const int lagMs = session.Link().DeliveryLagMs();
     qint64 lastSentMs = clock.NowMs();
     const auto waitUntil = [&clock](qint64 ms) {
         while (clock.NowMs() < ms) {
@@ -108,13 +131,15 @@ int main(int argc, char** argv) {
     std::printf(
         "Comm1ReceiveData per answer (frame search, slot, release: history, live row, "
         "charts, log)\n");
-    std::printf("  (delivery lag %d ms, history store %s)\n", lagMs, withStore ? "on" : "off");
-    std::printf("  %-12s %10s %10s %10s %10s\n", "records", "median us", "p99 us", "max us",
-                "shown");
+    std::printf("  (history store %s, alarm limits %s)\n", withStore ? "on" : "off",
+                withAlarms ? "set" : "off");
+    std::printf("  %-12s %10s %10s %10s %10s %12s\n", "records", "median us", "p99 us", "max us",
+                "shown", "alarm events");
     constexpr int kCycles = 60;
     const std::vector<std::uint32_t> tableSizes =
-        withStore ? std::vector<std::uint32_t>{0u}
-                  : std::vector<std::uint32_t>{0u, 100000u, 1000000u};
+        mode.empty() ? std::vector<std::uint32_t>{0u, 100000u, 1000000u}
+                     : std::vector<std::uint32_t>{0u};
+    const std::string key = withAlarms ? "receive_alarms_us_" : "receive_us_";
     const std::string suffix = withStore ? "_store" : "";
     for (std::uint32_t records : tableSizes) {
         Prefill(form, records);
@@ -124,6 +149,7 @@ int main(int argc, char** argv) {
         std::array<double, 16> receiveUs{};
         double releaseA1Us = -1;  // 0xA1's block of the previous cycle, released by step 1
         released = 0;
+        alarmEvents = 0;
         for (int cycle = 0; cycle <= kCycles; ++cycle) {
             Control<QPlainTextEdit>(form, "Memo1")->clear();
             Control<BarSeries>(form, "Series1")->Clear();
@@ -144,21 +170,21 @@ int main(int argc, char** argv) {
                 }
                 if (cycle == kCycles) break;  // that request only released the last block
                 if (step != 1 && step != 10) plainSends.push_back(sendUs[step - 1]);
-                const auto answer = Answer(step <= 8 ? 0xA0 : 0xA1, cycle * 16 + step);
-                waitUntil(lastSentMs + lagMs + 1);
+                const auto answer = Answer(step <= 8 ? 0xA0 : 0xA1, cycle * 16 + step, withAlarms);
+                waitUntil(lastSentMs + 1);
                 const double t0 = NowUs();
                 session.Comm1ReceiveData(answer);
                 receiveUs[step - 1] = NowUs() - t0;
             }
             bench::RunEventLoopFor(0);  // let the views repaint between cycles
         }
-        std::printf("  %-12u %10.1f %10.1f %10.1f %10d\n", records, bench::Percentile(us, 50),
-                    bench::Percentile(us, 99), bench::Percentile(us, 100), released);
+        std::printf("  %-12u %10.1f %10.1f %10.1f %10d %12d\n", records, bench::Percentile(us, 50),
+                    bench::Percentile(us, 99), bench::Percentile(us, 100), released, alarmEvents);
         if (released != 14 * kCycles)
             std::printf("  (expected %d readings: some answers missed their slot)\n", 14 * kCycles);
         const std::string size = std::to_string(records) + suffix;
-        bench::Result(("receive_us_p99_" + size).c_str(), bench::Percentile(us, 99));
-        bench::Result(("receive_us_median_" + size).c_str(), bench::Percentile(us, 50));
+        bench::Result((key + "p99_" + size).c_str(), bench::Percentile(us, 99));
+        bench::Result((key + "median_" + size).c_str(), bench::Percentile(us, 50));
     }
     return 0;
 }
