@@ -3,15 +3,44 @@
 #include <QIcon>
 #include <QScreen>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "app/TForm1.h"
+#include "service/MqttPublisher.h"
+#include "service/ServiceOptions.h"
 #include "store/DataDir.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/EventDispatcher.h"
 #include "widgets/Fonts.h"
 
 namespace {
+
+// The program's options and, when its configuration file names a broker, where to publish.
+struct ProgramOptions {
+    StationOptions station;
+    std::optional<PublisherOptions> broker;
+};
+
+// The broker settings of the file batmond reads (`configFile`, else the installed one when it
+// exists); none when it names no broker. Nothing, after a message, when the file is wrong.
+std::optional<std::optional<PublisherOptions>> BrokerSettings(const QString& configFile) {
+    QStringList arguments{QStringLiteral("batmon")};
+    if (!configFile.isEmpty()) arguments << QStringLiteral("--config") << configFile;
+    QString error;
+    const std::optional<ServiceOptions> options =
+        ParseServiceOptions(arguments, QString::fromLatin1(kInstalledConfigFile), &error, false);
+    if (!options) {
+        std::fprintf(stderr, "batmon: %s\n", qPrintable(error));
+        return std::nullopt;
+    }
+    if (!options->mqtt) return std::optional<PublisherOptions>();
+    PublisherOptions broker;
+    broker.endpoint = *options->mqtt;
+    broker.site = options->site;
+    broker.caFile = options->caFile;
+    return std::optional<PublisherOptions>(broker);
+}
 
 std::optional<int> NonNegative(const QString& text) {
     bool ok = false;
@@ -20,7 +49,7 @@ std::optional<int> NonNegative(const QString& text) {
 }
 
 // The program's options; nullopt (after a message on standard error) when one is wrong.
-std::optional<StationOptions> ParseOptions(const QCoreApplication& app) {
+std::optional<ProgramOptions> ParseOptions(const QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("无线蓄电池监控软件"));
     parser.addHelpOption();
@@ -35,7 +64,12 @@ std::optional<StationOptions> ParseOptions(const QCoreApplication& app) {
         QStringLiteral("keep-days"),
         QStringLiteral("Delete readings older than N days, once a day (0: keep all)."),
         QStringLiteral("N"), QStringLiteral("0"));
-    parser.addOptions({dataDir, restoreHours, keepDays});
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("batmond's configuration file, read for its broker settings "
+                       "(default /etc/batmon/batmond.conf when it exists)."),
+        QStringLiteral("FILE"));
+    parser.addOptions({dataDir, restoreHours, keepDays, config});
     parser.process(app);
 
     StationOptions options;
@@ -48,7 +82,11 @@ std::optional<StationOptions> ParseOptions(const QCoreApplication& app) {
     }
     options.restoreHours = *hours;
     options.keepDays = *days;
-    return options;
+    const auto broker = BrokerSettings(parser.value(config));
+    if (!broker) return std::nullopt;
+    // Readings wait in the store until the broker has them.
+    options.mqttOutbox = broker->has_value();
+    return ProgramOptions{options, *broker};
 }
 
 }  // namespace
@@ -56,13 +94,28 @@ std::optional<StationOptions> ParseOptions(const QCoreApplication& app) {
 int main(int argc, char** argv) {
     UseQtEventDispatcher();
     GuardedApplication app(argc, argv);
-    const std::optional<StationOptions> options = ParseOptions(app);
+    const std::optional<ProgramOptions> options = ParseOptions(app);
     if (!options) return 2;
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/batmon.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quorvane.batmon"));
     InstallFontSubstitutions();
 
-    TForm1 Form1(*options);
+    TForm1 Form1(options->station);
+    std::unique_ptr<MqttPublisher> publisher;
+    if (options->broker) {
+        QString error;
+        publisher = PublishStation(Form1.Monitoring(), *options->broker, &error);
+        if (publisher) {
+            QObject::connect(
+                publisher.get(), &MqttPublisher::ConnectionChanged,
+                [](bool online, const QString& reason) {
+                    std::fprintf(stderr, "batmon: broker %s%s\n",
+                                 online ? "connected" : "connection lost: ", qPrintable(reason));
+                });
+        }
+        if (!publisher || !publisher->Start(&error))
+            std::fprintf(stderr, "batmon: not publishing: %s\n", qPrintable(error));
+    }
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     Form1.move(screen.center() - Form1.rect().center());
     Form1.show();

@@ -100,7 +100,7 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
                 else
                     ServiceLog(LogPriority::Error, QStringLiteral("store error: %1").arg(message));
             });
-    // Alarm events reach the log, the broker and /metrics.
+    // Alarm events reach the log and /metrics (the publisher sends them to the broker).
     connect(&station_->Alarms(), &AlarmMonitor::EventsOccurred, this,
             [this](const alarms::AlarmEvents& events) {
                 for (const alarms::AlarmEvent& event : events) ReportAlarm(StoredAlarm(event));
@@ -120,7 +120,6 @@ void BatmonService::ReportAlarm(const store::AlarmEvent& event) {
     if (event.state != store::AlarmState::Acknowledged)
         metrics_.SetAlarm(event.device, event.battery, event.kind,
                           event.state == store::AlarmState::Raised);
-    if (publisher_) publisher_->PublishAlarm(event);
 }
 
 BatmonService::~BatmonService() { Shutdown(); }
@@ -172,8 +171,7 @@ bool BatmonService::StartMetrics(QString* error) {
 bool BatmonService::StartPublisher(QString* error) {
     publisher_.reset();
     if (!options_.mqtt) return true;
-    store::HistoryWriter* writer = station_->Writer();
-    if (!writer) {
+    if (!station_->Writer()) {
         if (error)
             *error = QStringLiteral(
                 "--mqtt needs --data-dir: readings wait in the store until the broker has them");
@@ -183,8 +181,8 @@ bool BatmonService::StartPublisher(QString* error) {
     publisherOptions.endpoint = *options_.mqtt;
     publisherOptions.site = options_.site;
     publisherOptions.caFile = options_.caFile;
-    publisher_ = std::make_unique<MqttPublisher>(publisherOptions, *writer,
-                                                 store::HistoryFilePath(options_.dataDir));
+    publisher_ = PublishStation(*station_, publisherOptions, error);
+    if (!publisher_) return false;
     connect(publisher_.get(), &MqttPublisher::ConnectionChanged, this,
             [this](bool online, const QString& reason) {
                 if (shuttingDown_) return;

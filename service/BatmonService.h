@@ -38,14 +38,13 @@ public:
     // Finishes the current write, says goodbye to the broker and closes the port.
     void Shutdown();
 
-    // An alarm event of the station: one log line, a message on the alarm topic, and the
-    // alarm's state in /metrics (an acknowledged alarm stays active until it clears).
-    void ReportAlarm(const store::AlarmEvent& event);
-
     Station& GetStation() { return *station_; }
     quint16 MetricsPort() const;
 
 private:
+    // An alarm event of the station: one log line and the alarm's state in /metrics (an
+    // acknowledged alarm stays active until it clears). The publisher sends it to the broker.
+    void ReportAlarm(const store::AlarmEvent& event);
     void OnPortOpened(const QString& name);
     void OnPortOpenFailed(const QString& name, const QString& reason);
     void OnPortClosed(bool hungUp);

@@ -1,6 +1,8 @@
 #include "service/MqttPublisher.h"
 
 #include "mqtt/BatmonMessages.h"
+#include "station/Station.h"
+#include "store/DataDir.h"
 #include "store/HistoryReader.h"
 #include "store/HistoryWriter.h"
 
@@ -139,4 +141,24 @@ void MqttPublisher::PublishAlarm(const store::AlarmEvent& event) {
     message.value = event.value;
     message.user = event.user;
     client_.publish(AlarmTopic(options_.site), AlarmPayload(message), 1, false);
+}
+
+std::unique_ptr<MqttPublisher> PublishStation(Station& station, const PublisherOptions& options,
+                                              QString* error) {
+    store::HistoryWriter* writer = station.Writer();
+    if (!writer || !station.Options().mqttOutbox) {
+        if (error)
+            *error = QStringLiteral(
+                "publishing needs the history store: readings wait there until the broker has "
+                "them");
+        return nullptr;
+    }
+    auto publisher = std::make_unique<MqttPublisher>(
+        options, *writer, store::HistoryFilePath(station.Options().dataDir));
+    QObject::connect(&station.Alarms(), &AlarmMonitor::EventsOccurred, publisher.get(),
+                     [sender = publisher.get()](const alarms::AlarmEvents& events) {
+                         for (const alarms::AlarmEvent& event : events)
+                             sender->PublishAlarm(StoredAlarm(event));
+                     });
+    return publisher;
 }

@@ -16,6 +16,7 @@ namespace store {
 class HistoryReader;
 class HistoryWriter;
 }  // namespace store
+class Station;
 
 struct PublisherOptions {
     MqttEndpoint endpoint;
@@ -79,3 +80,11 @@ private:
     QTimer markTimer_;  // hands acknowledged sequence numbers to the writer in batches
     qint64 acknowledgedTotal_ = 0;
 };
+
+// A publisher of what `station` records: its readings through its store's outbox (so the station
+// must have been made with a store and StationOptions::mqttOutbox) and its alarm events, raised,
+// cleared and acknowledged. The window and batmond both feed their broker this way. It is not
+// started yet, so that its signals can be connected first. Nothing, with `error` set, when the
+// station keeps no store.
+std::unique_ptr<MqttPublisher> PublishStation(Station& station, const PublisherOptions& options,
+                                              QString* error);

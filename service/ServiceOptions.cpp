@@ -43,7 +43,8 @@ constexpr Setting kSettings[] = {
 }  // namespace
 
 std::optional<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
-                                                  const QString& defaultConfig, QString* error) {
+                                                  const QString& defaultConfig, QString* error,
+                                                  bool portRequired) {
     QCommandLineParser parser;
     QList<QCommandLineOption> options;
     for (const Setting& s : kSettings)
@@ -91,7 +92,8 @@ std::optional<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
     };
 
     result.port = value("port");
-    if (result.port.isEmpty()) return Fail(error, QStringLiteral("--port is required"));
+    if (result.port.isEmpty() && portRequired)
+        return Fail(error, QStringLiteral("--port is required"));
     if (const QString text = value("period"); !text.isEmpty()) {
         bool ok = false;
         result.periodSeconds = text.toInt(&ok);

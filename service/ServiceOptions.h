@@ -25,8 +25,13 @@ struct ServiceOptions {
 // The INI file (keys port, period, data_dir, site, mqtt, mqtt_user, mqtt_password, ca_file,
 // metrics, keep_days) gives defaults and the command line wins. Without --config,
 // `defaultConfig` is read when it exists. Nothing, with `error` set, on a bad or missing option.
+// The window reads the same file for its broker settings, with `portRequired` false: its
+// operator chooses the port on its settings page.
 std::optional<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
-                                                  const QString& defaultConfig, QString* error);
+                                                  const QString& defaultConfig, QString* error,
+                                                  bool portRequired = true);
+
+inline constexpr char kInstalledConfigFile[] = "/etc/batmon/batmond.conf";
 
 inline constexpr char kServiceUsage[] =
     "usage: batmond --port PORT [--period SECONDS] [--data-dir DIR] [--site NAME] "

@@ -6,15 +6,11 @@
 #include "service/ServiceOptions.h"
 #include "service/SignalPipe.h"
 
-#ifndef BATMON_DEFAULT_CONFIG
-#define BATMON_DEFAULT_CONFIG "/etc/batmon/batmond.conf"
-#endif
-
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("batmond"));
     const QStringList arguments = QCoreApplication::arguments();
-    const QString defaultConfig = QStringLiteral(BATMON_DEFAULT_CONFIG);
+    const QString defaultConfig = QString::fromLatin1(kInstalledConfigFile);
 
     QString error;
     const auto options = ParseServiceOptions(arguments, defaultConfig, &error);

@@ -49,6 +49,7 @@ public:
     const alarms::AlarmEvents& StoredAlarmEvents() const { return storedAlarmEvents_; }
     // Null when the station runs without a store.
     store::HistoryWriter* Writer() { return writer_.get(); }
+    const StationOptions& Options() const { return options_; }
     // The stored readings of the last restoreHours, oldest first; empty without a store.
     std::vector<store::StoredReading> LoadRecent() const;
     // Finishes the writes handed over so far and closes the store (at exit).

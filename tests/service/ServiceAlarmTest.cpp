@@ -2,8 +2,10 @@
 
 #include <QTemporaryDir>
 
+#include "engine/AlarmMonitor.h"
 #include "mqtt/BatmonMessages.h"
 #include "service/BatmonService.h"
+#include "station/Station.h"
 #include "tests/common/WaitFor.h"
 #include "tests/servers/ChildProcess.h"
 #include "tests/servers/MosquittoServer.h"
@@ -14,8 +16,8 @@ namespace {
 
 using testsupport::WaitUntil;
 
-// An alarm event reaches the alarm topic as its JSON and shows in /metrics as active until it
-// clears; an acknowledgement goes out but leaves the alarm active.
+// An alarm event of the station reaches the alarm topic as its JSON and shows in /metrics as
+// active until it clears; an acknowledgement goes out but leaves the alarm active.
 TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
     QString error;
     testservers::MosquittoServer broker;
@@ -35,8 +37,9 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
     ASSERT_TRUE(service.Start(&error)) << error.toStdString();
     ASSERT_TRUE(WaitUntil([&] { return !subscriber.StatusPayloads().empty(); }));
 
-    store::AlarmEvent raised{1'765'000'000'125,         0xA1, 4, QStringLiteral("voltage_low"),
-                             store::AlarmState::Raised, 11.2, {}};
+    store::AlarmEvent raised{
+        1'765'000'000'125,         0xA1, 4, QStringLiteral("limit_low_voltage"),
+        store::AlarmState::Raised, 11.2, {}};
     store::AlarmEvent acknowledged = raised;
     acknowledged.state = store::AlarmState::Acknowledged;
     acknowledged.user = QStringLiteral("wang");
@@ -46,19 +49,26 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
         const auto e =
             promtext::Parse(servicetest::FetchMetrics(service.MetricsPort()), &parseError);
         EXPECT_TRUE(e) << parseError.toStdString();
-        return e ? promtext::Value(*e, QStringLiteral("batmon_alarm_active"),
-                                   {{"device", "A1"}, {"battery", "4"}, {"kind", "voltage_low"}})
+        return e ? promtext::Value(
+                       *e, QStringLiteral("batmon_alarm_active"),
+                       {{"device", "A1"}, {"battery", "4"}, {"kind", "limit_low_voltage"}})
                  : std::nullopt;
     };
 
-    service.ReportAlarm(raised);
-    service.ReportAlarm(acknowledged);
+    // Events as the station's alarm monitor reports them.
+    const auto report = [&](const store::AlarmEvent& event) {
+        const std::optional<alarms::AlarmEvent> monitored = AlarmFromStore(event);
+        ASSERT_TRUE(monitored);
+        emit service.GetStation().Alarms().EventsOccurred({*monitored});
+    };
+    report(raised);
+    report(acknowledged);
     EXPECT_EQ(active(), 1.0);
     store::AlarmEvent cleared = raised;
     cleared.state = store::AlarmState::Cleared;
     cleared.value = 12.4;
     cleared.t_ms += 2000;
-    service.ReportAlarm(cleared);
+    report(cleared);
     EXPECT_EQ(active(), 0.0);
 
     std::vector<AlarmMessage> alarms;
@@ -72,7 +82,7 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
                                        0xA1,
                                        4,
                                        raised.t_ms,
-                                       QStringLiteral("voltage_low"),
+                                       QStringLiteral("limit_low_voltage"),
                                        QStringLiteral("raised"),
                                        11.2,
                                        {}}));
