@@ -14,6 +14,7 @@ packages=(
   dbus
   libmosquitto-dev mosquitto libpq-dev postgresql openssl
   libqt6sql6-sqlite libsqlite3-dev tzdata
+  prometheus
 )
 
 missing=()

@@ -27,6 +27,7 @@ promtext::Exposition ParseOrFail(const QByteArray& text) {
     QString error;
     const auto parsed = promtext::Parse(text, &error);
     EXPECT_TRUE(parsed) << error.toStdString() << "\n" << text.toStdString();
+    EXPECT_EQ(promtext::PromtoolFindings(text), QString()) << text.toStdString();
     return parsed.value_or(promtext::Exposition{});
 }
 

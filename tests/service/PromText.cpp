@@ -1,5 +1,6 @@
 #include "tests/service/PromText.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 #include <cmath>
 #include <set>
@@ -147,6 +148,24 @@ std::optional<double> Value(const Exposition& e, const QString& name,
         found = s.value;
     }
     return found;
+}
+
+QString PromtoolFindings(const QByteArray& text) {
+    QProcess promtool;
+    promtool.setProcessChannelMode(QProcess::MergedChannels);
+    promtool.start(QStringLiteral("promtool"),
+                   {QStringLiteral("check"), QStringLiteral("metrics")});
+    if (!promtool.waitForStarted())
+        return QStringLiteral("promtool did not start (scripts/install-deps.sh installs it): %1")
+            .arg(promtool.errorString());
+    promtool.write(text);
+    promtool.closeWriteChannel();
+    if (!promtool.waitForFinished(30000)) return QStringLiteral("promtool did not finish");
+    const QString output = QString::fromUtf8(promtool.readAll()).trimmed();
+    if (promtool.exitStatus() == QProcess::NormalExit && promtool.exitCode() == 0 &&
+        output.isEmpty())
+        return {};
+    return QStringLiteral("promtool exit %1: %2").arg(promtool.exitCode()).arg(output);
 }
 
 }  // namespace promtext

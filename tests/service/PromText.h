@@ -25,6 +25,11 @@ struct Exposition {
 // valid.
 std::optional<Exposition> Parse(const QByteArray& text, QString* error);
 
+// What Prometheus's own checker (`promtool check metrics`, Debian package prometheus) finds wrong
+// with an exposition: empty when it is valid and lint-clean, else its findings or why it could
+// not run.
+QString PromtoolFindings(const QByteArray& text);
+
 // The value of the one sample with this name and these labels (others may exist).
 std::optional<double> Value(const Exposition& e, const QString& name,
                             const std::map<QString, QString>& labels);
