@@ -159,8 +159,8 @@ void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
             const auto candidate = rest.first(std::min(rest.size(), kAnswerFrameLength));
             const std::optional<AnswerFrame> answer = FindAnswerFrame(candidate);
             if (!answer) {
-                // The cut-off start of a frame behind a sound answer is what is left of the
-                // line's next read, not an answer of its own.
+                // A frame cut off at the end of a read behind a sound answer does not hide that
+                // answer: adapters often hand over the start of whatever follows with it.
                 if (anyAnswer && rest.size() < kAnswerFrameLength) break;
                 at += kAnswerHeaderLength;
                 Report(slots_.DamagedAnswerArrived(*device, arrivalMs));
