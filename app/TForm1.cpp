@@ -106,7 +106,8 @@ void TForm1::WireEvents() {
     connect(s, &MonitorSession::SamplingTimerFired, this, guarded(&TForm1::Timer1Timer));
     connect(s, &MonitorSession::PollRequestDue, this, guarded(&TForm1::Timer3Timer));
     // The receive path reports nothing: a failure ends the handling of that buffer silently.
-    connect(s, &MonitorSession::ReadingAccepted, this, &TForm1::ShowReading);
+    // A reading is shown once it is in the history file.
+    connect(station_, &Station::ReadingRecorded, this, &TForm1::ShowReading);
     connect(s, &MonitorSession::DeviceAnsweredLate, this, &TForm1::ShowDeviceLate);
     connect(station_, &Station::StoreHealthChanged, this, &TForm1::ShowStoreHealth);
     connect(s, &MonitorSession::SamplingPeriodChanged, TrendSheet, &TrendPage::SetSamplingPeriodMs);

@@ -77,7 +77,9 @@ int main(int argc, char** argv) {
     const bool cycleDone =
         RunEventLoopUntil([&] { return poll.SentStep == 16 && !poll.PollCycleActive; }, 8s) ||
         RunEventLoopUntil([&] { return poll.SentStep == 16; }, 1s);
-    RunEventLoopUntil([] { return false; }, 300ms);  // the last answers and the repaint
+    // 0xA1's block is shown after its hold, once it is in the store; then the repaint.
+    RunEventLoopUntil([&] { return !liveTable->Cells(2, 6).isEmpty(); }, 3s);
+    RunEventLoopUntil([] { return false; }, 100ms);
 
     const QString png = QString::fromLocal8Bit(argv[2]);
     if (!form.grab().save(png)) {

@@ -16,12 +16,13 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
       options_(options),
       session_(new MonitorSession(std::move(link), clock, this)),
       alarms_(new AlarmMonitor(*session_, clock, this)) {
+    connect(session_, &MonitorSession::ReadingAccepted, this, &Station::Record);
     if (options_.dataDir.isEmpty()) return;
     writer_ = std::make_unique<store::HistoryWriter>(options_.dataDir);
     writer_->SetRetryPeriod(std::chrono::milliseconds(MonitorSession::kDefaultSamplingMs));
     connect(writer_.get(), &store::HistoryWriter::HealthChanged, this,
-            &Station::StoreHealthChanged);
-    connect(session_, &MonitorSession::ReadingAccepted, this, &Station::Record);
+            &Station::OnWriterHealthChanged);
+    connect(writer_.get(), &store::HistoryWriter::Committed, this, &Station::OnCommitted);
     connect(alarms_, &AlarmMonitor::EventsOccurred, this, &Station::RecordAlarms);
     connect(session_, &MonitorSession::SamplingPeriodChanged, this, [this](int ms) {
         if (ms > 0) writer_->SetRetryPeriod(std::chrono::milliseconds(ms));
@@ -49,10 +50,38 @@ std::vector<store::StoredReading> Station::LoadRecent() const {
     return reader.LoadRecentHours(options_.restoreHours, clock_.NowMs());
 }
 
+// The writer commits readings in the order they were handed over, so the total it reports
+// after a commit says which of them are in the file.
 void Station::Record(int step, const BatteryReading& reading, qint64 arrivalMs) {
-    if (const auto stored = store::ReadingForPollStep(step, arrivalMs, reading.StatusCode,
-                                                      reading.RawVoltage, reading.RawTemperature))
-        writer_->Append(*stored);
+    const auto stored = writer_
+                            ? store::ReadingForPollStep(step, arrivalMs, reading.StatusCode,
+                                                        reading.RawVoltage, reading.RawTemperature)
+                            : std::nullopt;
+    if (!stored) {
+        emit ReadingRecorded(step, reading, arrivalMs);
+        return;
+    }
+    writer_->Append(*stored);
+    ++handedOver_;
+    if (writer_->IsHealthy())
+        awaitingCommit_.push_back({handedOver_, step, reading, arrivalMs});
+    else
+        emit ReadingRecorded(step, reading, arrivalMs);
+}
+
+void Station::OnCommitted(qint64 totalReadings) {
+    while (!awaitingCommit_.empty() && awaitingCommit_.front().ordinal <= totalReadings) {
+        const AwaitingCommit r = awaitingCommit_.front();
+        awaitingCommit_.pop_front();
+        emit ReadingRecorded(r.step, r.reading, r.arrivalMs);
+    }
+}
+
+// A failing store must not stop the display: what waits for its commit is let through, and
+// the writer keeps it in memory until it can write it.
+void Station::OnWriterHealthChanged(bool writing, const QString& message) {
+    if (!writing) OnCommitted(handedOver_);
+    emit StoreHealthChanged(writing, message);
 }
 
 void Station::RecordAlarms(const alarms::AlarmEvents& events) {

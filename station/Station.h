@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -31,8 +32,9 @@ store::AlarmEvent StoredAlarm(const alarms::AlarmEvent& event);
 std::optional<alarms::AlarmEvent> AlarmFromStore(const store::AlarmEvent& stored);
 
 // One monitoring session and its history store, wired together: every reading the session
-// accepts is handed to the store's writer thread the moment it is reported, and the writer
-// retries a failed write once per sampling period. Its alarm monitor watches the session; every
+// accepts is handed to the store's writer thread the moment it is reported, and reported as
+// recorded (for display) once the writer has committed it; the writer retries a failed write
+// once per sampling period. Its alarm monitor watches the session; every
 // alarm event is stored, and the alarms active at the last exit are active again at start-up.
 class Station : public QObject {
     Q_OBJECT
@@ -58,9 +60,23 @@ public:
 signals:
     // The store took or stopped taking readings; `message` is one line for the operator.
     void StoreHealthChanged(bool writing, const QString& message);
+    // A reading the session accepted is in the store's file, so what is shown of it from now on
+    // survives a crash or a power cut. Without a store it comes at once; while the store fails
+    // it comes at once too (the writer keeps the reading in memory and retries), so monitoring
+    // goes on showing readings.
+    void ReadingRecorded(int step, const BatteryReading& reading, qint64 arrivalMs);
 
 private:
+    struct AwaitingCommit {
+        qint64 ordinal;  // among the readings handed to the writer, from 1
+        int step;
+        BatteryReading reading;
+        qint64 arrivalMs;
+    };
+
     void Record(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void OnCommitted(qint64 totalReadings);
+    void OnWriterHealthChanged(bool writing, const QString& message);
     void RecordAlarms(const alarms::AlarmEvents& events);
     void RestoreAlarms();
 
@@ -71,4 +87,6 @@ private:
     alarms::AlarmEvents storedAlarmEvents_;
     std::unique_ptr<store::HistoryWriter> writer_;
     std::unique_ptr<store::RetentionTrigger> retention_;
+    qint64 handedOver_ = 0;
+    std::deque<AwaitingCommit> awaitingCommit_;
 };

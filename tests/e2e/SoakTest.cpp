@@ -537,7 +537,11 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     EXPECT_GT(shown, traffic.requests / 3);
     EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join(u'\n').toStdString();
 
-    // Closing the window ends its store's writes; what is on disk then is what was shown.
+    // A reading is shown once it is in the file: wait until the last ones handed over are.
+    const auto storedCount = [&] {
+        return store::HistoryReader(store::HistoryFilePath(dataDir.path())).LoadSince(0).size();
+    };
+    EXPECT_TRUE(WaitUntil([&] { return storedCount() == std::size_t(TotalRecords(*form)); }, 5s));
     const ShownRecords shownAtEnd = RecordsShown(*form);
     form.reset();
     const std::vector<store::StoredReading> stored =

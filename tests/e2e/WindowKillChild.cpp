@@ -11,7 +11,7 @@
 #include <cstdio>
 
 #include "app/TForm1.h"
-#include "engine/MonitorSession.h"
+#include "station/Station.h"
 #include "tests/common/FormControls.h"
 
 using testsupport::Control;
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     TForm1 form(options);
     form.show();
     // Connected after the window's own handlers, so it runs once they have shown the reading.
-    QObject::connect(&form.Session(), &MonitorSession::ReadingAccepted,
+    QObject::connect(&form.Monitoring(), &Station::ReadingRecorded,
                      [](int step, const BatteryReading& r, qint64 arrivalMs) {
                          std::printf("shown %d %lld %d %d %d\n", step,
                                      static_cast<long long>(arrivalMs), r.StatusCode, r.RawVoltage,

@@ -60,8 +60,16 @@ TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
         Click(Control<QPushButton>(*form, "RzBitBtn14"));
         Click(Control<QPushButton>(*form, "RzBitBtn7"));
         ASSERT_TRUE(WaitUntil([&] { return cyclesEnded >= 1; }, 8s));
-        // Read back with a connection of its own before the next sampling period.
+        // Read back with a connection of its own before the next sampling period, and shown
+        // once it is there.
         ASSERT_TRUE(WaitUntil([&] { return Stored().size() >= 14; }, 2s));
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                for (int step = 1; step <= 14; ++step)
+                    if (HistoryGrid(*form, step)->Cells(0, 1).isEmpty()) return false;
+                return true;
+            },
+            2s));
     }
     const std::vector<store::StoredReading> stored = Stored();
     for (int step = 1; step <= 14; ++step) {
