@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "serial/CommNotice.h"
@@ -249,4 +250,24 @@ TEST(ReceiveEnd, dataStillQueuedAtCloseIsNotDelivered) {
     ASSERT_TRUE(WaitUntil([&] { return closed; }));
     QCoreApplication::instance()->removeEventFilter(&close);
     EXPECT_TRUE(HoldsFor([&] { return events.Buffers.empty(); }, 100ms));
+}
+
+TEST(ReceiveBoundaries, aBufferKnowsWhenItsLastByteWasReadHoweverLateItIsHandled) {
+    using Clock = std::chrono::steady_clock;
+    TReceiveRig rig(20);
+    std::optional<Clock::time_point> receivedAt;
+    Clock::time_point handledAt;
+    rig.comm.OnReceiveData = [&](TComm* comm, const std::uint8_t*, std::uint16_t) {
+        receivedAt = comm->ReceivedAt();
+        handledAt = Clock::now();
+    };
+    const Clock::time_point sent = Clock::now();
+    rig.device.Send(kAnswer);
+    // A window thread busy for 300 ms: the buffer waits in its queue meanwhile.
+    while (Clock::now() - sent < 300ms) {
+    }
+    ASSERT_TRUE(WaitUntil([&] { return receivedAt.has_value(); }));
+    EXPECT_GE(*receivedAt, sent);
+    EXPECT_GE(handledAt - *receivedAt, 100ms) << "the buffer is dated when it was handled";
+    EXPECT_FALSE(rig.comm.ReceivedAt()) << "outside a delivery there is no buffer to date";
 }
