@@ -1,5 +1,6 @@
 #include "store/HistoryWriter.h"
 
+#include "serial/TsanHandOver.h"
 #include "store/WriterWorker.h"
 
 namespace store {
@@ -17,6 +18,11 @@ HistoryWriter::~HistoryWriter() { Shutdown(); }
 void HistoryWriter::Start() {
     if (started_ || stopped_) return;
     started_ = true;
+    // The thread's last act: everything it did to the worker is handed over to whoever joins
+    // it (QThread::wait synchronises inside Qt, where a thread checker cannot see it).
+    connect(
+        &thread_, &QThread::finished, worker_, [worker = worker_] { PUBLISH_HANDOVER(worker); },
+        Qt::DirectConnection);
     thread_.start();
     RunOnWriter([](WriterWorker& w) { w.Initialise(); }, false);
 }
@@ -133,6 +139,7 @@ void HistoryWriter::Shutdown() {
         RunOnWriter([](WriterWorker& w) { w.Close(); }, true);
         thread_.quit();
         thread_.wait();
+        RECEIVE_HANDOVER(worker_);
     }
     // Its thread has ended (or never ran), so the worker is deleted here, after the join: no
     // hand-over through the event queue that a thread checker could not follow.
