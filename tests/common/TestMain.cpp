@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <string>
 
 #include "widgets/EventDispatcher.h"
 
@@ -24,6 +25,13 @@ extern "C" const char* __tsan_default_suppressions() {
 // one main thread. Tests run without a display unless the caller picked a platform.
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#if defined(__SANITIZE_THREAD__)
+    // The programs the tests start read the same suppressions from a file, at their start.
+    const char* options = std::getenv("TSAN_OPTIONS");
+    const std::string withSuppressions = std::string(options ? options : "") +
+                                         " suppressions=" BATMON_TSAN_PROGRAM_SUPPRESSIONS;
+    setenv("TSAN_OPTIONS", withSuppressions.c_str(), 1);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     UseQtEventDispatcher();
     QApplication app(argc, argv);

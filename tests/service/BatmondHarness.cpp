@@ -18,15 +18,6 @@ using testsupport::WaitUntil;
 BatmondProcess::BatmondProcess() { QDir(dir_.path()).mkpath(QStringLiteral("data")); }
 
 bool BatmondProcess::Start(const QStringList& arguments) {
-#if defined(__SANITIZE_THREAD__)
-    // Read by the sanitizer at the child's start only; this process keeps its own options.
-    static const bool suppressed = [] {
-        qputenv("TSAN_OPTIONS",
-                qgetenv("TSAN_OPTIONS") + " suppressions=" BATMOND_TSAN_SUPPRESSIONS);
-        return true;
-    }();
-    (void)suppressed;
-#endif
     QString error;
     const bool started =
         process_.start(QStringLiteral(BATMOND_PATH), arguments,
