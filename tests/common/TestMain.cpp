@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
 #if defined(__SANITIZE_THREAD__)
     // The programs the tests start read the same suppressions from a file, at their start.
     const char* options = std::getenv("TSAN_OPTIONS");
-    const std::string withSuppressions = std::string(options ? options : "") +
-                                         " suppressions=" BATMON_TSAN_PROGRAM_SUPPRESSIONS;
+    const std::string withSuppressions =
+        std::string(options ? options : "") + " suppressions=" BATMON_TSAN_PROGRAM_SUPPRESSIONS;
     setenv("TSAN_OPTIONS", withSuppressions.c_str(), 1);
 #endif
     ::testing::InitGoogleTest(&argc, argv);
