@@ -67,7 +67,8 @@ std::optional<ProgramOptions> ParseOptions(const QCoreApplication& app) {
     const QCommandLineOption config(
         QStringLiteral("config"),
         QStringLiteral("batmond's configuration file, read for its broker settings "
-                       "(default /etc/batmon/batmond.conf when it exists)."),
+                       "(default %1 when it exists).")
+            .arg(QString::fromLatin1(kInstalledConfigFile)),
         QStringLiteral("FILE"));
     parser.addOptions({dataDir, restoreHours, keepDays, config});
     parser.process(app);

@@ -87,10 +87,26 @@ int main(int argc, char** argv) {
     }
 
     using Clock = std::chrono::steady_clock;
-    QThread::sleep(3);  // start-up: opening the store and the port
+    // Measured from batmond's first request on the bus: its start-up (store, port) is left out.
+    const auto startedBy = Clock::now() + std::chrono::seconds(10);
+    const auto polling = [&sim] {
+        for (const SimLogEntry& e : sim.ReadLog())
+            if (e.dir == QStringLiteral("rx")) return true;
+        return false;
+    };
+    while (!polling()) {
+        if (Clock::now() > startedBy) {
+            std::fprintf(stderr, "batmond sent no request within 10 s\n");
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            return 1;
+        }
+        QThread::msleep(50);
+    }
     const auto start = Clock::now();
     const double cpuStart = CpuSeconds(pid);
     std::vector<double> times, rss;
+    // A memory sample every 2 s over the measuring window.
     while (Clock::now() - start < std::chrono::seconds(seconds)) {
         QThread::sleep(2);
         times.push_back(std::chrono::duration<double>(Clock::now() - start).count());

@@ -30,6 +30,7 @@
 #include "store/HistoryReader.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
+#include "tests/e2e/ShownReadings.h"
 #include "tools/simctl/SimProcess.h"
 #include "widgets/BarChart.h"
 #include "widgets/MessageBox.h"
@@ -65,24 +66,13 @@ std::size_t ResidentBytes() {
 
 double Megabytes(double bytes) { return bytes / (1024.0 * 1024.0); }
 
-// The operator's text for each status code a device can report; other codes show in hex.
-QString ExpectedStatusText(int code) {
-    static const std::map<int, QString> kTexts = {{0x00, QStringLiteral("无此设备")},
-                                                  {0x11, QStringLiteral("正常")},
-                                                  {0x71, QStringLiteral("电压异常")},
-                                                  {0x72, QStringLiteral("温度异常")},
-                                                  {0x73, QStringLiteral("鼓包异常")}};
-    const auto found = kTexts.find(code);
-    if (found != kTexts.end()) return found->second;
-    return QStringLiteral("0x%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
-}
+using shown::Register;
+using shown::RegisterOfStep;
+using shown::RowShowsAnswer;
+using shown::StatusText;
 
-// One answer frame the simulator put on the wire with a valid checksum.
-struct SentAnswer {
-    qint64 tUs;
-    int voltageRaw;
-    int temperatureRaw;
-    int status;
+// One answer frame the simulator put on the wire with a valid checksum, with its faults.
+struct SentAnswer : shown::SentAnswer {
     QString fault;
     // A late answer whose successor (the next register's answer) never arrived whole: dropped,
     // or torn with its start in the late answer's read. Alone in the next request's slot, at a
@@ -90,10 +80,7 @@ struct SentAnswer {
     bool successorLost = false;
 };
 
-using Register = std::pair<int, int>;  // device, start register
 using SentAnswers = std::map<Register, std::vector<SentAnswer>>;
-
-Register RegisterOfStep(int step) { return {step <= 8 ? 0xA0 : 0xA1, 0x80 + (step - 1) % 8}; }
 
 // Counts of one simulator's traffic, for the report of the run.
 struct TrafficCounts {
@@ -148,7 +135,7 @@ TrafficCounts CollectAnswers(const std::vector<SimLogEntry>& log, SentAnswers& a
         }
         if (e.voltageRaw < 0) continue;
         logAnswers[{e.device, e.registerAddress}].push_back(
-            {e.tUs, e.voltageRaw, e.temperatureRaw, e.status, e.fault});
+            {{e.tUs, e.voltageRaw, e.temperatureRaw, e.status}, e.fault});
     }
     for (const SimLogEntry& e : log) {
         const bool torn = e.dir == QStringLiteral("tx") && e.HasFault(QStringLiteral("split"));
@@ -164,9 +151,7 @@ TrafficCounts CollectAnswers(const std::vector<SimLogEntry>& log, SentAnswers& a
     return counts;
 }
 
-int RecordCount(const StringGrid* grid) {
-    return int(static_cast<const HistoryGridModel*>(grid->Model())->RecordCount());
-}
+int RecordCount(const StringGrid* grid) { return shown::RecordCount(*grid); }
 
 // Records held by the history tables of poll steps first..last.
 int RecordsOfSteps(const TForm1& form, int first, int last) {
@@ -176,23 +161,6 @@ int RecordsOfSteps(const TForm1& form, int first, int last) {
 }
 
 int TotalRecords(const TForm1& form) { return RecordsOfSteps(form, 1, 14); }
-
-// Does the history row show this answer? The record is stamped when the answer is received, a
-// moment after the simulator started sending it; two seconds of grace cover a loaded machine
-// and still tell the answer from the same register's answer a cycle (3 s) earlier.
-bool RowShowsAnswer(const StringGrid& grid, int row, const SentAnswer& sent) {
-    if (grid.Cells(1, row) != NumberText(sent.voltageRaw / 10.0) ||
-        grid.Cells(2, row) != NumberText(sent.temperatureRaw / 10.0) ||
-        grid.Cells(3, row) != ExpectedStatusText(sent.status))
-        return false;
-    const QString shownTime = grid.Cells(0, row);
-    const qint64 sentSeconds = sent.tUs / 1000000;
-    for (qint64 late = 0; late <= 2; ++late) {
-        if (shownTime == TimeStampText(QDateTime::fromSecsSinceEpoch(sentSeconds + late)))
-            return true;
-    }
-    return false;
-}
 
 // The records of every history table as their cells' texts (time, voltage, temperature,
 // status), oldest first; index 0 holds poll step 1.
@@ -219,8 +187,7 @@ QString StoreDisagreement(const ShownRecords& shown,
         if (step < 1 || step > 14) return QStringLiteral("a reading of no polled battery");
         onDisk[step - 1].push_back({TimeStampText(QDateTime::fromSecsSinceEpoch(r.t_ms / 1000)),
                                     NumberText(r.voltage_dv / 10.0),
-                                    NumberText(r.temperature_dc / 10.0),
-                                    ExpectedStatusText(r.status)});
+                                    NumberText(r.temperature_dc / 10.0), StatusText(r.status)});
     }
     for (std::size_t i = 0; i < shown.size(); ++i) {
         if (onDisk[i] == shown[i]) continue;
@@ -495,7 +462,7 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
             EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k), voltage);
             EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(3, k), temperature);
             EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(4, k),
-                      ExpectedStatusText(match.newestShown->status));
+                      StatusText(match.newestShown->status));
             for (const BarPoint& bar : Control<BarSeries>(*form, "Series1")->Points()) {
                 if (bar.x == k) {
                     EXPECT_EQ(bar.label, voltage);
