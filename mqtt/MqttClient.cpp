@@ -8,7 +8,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "serial/TsanHandOver.h"
+#include "threads/TsanHandOver.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <QCoreApplication>
 
-#include "serial/TsanHandOver.h"
+#include "threads/TsanHandOver.h"
 
 QEvent::Type TCommNotice::EventType() {
     static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "serial/TsanHandOver.h"
+#include "threads/TsanHandOver.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "store/HistoryWriter.h"
 
-#include "serial/TsanHandOver.h"
+#include "threads/TsanHandOver.h"
 #include "store/WriterWorker.h"
 
 namespace store {

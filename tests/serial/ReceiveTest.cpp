@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "serial/CommNotice.h"
-#include "serial/TsanHandOver.h"
+#include "threads/TsanHandOver.h"
 #include "tests/common/WaitFor.h"
 #include "tests/serial/CommRecorder.h"
 

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+#include "threads/TsanHandOver.h"
+
+namespace threads {
+
+// Runs `call` on the thread `target` lives on, after the calls and events queued there before
+// it. Calls travel as functors through Qt's event queue; the hand-over is marked for
+// ThreadSanitizer, which cannot see through that queue in an uninstrumented Qt. A call whose
+// target is gone before it runs is dropped with it.
+template <class F>
+void Post(QObject* target, F&& call) {
+    using Call = std::decay_t<F>;
+    auto owned = std::make_unique<Call>(std::forward<F>(call));
+    Call* handed = owned.get();
+    PUBLISH_HANDOVER(handed);
+    QMetaObject::invokeMethod(
+        target,
+        [owned = std::move(owned)] {
+            RECEIVE_HANDOVER(owned.get());
+            (*owned)();
+        },
+        Qt::QueuedConnection);
+}
+
+// Runs `call` on `target`'s thread and waits for its result. Never for a target on the calling
+// thread, and never from the receive path: for start-up, flushing and shutdown.
+template <class F>
+auto CallAndWait(QObject* target, F&& call) -> std::invoke_result_t<F&> {
+    using Result = std::invoke_result_t<F&>;
+    PUBLISH_HANDOVER(&call);
+    if constexpr (std::is_void_v<Result>) {
+        QMetaObject::invokeMethod(
+            target,
+            [&call] {
+                RECEIVE_HANDOVER(&call);
+                call();
+                PUBLISH_HANDOVER(&call);
+            },
+            Qt::BlockingQueuedConnection);
+        RECEIVE_HANDOVER(&call);
+    } else {
+        Result result{};
+        QMetaObject::invokeMethod(
+            target,
+            [&call, &result] {
+                RECEIVE_HANDOVER(&call);
+                result = call();
+                PUBLISH_HANDOVER(&call);
+            },
+            Qt::BlockingQueuedConnection);
+        RECEIVE_HANDOVER(&call);
+        return result;
+    }
+}
+
+// A QObject worker on a thread of its own: the one way this program runs work off the thread
+// that owns it. Calls go in with Post (or CallAndWait where the caller must wait); results come
+// back as the worker's signals, which reach receivers on other threads queued. Shutdown is one
+// rule for every worker: Stop() lets the worker finish on its own thread (`Finish`, when the
+// worker has one, stops its timers and closes what it holds), quits the thread's event loop,
+// joins the thread and deletes the worker after the join.
+template <class WorkerType>
+class WorkerThread {
+public:
+    template <class... Args>
+    explicit WorkerThread(const QString& name, Args&&... args)
+        : worker_(std::make_unique<WorkerType>(std::forward<Args>(args)...)) {
+        thread_.setObjectName(name);
+        worker_->moveToThread(&thread_);
+        // Whatever the thread did to the worker is handed to whoever joins it: QThread::wait
+        // synchronises inside Qt, where a thread checker cannot see it.
+        QObject::connect(
+            &thread_, &QThread::finished, worker_.get(),
+            [worker = worker_.get()] { PUBLISH_HANDOVER(worker); }, Qt::DirectConnection);
+        thread_.start();
+    }
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+    ~WorkerThread() { Stop(); }
+
+    // For connecting to its signals and for Post; never call it directly from another thread.
+    WorkerType* Worker() const { return worker_.get(); }
+    bool Running() const { return worker_ != nullptr; }
+
+    template <class F>
+    void Post(F&& call) {
+        if (!worker_) return;
+        threads::Post(worker_.get(), [worker = worker_.get(), call = std::forward<F>(call)]() mutable {
+            call(*worker);
+        });
+    }
+
+    template <class F>
+    auto CallAndWait(F&& call) {
+        WorkerType* worker = worker_.get();
+        return threads::CallAndWait(worker, [worker, &call] { return call(*worker); });
+    }
+
+    void Stop() {
+        if (!worker_) return;
+        if constexpr (requires(WorkerType& w) { w.Finish(); }) {
+            CallAndWait([](WorkerType& w) { w.Finish(); });
+        }
+        thread_.quit();
+        thread_.wait();
+        RECEIVE_HANDOVER(worker_.get());
+        worker_.reset();
+    }
+
+private:
+    QThread thread_;
+    std::unique_ptr<WorkerType> worker_;
+};
+
+}  // namespace threads
