@@ -1,33 +1,25 @@
 #include "alarms/AlarmTypes.h"
 
+#include "battery/Status.h"
+
 namespace alarms {
 
 namespace {
 
-constexpr int kA0Batteries = 8;
-constexpr int kA1Batteries = 6;
-
-std::array<BatteryId, kMonitoredBatteryCount> MakeMonitored() {
-    std::array<BatteryId, kMonitoredBatteryCount> all{};
-    for (int i = 0; i < kMonitoredBatteryCount; ++i) {
-        all[i] = i < kA0Batteries
-                     ? BatteryId{kDeviceA0, static_cast<std::uint8_t>(i)}
-                     : BatteryId{kDeviceA1, static_cast<std::uint8_t>(i - kA0Batteries)};
-    }
-    return all;
-}
-
+// A status kind's text is the device's status text: the same words in the table cell and in
+// the alarm list.
 struct KindNames {
     AlarmKind kind;
     const char* id;
-    const char16_t* text;
+    const char16_t* text;  // null for a kind named by its status code
+    std::uint8_t statusCode = 0;
 };
 
 constexpr std::array<KindNames, kAllKinds.size()> kKindNames = {{
-    {AlarmKind::StatusVoltage, "status_voltage", u"电压异常"},
-    {AlarmKind::StatusTemperature, "status_temperature", u"温度异常"},
-    {AlarmKind::StatusSwelling, "status_swelling", u"鼓包异常"},
-    {AlarmKind::StatusNoDevice, "status_no_device", u"无此设备"},
+    {AlarmKind::StatusVoltage, "status_voltage", nullptr, battery::kStatusVoltage},
+    {AlarmKind::StatusTemperature, "status_temperature", nullptr, battery::kStatusTemperature},
+    {AlarmKind::StatusSwelling, "status_swelling", nullptr, battery::kStatusSwelling},
+    {AlarmKind::StatusNoDevice, "status_no_device", nullptr, battery::kStatusNoDevice},
     {AlarmKind::StatusUnknown, "status_unknown", u"未知状态"},
     {AlarmKind::LowVoltage, "limit_low_voltage", u"电压过低"},
     {AlarmKind::HighVoltage, "limit_high_voltage", u"电压过高"},
@@ -39,31 +31,6 @@ const KindNames& NamesOf(AlarmKind kind) { return kKindNames[static_cast<std::si
 
 }  // namespace
 
-std::optional<int> MonitoredIndex(BatteryId id) {
-    if (id.device == kDeviceA0 && id.battery < kA0Batteries) return id.battery;
-    if (id.device == kDeviceA1 && id.battery < kA1Batteries) return kA0Batteries + id.battery;
-    return std::nullopt;
-}
-
-const std::array<BatteryId, kMonitoredBatteryCount>& MonitoredBatteries() {
-    static const auto all = MakeMonitored();
-    return all;
-}
-
-BatteryId MonitoredBattery(int index) {
-    return MonitoredBatteries().at(static_cast<std::size_t>(index));
-}
-
-QString BatteryLabel(BatteryId id) {
-    if (id.device == kDeviceA1 && id.battery < kA1Batteries) {
-        return QStringLiteral("%1#").arg(id.battery + 1);
-    }
-    return QStringLiteral("%1-%2")
-        .arg(id.device, 2, 16, QLatin1Char('0'))
-        .arg(0x80 + id.battery, 2, 16, QLatin1Char('0'))
-        .toUpper();
-}
-
 QString KindId(AlarmKind kind) { return QString::fromLatin1(NamesOf(kind).id); }
 
 std::optional<AlarmKind> KindFromId(QStringView id) {
@@ -73,27 +40,21 @@ std::optional<AlarmKind> KindFromId(QStringView id) {
     return std::nullopt;
 }
 
-QString KindText(AlarmKind kind) { return QString::fromUtf16(NamesOf(kind).text); }
+QString KindText(AlarmKind kind) {
+    const KindNames& names = NamesOf(kind);
+    return names.text ? QString::fromUtf16(names.text) : battery::StatusText(names.statusCode);
+}
 
 bool IsNoAnswer(AlarmKind kind) { return kind == AlarmKind::NoAnswer; }
 
 bool IsStatusKind(AlarmKind kind) { return kind <= AlarmKind::StatusUnknown; }
 
 std::optional<AlarmKind> StatusKind(std::uint8_t statusCode) {
-    switch (statusCode) {
-        case 0x11:
-            return std::nullopt;
-        case 0x71:
-            return AlarmKind::StatusVoltage;
-        case 0x72:
-            return AlarmKind::StatusTemperature;
-        case 0x73:
-            return AlarmKind::StatusSwelling;
-        case 0x00:
-            return AlarmKind::StatusNoDevice;
-        default:
-            return AlarmKind::StatusUnknown;
+    if (statusCode == battery::kStatusNormal) return std::nullopt;
+    for (const KindNames& names : kKindNames) {
+        if (!names.text && names.statusCode == statusCode) return names.kind;
     }
+    return AlarmKind::StatusUnknown;
 }
 
 QString ValueText(AlarmKind kind, std::optional<double> value) {

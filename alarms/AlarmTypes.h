@@ -7,31 +7,9 @@
 #include <optional>
 #include <vector>
 
+#include "battery/BatteryId.h"
+
 namespace alarms {
-
-// A battery on the bus: the device's address (0xA0 or 0xA1) and the battery's number 0..7, which
-// is its register offset from 0x80.
-struct BatteryId {
-    std::uint8_t device = 0;
-    std::uint8_t battery = 0;
-
-    friend bool operator==(const BatteryId&, const BatteryId&) = default;
-};
-
-inline constexpr std::uint8_t kDeviceA0 = 0xA0;
-inline constexpr std::uint8_t kDeviceA1 = 0xA1;
-
-// The batteries whose readings the program shows and watches: A0 0..7 and A1 0..5.
-inline constexpr int kMonitoredBatteryCount = 14;
-
-// Index 0..13 of a watched battery (A0's eight first), or nothing for any other battery.
-std::optional<int> MonitoredIndex(BatteryId id);
-BatteryId MonitoredBattery(int index);  // index 0..13
-const std::array<BatteryId, kMonitoredBatteryCount>& MonitoredBatteries();
-
-// The name the window gives a battery: "A0-80".."A0-87" for device A0, "1#".."6#" for A1's
-// batteries in the real-time table (A1's 6 and 7 read "A1-86", "A1-87").
-QString BatteryLabel(BatteryId id);
 
 // What is wrong with a battery. One alarm per kind and battery can be active at a time.
 enum class AlarmKind : std::uint8_t {
@@ -78,7 +56,7 @@ std::optional<AlarmState> StateFromId(QStringView id);
 QString StateText(AlarmState state);  // "报警", "恢复", "已确认"
 
 struct AlarmKey {
-    BatteryId battery;
+    battery::BatteryId battery;
     AlarmKind kind = AlarmKind::NoAnswer;
 
     friend bool operator==(const AlarmKey&, const AlarmKey&) = default;

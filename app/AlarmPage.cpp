@@ -14,7 +14,7 @@
 #include "app/AlarmLimitsDialog.h"
 #include "app/LayoutKit.h"
 #include "display/TextFormats.h"
-#include "engine/AlarmMonitor.h"
+#include "station/AlarmMonitor.h"
 
 using namespace layout;
 
@@ -118,7 +118,7 @@ void AlarmPage::ShowActiveAlarms() {
                                             ? QStringLiteral("已确认 %1").arg(alarm.acknowledgedBy)
                                             : QStringLiteral("未确认");
         SetRow(AlarmActiveTable, row,
-               {alarms::BatteryLabel(alarm.key.battery), alarms::KindText(alarm.key.kind),
+               {battery::BatteryLabel(alarm.key.battery), alarms::KindText(alarm.key.kind),
                 TimeText(alarm.sinceMs), alarms::ValueText(alarm.key.kind, alarm.value),
                 acknowledgement});
         AlarmActiveTable->item(row, 0)->setData(kKeyRole, PackKey(alarm.key));
@@ -142,7 +142,7 @@ void AlarmPage::AddHistoryRows(alarms::AlarmEvents::const_iterator first,
     for (int row = count - 1; first != last; ++first, --row) {
         const alarms::AlarmEvent& event = *first;
         SetRow(AlarmHistoryTable, row,
-               {TimeText(event.tMs), alarms::BatteryLabel(event.key.battery),
+               {TimeText(event.tMs), battery::BatteryLabel(event.key.battery),
                 alarms::KindText(event.key.kind), alarms::StateText(event.state),
                 alarms::ValueText(event.key.kind, event.value), event.user});
     }

@@ -5,13 +5,13 @@
 
 namespace liverows {
 
-alarms::BatteryId BatteryOfRow(int row) {
-    return {alarms::kDeviceA1, static_cast<std::uint8_t>(row - kFirstRow)};
+battery::BatteryId BatteryOfRow(int row) {
+    return {battery::kDeviceA1, static_cast<std::uint8_t>(row - kFirstRow)};
 }
 
 void Show(GridModel& table, const alarms::AlarmRules& rules, std::int64_t nowMs) {
     for (int row = kFirstRow; row <= kLastRow; ++row) {
-        const alarms::BatteryId battery = BatteryOfRow(row);
+        const battery::BatteryId battery = BatteryOfRow(row);
         switch (rules.MarkOf(battery)) {
             case alarms::RowMark::Normal:
                 table.SetRowLook(row, {}, {});

@@ -19,7 +19,7 @@ inline const QColor kSilentText{0x80, 0x80, 0x80};
 inline constexpr int kTimeColumn = 1;
 
 // Row 1..6 of the real-time table shows battery 0..5 of device A1.
-alarms::BatteryId BatteryOfRow(int row);
+battery::BatteryId BatteryOfRow(int row);
 inline constexpr int kFirstRow = 1;
 inline constexpr int kLastRow = 6;
 

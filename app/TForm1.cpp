@@ -12,17 +12,17 @@
 #include "app/AlarmView.h"
 #include "app/Controls.h"
 #include "app/LayoutKit.h"
+#include "battery/PollRoute.h"
+#include "battery/Status.h"
 #include "display/HistoryGridModel.h"
 #include "display/HistoryTables.h"
 #include "display/LiveReading.h"
 #include "display/OperatorInput.h"
-#include "display/StatusText.h"
 #include "display/TextFormats.h"
-#include "engine/CommLink.h"
 #include "engine/MonitorSession.h"
-#include "engine/StepRoute.h"
 #include "export/ExportJob.h"
 #include "protocol/SetupCommands.h"
+#include "serial/CommLink.h"
 #include "serial/PortName.h"
 #include "store/DataDir.h"
 #include "trend/TrendPage.h"
@@ -122,7 +122,7 @@ void TForm1::WireEvents() {
 // show their batteries' alarms.
 void TForm1::ShowAlarms() {
     AlarmView::Targets targets{RzPageControl1, StatusBar1, StringGrid->Model(), {}};
-    for (int step = 1; step <= kLastReadingStep; ++step)
+    for (int step = 1; step <= battery::kLastReadingStep; ++step)
         targets.historyTables.push_back(static_cast<HistoryGridModel*>(HistoryGrid(step)->Model()));
     new AlarmView(*station_, targets, this);
 }
@@ -138,7 +138,7 @@ void TForm1::FormCreate() {
                                      QStringLiteral("电压V"), QStringLiteral("温度℃"),
                                      QStringLiteral("鼓包")};
     for (int c = 0; c < realTimeHeader.size(); ++c) StringGrid->SetCells(c, 0, realTimeHeader[c]);
-    for (int step = 1; step <= kLastReadingStep; ++step) {
+    for (int step = 1; step <= battery::kLastReadingStep; ++step) {
         ::StringGrid* grid = HistoryGrid(step);
         grid->SetCells(0, 0, QStringLiteral("%1#采样时间").arg(step));
         grid->SetCells(1, 0, QStringLiteral("电压"));
@@ -149,17 +149,16 @@ void TForm1::FormCreate() {
 
 // The history tables show the stored readings of the last hours as if those cycles had just
 // run; the real-time table, the charts and the log start empty.
-void TForm1::RestoreHistory(const std::vector<store::StoredReading>& readings) {
-    std::array<std::vector<TimedReading>, kLastReadingStep> perStep;
-    for (const store::StoredReading& stored : readings) {
-        const int step =
-            stored.device == 0xA0 ? stored.battery + 1 : stored.battery + kFirstLiveStep;
-        if (step < 1 || step > kLastReadingStep) continue;
-        perStep[step - 1].push_back(
+void TForm1::RestoreHistory(const std::vector<battery::Reading>& readings) {
+    std::array<std::vector<TimedReading>, battery::kLastReadingStep> perStep;
+    for (const battery::Reading& stored : readings) {
+        const std::optional<int> step = battery::ReadingStepOf(stored.Id());
+        if (!step) continue;
+        perStep[*step - 1].push_back(
             {stored.t_ms / 1000,
              ReadingFromRaw(stored.status, stored.voltage_dv, stored.temperature_dc)});
     }
-    for (int step = 1; step <= kLastReadingStep; ++step) {
+    for (int step = 1; step <= battery::kLastReadingStep; ++step) {
         auto* table = static_cast<HistoryGridModel*>(HistoryGrid(step)->Model());
         AppendHistoryRecords(*table, step, perStep[step - 1]);
     }
@@ -208,11 +207,11 @@ void TForm1::RzBitBtn3Click() {
 }
 
 ::StringGrid* TForm1::HistoryGrid(int step) const {
-    const std::array<::StringGrid*, kLastReadingStep> grids{
+    const std::array<::StringGrid*, battery::kLastReadingStep> grids{
         StringGrid1,  StringGrid2,  StringGrid3,  StringGrid4, StringGrid5,
         StringGrid6,  StringGrid7,  StringGrid8,  StringGrid9, StringGrid10,
         StringGrid11, StringGrid12, StringGrid13, StringGrid14};
-    return step >= 1 && step <= kLastReadingStep ? grids[step - 1] : nullptr;
+    return step >= 1 && step <= battery::kLastReadingStep ? grids[step - 1] : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -329,14 +328,16 @@ void TForm1::RzBitBtn14Click() {
 // ---------------------------------------------------------------------------------------------
 // Receiving and display
 
-void TForm1::ShowReading(int step, const BatteryReading& reading, qint64 arrivalMs) {
-    const StepRoute route = RouteOfStep(step);
+void TForm1::ShowReading(const battery::Reading& stored) {
+    const std::optional<battery::WindowPlace> place = battery::WindowPlaceOf(stored.Id());
+    if (!place) return;
     TrendSheet->AddReading(
-        BatteryId{route.device, route.battery},
-        TrendSample{arrivalMs, reading.RawVoltage,
-                    static_cast<std::int16_t>(reading.RawTemperature), reading.StatusCode});
-    AppendHistoryRecord(route.historyTable, reading, arrivalMs);
-    if (route.liveRow > 0) ShowLiveReading(route.liveRow, reading, arrivalMs);
+        stored.Id(), TrendSample{stored.t_ms, stored.voltage_dv,
+                                 static_cast<std::int16_t>(stored.temperature_dc), stored.status});
+    const BatteryReading reading =
+        ReadingFromRaw(stored.status, stored.voltage_dv, stored.temperature_dc);
+    AppendHistoryRecord(place->historyTable, reading, stored.t_ms);
+    if (place->liveRow > 0) ShowLiveReading(place->liveRow, reading, stored.t_ms);
 }
 
 void TForm1::AppendHistoryRecord(int step, const BatteryReading& reading, qint64 arrivalMs) {
@@ -347,11 +348,13 @@ void TForm1::AppendHistoryRecord(int step, const BatteryReading& reading, qint64
 void TForm1::ShowLiveReading(int battery, const BatteryReading& reading, qint64 arrivalMs) {
     const QString voltage = NumberText(reading.Voltage);
     const QString temperature = NumberText(reading.Temperature);
-    StringGrid->SetCells(0, battery, BatteryLabel(battery));
+    StringGrid->SetCells(
+        0, battery,
+        battery::BatteryLabel({battery::kDeviceA1, static_cast<std::uint8_t>(battery - 1)}));
     StringGrid->SetCells(1, battery, TimeStampText(QDateTime::fromMSecsSinceEpoch(arrivalMs)));
     StringGrid->SetCells(2, battery, voltage);
     StringGrid->SetCells(3, battery, temperature);
-    StringGrid->SetCells(4, battery, StatusText(reading.StatusCode));
+    StringGrid->SetCells(4, battery, battery::StatusText(reading.StatusCode));
     Chart1->Series(0)->AddXY(battery, reading.Voltage, voltage, kVoltageBar);
     Chart2->Series(0)->AddXY(battery, reading.Temperature, temperature, kTemperatureBar);
     Memo1->appendPlainText(LiveSummaryLine(battery, reading));
@@ -359,7 +362,7 @@ void TForm1::ShowLiveReading(int battery, const BatteryReading& reading, qint64 
 
 void TForm1::ShowDeviceLate(std::uint8_t device) {
     Memo1->appendPlainText(
-        QStringLiteral("设备%1应答过迟，本周期数据未采用").arg(device, 2, 16).toUpper());
+        QStringLiteral("设备%1应答过迟，本周期数据未采用").arg(battery::DeviceName(device)));
 }
 
 void TForm1::AppendHexEcho(std::span<const std::uint8_t> bytes) {
@@ -376,10 +379,10 @@ void TForm1::RzBitBtn6Click() { gridexport::StartGridExport({StringGrid->Model()
 
 // The six tables of 0xA1's batteries go out as six workbooks, one after another; a failed call
 // stops the ones not yet started, as a failure inside one export always has.
-void TForm1::RzBitBtn5Click() { ExportHistoryTablesFrom(kFirstLiveStep); }
+void TForm1::RzBitBtn5Click() { ExportHistoryTablesFrom(battery::kFirstA1Step); }
 
 void TForm1::ExportHistoryTablesFrom(int step) {
-    if (step > kLastReadingStep) return;
+    if (step > battery::kLastReadingStep) return;
     gridexport::StartGridExport(
         {HistoryGrid(step)->Model()}, this,
         [window = QPointer<TForm1>(this), step](const gridexport::JobResult& result) {

@@ -63,7 +63,7 @@ private:
 
     // Window handlers.
     void FormCreate();
-    void RestoreHistory(const std::vector<store::StoredReading>& readings);
+    void RestoreHistory(const std::vector<battery::Reading>& readings);
     void ShowStoreHealth(bool writing, const QString& message);
     void FormClose();
 
@@ -92,7 +92,7 @@ private:
     bool InRange(std::int32_t value, const FieldRange& range, const QString& field);
 
     // Display of what the session received.
-    void ShowReading(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void ShowReading(const battery::Reading& reading);
     void AppendHistoryRecord(int step, const BatteryReading& reading, qint64 arrivalMs);
     void ShowLiveReading(int battery, const BatteryReading& reading, qint64 arrivalMs);
     void AppendHexEcho(std::span<const std::uint8_t> bytes);

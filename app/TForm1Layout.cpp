@@ -111,7 +111,8 @@ void TForm1::BuildRealTimePage() {
     const std::array<int, 6> chart2X{64, 128, 192, 256, 328, 392};
     QList<double> centres1, centres2;
     for (int i = 0; i < 6; ++i) {
-        const QString text = BatteryLabel(i + 1);
+        const QString text =
+            battery::BatteryLabel({battery::kDeviceA1, static_cast<std::uint8_t>(i)});
         const QByteArray name1 = "RzLabel" + QByteArray::number(16 + i);
         const QByteArray name2 = "RzLabel" + QByteArray::number(22 + i);
         Chart1Labels[i] =
@@ -232,11 +233,12 @@ void TForm1::BuildSettingsPage() {
 void TForm1::BuildTrendPage(const QString& storeFile) {
     TrendSheet = new TrendPage(storeFile);
     TrendSheet->setObjectName(QStringLiteral("TrendSheet"));
-    TrendSheet->SetCheckedBatteries({AllBatteries().begin(), AllBatteries().end()});
-    TrendSheet->SetCsvExporter(
-        [this, storeFile](const std::vector<BatteryId>& batteries, const TimeRange& range) {
-            ExportTrendCsv(this, storeFile, batteries, range);
-        });
+    TrendSheet->SetCheckedBatteries(
+        {battery::WatchedBatteries().begin(), battery::WatchedBatteries().end()});
+    TrendSheet->SetCsvExporter([this, storeFile](const std::vector<battery::BatteryId>& batteries,
+                                                 const TimeRange& range) {
+        ExportTrendCsv(this, storeFile, batteries, range);
+    });
     const int index =
         RzPageControl1->AddPage(TrendSheet, QStringLiteral("历史趋势"), QColor(0xF0, 0xF0, 0xE8));
     RzPageControl1->tabBar()->setTabTextColor(index, kPurple);

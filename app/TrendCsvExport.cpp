@@ -28,7 +28,7 @@ store::CsvResult WriteCsv(const QString& storeFile, const QString& target,
 }  // namespace
 
 void ExportTrendCsv(QWidget* parent, const QString& storeFile,
-                    const std::vector<BatteryId>& batteries, const TimeRange& range) {
+                    const std::vector<battery::BatteryId>& batteries, const TimeRange& range) {
     if (batteries.empty()) return;
     const QString target =
         filedialog::SaveFileName(parent, QStringLiteral("导出CSV"),
@@ -38,7 +38,7 @@ void ExportTrendCsv(QWidget* parent, const QString& storeFile,
     store::ReadingFilter filter;
     filter.from_ms = range.fromMs;
     filter.to_ms = range.toMs;
-    for (const BatteryId& id : batteries)
+    for (const battery::BatteryId& id : batteries)
         filter.batteries.emplace_back(static_cast<std::uint8_t>(id.device),
                                       static_cast<std::uint8_t>(id.battery));
 

@@ -3,7 +3,7 @@
 #include <QString>
 #include <vector>
 
-#include "trend/Batteries.h"
+#include "battery/BatteryId.h"
 #include "trend/TrendTypes.h"
 
 class QWidget;
@@ -12,4 +12,4 @@ class QWidget;
 // the store's CSV exporter on a thread of its own (the window goes on), then says how many rows
 // went out, or why none did.
 void ExportTrendCsv(QWidget* parent, const QString& storeFile,
-                    const std::vector<BatteryId>& batteries, const TimeRange& range);
+                    const std::vector<battery::BatteryId>& batteries, const TimeRange& range);

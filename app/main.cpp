@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "app/TForm1.h"
-#include "service/MqttPublisher.h"
 #include "service/ServiceOptions.h"
+#include "station/MqttPublisher.h"
 #include "store/DataDir.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/EventDispatcher.h"

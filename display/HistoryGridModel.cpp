@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "display/StatusText.h"
+#include "battery/Status.h"
 #include "display/TextFormats.h"
 
 namespace {
@@ -114,7 +114,7 @@ QString HistoryGridModel::RecordText(const Record& record, int col) const {
         case 2:
             return NumberText(record.rawTemperature / 10.0);
         default:
-            return StatusText(record.statusCode);
+            return battery::StatusText(record.statusCode);
     }
 }
 

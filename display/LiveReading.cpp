@@ -1,12 +1,12 @@
 #include "display/LiveReading.h"
 
+#include "battery/BatteryId.h"
 #include "display/TextFormats.h"
 
-QString BatteryLabel(int battery) { return QStringLiteral("%1#").arg(battery); }
-
-QString LiveSummaryLine(int battery, const BatteryReading& reading) {
-    const QString registerText = QString::number(0x80 + battery - 1, 16).toUpper();
-    return QStringLiteral("%1(A1-%2)--电压：").arg(BatteryLabel(battery), registerText) +
+QString LiveSummaryLine(int row, const BatteryReading& reading) {
+    const battery::BatteryId id{battery::kDeviceA1, static_cast<std::uint8_t>(row - 1)};
+    return QStringLiteral("%1(%2)--电压：")
+               .arg(battery::BatteryLabel(id), battery::RegisterName(id)) +
            NumberText(reading.Voltage) + QStringLiteral("  温度：") +
            NumberText(reading.Temperature);
 }

@@ -4,10 +4,7 @@
 
 #include "protocol/ResponseDecoder.h"
 
-// Battery k (1..6) is register 0x0080 + k - 1 of device 0xA1, poll step k + 8.
+// Row k (1..6) of the real-time table shows battery k - 1 of device A1 ("1#" … "6#").
 
-// "1#".."6#": the battery's label in the real-time table.
-QString BatteryLabel(int battery);
-
-// The log line of one reading: "1#(A1-80)--电压：12.5  温度：25".
-QString LiveSummaryLine(int battery, const BatteryReading& reading);
+// The log line of one reading of row k's battery: "1#(A1-80)--电压：12.5  温度：25".
+QString LiveSummaryLine(int row, const BatteryReading& reading);

@@ -2,14 +2,15 @@
 
 #include <utility>
 
+#include "battery/PollRoute.h"
+
 namespace {
 
-constexpr int kLastReadingStep = 14;
 constexpr int kReleaseFirstDeviceStep = 10;
 
 }  // namespace
 
-AnswerSlots::Outcome AnswerSlots::RequestSent(int step, qint64 atMs) {
+AnswerSlots::Outcome AnswerSlots::RequestSent(int step, qint64 atMonoMs) {
     Outcome outcome;
     if (step < 1 || step > kSteps) return outcome;
     if (step == 1) {
@@ -18,31 +19,34 @@ AnswerSlots::Outcome AnswerSlots::RequestSent(int step, qint64 atMs) {
         answers_.fill(0);
         for (std::size_t i = 0; i < blocks_.size(); ++i) {
             blocks_[i] = Block{{}, false, false};
-            if (std::exchange(lateCarried_[i], false)) MarkLate(i == 0 ? 0xA0 : 0xA1, outcome);
+            if (std::exchange(lateCarried_[i], false)) MarkLate(battery::kDevices[i], outcome);
         }
     } else if (lastSent_ == 0) {
         return outcome;  // a cycle is only followed from its first request on
     }
-    if (step == kReleaseFirstDeviceStep) Release(BlockOf(0xA0), outcome);
-    sentAt_[step - 1] = atMs;
+    if (step == kReleaseFirstDeviceStep) Release(BlockOf(battery::kDeviceA0), outcome);
+    sentAt_[step - 1] = atMonoMs;
     lastSent_ = step;
     return outcome;
 }
 
-AnswerSlots::Outcome AnswerSlots::AnswerArrived(const AnswerFrame& answer, qint64 atMs) {
+AnswerSlots::Outcome AnswerSlots::AnswerArrived(const AnswerFrame& answer, battery::Instant at) {
     Outcome outcome;
-    const std::optional<int> slot = TakeSlot(answer.address, atMs, outcome);
+    const std::optional<int> slot = TakeSlot(answer.address, at.monoMs, outcome);
     if (!slot) return outcome;
     Block& block = BlockOf(answer.address);
-    if (*slot <= kLastReadingStep && !block.late)
-        block.held.push_back({*slot, answer.reading, atMs});
+    if (*slot <= battery::kLastReadingStep && !block.late) {
+        const BatteryReading& r = answer.reading;
+        block.held.push_back(battery::MakeReading(battery::BatteryOfStep(*slot), at.wallMs,
+                                                  r.StatusCode, r.RawVoltage, r.RawTemperature));
+    }
     outcome.answeredStep = *slot;
     return outcome;
 }
 
-AnswerSlots::Outcome AnswerSlots::DamagedAnswerArrived(std::uint8_t device, qint64 atMs) {
+AnswerSlots::Outcome AnswerSlots::DamagedAnswerArrived(std::uint8_t device, qint64 atMonoMs) {
     Outcome outcome;
-    TakeSlot(device, atMs, outcome);
+    TakeSlot(device, atMonoMs, outcome);
     return outcome;
 }
 
@@ -61,7 +65,7 @@ std::optional<int> AnswerSlots::TakeSlot(std::uint8_t device, qint64 atMs, Outco
     // in the first slot of a block is the other device's last answer running late into it; the
     // answers on the line then run late, so the block's own answers may each be the one of the
     // request before (its last one lost, nothing else would show it).
-    const std::uint8_t slotDevice = DeviceOfStep(*slot);
+    const std::uint8_t slotDevice = battery::DeviceOfStep(*slot);
     const bool crowded = ++answers_[*slot - 1] > 1;
     const bool foreign = slotDevice != device;
     if (crowded || foreign) {
@@ -72,10 +76,10 @@ std::optional<int> AnswerSlots::TakeSlot(std::uint8_t device, qint64 atMs, Outco
     return slot;
 }
 
-AnswerSlots::Outcome AnswerSlots::TimePassed(qint64 nowMs) {
+AnswerSlots::Outcome AnswerSlots::TimePassed(qint64 nowMonoMs) {
     Outcome outcome;
-    if (const std::optional<qint64> deadline = NextDeadline(); deadline && nowMs >= *deadline)
-        Release(BlockOf(0xA1), outcome);
+    if (const std::optional<qint64> deadline = NextDeadline(); deadline && nowMonoMs >= *deadline)
+        Release(BlockOf(battery::kDeviceA1), outcome);
     return outcome;
 }
 
@@ -87,7 +91,7 @@ std::optional<qint64> AnswerSlots::NextDeadline() const {
 void AnswerSlots::MarkLate(std::uint8_t device, Outcome& outcome) {
     Block& block = BlockOf(device);
     if (block.settled) {
-        lateCarried_[device == 0xA0 ? 0 : 1] = true;
+        lateCarried_[static_cast<std::size_t>(battery::DeviceIndex(device))] = true;
         return;
     }
     if (block.late) return;
@@ -100,7 +104,7 @@ void AnswerSlots::Release(Block& block, Outcome& outcome) {
     if (block.settled) return;
     block.settled = true;
     if (&block == &blocks_[1]) outcome.cycleSettled = true;
-    for (const Reading& reading : block.held) outcome.released.push_back(reading);
+    for (const battery::Reading& reading : block.held) outcome.released.push_back(reading);
     block.held.clear();
 }
 

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+#include "battery/Instant.h"
+
 // A periodic timer with the semantics the poll rules rely on: Enabled and Interval are separate
 // settings; enabling an enabled timer does not restart its period; changing the interval of an
 // enabled timer restarts the count from now; an interval of 0 never fires.
@@ -23,8 +25,9 @@ public:
     std::function<void()> OnTimer;
 };
 
-// Where the engine takes its time from: the time of day for arrival stamps and the timers that
-// pace the poll cycle. The program uses SystemClock; tests use a clock they advance by hand.
+// Where the engine takes its time from: the time of day for arrival stamps, a monotonic clock for
+// every interval (which request an answer belongs to, holds, silence), and the timers that pace
+// the poll cycle. The program uses SystemClock; tests use a clock they advance by hand.
 class Clock {
 public:
     Clock() = default;
@@ -32,8 +35,11 @@ public:
     Clock& operator=(const Clock&) = delete;
     virtual ~Clock() = default;
 
-    // UTC milliseconds since the epoch.
+    // UTC milliseconds since the epoch: for time stamps only, since it may step at any time.
     virtual qint64 NowMs() const = 0;
+    // Milliseconds from an arbitrary start, never stepping: for intervals.
+    virtual qint64 MonotonicMs() const = 0;
+    battery::Instant Now() const { return {NowMs(), MonotonicMs()}; }
 
     // A disabled timer of `intervalMs` that fires with millisecond precision; `name` identifies
     // it to tools and tests.
@@ -44,5 +50,6 @@ public:
 class SystemClock final : public Clock {
 public:
     qint64 NowMs() const override;
+    qint64 MonotonicMs() const override;
     std::unique_ptr<PeriodicTimer> CreateTimer(int intervalMs, const QString& name) override;
 };

@@ -93,7 +93,11 @@ bool MonitorSession::SendSetupCommand(SetupCommand command, std::span<const std:
             pending_.AuthorizeModulePending = true;
             break;
     }
-    return link_->Write(frame);
+    return SendFrame(frame.data(), static_cast<std::uint16_t>(frame.size()));
+}
+
+bool MonitorSession::SendFrame(const std::uint8_t* data, std::uint16_t length) {
+    return link_->Write(std::span(data, length));
 }
 
 // A sampling period has passed: the next cycle starts, unless the current one is still being
@@ -113,9 +117,10 @@ void MonitorSession::SendNextPollRequest() {
     if (tick.step == 1) emit CycleStarted();
     emit PollRequestDue(tick);
     if (tick.stopPacing) timer3_->SetEnabled(false);
-    const bool written = link_->Write(tick.frame);
+    const bool written =
+        SendFrame(tick.frame.data(), static_cast<std::uint16_t>(tick.frame.size()));
     if (tick.step == 1) CountLostAnswers();
-    Report(slots_.RequestSent(tick.step, clock_.NowMs()));
+    Report(slots_.RequestSent(tick.step, clock_.MonotonicMs()));
     // A request into a closed port is neither sent nor lost.
     if (written) {
         ++counts_.requests;
@@ -123,14 +128,15 @@ void MonitorSession::SendNextPollRequest() {
     }
     if (const std::optional<qint64> holdEnd = slots_.NextDeadline()) {
         holdTimer_->SetEnabled(false);
-        holdTimer_->SetInterval(static_cast<int>(std::max<qint64>(1, *holdEnd - clock_.NowMs())));
+        holdTimer_->SetInterval(
+            static_cast<int>(std::max<qint64>(1, *holdEnd - clock_.MonotonicMs())));
         holdTimer_->SetEnabled(true);
     }
 }
 
 void MonitorSession::OnHoldEnded() {
     holdTimer_->SetEnabled(false);
-    Report(slots_.TimePassed(clock_.NowMs()));
+    Report(slots_.TimePassed(clock_.MonotonicMs()));
 }
 
 // The receive path reports nothing: a failure ends the handling of this buffer silently. The
@@ -138,7 +144,8 @@ void MonitorSession::OnHoldEnded() {
 // decides the slot an answer belongs to, however long the buffer waited to be handled.
 void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
     try {
-        const qint64 arrivalMs = clock_.NowMs() - link_->DeliveryLagMs();
+        const int lagMs = link_->DeliveryLagMs();
+        const battery::Instant arrival{clock_.NowMs() - lagMs, clock_.MonotonicMs() - lagMs};
         const bool replyAwaited = pending_.SetDeviceInfoPending ||
                                   pending_.QueryDeviceInfoPending ||
                                   pending_.AuthorizeModulePending;
@@ -163,14 +170,14 @@ void MonitorSession::Comm1ReceiveData(std::span<const std::uint8_t> buffer) {
                 // answer: adapters often hand over the start of whatever follows with it.
                 if (anyAnswer && rest.size() < kAnswerFrameLength) break;
                 at += kAnswerHeaderLength;
-                Report(slots_.DamagedAnswerArrived(*device, arrivalMs));
+                Report(slots_.DamagedAnswerArrived(*device, arrival.monoMs));
                 continue;
             }
             at += kAnswerFrameLength;
             anyAnswer = true;
             if (std::ranges::equal(candidate, previous)) continue;
             previous = candidate;
-            const AnswerSlots::Outcome outcome = slots_.AnswerArrived(*answer, arrivalMs);
+            const AnswerSlots::Outcome outcome = slots_.AnswerArrived(*answer, arrival);
             if (outcome.answeredStep) ++answeredInCycle_;
             if (outcome.answeredStep == static_cast<int>(PollTable().size()))
                 poll_.PollCycleActive = false;
@@ -186,8 +193,7 @@ void MonitorSession::Report(const AnswerSlots::Outcome& outcome) {
     counts_.accepted += outcome.released.size();
     if (outcome.cycleSettled) CountLostAnswers();
     for (const std::uint8_t device : outcome.lateDevices) emit DeviceAnsweredLate(device);
-    for (const AnswerSlots::Reading& r : outcome.released)
-        emit ReadingAccepted(r.step, r.reading, r.arrivalMs);
+    for (const battery::Reading& reading : outcome.released) emit ReadingAccepted(reading);
     if (outcome.cycleSettled) emit CycleEnded();
 }
 

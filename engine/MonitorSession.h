@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "battery/Reading.h"
 #include "engine/AnswerCounts.h"
 #include "engine/AnswerSlots.h"
 #include "engine/Clock.h"
@@ -56,6 +57,10 @@ public:
     // With the port closed nothing is sent, no reply is awaited, and it returns false.
     bool SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame);
 
+    // The one path of a frame to the link: `data` and `length` are handed over unchanged and the
+    // link's answer returned (false while the port is closed; nothing is sent then).
+    bool SendFrame(const std::uint8_t* data, std::uint16_t length);
+
     // The rules the timers and the port drive.
     void Timer1Timer();
     void Timer3Timer();
@@ -86,9 +91,10 @@ signals:
     // Everything a cycle's answers gave has been reported (its last block released or
     // discarded).
     void CycleEnded();
-    // The reading of `step` (1..14), whose answer arrived at `arrivalMs` in that step's slot.
-    // Readings come once their device's block of the cycle has shown no sign of lateness.
-    void ReadingAccepted(int step, const BatteryReading& reading, qint64 arrivalMs);
+    // A reading of a watched battery, stamped with the wall time its answer arrived, taken from
+    // the answer in the slot of the request for that battery. Readings come once their device's
+    // block of the cycle has shown no sign of lateness.
+    void ReadingAccepted(const battery::Reading& reading);
     // The block of `device` (0xA0 or 0xA1) in this cycle was discarded: the device answers too
     // late to tell which request an answer belongs to.
     void DeviceAnsweredLate(std::uint8_t device);

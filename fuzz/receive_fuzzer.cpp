@@ -35,6 +35,7 @@
 #include <span>
 #include <vector>
 
+#include "battery/PollRoute.h"
 #include "engine/MonitorSession.h"
 #include "protocol/ModbusCrc.h"
 #include "tests/engine/FakeClock.h"
@@ -212,12 +213,14 @@ struct Harness {
                              reported.echoes.push_back(command);
                              reported.echoedBytes.push_back(reply);
                          });
-        QObject::connect(session.get(), &MonitorSession::ReadingAccepted,
-                         [this](int step, const BatteryReading& reading, qint64 arrivalMs) {
-                             reported.acceptedSteps.push_back(step);
-                             const char* fault = oracle.CheckReading(step, reading, arrivalMs);
-                             Expect(fault == nullptr, fault);
-                         });
+        QObject::connect(
+            session.get(), &MonitorSession::ReadingAccepted, [this](const battery::Reading& r) {
+                const int step = battery::ReadingStepOf(r.Id()).value_or(0);
+                reported.acceptedSteps.push_back(step);
+                const char* fault = oracle.CheckReading(
+                    step, ReadingFromRaw(r.status, r.voltage_dv, r.temperature_dc), r.t_ms);
+                Expect(fault == nullptr, fault);
+            });
     }
 };
 

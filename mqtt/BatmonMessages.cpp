@@ -6,11 +6,11 @@
 #include <QRegularExpression>
 #include <cmath>
 
-#include "display/StatusText.h"
+#include "battery/BatteryId.h"
+#include "battery/Status.h"
 
 namespace {
 
-constexpr int kBatteriesPerDevice = 8;
 // Readings and alarm values go into single-precision columns; anything beyond this is no
 // measurement and would only make the database refuse the whole batch it arrives in.
 constexpr double kLargestValue = 1e9;
@@ -21,12 +21,13 @@ std::optional<T> Fail(QString* error, const QString& reason) {
     return std::nullopt;
 }
 
-bool IsBattery(int battery) { return battery >= 0 && battery < kBatteriesPerDevice; }
+bool IsBattery(int battery) { return battery >= 0 && battery < battery::kBatteriesPerDevice; }
 
+// A topic level names a device exactly as DeviceName writes it.
 std::optional<int> DeviceFromTopicName(QStringView name) {
-    if (name == u"A0") return 0xA0;
-    if (name == u"A1") return 0xA1;
-    return std::nullopt;
+    const std::optional<std::uint8_t> device = battery::DeviceFromName(name);
+    if (!device || battery::DeviceName(*device) != name) return std::nullopt;
+    return *device;
 }
 
 bool IsPlainNumber(const QJsonValue& value) {
@@ -74,9 +75,8 @@ bool IsValidSiteName(const QString& site) {
 }
 
 QString DeviceTopicName(int device) {
-    if (device == 0xA0) return QStringLiteral("A0");
-    if (device == 0xA1) return QStringLiteral("A1");
-    return {};
+    if (device < 0 || device > 0xFF) return {};
+    return battery::DeviceName(static_cast<std::uint8_t>(device));
 }
 
 QString FormatUtcTime(qint64 timeMs) {
@@ -109,7 +109,7 @@ QByteArray ReadingPayload(const ReadingMessage& reading) {
                              {QStringLiteral("voltage"), reading.voltage},
                              {QStringLiteral("temperature"), reading.temperature},
                              {QStringLiteral("status"), int(status)},
-                             {QStringLiteral("status_text"), StatusText(status)}};
+                             {QStringLiteral("status_text"), battery::StatusText(status)}};
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -171,7 +171,8 @@ std::optional<AlarmMessage> ParseAlarm(const QByteArray& topic, const QByteArray
     alarm.site = (*levels)[1];
     const auto time = ParseUtcTime(object->value(u"time").toString());
     const auto device = DeviceFromTopicName(object->value(u"device").toString());
-    const auto battery = WholeNumber(object->value(u"battery"), 0, kBatteriesPerDevice - 1);
+    const auto battery =
+        WholeNumber(object->value(u"battery"), 0, battery::kBatteriesPerDevice - 1);
     alarm.kind = object->value(u"kind").toString();
     alarm.state = object->value(u"state").toString();
     alarm.user = object->value(u"user").toString();

@@ -19,7 +19,7 @@ constexpr int kServerDefaultExpiry = -1;
 constexpr int kMaxBodyLines = 8;
 
 QString DescribeAlarm(const alarms::AlarmEvent& event) {
-    QString text = alarms::BatteryLabel(event.key.battery) + QLatin1Char(' ') +
+    QString text = battery::BatteryLabel(event.key.battery) + QLatin1Char(' ') +
                    alarms::KindText(event.key.kind);
     const QString value = alarms::ValueText(event.key.kind, event.value);
     if (!value.isEmpty()) text += QStringLiteral(" (") + value + QLatin1Char(')');

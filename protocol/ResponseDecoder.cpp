@@ -1,5 +1,6 @@
 #include "protocol/ResponseDecoder.h"
 
+#include "battery/BatteryId.h"
 #include "protocol/ModbusCrc.h"
 
 namespace {
@@ -7,8 +8,6 @@ namespace {
 constexpr std::size_t kPollAnswerLength = 11;  // address, function, count, 3 registers, CRC
 constexpr std::uint8_t kReadInputRegisters = 0x04;
 constexpr std::uint8_t kThreeRegisterBytes = 0x06;
-constexpr std::uint8_t kFirstDevice = 0xA0;
-constexpr std::uint8_t kSecondDevice = 0xA1;
 
 }  // namespace
 
@@ -25,12 +24,10 @@ BatteryReading ReadingFromRaw(std::uint8_t statusCode, std::uint8_t rawVoltage,
                           rawTemperature};
 }
 
-std::uint8_t DeviceOfStep(int step) { return step <= 8 ? kFirstDevice : kSecondDevice; }
-
 std::optional<std::uint8_t> AnswerHeaderDevice(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < 3) return std::nullopt;
     const std::uint8_t address = bytes[0];
-    if (address != kFirstDevice && address != kSecondDevice) return std::nullopt;
+    if (!battery::IsDevice(address)) return std::nullopt;
     if (bytes[1] != kReadInputRegisters || bytes[2] != kThreeRegisterBytes) return std::nullopt;
     return address;
 }

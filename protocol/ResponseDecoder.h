@@ -17,9 +17,6 @@ struct BatteryReading {
 // answer. A buffer shorter than 7 bytes yields an all-zero reading.
 BatteryReading DecodeBatteryReading(std::span<const std::uint8_t> answer);
 
-// The device a poll step asks: 0xA0 for steps 1..8, 0xA1 for steps 9..16.
-std::uint8_t DeviceOfStep(int step);
-
 // The reading of raw register values, as a stored reading keeps them.
 BatteryReading ReadingFromRaw(std::uint8_t statusCode, std::uint8_t rawVoltage,
                               std::uint16_t rawTemperature);

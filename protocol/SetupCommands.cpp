@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr std::uint8_t kBaseAddress = 0xA0;
+constexpr std::uint8_t kBaseAddress = battery::kDeviceA0;
 
 std::uint8_t LowByte(std::uint32_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "battery/BatteryId.h"
 #include "protocol/ModbusCrc.h"
 
 // The values an operator number may take where it goes into a frame byte: added to its base, it
@@ -12,9 +13,9 @@ struct FieldRange {
     std::int32_t max;
     bool Contains(std::int32_t value) const { return value >= min && value <= max; }
 };
-inline constexpr FieldRange kFirstAddressRange{0, 0xFF - 0xA0};
+inline constexpr FieldRange kFirstAddressRange{0, 0xFF - battery::kDeviceA0};
 inline constexpr FieldRange kFrequencyPointRange{0, 0xFF};
-inline constexpr FieldRange kDataAddressRange{0, 0xFF - 0xA0};
+inline constexpr FieldRange kDataAddressRange{0, 0xFF - battery::kDeviceA0};
 inline constexpr FieldRange kModuleAddressRange{0, 0xFF - 0x80};
 
 // The set-up command frames, checksum included, for values within their field's range.

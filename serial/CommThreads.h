@@ -10,7 +10,7 @@
 
 // What both port threads are given by the component before they start. The component outlives
 // its threads: it stops and joins them before it lets go of any of this.
-struct TPortLink {
+struct TThreadContext {
     int PortFd = -1;
     int CloseSignalFd = -1;
     QObject* NotifyTarget = nullptr;
@@ -27,7 +27,7 @@ class TReadThread : public TPortThread {
 public:
     static constexpr std::size_t kReceiveAreaSize = 1024;
 
-    explicit TReadThread(const TPortLink& link);
+    explicit TReadThread(const TThreadContext& link);
 
 protected:
     void Run() override;
@@ -43,7 +43,7 @@ private:
     TReadResult ReadOnce(std::uint8_t* area);
     void DeliverBuffer(const TReadResult& result, const std::uint8_t* area) const;
 
-    TPortLink link_;
+    TThreadContext link_;
     TNoticePoster notices_;
 };
 
@@ -51,7 +51,7 @@ private:
 // SendDataEmpty once when it starts and once each time the queue runs empty after writing.
 class TWriteThread : public TPortThread {
 public:
-    TWriteThread(const TPortLink& link, TWriteQueue& queue, std::atomic<bool>& sendQueueEmpty);
+    TWriteThread(const TThreadContext& link, TWriteQueue& queue, std::atomic<bool>& sendQueueEmpty);
 
 protected:
     void Run() override;
@@ -63,7 +63,7 @@ private:
     TIdleEnd WaitForBlock() const;
     TWriteEnd WriteBuffer(const TWriteBlock& block) const;
 
-    TPortLink link_;
+    TThreadContext link_;
     TNoticePoster notices_;
     TWriteQueue& queue_;
     std::atomic<bool>& sendQueueEmpty_;

@@ -20,7 +20,7 @@ std::int64_t MicrosecondsSince(Clock::time_point start) {
 
 }  // namespace
 
-TReadThread::TReadThread(const TPortLink& link)
+TReadThread::TReadThread(const TThreadContext& link)
     : TPortThread("batmon-reader"), link_(link), notices_(link.NotifyTarget, link.Session) {}
 
 void TReadThread::Run() {

@@ -156,14 +156,14 @@ void TComm::StartOnPort(int fd, bool isSocket) {
     StartWriter();
 }
 
-TPortLink TComm::Link() const {
-    return TPortLink{portFd_,  closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(),
-                     session_, isSocket_};
+TThreadContext TComm::ThreadContext() const {
+    return TThreadContext{portFd_,  closeSignal_->Fd(), notifyTarget_.get(), portTimeouts_.get(),
+                          session_, isSocket_};
 }
 
 void TComm::StartReader() {
     try {
-        reader_ = std::make_unique<TReadThread>(Link());
+        reader_ = std::make_unique<TReadThread>(ThreadContext());
         reader_->Start();
         return;
     } catch (const std::exception&) {
@@ -178,7 +178,8 @@ void TComm::StartWriter() {
     try {
         writeQueue_ = std::make_unique<TWriteQueue>();
         if (writeQueue_->Create()) {
-            writer_ = std::make_unique<TWriteThread>(Link(), *writeQueue_, sendQueueEmpty_);
+            writer_ =
+                std::make_unique<TWriteThread>(ThreadContext(), *writeQueue_, sendQueueEmpty_);
             writer_->Start();
             return;
         }

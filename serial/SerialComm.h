@@ -21,7 +21,7 @@ class TWriteQueue;
 class TCloseSignal;
 class TPortTimeouts;
 class TConnectAttempt;
-struct TPortLink;
+struct TThreadContext;
 class QTimer;
 
 using TReceiveDataEvent =
@@ -161,7 +161,7 @@ private:
     void StopWriter();
     void ReleasePort();
     void DispatchNotice(TCommNotice& notice);
-    TPortLink Link() const;
+    TThreadContext ThreadContext() const;
 
     template <typename T>
     void SetLineProperty(T TLineSettings::*member, T value);

@@ -20,7 +20,7 @@ std::int64_t MicrosecondsSince(Clock::time_point start) {
 
 }  // namespace
 
-TWriteThread::TWriteThread(const TPortLink& link, TWriteQueue& queue,
+TWriteThread::TWriteThread(const TThreadContext& link, TWriteQueue& queue,
                            std::atomic<bool>& sendQueueEmpty)
     : TPortThread("batmon-writer"),
       link_(link),

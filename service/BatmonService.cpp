@@ -2,10 +2,11 @@
 
 #include <cstdio>
 
-#include "engine/AlarmMonitor.h"
-#include "engine/CommLink.h"
+#include "serial/CommLink.h"
 #include "service/MetricsServer.h"
-#include "service/MqttPublisher.h"
+#include "station/AlarmMonitor.h"
+#include "station/DeviceHealth.h"
+#include "station/MqttPublisher.h"
 #include "station/Station.h"
 #include "store/DataDir.h"
 #include "store/HistoryWriter.h"
@@ -28,10 +29,6 @@ StationOptions StationOptionsOf(const ServiceOptions& options) {
     return station;
 }
 
-// Whether a device's block of the last cycle gave readings, was discarded as late, or gave
-// nothing at all; only changes are logged.
-enum class DeviceHealth { Answering, Late, Silent };
-
 }  // namespace
 
 BatmonService::BatmonService(ServiceOptions options, QObject* parent)
@@ -48,47 +45,22 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
     connect(&session, &MonitorSession::PortOpenFailed, this, &BatmonService::OnPortOpenFailed);
     connect(&session, &MonitorSession::PortClosed, this, &BatmonService::OnPortClosed);
     connect(&session, &MonitorSession::ReadingAccepted, this,
-            [this](int step, const BatteryReading& reading, qint64 arrivalMs) {
-                if (const auto stored =
-                        store::ReadingForPollStep(step, arrivalMs, reading.StatusCode,
-                                                  reading.RawVoltage, reading.RawTemperature))
-                    metrics_.RecordReading(*stored);
-            });
-
-    // Device health from each cycle: readings, a late block, or nothing.
-    auto health = std::make_shared<std::map<std::uint8_t, DeviceHealth>>();
-    auto seen = std::make_shared<std::map<std::uint8_t, DeviceHealth>>();
-    connect(&session, &MonitorSession::CycleStarted, this, [seen] { seen->clear(); });
-    connect(&session, &MonitorSession::ReadingAccepted, this,
-            [seen](int step, const BatteryReading&, qint64) {
-                (*seen)[DeviceOfStep(step)] = DeviceHealth::Answering;
-            });
-    connect(&session, &MonitorSession::DeviceAnsweredLate, this,
-            [seen](std::uint8_t device) { (*seen)[device] = DeviceHealth::Late; });
-    connect(&session, &MonitorSession::CycleEnded, this, [this, health, seen] {
-        // Without a port every device is silent; the port's own line says so.
-        if (!station_->Session().PortOpen()) return;
-        for (const std::uint8_t device : {std::uint8_t{0xA0}, std::uint8_t{0xA1}}) {
-            const auto it = seen->find(device);
-            const DeviceHealth now = it == seen->end() ? DeviceHealth::Silent : it->second;
-            const auto before = health->find(device);
-            const DeviceHealth was =
-                before == health->end() ? DeviceHealth::Answering : before->second;
-            (*health)[device] = now;
-            if (now == was) continue;
-            const QString name = store::DeviceName(device);
-            if (now == DeviceHealth::Late)
+            [this](const battery::Reading& reading) { metrics_.RecordReading(reading); });
+    connect(
+        &station_->Health(), &DeviceHealthWatch::HealthChanged, this,
+        [](std::uint8_t device, DeviceHealth health) {
+            const QString name = battery::DeviceName(device);
+            if (health == DeviceHealth::Late)
                 ServiceLog(LogPriority::Warning,
                            QStringLiteral(
                                "device %1 answers late; its readings of the cycle are discarded")
                                .arg(name));
-            else if (now == DeviceHealth::Silent)
+            else if (health == DeviceHealth::Silent)
                 ServiceLog(LogPriority::Warning, QStringLiteral("device %1 is silent").arg(name));
             else
                 ServiceLog(LogPriority::Notice,
                            QStringLiteral("device %1 answers again").arg(name));
-        }
-    });
+        });
 
     connect(station_.get(), &Station::StoreHealthChanged, this,
             [](bool writing, const QString& message) {
@@ -103,23 +75,23 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
     // Alarm events reach the log and /metrics (the publisher sends them to the broker).
     connect(&station_->Alarms(), &AlarmMonitor::EventsOccurred, this,
             [this](const alarms::AlarmEvents& events) {
-                for (const alarms::AlarmEvent& event : events) ReportAlarm(StoredAlarm(event));
+                for (const alarms::AlarmEvent& event : events) ReportAlarm(event);
             });
 }
 
-void BatmonService::ReportAlarm(const store::AlarmEvent& event) {
+void BatmonService::ReportAlarm(const alarms::AlarmEvent& event) {
+    const battery::BatteryId id = event.key.battery;
     const QString where =
-        QStringLiteral("%1/%2").arg(store::DeviceName(event.device)).arg(event.battery);
-    const QString state = store::AlarmStateName(event.state);
+        QStringLiteral("%1/%2").arg(battery::DeviceName(id.device)).arg(id.battery);
+    const QString kind = alarms::KindId(event.key.kind);
     ServiceLog(
-        event.state == store::AlarmState::Raised ? LogPriority::Warning : LogPriority::Notice,
+        event.state == alarms::AlarmState::Raised ? LogPriority::Warning : LogPriority::Notice,
         QStringLiteral("alarm %1: %2 %3, value %4%5")
-            .arg(state, where, event.kind)
-            .arg(event.value)
+            .arg(alarms::StateId(event.state), where, kind)
+            .arg(event.value.value_or(0))
             .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user));
-    if (event.state != store::AlarmState::Acknowledged)
-        metrics_.SetAlarm(event.device, event.battery, event.kind,
-                          event.state == store::AlarmState::Raised);
+    if (event.state != alarms::AlarmState::Acknowledged)
+        metrics_.SetAlarm(id.device, id.battery, kind, event.state == alarms::AlarmState::Raised);
 }
 
 BatmonService::~BatmonService() { Shutdown(); }

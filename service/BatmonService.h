@@ -4,10 +4,10 @@
 #include <QTimer>
 #include <memory>
 
+#include "alarms/AlarmTypes.h"
 #include "engine/Clock.h"
 #include "service/MetricsText.h"
 #include "service/ServiceOptions.h"
-#include "store/StoredReading.h"
 
 class Station;
 class MqttPublisher;
@@ -44,7 +44,7 @@ public:
 private:
     // An alarm event of the station: one log line and the alarm's state in /metrics (an
     // acknowledged alarm stays active until it clears). The publisher sends it to the broker.
-    void ReportAlarm(const store::AlarmEvent& event);
+    void ReportAlarm(const alarms::AlarmEvent& event);
     void OnPortOpened(const QString& name);
     void OnPortOpenFailed(const QString& name, const QString& reason);
     void OnPortClosed(bool hungUp);

@@ -2,7 +2,7 @@
 
 #include <QTextStream>
 
-void StationMetrics::RecordReading(const store::StoredReading& reading) {
+void StationMetrics::RecordReading(const battery::Reading& reading) {
     latest_[{reading.device, reading.battery}] = reading;
 }
 
@@ -43,23 +43,23 @@ QByteArray StationMetrics::Render() const {
     const QString site = EscapeLabelValue(site_);
     const auto labels = [&](std::uint8_t device, std::uint8_t battery) {
         return QStringLiteral("{site=\"%1\",device=\"%2\",battery=\"%3\"}")
-            .arg(site, store::DeviceName(device))
+            .arg(site, battery::DeviceName(device))
             .arg(battery);
     };
     const struct {
         const char* name;
         const char* help;
-        double (*value)(const store::StoredReading&);
+        double (*value)(const battery::Reading&);
     } gauges[] = {
         {"batmon_battery_voltage_volts", "Latest voltage of the battery.",
-         [](const store::StoredReading& r) { return r.voltage_dv / 10.0; }},
+         [](const battery::Reading& r) { return r.voltage_dv / 10.0; }},
         {"batmon_battery_temperature_celsius", "Latest temperature of the battery.",
-         [](const store::StoredReading& r) { return r.temperature_dc / 10.0; }},
+         [](const battery::Reading& r) { return r.temperature_dc / 10.0; }},
         {"batmon_battery_status", "Latest raw status code of the battery (17 is normal).",
-         [](const store::StoredReading& r) { return double(r.status); }},
+         [](const battery::Reading& r) { return double(r.status); }},
         {"batmon_battery_last_reading_timestamp_seconds",
          "When the battery's latest reading arrived, in seconds since the epoch.",
-         [](const store::StoredReading& r) { return r.t_ms / 1000.0; }},
+         [](const battery::Reading& r) { return r.t_ms / 1000.0; }},
     };
     for (const auto& gauge : gauges) {
         Header(out, gauge.name, "gauge", gauge.help);

@@ -15,7 +15,8 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
       clock_(clock),
       options_(options),
       session_(new MonitorSession(std::move(link), clock, this)),
-      alarms_(new AlarmMonitor(*session_, clock, this)) {
+      alarms_(new AlarmMonitor(*session_, clock, this)),
+      health_(new DeviceHealthWatch(*session_, this)) {
     connect(session_, &MonitorSession::ReadingAccepted, this, &Station::Record);
     if (options_.dataDir.isEmpty()) return;
     writer_ = std::make_unique<store::HistoryWriter>(options_.dataDir);
@@ -44,7 +45,7 @@ void Station::Shutdown() {
     if (writer_) writer_->Shutdown();
 }
 
-std::vector<store::StoredReading> Station::LoadRecent() const {
+std::vector<battery::Reading> Station::LoadRecent() const {
     if (!writer_ || options_.restoreHours <= 0) return {};
     store::HistoryReader reader(store::HistoryFilePath(options_.dataDir));
     return reader.LoadRecentHours(options_.restoreHours, clock_.NowMs());
@@ -52,28 +53,24 @@ std::vector<store::StoredReading> Station::LoadRecent() const {
 
 // The writer commits readings in the order they were handed over, so the total it reports
 // after a commit says which of them are in the file.
-void Station::Record(int step, const BatteryReading& reading, qint64 arrivalMs) {
-    const auto stored = writer_
-                            ? store::ReadingForPollStep(step, arrivalMs, reading.StatusCode,
-                                                        reading.RawVoltage, reading.RawTemperature)
-                            : std::nullopt;
-    if (!stored) {
-        emit ReadingRecorded(step, reading, arrivalMs);
+void Station::Record(const battery::Reading& reading) {
+    if (!writer_) {
+        emit ReadingRecorded(reading);
         return;
     }
-    writer_->Append(*stored);
+    writer_->Append(reading);
     ++handedOver_;
     if (writer_->IsHealthy())
-        awaitingCommit_.push_back({handedOver_, step, reading, arrivalMs});
+        awaitingCommit_.push_back({handedOver_, reading});
     else
-        emit ReadingRecorded(step, reading, arrivalMs);
+        emit ReadingRecorded(reading);
 }
 
 void Station::OnCommitted(qint64 totalReadings) {
     while (!awaitingCommit_.empty() && awaitingCommit_.front().ordinal <= totalReadings) {
         const AwaitingCommit r = awaitingCommit_.front();
         awaitingCommit_.pop_front();
-        emit ReadingRecorded(r.step, r.reading, r.arrivalMs);
+        emit ReadingRecorded(r.reading);
     }
 }
 
@@ -85,7 +82,7 @@ void Station::OnWriterHealthChanged(bool writing, const QString& message) {
 }
 
 void Station::RecordAlarms(const alarms::AlarmEvents& events) {
-    for (const alarms::AlarmEvent& event : events) writer_->AppendAlarm(StoredAlarm(event));
+    for (const alarms::AlarmEvent& event : events) writer_->AppendAlarm(event);
 }
 
 // Every stored alarm event is read, not only recent ones: an alarm raised long ago and never
@@ -95,61 +92,16 @@ void Station::RestoreAlarms() {
     if (!reader.IsOpen()) return;
     alarms::AlarmEvents events;
     reader.ForEachAlarm(std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(),
-                        [&](const store::AlarmEvent& stored) {
-                            if (const auto event = AlarmFromStore(stored)) events.push_back(*event);
+                        [&](const alarms::AlarmEvent& event) {
+                            if (battery::WatchedIndex(event.key.battery)) events.push_back(event);
                             return true;
                         });
     std::vector<LastReadingTime> last;
-    for (const alarms::BatteryId battery : alarms::MonitoredBatteries()) {
+    for (const battery::BatteryId battery : battery::WatchedBatteries()) {
         if (const auto tMs = reader.LastReadingMs(battery.device, battery.battery))
             last.push_back({battery, *tMs});
     }
     alarms_->Restore(events, last);
     const std::size_t shown = std::min(events.size(), kShownAlarmEvents);
     storedAlarmEvents_.assign(events.end() - static_cast<std::ptrdiff_t>(shown), events.end());
-}
-
-store::AlarmEvent StoredAlarm(const alarms::AlarmEvent& event) {
-    store::AlarmEvent stored;
-    stored.t_ms = event.tMs;
-    stored.device = event.key.battery.device;
-    stored.battery = event.key.battery.battery;
-    stored.kind = alarms::KindId(event.key.kind);
-    switch (event.state) {
-        case alarms::AlarmState::Raised:
-            stored.state = store::AlarmState::Raised;
-            break;
-        case alarms::AlarmState::Cleared:
-            stored.state = store::AlarmState::Cleared;
-            break;
-        case alarms::AlarmState::Acknowledged:
-            stored.state = store::AlarmState::Acknowledged;
-            break;
-    }
-    stored.value = event.value.value_or(0);
-    stored.user = event.user;
-    return stored;
-}
-
-std::optional<alarms::AlarmEvent> AlarmFromStore(const store::AlarmEvent& stored) {
-    const std::optional<alarms::AlarmKind> kind = alarms::KindFromId(stored.kind);
-    const alarms::BatteryId battery{stored.device, stored.battery};
-    if (!kind || !alarms::MonitoredIndex(battery)) return std::nullopt;
-    alarms::AlarmEvent event;
-    event.tMs = stored.t_ms;
-    event.key = {battery, *kind};
-    switch (stored.state) {
-        case store::AlarmState::Raised:
-            event.state = alarms::AlarmState::Raised;
-            break;
-        case store::AlarmState::Cleared:
-            event.state = alarms::AlarmState::Cleared;
-            break;
-        case store::AlarmState::Acknowledged:
-            event.state = alarms::AlarmState::Acknowledged;
-            break;
-    }
-    if (!alarms::IsNoAnswer(*kind)) event.value = stored.value;
-    event.user = stored.user;
-    return event;
 }

@@ -7,10 +7,11 @@
 #include <optional>
 #include <vector>
 
-#include "engine/AlarmMonitor.h"
+#include "battery/Reading.h"
 #include "engine/Clock.h"
 #include "engine/MonitorSession.h"
-#include "store/StoredReading.h"
+#include "station/AlarmMonitor.h"
+#include "station/DeviceHealth.h"
 
 namespace store {
 class HistoryWriter;
@@ -26,11 +27,6 @@ struct StationOptions {
     bool mqttOutbox = false;  // every reading stays marked in the store until the broker has it
 };
 
-// Alarm events and the store's rows of them: the kind and state as their stable ids, a value of 0
-// for the kinds that carry none. Null for rows of a kind or battery this program does not know.
-store::AlarmEvent StoredAlarm(const alarms::AlarmEvent& event);
-std::optional<alarms::AlarmEvent> AlarmFromStore(const store::AlarmEvent& stored);
-
 // One monitoring session and its history store, wired together: every reading the session
 // accepts is handed to the store's writer thread the moment it is reported, and reported as
 // recorded (for display) once the writer has committed it; the writer retries a failed write
@@ -45,6 +41,7 @@ public:
 
     MonitorSession& Session() { return *session_; }
     AlarmMonitor& Alarms() { return *alarms_; }
+    DeviceHealthWatch& Health() { return *health_; }
     // The stored alarm events read at start-up, oldest first, at most kShownAlarmEvents of the
     // newest: the alarm history as it stood before this run.
     static constexpr std::size_t kShownAlarmEvents = 1000;
@@ -53,7 +50,7 @@ public:
     store::HistoryWriter* Writer() { return writer_.get(); }
     const StationOptions& Options() const { return options_; }
     // The stored readings of the last restoreHours, oldest first; empty without a store.
-    std::vector<store::StoredReading> LoadRecent() const;
+    std::vector<battery::Reading> LoadRecent() const;
     // Finishes the writes handed over so far and closes the store (at exit).
     void Shutdown();
 
@@ -64,17 +61,15 @@ signals:
     // survives a crash or a power cut. Without a store it comes at once; while the store fails
     // it comes at once too (the writer keeps the reading in memory and retries), so monitoring
     // goes on showing readings.
-    void ReadingRecorded(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void ReadingRecorded(const battery::Reading& reading);
 
 private:
     struct AwaitingCommit {
         qint64 ordinal;  // among the readings handed to the writer, from 1
-        int step;
-        BatteryReading reading;
-        qint64 arrivalMs;
+        battery::Reading reading;
     };
 
-    void Record(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void Record(const battery::Reading& reading);
     void OnCommitted(qint64 totalReadings);
     void OnWriterHealthChanged(bool writing, const QString& message);
     void RecordAlarms(const alarms::AlarmEvents& events);
@@ -84,6 +79,7 @@ private:
     StationOptions options_;
     MonitorSession* session_;
     AlarmMonitor* alarms_;
+    DeviceHealthWatch* health_;
     alarms::AlarmEvents storedAlarmEvents_;
     std::unique_ptr<store::HistoryWriter> writer_;
     std::unique_ptr<store::RetentionTrigger> retention_;

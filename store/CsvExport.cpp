@@ -5,7 +5,7 @@
 #include <array>
 #include <charconv>
 
-#include "display/StatusText.h"
+#include "battery/Status.h"
 
 namespace store {
 namespace {
@@ -68,7 +68,8 @@ void AppendField(QByteArray& out, const QString& text) {
 const QByteArray& StatusTextUtf8(std::uint8_t code) {
     static const std::array<QByteArray, 256> texts = [] {
         std::array<QByteArray, 256> t;
-        for (int c = 0; c < 256; ++c) t[c] = ::StatusText(static_cast<std::uint8_t>(c)).toUtf8();
+        for (int c = 0; c < 256; ++c)
+            t[c] = battery::StatusText(static_cast<std::uint8_t>(c)).toUtf8();
         return t;
     }();
     return texts[code];
@@ -141,9 +142,11 @@ QByteArray CsvHeader() {
     return QByteArrayLiteral("time,device,battery,voltage_v,temperature_c,status,status_text\n");
 }
 
-void AppendCsvLine(QByteArray& out, const StoredReading& r) {
+void AppendCsvLine(QByteArray& out, const battery::Reading& r) {
     out.append(FormatUtcMillis(r.t_ms));
-    out.append(r.device == kDeviceA0 ? ",A0," : r.device == kDeviceA1 ? ",A1," : ",?,");
+    out.append(r.device == battery::kDeviceA0   ? ",A0,"
+               : r.device == battery::kDeviceA1 ? ",A1,"
+                                                : ",?,");
     AppendInt(out, r.battery);
     out.append(',');
     AppendTenths(out, r.voltage_dv);
@@ -160,18 +163,19 @@ QByteArray AlarmCsvHeader() {
     return QByteArrayLiteral("time,device,battery,kind,state,value,user\n");
 }
 
-void AppendAlarmCsvLine(QByteArray& out, const AlarmEvent& e) {
-    out.append(FormatUtcMillis(e.t_ms));
+void AppendAlarmCsvLine(QByteArray& out, const alarms::AlarmEvent& e) {
+    out.append(FormatUtcMillis(e.tMs));
     out.append(',');
-    out.append(DeviceName(e.device).toLatin1());
+    out.append(battery::DeviceName(e.key.battery.device).toLatin1());
     out.append(',');
-    AppendInt(out, e.battery);
+    AppendInt(out, e.key.battery.battery);
     out.append(',');
-    AppendField(out, e.kind);
+    AppendField(out, alarms::KindId(e.key.kind));
     out.append(',');
-    out.append(AlarmStateName(e.state).toLatin1());
+    out.append(alarms::StateId(e.state).toLatin1());
     out.append(',');
-    out.append(QByteArray::number(e.value, 'g', 10));
+    // A kind without a value (no answer) leaves the field empty.
+    if (e.value) out.append(QByteArray::number(*e.value, 'g', 10));
     out.append(',');
     AppendField(out, e.user);
     out.append('\n');
@@ -185,7 +189,7 @@ CsvResult ExportReadingsCsv(HistoryReader& reader, const ReadingFilter& filter, 
     if (byteOrderMark) buffer.append(kBom);
     buffer.append(CsvHeader());
     bool writeFailed = false;
-    const bool read = reader.ForEachReading(filter, [&](const StoredReading& r) {
+    const bool read = reader.ForEachReading(filter, [&](const battery::Reading& r) {
         AppendCsvLine(buffer, r);
         ++result.rows;
         if (buffer.size() >= kChunkBytes && !WriteAll(out, buffer, result.error)) {
@@ -210,7 +214,7 @@ CsvResult ExportAlarmsCsv(HistoryReader& reader, qint64 fromMs, qint64 toMs, QIO
     if (byteOrderMark) buffer.append(kBom);
     buffer.append(AlarmCsvHeader());
     bool writeFailed = false;
-    const bool read = reader.ForEachAlarm(fromMs, toMs, [&](const AlarmEvent& e) {
+    const bool read = reader.ForEachAlarm(fromMs, toMs, [&](const alarms::AlarmEvent& e) {
         AppendAlarmCsvLine(buffer, e);
         ++result.rows;
         if (buffer.size() >= kChunkBytes && !WriteAll(out, buffer, result.error)) {

@@ -21,10 +21,10 @@ bool IsBareDate(const QString& text);
 // One CSV line (with "\n") per reading: time,device,battery,voltage_v,temperature_c,status,
 // status_text.
 QByteArray CsvHeader();
-void AppendCsvLine(QByteArray& out, const StoredReading& reading);
+void AppendCsvLine(QByteArray& out, const battery::Reading& reading);
 
 QByteArray AlarmCsvHeader();  // time,device,battery,kind,state,value,user
-void AppendAlarmCsvLine(QByteArray& out, const AlarmEvent& event);
+void AppendAlarmCsvLine(QByteArray& out, const alarms::AlarmEvent& event);
 
 struct CsvResult {
     bool ok = false;

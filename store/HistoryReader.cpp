@@ -13,8 +13,8 @@ namespace {
 
 std::atomic<int> connectionCounter{0};
 
-StoredReading ReadingFrom(const QSqlQuery& q, std::uint8_t device, std::uint8_t battery) {
-    StoredReading r;
+battery::Reading ReadingFrom(const QSqlQuery& q, std::uint8_t device, std::uint8_t battery) {
+    battery::Reading r;
     r.t_ms = q.value(0).toLongLong();
     r.device = device;
     r.battery = battery;
@@ -29,7 +29,7 @@ struct BatteryCursor {
     QSqlQuery query;
     std::uint8_t device;
     std::uint8_t battery;
-    StoredReading head{};
+    battery::Reading head{};
     bool valid = false;
 
     void Advance() {
@@ -82,20 +82,20 @@ HistoryReader::~HistoryReader() {
 }
 
 bool HistoryReader::ForEachReading(const ReadingFilter& filter,
-                                   const std::function<bool(const StoredReading&)>& row) {
+                                   const std::function<bool(const battery::Reading&)>& row) {
     if (!open_) return false;
     QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
     // One cursor per battery walks the (device, battery, t_ms) key in time order; merging the
     // cursors gives all batteries in time order without sorting or holding the range.
     db.transaction();  // one consistent snapshot for all cursors
     std::vector<BatteryCursor> cursors;
-    for (std::uint8_t device : {kDeviceA0, kDeviceA1}) {
+    for (std::uint8_t device : battery::kDevices) {
         if (filter.device && *filter.device != device) continue;
-        for (std::uint8_t battery = 0; battery < kMaxBatteriesPerDevice; ++battery) {
+        for (std::uint8_t battery = 0; battery < battery::kBatteriesPerDevice; ++battery) {
             if (filter.battery && *filter.battery != battery) continue;
             if (!filter.batteries.empty() &&
                 std::find(filter.batteries.begin(), filter.batteries.end(),
-                          std::pair{device, battery}) == filter.batteries.end())
+                          battery::BatteryId{device, battery}) == filter.batteries.end())
                 continue;
             BatteryCursor cursor{QSqlQuery(db), device, battery};
             cursor.query.setForwardOnly(true);
@@ -138,18 +138,18 @@ bool HistoryReader::ForEachReading(const ReadingFilter& filter,
     return ok;
 }
 
-std::vector<StoredReading> HistoryReader::LoadSince(qint64 sinceMs) {
-    std::vector<StoredReading> readings;
+std::vector<battery::Reading> HistoryReader::LoadSince(qint64 sinceMs) {
+    std::vector<battery::Reading> readings;
     ReadingFilter filter;
     filter.from_ms = sinceMs;
-    ForEachReading(filter, [&](const StoredReading& r) {
+    ForEachReading(filter, [&](const battery::Reading& r) {
         readings.push_back(r);
         return true;
     });
     return readings;
 }
 
-std::vector<StoredReading> HistoryReader::LoadRecentHours(int hours, qint64 nowMs) {
+std::vector<battery::Reading> HistoryReader::LoadRecentHours(int hours, qint64 nowMs) {
     if (hours <= 0) return {};
     return LoadSince(nowMs - qint64{hours} * 3600 * 1000);
 }
@@ -170,7 +170,7 @@ std::optional<qint64> HistoryReader::LastReadingMs(std::uint8_t device, std::uin
 }
 
 bool HistoryReader::ForEachAlarm(qint64 fromMs, qint64 toMs,
-                                 const std::function<bool(const AlarmEvent&)>& row) {
+                                 const std::function<bool(const alarms::AlarmEvent&)>& row) {
     if (!open_) return false;
     QSqlQuery query(QSqlDatabase::database(connectionName_, false));
     query.setForwardOnly(true);
@@ -184,13 +184,19 @@ bool HistoryReader::ForEachAlarm(qint64 fromMs, qint64 toMs,
         return false;
     }
     while (query.next()) {
-        AlarmEvent event;
-        event.t_ms = query.value(0).toLongLong();
-        event.device = static_cast<std::uint8_t>(query.value(1).toUInt());
-        event.battery = static_cast<std::uint8_t>(query.value(2).toUInt());
-        event.kind = query.value(3).toString();
-        event.state = AlarmStateFromName(query.value(4).toString()).value_or(AlarmState::Raised);
-        event.value = query.value(5).toDouble();
+        const battery::BatteryId id{static_cast<std::uint8_t>(query.value(1).toUInt()),
+                                    static_cast<std::uint8_t>(query.value(2).toUInt())};
+        const std::optional<alarms::AlarmKind> kind = alarms::KindFromId(query.value(3).toString());
+        const std::optional<alarms::AlarmState> state =
+            alarms::StateFromId(query.value(4).toString());
+        if (!kind || !state || !battery::IsBusBattery(id)) continue;
+        alarms::AlarmEvent event;
+        event.tMs = query.value(0).toLongLong();
+        event.key = {id, *kind};
+        event.state = *state;
+        // A no-answer alarm carries no value, whatever an earlier version wrote for it.
+        if (!query.value(5).isNull() && !alarms::IsNoAnswer(*kind))
+            event.value = query.value(5).toDouble();
         event.user = query.value(6).toString();
         if (!row(event)) break;
     }

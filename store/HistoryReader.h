@@ -9,7 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "store/StoredReading.h"
+#include "alarms/AlarmTypes.h"
+#include "battery/Reading.h"
 
 namespace store {
 
@@ -18,13 +19,13 @@ struct ReadingFilter {
     qint64 to_ms = std::numeric_limits<qint64>::max();    // inclusive
     std::optional<std::uint8_t> device;
     std::optional<std::uint8_t> battery;
-    // When not empty, only these (device, battery) pairs.
-    std::vector<std::pair<std::uint8_t, std::uint8_t>> batteries;
+    // When not empty, only these batteries.
+    std::vector<battery::BatteryId> batteries;
 };
 
 struct OutboxEntry {
     qint64 seq = 0;
-    StoredReading reading;
+    battery::Reading reading;
 };
 
 // Reads the history file through a connection of its own, on the thread that made it. Never
@@ -43,18 +44,20 @@ public:
     // millisecond by device, then battery), holding only one row per battery in memory.
     // `row` returns false to stop. Returns false when the file cannot be read.
     bool ForEachReading(const ReadingFilter& filter,
-                        const std::function<bool(const StoredReading&)>& row);
+                        const std::function<bool(const battery::Reading&)>& row);
 
     // The readings since `sinceMs` in time order, for the start-up restore.
-    std::vector<StoredReading> LoadSince(qint64 sinceMs);
-    std::vector<StoredReading> LoadRecentHours(int hours, qint64 nowMs);
+    std::vector<battery::Reading> LoadSince(qint64 sinceMs);
+    std::vector<battery::Reading> LoadRecentHours(int hours, qint64 nowMs);
 
     // When the newest stored reading of one battery arrived; nothing when it has none or the
     // file cannot be read. One index lookup, however long the history.
     std::optional<qint64> LastReadingMs(std::uint8_t device, std::uint8_t battery);
 
+    // Calls `row` for every alarm event in the range, oldest first. Rows of a kind or battery
+    // this program does not know are passed over.
     bool ForEachAlarm(qint64 fromMs, qint64 toMs,
-                      const std::function<bool(const AlarmEvent&)>& row);
+                      const std::function<bool(const alarms::AlarmEvent&)>& row);
 
     // Readings waiting for the broker, oldest first.
     std::vector<OutboxEntry> ReadOutbox(int limit);

@@ -1,7 +1,7 @@
 #include "store/HistoryWriter.h"
 
-#include "threads/TsanHandOver.h"
 #include "store/WriterWorker.h"
+#include "threads/TsanHandOver.h"
 
 namespace store {
 
@@ -65,9 +65,9 @@ void HistoryWriter::RunOwnerJobs() {
     for (auto& job : jobs) job();
 }
 
-void HistoryWriter::Append(const StoredReading& reading) { Append(std::span(&reading, 1)); }
+void HistoryWriter::Append(const battery::Reading& reading) { Append(std::span(&reading, 1)); }
 
-void HistoryWriter::Append(std::span<const StoredReading> readings) {
+void HistoryWriter::Append(std::span<const battery::Reading> readings) {
     if (readings.empty()) return;
     bool post = false;
     {
@@ -80,7 +80,7 @@ void HistoryWriter::Append(std::span<const StoredReading> readings) {
     if (post) WakeWriter();
 }
 
-void HistoryWriter::AppendAlarm(const AlarmEvent& event) {
+void HistoryWriter::AppendAlarm(const alarms::AlarmEvent& event) {
     bool post = false;
     {
         std::lock_guard lock(handOverMutex_);

@@ -10,7 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "store/StoredReading.h"
+#include "alarms/AlarmTypes.h"
+#include "battery/Reading.h"
 
 namespace store {
 
@@ -37,9 +38,9 @@ public:
     // Opens the file on the writer thread; readings may be appended before and after.
     void Start();
 
-    void Append(const StoredReading& reading);
-    void Append(std::span<const StoredReading> readings);
-    void AppendAlarm(const AlarmEvent& event);
+    void Append(const battery::Reading& reading);
+    void Append(std::span<const battery::Reading> readings);
+    void AppendAlarm(const alarms::AlarmEvent& event);
 
     // How often unwritten readings are retried after a failure (the sampling period).
     void SetRetryPeriod(std::chrono::milliseconds period);
@@ -89,8 +90,8 @@ private:
 
     // Hand-over queue: filled by Append, emptied by the writer thread.
     std::mutex handOverMutex_;
-    std::vector<StoredReading> handOverReadings_;
-    std::vector<AlarmEvent> handOverAlarms_;
+    std::vector<battery::Reading> handOverReadings_;
+    std::vector<alarms::AlarmEvent> handOverAlarms_;
     bool wakePosted_ = false;
 
     // Jobs for the writer thread and reports for this object's thread.

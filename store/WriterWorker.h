@@ -121,8 +121,8 @@ public:
         remove.prepare(
             QStringLiteral("DELETE FROM readings WHERE device = ? AND battery = ? AND t_ms < ?"));
         bool ok = true;
-        for (int device : {kDeviceA0, kDeviceA1}) {
-            for (int battery = 0; battery < kMaxBatteriesPerDevice && ok; ++battery) {
+        for (const std::uint8_t device : battery::kDevices) {
+            for (int battery = 0; battery < battery::kBatteriesPerDevice && ok; ++battery) {
                 remove.bindValue(0, device);
                 remove.bindValue(1, battery);
                 remove.bindValue(2, cutoffMs);
@@ -152,8 +152,8 @@ public:
 
 private:
     void TakeHandOver() {
-        std::vector<StoredReading> readings;
-        std::vector<AlarmEvent> alarms;
+        std::vector<battery::Reading> readings;
+        std::vector<alarms::AlarmEvent> alarms;
         {
             std::lock_guard lock(owner_->handOverMutex_);
             readings.swap(owner_->handOverReadings_);
@@ -215,10 +215,10 @@ private:
             control.exec(QStringLiteral("ROLLBACK"));
             return false;
         };
-        for (const StoredReading& r : pendingReadings_) {
+        for (const battery::Reading& r : pendingReadings_) {
             // The file holds only the polled batteries; anything else could never be written
             // and must not hold up the readings behind it.
-            if (!IsStorableBattery(r.device, r.battery)) continue;
+            if (!battery::IsBusBattery(r.Id())) continue;
             // A reading whose battery and millisecond are taken already (the clock was set
             // back) moves on by a millisecond instead of replacing or losing either one.
             qint64 t = r.t_ms;
@@ -240,14 +240,13 @@ private:
                 if (!insertOutbox_->exec()) return fail(insertOutbox_->lastError());
             }
         }
-        for (const AlarmEvent& a : pendingAlarms_) {
-            insertAlarm_->bindValue(0, a.t_ms);
-            insertAlarm_->bindValue(1, a.device);
-            insertAlarm_->bindValue(2, a.battery);
-            // A null QString binds as NULL; the columns hold text.
-            insertAlarm_->bindValue(3, a.kind.isNull() ? QStringLiteral("") : a.kind);
-            insertAlarm_->bindValue(4, AlarmStateName(a.state));
-            insertAlarm_->bindValue(5, a.value);
+        for (const alarms::AlarmEvent& a : pendingAlarms_) {
+            insertAlarm_->bindValue(0, qint64{a.tMs});
+            insertAlarm_->bindValue(1, a.key.battery.device);
+            insertAlarm_->bindValue(2, a.key.battery.battery);
+            insertAlarm_->bindValue(3, alarms::KindId(a.key.kind));
+            insertAlarm_->bindValue(4, alarms::StateId(a.state));
+            insertAlarm_->bindValue(5, a.value.value_or(0));
             insertAlarm_->bindValue(6, a.user.isNull() ? QStringLiteral("") : a.user);
             if (!insertAlarm_->exec()) return fail(insertAlarm_->lastError());
         }
@@ -415,8 +414,8 @@ private:
     std::optional<QSqlQuery> insertReading_;
     std::optional<QSqlQuery> insertOutbox_;
     std::optional<QSqlQuery> insertAlarm_;
-    std::vector<StoredReading> pendingReadings_;
-    std::vector<AlarmEvent> pendingAlarms_;
+    std::vector<battery::Reading> pendingReadings_;
+    std::vector<alarms::AlarmEvent> pendingAlarms_;
     qint64 totalWritten_ = 0;
     bool lastWriting_ = true;
     QString lastMessage_;

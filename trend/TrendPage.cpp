@@ -60,8 +60,9 @@ void TrendPage::BuildControls() {
     batteries_ = new QListWidget(this);
     batteries_->setObjectName(QStringLiteral("trendBatteryList"));
     batteries_->setFixedWidth(kChooserWidth);
-    for (const BatteryId& id : AllBatteries()) {
-        auto* item = new QListWidgetItem(Swatch(BatteryColor(id)), BatteryName(id), batteries_);
+    for (const battery::BatteryId& id : battery::WatchedBatteries()) {
+        auto* item =
+            new QListWidgetItem(Swatch(BatteryColor(id)), battery::BatteryLabel(id), batteries_);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
     }
@@ -145,21 +146,21 @@ void TrendPage::SetSamplingPeriodMs(qint64 periodMs) {
     RequestVisible();
 }
 
-void TrendPage::SetCheckedBatteries(const std::vector<BatteryId>& batteries) {
+void TrendPage::SetCheckedBatteries(const std::vector<battery::BatteryId>& batteries) {
     const QSignalBlocker quiet(batteries_);
     for (int row = 0; row < batteries_->count(); ++row) {
-        const BatteryId id = AllBatteries()[std::size_t(row)];
+        const battery::BatteryId id = battery::WatchedBatteries()[std::size_t(row)];
         const bool checked = std::find(batteries.begin(), batteries.end(), id) != batteries.end();
         batteries_->item(row)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
     }
     RequestVisible();
 }
 
-std::vector<BatteryId> TrendPage::CheckedBatteries() const {
-    std::vector<BatteryId> checked;
+std::vector<battery::BatteryId> TrendPage::CheckedBatteries() const {
+    std::vector<battery::BatteryId> checked;
     for (int row = 0; row < batteries_->count(); ++row)
         if (batteries_->item(row)->checkState() == Qt::Checked)
-            checked.push_back(AllBatteries()[std::size_t(row)]);
+            checked.push_back(battery::WatchedBatteries()[std::size_t(row)]);
     return checked;
 }
 
@@ -246,7 +247,7 @@ void TrendPage::Receive(const TrendResult& result) {
     plot_->SetData(result);
 }
 
-void TrendPage::AddReading(BatteryId battery, const TrendSample& reading) {
+void TrendPage::AddReading(battery::BatteryId battery, const TrendSample& reading) {
     if (!isVisible()) {
         staleWhileHidden_ = true;
         return;

@@ -25,7 +25,8 @@ class TrendPlot;
 class TrendPage : public QWidget {
     Q_OBJECT
 public:
-    using CsvExporter = std::function<void(const std::vector<BatteryId>&, const TimeRange&)>;
+    using CsvExporter =
+        std::function<void(const std::vector<battery::BatteryId>&, const TimeRange&)>;
     using FileChooser = std::function<QString()>;
 
     explicit TrendPage(const QString& storePath, QWidget* parent = nullptr);
@@ -40,12 +41,12 @@ public:
     // The clock the range buttons count back from (tests fix it).
     void SetClock(std::function<qint64()> nowMs) { now_ = std::move(nowMs); }
 
-    void SetCheckedBatteries(const std::vector<BatteryId>& batteries);
-    std::vector<BatteryId> CheckedBatteries() const;
+    void SetCheckedBatteries(const std::vector<battery::BatteryId>& batteries);
+    std::vector<battery::BatteryId> CheckedBatteries() const;
     TrendPlot* Plot() const { return plot_; }
 
     // A reading as it is recorded: drawn at once when its battery is shown and the page visible.
-    void AddReading(BatteryId battery, const TrendSample& reading);
+    void AddReading(battery::BatteryId battery, const TrendSample& reading);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "display/StatusText.h"
+#include "battery/Status.h"
 #include "trend/BatteryColors.h"
 #include "trend/MinMaxReducer.h"
 #include "trend/TimeAxis.h"
@@ -17,12 +17,12 @@
 
 using namespace trendplot;
 
-QString DescribeReading(BatteryId battery, const TrendSample& reading) {
+QString DescribeReading(battery::BatteryId battery, const TrendSample& reading) {
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(reading.tMs);
     return QStringLiteral("%1\n%2\n电压 %3 V\n温度 %4 ℃\n状态 %5")
-        .arg(BatteryName(battery), local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+        .arg(battery::BatteryLabel(battery), local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
              QString::number(reading.Volts()), QString::number(reading.Celsius()),
-             StatusText(reading.status));
+             battery::StatusText(reading.status));
 }
 
 TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent) {
@@ -71,13 +71,13 @@ void TrendPlot::Clear() {
     update();
 }
 
-TrendPlot::Line* TrendPlot::Find(BatteryId battery) {
+TrendPlot::Line* TrendPlot::Find(battery::BatteryId battery) {
     for (Line& line : lines_)
         if (line.battery == battery) return &line;
     return nullptr;
 }
 
-void TrendPlot::AppendReading(BatteryId battery, const TrendSample& reading) {
+void TrendPlot::AppendReading(battery::BatteryId battery, const TrendSample& reading) {
     Line* line = Find(battery);
     if (line == nullptr) return;
     TrendSample sample = reading;
@@ -141,13 +141,13 @@ TrendPlotAxis TrendPlot::Axis(TrendPlotKind kind) const {
     return {kind == TrendPlotKind::Voltage ? voltageArea_ : temperatureArea_, visible_};
 }
 
-std::vector<BatteryId> TrendPlot::PlottedBatteries() const {
-    std::vector<BatteryId> ids;
+std::vector<battery::BatteryId> TrendPlot::PlottedBatteries() const {
+    std::vector<battery::BatteryId> ids;
     for (const Line& line : lines_) ids.push_back(line.battery);
     return ids;
 }
 
-const TrendSeries& TrendPlot::Points(BatteryId battery, TrendPlotKind kind) const {
+const TrendSeries& TrendPlot::Points(battery::BatteryId battery, TrendPlotKind kind) const {
     static const TrendSeries kNone;
     for (const Line& line : lines_)
         if (line.battery == battery)
@@ -155,7 +155,7 @@ const TrendSeries& TrendPlot::Points(BatteryId battery, TrendPlotKind kind) cons
     return kNone;
 }
 
-const TrendSeries& TrendPlot::Marks(BatteryId battery) const {
+const TrendSeries& TrendPlot::Marks(battery::BatteryId battery) const {
     static const TrendSeries kNone;
     for (const Line& line : lines_)
         if (line.battery == battery) return line.marks;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "trend/Batteries.h"
+#include "battery/BatteryId.h"
 #include "trend/TimeAxis.h"
 #include "trend/TrendQuery.h"
 #include "trend/TrendTypes.h"
@@ -19,13 +19,13 @@ struct TrendPlotAxis {
 };
 
 struct HoveredReading {
-    BatteryId battery;
+    battery::BatteryId battery;
     TrendSample reading;
     TrendPlotKind plot = TrendPlotKind::Voltage;
 };
 
 // Battery name, local time, voltage, temperature and status text, one per line.
-QString DescribeReading(BatteryId battery, const TrendSample& reading);
+QString DescribeReading(battery::BatteryId battery, const TrendSample& reading);
 
 // Voltage above temperature over one shared time axis, painted with QPainter. The plot shows
 // what it was last given (SetData, AppendReading) over the visible range; zooming (wheel, around
@@ -56,7 +56,7 @@ public:
     void SetData(const TrendResult& result);
     // Adds a new reading of a plotted battery at the end of its lines; older readings than the
     // battery's last one are ignored.
-    void AppendReading(BatteryId battery, const TrendSample& reading);
+    void AppendReading(battery::BatteryId battery, const TrendSample& reading);
     void Clear();
     void SetBusy(bool busy);
     bool Busy() const { return busy_; }
@@ -68,11 +68,11 @@ public:
     // The pixel columns a query should reduce to: the plot's inner width.
     int ColumnCount() const;
     TrendPlotAxis Axis(TrendPlotKind kind) const;
-    std::vector<BatteryId> PlottedBatteries() const;
+    std::vector<battery::BatteryId> PlottedBatteries() const;
     // The points of one battery's line (empty for a battery not plotted), all of them, not only
     // the visible ones.
-    const TrendSeries& Points(BatteryId battery, TrendPlotKind kind) const;
-    const TrendSeries& Marks(BatteryId battery) const;
+    const TrendSeries& Points(battery::BatteryId battery, TrendPlotKind kind) const;
+    const TrendSeries& Marks(battery::BatteryId battery) const;
     std::optional<HoveredReading> Hovered() const { return hovered_; }
     std::size_t HeldBytes() const;
 
@@ -95,7 +95,7 @@ protected:
 
 private:
     struct Line {
-        BatteryId battery;
+        battery::BatteryId battery;
         TrendSeries voltage;
         TrendSeries temperature;
         TrendSeries marks;
@@ -118,7 +118,7 @@ private:
     void PaintTimeLabels(QPainter& painter, const std::vector<TimeTick>& ticks) const;
     void PaintLegend(QPainter& painter) const;
     void PaintHover(QPainter& painter) const;
-    Line* Find(BatteryId battery);
+    Line* Find(battery::BatteryId battery);
 
     std::vector<Line> lines_;
     TimeRange chosen_;

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "display/StatusText.h"
+#include "battery/Status.h"
 #include "trend/BatteryColors.h"
 #include "trend/MinMaxReducer.h"
 #include "trend/TimeAxis.h"
@@ -38,7 +38,7 @@ void TrendPlot::PaintLegend(QPainter& painter) const {
     const QFontMetricsF metrics(font());
     double x = legendArea_.left();
     for (const Line& line : lines_) {
-        const QString name = BatteryName(line.battery);
+        const QString name = battery::BatteryLabel(line.battery);
         const QRectF swatch(x, legendArea_.center().y() - 4, 14, 8);
         painter.fillRect(swatch, BatteryColor(line.battery));
         x = swatch.right() + 4;

@@ -43,8 +43,8 @@ struct Statement {
 
 }  // namespace
 
-BucketSummary* TrendSummaries::For(BatteryId battery) {
-    const auto index = BatteryIndex(battery);
+BucketSummary* TrendSummaries::For(battery::BatteryId battery) {
+    const auto index = battery::WatchedIndex(battery);
     return index ? &summaries_[std::size_t(*index)] : nullptr;
 }
 
@@ -79,7 +79,7 @@ public:
     // Calls `take` for every row in [fromMs, toMs] in ascending time; false on a read error.
     // Throws Cancelled when the caller no longer wants the answer.
     template <typename Take>
-    bool Read(BatteryId battery, qint64 fromMs, qint64 toMs, Take&& take) {
+    bool Read(battery::BatteryId battery, qint64 fromMs, qint64 toMs, Take&& take) {
         if (fromMs > toMs) return true;
         sqlite3_reset(rows_.handle);
         sqlite3_bind_int(rows_.handle, 1, battery.device);
@@ -104,11 +104,11 @@ public:
     }
 
     // Time of the battery's oldest and newest stored row, if any.
-    std::optional<qint64> FirstTime(BatteryId battery) { return TimeOf(first_, battery); }
-    std::optional<qint64> LastTime(BatteryId battery) { return TimeOf(last_, battery); }
+    std::optional<qint64> FirstTime(battery::BatteryId battery) { return TimeOf(first_, battery); }
+    std::optional<qint64> LastTime(battery::BatteryId battery) { return TimeOf(last_, battery); }
 
 private:
-    static std::optional<qint64> TimeOf(Statement& statement, BatteryId battery) {
+    static std::optional<qint64> TimeOf(Statement& statement, battery::BatteryId battery) {
         sqlite3_reset(statement.handle);
         sqlite3_bind_int(statement.handle, 1, battery.device);
         sqlite3_bind_int(statement.handle, 2, battery.battery);
@@ -159,7 +159,7 @@ constexpr qint64 kEndOfTime = std::numeric_limits<qint64>::max();
 
 // Brings a digest up to the rows stored since it was last read; starts it over when the oldest
 // rows it holds were deleted from the store.
-bool CatchUp(RowReader& reader, BatteryId battery, BucketSummary& summary) {
+bool CatchUp(RowReader& reader, battery::BatteryId battery, BucketSummary& summary) {
     const std::optional<qint64> first = reader.FirstTime(battery);
     if (!first) {
         summary.Clear();
@@ -171,7 +171,7 @@ bool CatchUp(RowReader& reader, BatteryId battery, BucketSummary& summary) {
                        [&summary](const TrendSample& s) { summary.Add(s); });
 }
 
-bool ReadFromDigests(RowReader& reader, const TrendRequest& request, BatteryId battery,
+bool ReadFromDigests(RowReader& reader, const TrendRequest& request, battery::BatteryId battery,
                      BucketSummary& summary, LineFeeder& feeder) {
     constexpr qint64 w = BucketSummary::kBucketMs;
     const TimeRange& range = request.range;
@@ -213,7 +213,7 @@ TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
     }
     if (request.wholeHistory) {
         std::optional<qint64> first, last;
-        for (const BatteryId& battery : request.batteries) {
+        for (const battery::BatteryId& battery : request.batteries) {
             const auto f = reader.FirstTime(battery);
             const auto l = reader.LastTime(battery);
             if (f) first = first ? std::min(*first, *f) : *f;
@@ -221,7 +221,7 @@ TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
         }
         if (!first) {
             result.request.range = {};  // nothing stored: an empty range, no lines
-            for (const BatteryId& battery : request.batteries)
+            for (const battery::BatteryId& battery : request.batteries)
                 result.batteries.push_back({battery, {}});
             return result;
         }
@@ -231,7 +231,7 @@ TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
     const bool wideColumns =
         resolved.range.Span() / std::max(1, resolved.columns) >= BucketSummary::kBucketMs;
     try {
-        for (const BatteryId& battery : resolved.batteries) {
+        for (const battery::BatteryId& battery : resolved.batteries) {
             LineFeeder feeder(resolved);
             BucketSummary* summary = summaries ? summaries->For(battery) : nullptr;
             bool ok = true;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "trend/Batteries.h"
+#include "battery/BatteryId.h"
 #include "trend/BucketSummary.h"
 #include "trend/MinMaxReducer.h"
 
@@ -19,7 +19,7 @@
 // With `wholeHistory` the range is that of everything stored for the batteries (the result's
 // request carries it).
 struct TrendRequest {
-    std::vector<BatteryId> batteries;
+    std::vector<battery::BatteryId> batteries;
     TimeRange range;
     int columns = 1;
     qint64 gapMs = 30'000;
@@ -27,7 +27,7 @@ struct TrendRequest {
 };
 
 struct BatteryTrend {
-    BatteryId battery;
+    battery::BatteryId battery;
     ReducedBattery reduced;
 };
 
@@ -44,11 +44,11 @@ Q_DECLARE_METATYPE(TrendResult)
 class TrendSummaries {
 public:
     // Null for a battery the program does not poll.
-    BucketSummary* For(BatteryId battery);
+    BucketSummary* For(battery::BatteryId battery);
     std::size_t HeldBytes() const;
 
 private:
-    std::array<BucketSummary, kBatteryCount> summaries_;
+    std::array<BucketSummary, battery::kWatchedCount> summaries_;
 };
 
 // Reads the request from an open connection to a history store, per battery, over the store's

@@ -42,7 +42,7 @@ int main() {
     readingNs.reserve(kReadings);
     std::size_t events = 0;
     for (int i = 0; i < kReadings; ++i) {
-        const BatteryId battery = MonitoredBattery(i % kMonitoredBatteryCount);
+        const battery::BatteryId battery = battery::WatchedBattery(i % battery::kWatchedCount);
         const bool abnormal = (i / 14) % 300 == 7;
         const std::uint8_t status = abnormal && i % 3 == 0 ? 0x71 : 0x11;
         const double voltage = abnormal ? 10.5 : 12.0 + (i % 17) / 10.0;

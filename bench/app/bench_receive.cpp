@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     };
     int released = 0;
     QObject::connect(&session, &MonitorSession::ReadingAccepted,
-                     [&released](int, const BatteryReading&, qint64) { ++released; });
+                     [&released](const battery::Reading&) { ++released; });
     // Handed over straight, a buffer is dated when it is handed over: each answer comes a
     // millisecond after its request, in the request's slot.
     SystemClock clock;

@@ -67,7 +67,7 @@ void FillStore(const QString& dataDir) {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const int batteries = 14;
     const int cycles = 1'000'000 / batteries + 1;
-    std::vector<store::StoredReading> batch;
+    std::vector<battery::Reading> batch;
     for (int c = 0; c < cycles; ++c) {
         const qint64 t = now - qint64(cycles - c) * 10'000;
         for (int b = 0; b < batteries; ++b)

@@ -78,11 +78,9 @@ int main(int argc, char** argv) {
     StationMetrics metrics;
     qint64 readings = 0;
     QObject::connect(&station.Session(), &MonitorSession::ReadingAccepted,
-                     [&](int step, const BatteryReading& r, qint64 atMs) {
+                     [&](const battery::Reading& reading) {
                          ++readings;
-                         if (auto stored = store::ReadingForPollStep(
-                                 step, atMs, r.StatusCode, r.RawVoltage, r.RawTemperature))
-                             metrics.RecordReading(*stored);
+                         metrics.RecordReading(reading);
                      });
     station.Session().SetSamplingPeriodMs(period * 1000);
     station.Session().OpenPort(QStringLiteral("bench"));

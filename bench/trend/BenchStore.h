@@ -10,7 +10,7 @@
 #include <fstream>
 #include <random>
 
-#include "trend/Batteries.h"
+#include "battery/BatteryId.h"
 #include "trend/TrendTypes.h"
 
 namespace benchstore {
@@ -78,8 +78,8 @@ inline qint64 FillStore(const QString& path, qint64 fromMs = kStartMs, qint64 to
     sqlite3_prepare_v2(db, "INSERT INTO readings VALUES (?1, ?2, ?3, ?4, ?5, ?6)", -1, &insert,
                        nullptr);
     qint64 rows = 0;
-    for (const BatteryId& id : AllBatteries()) {
-        ReadingGenerator generator(*BatteryIndex(id));
+    for (const battery::BatteryId& id : battery::WatchedBatteries()) {
+        ReadingGenerator generator(*battery::WatchedIndex(id));
         for (qint64 t = fromMs; t < toMs; t += kPeriodMs) {
             const TrendSample reading = generator.At(t);
             if (outage.Span() > 0 && outage.Contains(t)) continue;

@@ -26,10 +26,10 @@ TrendResult ThirtyDays(int columns, bool noisy) {
     result.request.range = {benchstore::kStartMs, benchstore::kEndMs};
     result.request.columns = columns;
     result.request.gapMs = 3 * benchstore::kPeriodMs;
-    for (const BatteryId& id : AllBatteries()) {
+    for (const battery::BatteryId& id : battery::WatchedBatteries()) {
         result.request.batteries.push_back(id);
         MinMaxReducer reducer({result.request.range, columns, result.request.gapMs});
-        benchstore::ReadingGenerator generator(*BatteryIndex(id), noisy);
+        benchstore::ReadingGenerator generator(*battery::WatchedIndex(id), noisy);
         for (qint64 t = benchstore::kStartMs; t < benchstore::kEndMs; t += benchstore::kPeriodMs)
             reducer.Add(generator.At(t));
         result.batteries.push_back({id, reducer.Finish()});
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     const Figures figures = Measure(plot, frame);
     Print("battery-like readings (daily cycle with noise)", figures);
     std::size_t points = 0;
-    for (const BatteryId& id : plot.PlottedBatteries())
+    for (const battery::BatteryId& id : plot.PlottedBatteries())
         points += plot.Points(id, TrendPlotKind::Voltage).size() +
                   plot.Points(id, TrendPlotKind::Temperature).size();
     std::printf("plot holds %zu points of 14 batteries, %.2f MB of series\n", points,

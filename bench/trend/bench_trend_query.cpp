@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
     {
         QSqlDatabase db = QSqlDatabase::database(QStringLiteral("bench"));
         TrendRequest request;
-        request.batteries.assign(AllBatteries().begin(), AllBatteries().end());
+        request.batteries.assign(battery::WatchedBatteries().begin(),
+                                 battery::WatchedBatteries().end());
         request.columns = 1157;
         request.gapMs = 3 * benchstore::kPeriodMs;
         request.range = {benchstore::kStartMs, benchstore::kEndMs};

@@ -68,13 +68,13 @@ std::variant<ExportOptions, QString> ParseExportOptions(const QStringList& argum
             if (!t) return QStringLiteral("无效的时间 \"%1\": 请用 RFC 3339 或 YYYY-MM-DD").arg(*v);
             options.filter.to_ms = *t;
         } else if (arg == u"--device") {
-            options.filter.device = DeviceFromName(*v);
+            options.filter.device = battery::DeviceFromName(*v);
             if (!options.filter.device)
                 return QStringLiteral("无效的设备 \"%1\": 请用 A0 或 A1").arg(*v);
         } else if (arg == u"--battery") {
             bool ok = false;
             const int battery = v->toInt(&ok);
-            if (!ok || battery < 0 || battery >= kMaxBatteriesPerDevice) {
+            if (!ok || battery < 0 || battery >= battery::kBatteriesPerDevice) {
                 return QStringLiteral("无效的电池号 \"%1\": 请用 0 到 7").arg(*v);
             }
             options.filter.battery = static_cast<std::uint8_t>(battery);

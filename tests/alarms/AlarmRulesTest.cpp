@@ -8,9 +8,9 @@
 namespace alarms {
 
 void PrintTo(const AlarmEvent& e, std::ostream* out) {  // "A0-83 status_voltage raised 113 @t"
-    *out << BatteryLabel(e.key.battery).toStdString() << ' ' << KindId(e.key.kind).toStdString()
-         << ' ' << StateId(e.state).toStdString() << ' ' << e.value.value_or(NAN) << " @" << e.tMs
-         << ' ' << e.user.toStdString();
+    *out << battery::BatteryLabel(e.key.battery).toStdString() << ' '
+         << KindId(e.key.kind).toStdString() << ' ' << StateId(e.state).toStdString() << ' '
+         << e.value.value_or(NAN) << " @" << e.tMs << ' ' << e.user.toStdString();
 }
 
 }  // namespace alarms
@@ -18,6 +18,9 @@ void PrintTo(const AlarmEvent& e, std::ostream* out) {  // "A0-83 status_voltage
 namespace {
 
 using namespace alarms;
+using battery::BatteryId;
+using battery::kDeviceA0;
+using battery::kDeviceA1;
 
 constexpr std::int64_t kT0 = 1'765'000'000'000;
 constexpr std::int64_t kPeriodMs = 10'000;  // the program's default sampling period
@@ -45,7 +48,7 @@ std::vector<BatteryId> BatteriesOf(const AlarmEvents& events, AlarmKind kind, Al
 
 std::vector<BatteryId> DeviceBatteries(std::uint8_t device) {
     std::vector<BatteryId> batteries;
-    for (BatteryId battery : MonitoredBatteries()) {
+    for (BatteryId battery : battery::WatchedBatteries()) {
         if (battery.device == device) batteries.push_back(battery);
     }
     return batteries;
@@ -60,7 +63,7 @@ protected:
     AlarmEvents ReadAll(std::int64_t at) {
         now = at;
         AlarmEvents all;
-        for (BatteryId battery : MonitoredBatteries()) {
+        for (BatteryId battery : battery::WatchedBatteries()) {
             const AlarmEvents events = Read(battery, 0x11);
             all.insert(all.end(), events.begin(), events.end());
         }
@@ -317,9 +320,9 @@ TEST_F(AlarmRulesTest, restoredEventsRebuildTheActiveSetAsItWasAtExit) {
               AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now)});
 
     // The age of a silent row after a restart comes from the last stored reading.
-    restarted.RestoreLastReading(kA0_3, kT0 - 9000);  // older than the reading above: ignored
+    restarted.RestoreLastReading(kA0_3, kT0 - 9000, kT0);  // older than the reading above: ignored
     EXPECT_EQ(restarted.LastReadingMs(kA0_3), now);
-    restarted.RestoreLastReading({kDeviceA0, 0}, kT0 - 9000);
+    restarted.RestoreLastReading({kDeviceA0, 0}, kT0 - 9000, kT0);
     EXPECT_EQ(restarted.LastReadingMs({kDeviceA0, 0}), kT0 - 9000);
 }
 
@@ -337,8 +340,6 @@ TEST(AlarmTypes, storedIdentifiersStayStableAndValuesReadSafely) {
     for (AlarmState state : {AlarmState::Raised, AlarmState::Cleared, AlarmState::Acknowledged}) {
         EXPECT_EQ(StateFromId(StateId(state)), state);
     }
-    EXPECT_EQ(BatteryLabel({kDeviceA0, 7}), "A0-87");
-    EXPECT_EQ(BatteryLabel({kDeviceA1, 5}), "6#");
     EXPECT_EQ(ValueText(AlarmKind::StatusUnknown, 0x1F), "0x1F");
     EXPECT_EQ(ValueText(AlarmKind::HighTemperature, Tenths(451)), "45.1 ℃");
     // A stored value that is no status byte is shown, not converted out of range.

@@ -66,7 +66,7 @@ protected:
 };
 
 AlarmEvents VoltageAlarmOnA0_3(AlarmRules& rules) {
-    return rules.OnReading({kDeviceA0, 3}, 0x71, 12.5, 25.0, kT0);
+    return rules.OnReading({battery::kDeviceA0, 3}, 0x71, 12.5, 25.0, kT0);
 }
 
 TEST_F(DesktopNotifierTest, raisedAlarmsArriveAtTheServiceWithBatteryAndCondition) {
@@ -97,7 +97,8 @@ TEST_F(DesktopNotifierTest, raisedAlarmsArriveAtTheServiceWithBatteryAndConditio
     EXPECT_TRUE(many.body.contains("共14项")) << many.body.toStdString();
 
     // Cleared and acknowledged alarms are not announced.
-    const AlarmEvents cleared = rules.OnReading({kDeviceA0, 3}, 0x11, 12.5, 25.0, kT0 + 2000);
+    const AlarmEvents cleared =
+        rules.OnReading({battery::kDeviceA0, 3}, 0x11, 12.5, 25.0, kT0 + 2000);
     ASSERT_FALSE(cleared.empty());
     EXPECT_FALSE(notifier.NotifyRaised(cleared));
     EXPECT_EQ(notifier.PendingCalls(), 0);

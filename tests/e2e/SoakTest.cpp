@@ -179,10 +179,9 @@ ShownRecords RecordsShown(const TForm1& form) {
 
 // The store holds exactly the records the tables showed: each battery's readings, in order,
 // with the texts its table showed for them. Returns the first difference, empty when none.
-QString StoreDisagreement(const ShownRecords& shown,
-                          const std::vector<store::StoredReading>& stored) {
+QString StoreDisagreement(const ShownRecords& shown, const std::vector<battery::Reading>& stored) {
     ShownRecords onDisk(14);
-    for (const store::StoredReading& r : stored) {
+    for (const battery::Reading& r : stored) {
         const int step = r.device == 0xA0 ? r.battery + 1 : r.battery + 9;
         if (step < 1 || step > 14) return QStringLiteral("a reading of no polled battery");
         onDisk[step - 1].push_back({TimeStampText(QDateTime::fromSecsSinceEpoch(r.t_ms / 1000)),
@@ -511,7 +510,7 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     EXPECT_TRUE(WaitUntil([&] { return storedCount() == std::size_t(TotalRecords(*form)); }, 5s));
     const ShownRecords shownAtEnd = RecordsShown(*form);
     form.reset();
-    const std::vector<store::StoredReading> stored =
+    const std::vector<battery::Reading> stored =
         store::HistoryReader(store::HistoryFilePath(dataDir.path())).LoadSince(0);
     const QString storeDisagreement = StoreDisagreement(shownAtEnd, stored);
     EXPECT_TRUE(storeDisagreement.isEmpty()) << storeDisagreement.toStdString();

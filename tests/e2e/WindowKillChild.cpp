@@ -1,8 +1,8 @@
 // Test helper: the real window with its history store in DATA_DIR, monitoring the bus on PORT
-// once a second. Prints "shown STEP T_MS STATUS VOLTAGE_DV TEMPERATURE_DC" for every reading
-// once the window has shown it (and handed it to the store), so that a test can kill it with
-// SIGKILL at any moment and look for every shown reading in the file.
-// Arguments: DATA_DIR PORT.
+// once a second. Prints "shown DEVICE BATTERY T_MS STATUS VOLTAGE_DV TEMPERATURE_DC" for every
+// reading once the window has shown it (and handed it to the store), so that a test can kill it
+// with SIGKILL at any moment and look for every shown reading in the file. Arguments: DATA_DIR
+// PORT.
 
 #include <QApplication>
 #include <QComboBox>
@@ -25,13 +25,11 @@ int main(int argc, char** argv) {
     TForm1 form(options);
     form.show();
     // Connected after the window's own handlers, so it runs once they have shown the reading.
-    QObject::connect(&form.Monitoring(), &Station::ReadingRecorded,
-                     [](int step, const BatteryReading& r, qint64 arrivalMs) {
-                         std::printf("shown %d %lld %d %d %d\n", step,
-                                     static_cast<long long>(arrivalMs), r.StatusCode, r.RawVoltage,
-                                     r.RawTemperature);
-                         std::fflush(stdout);
-                     });
+    QObject::connect(&form.Monitoring(), &Station::ReadingRecorded, [](const battery::Reading& r) {
+        std::printf("shown %d %d %lld %d %d %d\n", r.device, r.battery,
+                    static_cast<long long>(r.t_ms), r.status, r.voltage_dv, r.temperature_dc);
+        std::fflush(stdout);
+    });
     Control<QComboBox>(form, "Com_combox")->setEditText(QString::fromLocal8Bit(argv[2]));
     Control<QPushButton>(form, "Button1")->click();
     Control<QLineEdit>(form, "sample_time")->setText(QStringLiteral("1"));

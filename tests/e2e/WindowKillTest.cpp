@@ -6,8 +6,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "battery/PollRoute.h"
+#include "battery/Reading.h"
 #include "store/DataDir.h"
-#include "store/StoredReading.h"
 #include "tests/common/WaitFor.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tools/simctl/SimProcess.h"
@@ -19,15 +20,16 @@ using testsupport::WaitUntil;
 namespace {
 
 // Takes the "shown ..." lines the child printed so far out of `pending`.
-void CollectShown(QByteArray& pending, std::vector<store::StoredReading>& shown) {
+void CollectShown(QByteArray& pending, std::vector<battery::Reading>& shown) {
     for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
         const QList<QByteArray> f = pending.left(end).split(' ');
         pending.remove(0, end + 1);
-        if (f.size() != 6 || f[0] != "shown") continue;
-        const auto reading = store::ReadingForPollStep(
-            f[1].toInt(), f[2].toLongLong(), static_cast<std::uint8_t>(f[3].toInt()),
-            static_cast<std::uint8_t>(f[4].toInt()), static_cast<std::uint16_t>(f[5].toInt()));
-        if (reading) shown.push_back(*reading);
+        if (f.size() != 7 || f[0] != "shown") continue;
+        const battery::BatteryId id{static_cast<std::uint8_t>(f[1].toInt()),
+                                    static_cast<std::uint8_t>(f[2].toInt())};
+        shown.push_back(battery::MakeReading(
+            id, f[3].toLongLong(), static_cast<std::uint8_t>(f[4].toInt()),
+            static_cast<std::uint8_t>(f[5].toInt()), static_cast<std::uint16_t>(f[6].toInt())));
     }
 }
 
@@ -44,7 +46,7 @@ TEST(WindowKill, everyReadingShownBeforeSigkillIsInTheFileAndTheFileOpensCleanly
 
     // Killed right after a reading of the first device was shown: the second device's block
     // of the cycle is still being polled, and the writer has commits in flight.
-    std::vector<store::StoredReading> shown;
+    std::vector<battery::Reading> shown;
     QByteArray pending;
     const bool enough = WaitUntil(
         [&] {
@@ -61,7 +63,7 @@ TEST(WindowKill, everyReadingShownBeforeSigkillIsInTheFileAndTheFileOpensCleanly
 
     FileProbe probe(store::HistoryFilePath(dataDir.path()));
     EXPECT_EQ(probe.IntegrityCheck(), QStringLiteral("ok"));
-    for (const store::StoredReading& r : shown)
+    for (const battery::Reading& r : shown)
         EXPECT_TRUE(probe.Contains(r)) << "shown but not stored: device " << int(r.device)
                                        << " battery " << int(r.battery) << " at " << r.t_ms;
 }

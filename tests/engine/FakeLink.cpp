@@ -16,7 +16,7 @@ bool FakeLink::Write(std::span<const std::uint8_t> bytes) {
     sent_.push_back({clock_.Elapsed(), frame});
     if (responder_) {
         if (const std::optional<Answer> answer = responder_(frame))
-            DeliverAt(clock_.NowMs() + answer->delayMs, answer->bytes);
+            DeliverAt(clock_.MonotonicMs() + answer->delayMs, answer->bytes);
     }
     return true;
 }

@@ -1,6 +1,6 @@
 #include <QFile>
 
-#include "engine/StepRoute.h"
+#include "battery/PollRoute.h"
 #include "tests/engine/SessionFixture.h"
 
 using testsupport::PollAnswerBytes;
@@ -110,25 +110,6 @@ TEST_F(SessionFixture, readIntervalIs500msAtOpenAnd20msBeforeEveryPollRequest) {
     EXPECT_EQ(link->ReadIntervals().back(), 500) << "a reopen goes back to 500 until the next tick";
 }
 
-// Routing: each step's reading goes to its own table, and 0xA1's to their real-time row.
-
-TEST(StepRouting, stepsMapToTheirTablesDevicesBatteriesAndLiveRows) {
-    for (int step = 1; step <= 8; ++step) {
-        const StepRoute route = RouteOfStep(step);
-        EXPECT_EQ(route.historyTable, step);
-        EXPECT_EQ(route.device, 0xA0);
-        EXPECT_EQ(route.battery, step - 1);
-        EXPECT_EQ(route.liveRow, 0);
-    }
-    for (int step = 9; step <= 14; ++step) {
-        const StepRoute route = RouteOfStep(step);
-        EXPECT_EQ(route.historyTable, step);
-        EXPECT_EQ(route.device, 0xA1);
-        EXPECT_EQ(route.battery, step - 9);
-        EXPECT_EQ(route.liveRow, step - 8);
-    }
-}
-
 TEST_F(SessionFixture, answersInTheirSlotAreShownForTheirStepOnceTheBlockHasEnded) {
     link->SetResponder(
         [](const QByteArray& request) -> std::optional<testsupport::FakeLink::Answer> {
@@ -148,7 +129,7 @@ TEST_F(SessionFixture, answersInTheirSlotAreShownForTheirStepOnceTheBlockHasEnde
     for (int i = 0; i < 14; ++i) {
         const int step = i + 1;
         EXPECT_EQ(accepted[i].step, step);
-        EXPECT_EQ(accepted[i].reading.RawVoltage, 0x80 + RouteOfStep(step).battery);
+        EXPECT_EQ(accepted[i].reading.RawVoltage, 0x80 + battery::BatteryOfStep(step).battery);
         EXPECT_EQ(accepted[i].arrivalMs, testsupport::FakeClock::kStartMs + 150 * step + 40);
     }
     EXPECT_FALSE(session->Poll().PollCycleActive) << "the answer to step 16 ends decoding";

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "battery/PollRoute.h"
 #include "engine/MonitorSession.h"
 #include "tests/common/PollAnswers.h"
 #include "tests/engine/FakeClock.h"
@@ -28,10 +29,13 @@ struct SessionRig {
         auto fake = std::make_unique<FakeLink>(clock);
         link = fake.get();
         session = std::make_unique<MonitorSession>(std::move(fake), clock);
-        QObject::connect(session.get(), &MonitorSession::ReadingAccepted,
-                         [this](int step, const BatteryReading& reading, qint64 arrivalMs) {
-                             accepted.push_back({step, reading, arrivalMs});
-                         });
+        // Recorded by the step that polled the battery, as the rules are written.
+        QObject::connect(
+            session.get(), &MonitorSession::ReadingAccepted, [this](const battery::Reading& r) {
+                accepted.push_back({battery::ReadingStepOf(r.Id()).value_or(0),
+                                    ReadingFromRaw(r.status, r.voltage_dv, r.temperature_dc),
+                                    r.t_ms});
+            });
         QObject::connect(session.get(), &MonitorSession::SetupReplyEcho,
                          [this](SetupCommand command, const QByteArray& reply) {
                              echoes.push_back({command, reply});

@@ -1,6 +1,6 @@
 #include <set>
 
-#include "engine/StepRoute.h"
+#include "battery/PollRoute.h"
 #include "tests/engine/SessionFixture.h"
 
 using testsupport::FakeLink;

@@ -127,7 +127,7 @@ PerBattery ByBattery(const std::vector<ReadingMessage>& readings) {
 PerBattery StoredByBattery(const QString& dataDir) {
     PerBattery result;
     store::HistoryReader reader(store::HistoryFilePath(dataDir));
-    reader.ForEachReading({}, [&](const store::StoredReading& r) {
+    reader.ForEachReading({}, [&](const battery::Reading& r) {
         result[{r.device, r.battery}].emplace_back(r.status, r.voltage_dv, r.temperature_dc);
         return true;
     });

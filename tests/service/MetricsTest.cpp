@@ -11,9 +11,9 @@ namespace {
 
 using testsupport::WaitUntil;
 
-store::StoredReading Reading(std::uint8_t device, std::uint8_t battery, qint64 tMs, int voltageDv,
-                             int temperatureDc, int status) {
-    store::StoredReading r;
+battery::Reading Reading(std::uint8_t device, std::uint8_t battery, qint64 tMs, int voltageDv,
+                         int temperatureDc, int status) {
+    battery::Reading r;
     r.device = device;
     r.battery = battery;
     r.t_ms = tMs;

@@ -2,9 +2,9 @@
 
 #include <QTemporaryDir>
 
-#include "engine/AlarmMonitor.h"
 #include "mqtt/BatmonMessages.h"
 #include "service/BatmonService.h"
+#include "station/AlarmMonitor.h"
 #include "station/Station.h"
 #include "tests/common/WaitFor.h"
 #include "tests/servers/ChildProcess.h"
@@ -37,13 +37,15 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
     ASSERT_TRUE(service.Start(&error)) << error.toStdString();
     ASSERT_TRUE(WaitUntil([&] { return !subscriber.StatusPayloads().empty(); }));
 
-    store::AlarmEvent raised{
-        1'765'000'000'125,         0xA1, 4, QStringLiteral("limit_low_voltage"),
-        store::AlarmState::Raised, 11.2, {}};
-    store::AlarmEvent acknowledged = raised;
-    acknowledged.state = store::AlarmState::Acknowledged;
+    const alarms::AlarmEvent raised{1'765'000'000'125,
+                                    {{0xA1, 4}, alarms::AlarmKind::LowVoltage},
+                                    alarms::AlarmState::Raised,
+                                    11.2,
+                                    {}};
+    alarms::AlarmEvent acknowledged = raised;
+    acknowledged.state = alarms::AlarmState::Acknowledged;
     acknowledged.user = QStringLiteral("wang");
-    acknowledged.t_ms += 1000;
+    acknowledged.tMs += 1000;
     const auto active = [&] {
         QString parseError;
         const auto e =
@@ -56,18 +58,16 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
     };
 
     // Events as the station's alarm monitor reports them.
-    const auto report = [&](const store::AlarmEvent& event) {
-        const std::optional<alarms::AlarmEvent> monitored = AlarmFromStore(event);
-        ASSERT_TRUE(monitored);
-        emit service.GetStation().Alarms().EventsOccurred({*monitored});
+    const auto report = [&](const alarms::AlarmEvent& event) {
+        emit service.GetStation().Alarms().EventsOccurred({event});
     };
     report(raised);
     report(acknowledged);
     EXPECT_EQ(active(), 1.0);
-    store::AlarmEvent cleared = raised;
-    cleared.state = store::AlarmState::Cleared;
+    alarms::AlarmEvent cleared = raised;
+    cleared.state = alarms::AlarmState::Cleared;
     cleared.value = 12.4;
-    cleared.t_ms += 2000;
+    cleared.tMs += 2000;
     report(cleared);
     EXPECT_EQ(active(), 0.0);
 
@@ -81,7 +81,7 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
     EXPECT_EQ(alarms[0], (AlarmMessage{QStringLiteral("room-5"),
                                        0xA1,
                                        4,
-                                       raised.t_ms,
+                                       raised.tMs,
                                        QStringLiteral("limit_low_voltage"),
                                        QStringLiteral("raised"),
                                        11.2,

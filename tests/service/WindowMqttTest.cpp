@@ -11,7 +11,7 @@
 #include "app/TForm1.h"
 #include "engine/MonitorSession.h"
 #include "mqtt/MqttUrl.h"
-#include "service/MqttPublisher.h"
+#include "station/MqttPublisher.h"
 #include "station/Station.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"

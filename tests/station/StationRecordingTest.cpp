@@ -42,24 +42,20 @@ TEST(StationRecording, aReadingIsReportedOnlyOnceItIsInTheFile) {
     std::unique_ptr<Station> station = AnsweringStation(clock, dir.path());
     int recorded = 0;
     int missing = 0;
-    QObject::connect(station.get(), &Station::ReadingRecorded,
-                     [&](int step, const BatteryReading& reading, qint64 arrivalMs) {
-                         ++recorded;
-                         const auto key =
-                             store::ReadingForPollStep(step, arrivalMs, reading.StatusCode,
-                                                       reading.RawVoltage, reading.RawTemperature);
-                         store::ReadingFilter one;
-                         one.from_ms = one.to_ms = arrivalMs;
-                         one.device = key->device;
-                         one.battery = key->battery;
-                         bool found = false;
-                         store::HistoryReader reader(store::HistoryFilePath(dir.path()));
-                         reader.ForEachReading(one, [&](const store::StoredReading& r) {
-                             found = found || r == *key;
-                             return true;
-                         });
-                         missing += found ? 0 : 1;
-                     });
+    QObject::connect(station.get(), &Station::ReadingRecorded, [&](const battery::Reading& key) {
+        ++recorded;
+        store::ReadingFilter one;
+        one.from_ms = one.to_ms = key.t_ms;
+        one.device = key.device;
+        one.battery = key.battery;
+        bool found = false;
+        store::HistoryReader reader(store::HistoryFilePath(dir.path()));
+        reader.ForEachReading(one, [&](const battery::Reading& r) {
+            found = found || r == key;
+            return true;
+        });
+        missing += found ? 0 : 1;
+    });
     clock.Advance(3000);
     EXPECT_EQ(recorded, 0) << "reported before the writer could have committed";
     ASSERT_TRUE(WaitUntil([&] { return recorded == 14; }, std::chrono::seconds(10)));

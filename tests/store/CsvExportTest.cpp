@@ -91,12 +91,18 @@ TEST(CsvFormat, linesCarryTheExactColumnsAndTexts) {
                              "2024-02-29T00:00:00.003Z,A0,2,0.1,1.0,90,0x5A\n"));
 
     QByteArray alarms = store::AlarmCsvHeader();
-    store::AppendAlarmCsvLine(alarms, {0, 0xA1, 2, "voltage_low", store::AlarmState::Acknowledged,
-                                       11.5, "ops, \"night\""});
+    store::AppendAlarmCsvLine(alarms, {0,
+                                       {{0xA1, 2}, alarms::AlarmKind::LowVoltage},
+                                       alarms::AlarmState::Acknowledged,
+                                       11.5,
+                                       "ops, \"night\""});
+    store::AppendAlarmCsvLine(
+        alarms, {1, {{0xA1, 3}, alarms::AlarmKind::NoAnswer}, alarms::AlarmState::Raised, {}, {}});
     EXPECT_EQ(alarms,
               "time,device,battery,kind,state,value,user\n"
-              "1970-01-01T00:00:00.000Z,A1,2,voltage_low,acknowledged,11.5,"
-              "\"ops, \"\"night\"\"\"\n");
+              "1970-01-01T00:00:00.000Z,A1,2,limit_low_voltage,acknowledged,11.5,"
+              "\"ops, \"\"night\"\"\"\n"
+              "1970-01-01T00:00:00.001Z,A1,3,no_answer,raised,,\n");
 }
 
 TEST(CsvFormat, timeArgumentsTakeRfc3339AndBareDates) {
@@ -134,11 +140,11 @@ TEST(BatmonExport, writesTheSelectedRangeAndBatteriesWithABomToAFile) {
     run = RunExport({"--data-dir", dir.path(), "--device", "A1", "--battery", "2"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, ExpectedCsv(0, 14 * 50, [](const auto& r) {
-                  return r.device == store::kDeviceA1 && r.battery == 2;
+                  return r.device == battery::kDeviceA1 && r.battery == 2;
               }));
     run = RunExport({"--data-dir", dir.path(), "--device", "a0"});
-    EXPECT_EQ(run.out,
-              ExpectedCsv(0, 14 * 50, [](const auto& r) { return r.device == store::kDeviceA0; }));
+    EXPECT_EQ(run.out, ExpectedCsv(0, 14 * 50,
+                                   [](const auto& r) { return r.device == battery::kDeviceA0; }));
 
     // A bare --to date reaches to the end of that day.
     const QString day =

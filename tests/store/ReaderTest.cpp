@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <random>
 
+#include "battery/PollRoute.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
 #include "store/HistoryWriter.h"
@@ -18,7 +19,7 @@ using storetest::SequenceReading;
 
 namespace {
 
-bool TimeOrdered(const std::vector<store::StoredReading>& readings) {
+bool TimeOrdered(const std::vector<battery::Reading>& readings) {
     return std::is_sorted(readings.begin(), readings.end(), [](const auto& a, const auto& b) {
         return std::tie(a.t_ms, a.device, a.battery) < std::tie(b.t_ms, b.device, b.battery);
     });
@@ -30,14 +31,15 @@ TEST(HistoryReader, restoreGivesTheWindowInTimeOrderWhateverTheOrderOfWriting) {
     QTemporaryDir dir;
     // Three hours of cycles every 10 s; handed over in a shuffled order.
     constexpr qint64 kCycles = 3 * 360;
-    std::vector<store::StoredReading> all;
+    std::vector<battery::Reading> all;
     for (qint64 c = 0; c < kCycles; ++c) {
         for (int step = 1; step <= 14; ++step) {
-            all.push_back(*store::ReadingForPollStep(step, storetest::kBaseMs + c * 10'000, 0x11,
-                                                     static_cast<std::uint8_t>(step), 250));
+            all.push_back(battery::MakeReading(battery::BatteryOfStep(step),
+                                               storetest::kBaseMs + c * 10'000, 0x11,
+                                               static_cast<std::uint8_t>(step), 250));
         }
     }
-    std::vector<store::StoredReading> shuffled = all;
+    std::vector<battery::Reading> shuffled = all;
     std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
     {
         store::HistoryWriter writer(dir.path());
@@ -55,8 +57,8 @@ TEST(HistoryReader, restoreGivesTheWindowInTimeOrderWhateverTheOrderOfWriting) {
     EXPECT_TRUE(TimeOrdered(restored));
     EXPECT_TRUE(std::equal(restored.begin(), restored.end(), all.end() - 361 * 14));
     // Within one cycle: device A0's batteries, then A1's, each by battery.
-    EXPECT_EQ(restored[0].device, store::kDeviceA0);
-    EXPECT_EQ(restored[13].device, store::kDeviceA1);
+    EXPECT_EQ(restored[0].device, battery::kDeviceA0);
+    EXPECT_EQ(restored[13].device, battery::kDeviceA1);
     EXPECT_EQ(restored[13].battery, 5);
 
     EXPECT_TRUE(reader.LoadRecentHours(0, now).empty()) << "0 hours restores nothing";
@@ -70,7 +72,7 @@ TEST(HistoryReader, rangeReadsHonourTimeDeviceAndBatteryFilters) {
     ASSERT_TRUE(reader.IsOpen());
 
     auto read = [&](const store::ReadingFilter& filter) {
-        std::vector<store::StoredReading> rows;
+        std::vector<battery::Reading> rows;
         EXPECT_TRUE(reader.ForEachReading(filter, [&](const auto& r) {
             rows.push_back(r);
             return true;
@@ -78,7 +80,7 @@ TEST(HistoryReader, rangeReadsHonourTimeDeviceAndBatteryFilters) {
         return rows;
     };
     auto expected = [](auto keep) {
-        std::vector<store::StoredReading> rows;
+        std::vector<battery::Reading> rows;
         for (const auto& r : Sequence(0, 14 * 100)) {
             if (keep(r)) rows.push_back(r);
         }
@@ -93,17 +95,17 @@ TEST(HistoryReader, rangeReadsHonourTimeDeviceAndBatteryFilters) {
               }));
 
     store::ReadingFilter oneDevice;
-    oneDevice.device = store::kDeviceA1;
+    oneDevice.device = battery::kDeviceA1;
     EXPECT_EQ(read(oneDevice),
-              expected([](const auto& r) { return r.device == store::kDeviceA1; }));
+              expected([](const auto& r) { return r.device == battery::kDeviceA1; }));
 
     store::ReadingFilter oneBattery = range;
-    oneBattery.device = store::kDeviceA0;
+    oneBattery.device = battery::kDeviceA0;
     oneBattery.battery = 7;
     const auto battery = read(oneBattery);
     EXPECT_EQ(battery.size(), 10u);
     EXPECT_EQ(battery, expected([&](const auto& r) {
-                  return r.device == store::kDeviceA0 && r.battery == 7 &&
+                  return r.device == battery::kDeviceA0 && r.battery == 7 &&
                          r.t_ms >= range.from_ms && r.t_ms <= range.to_ms;
               }));
 
@@ -138,11 +140,13 @@ TEST(HistoryReader, readsWhileTheWriterWritesAndNeverCreatesAFile) {
 
 TEST(HistoryReader, alarmEventsComeBackAsWritten) {
     QTemporaryDir dir;
-    const std::vector<store::AlarmEvent> events = {
-        {1000, 0xA0, 3, "status", store::AlarmState::Raised, 113, ""},
-        {2000, 0xA1, 5, "silent", store::AlarmState::Raised, 0, ""},
-        {3000, 0xA0, 3, "status", store::AlarmState::Acknowledged, 113, "张工"},
-        {4000, 0xA0, 3, "status", store::AlarmState::Cleared, 17, ""},
+    using alarms::AlarmKind;
+    using alarms::AlarmState;
+    const alarms::AlarmEvents events = {
+        {1000, {{0xA0, 3}, AlarmKind::StatusUnknown}, AlarmState::Raised, 113, ""},
+        {2000, {{0xA1, 5}, AlarmKind::NoAnswer}, AlarmState::Raised, std::nullopt, ""},
+        {3000, {{0xA0, 3}, AlarmKind::StatusUnknown}, AlarmState::Acknowledged, 113, "张工"},
+        {4000, {{0xA0, 3}, AlarmKind::StatusUnknown}, AlarmState::Cleared, 17, ""},
     };
     {
         store::HistoryWriter writer(dir.path());
@@ -151,7 +155,7 @@ TEST(HistoryReader, alarmEventsComeBackAsWritten) {
         ASSERT_TRUE(writer.Flush());
     }
     store::HistoryReader reader(store::HistoryFilePath(dir.path()));
-    std::vector<store::AlarmEvent> back;
+    alarms::AlarmEvents back;
     ASSERT_TRUE(reader.ForEachAlarm(0, 10000, [&](const auto& e) {
         back.push_back(e);
         return true;
@@ -174,15 +178,4 @@ TEST(StoreLocation, dataFolderComesFromTheOptionThenXdgThenHome) {
     EXPECT_EQ(store::DataDirArgument({"batmon", "--data-dir=/e"}), QStringLiteral("/e"));
     EXPECT_EQ(store::DataDirArgument({"batmon", "--data-dir"}), std::nullopt);
     EXPECT_EQ(store::HistoryFilePath("/d"), QStringLiteral("/d/history.sqlite"));
-}
-
-TEST(StoredReading, pollStepsMapToTheFourteenBatteries) {
-    const auto a0first = store::ReadingForPollStep(1, 5, 0x11, 120, 250);
-    ASSERT_TRUE(a0first);
-    EXPECT_EQ(*a0first, (store::StoredReading{5, 0xA0, 0, 0x11, 120, 250}));
-    EXPECT_EQ(store::ReadingForPollStep(8, 0, 0, 0, 0)->battery, 7);
-    EXPECT_EQ(store::ReadingForPollStep(9, 0, 0, 0, 0)->device, 0xA1);
-    EXPECT_EQ(store::ReadingForPollStep(9, 0, 0, 0, 0)->battery, 0);
-    EXPECT_EQ(store::ReadingForPollStep(14, 0, 0, 0, 0)->battery, 5);
-    for (int step : {0, 15, 16, -1}) EXPECT_FALSE(store::ReadingForPollStep(step, 0, 0, 0, 0));
 }

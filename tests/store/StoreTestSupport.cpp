@@ -10,20 +10,21 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "battery/PollRoute.h"
 #include "store/DataDir.h"
 #include "store/Schema.h"
 
 namespace storetest {
 
-store::StoredReading SequenceReading(qint64 i) {
+battery::Reading SequenceReading(qint64 i) {
     const int step = static_cast<int>(i % 14) + 1;
-    return *store::ReadingForPollStep(step, kBaseMs + i / 14 * 100, 0x11,
-                                      static_cast<std::uint8_t>(i % 200),
-                                      static_cast<std::uint16_t>(i % 1000));
+    return battery::MakeReading(battery::BatteryOfStep(step), kBaseMs + i / 14 * 100, 0x11,
+                                static_cast<std::uint8_t>(i % 200),
+                                static_cast<std::uint16_t>(i % 1000));
 }
 
-std::vector<store::StoredReading> Sequence(qint64 first, qint64 count) {
-    std::vector<store::StoredReading> readings;
+std::vector<battery::Reading> Sequence(qint64 first, qint64 count) {
+    std::vector<battery::Reading> readings;
     readings.reserve(static_cast<std::size_t>(count));
     for (qint64 i = first; i < first + count; ++i) readings.push_back(SequenceReading(i));
     return readings;
@@ -59,7 +60,7 @@ qint64 FileProbe::CountAlarms() {
     return q.value(0).toLongLong();
 }
 
-bool FileProbe::Contains(const store::StoredReading& r) {
+bool FileProbe::Contains(const battery::Reading& r) {
     QSqlQuery q(Db());
     q.prepare(
         QStringLiteral("SELECT status, voltage_dv, temperature_dc FROM readings "
@@ -72,8 +73,8 @@ bool FileProbe::Contains(const store::StoredReading& r) {
            q.value(2).toUInt() == r.temperature_dc;
 }
 
-std::vector<store::StoredReading> FileProbe::AllReadings() {
-    std::vector<store::StoredReading> all;
+std::vector<battery::Reading> FileProbe::AllReadings() {
+    std::vector<battery::Reading> all;
     QSqlQuery q(Db());
     q.exec(
         QStringLiteral("SELECT t_ms, device, battery, status, voltage_dv, temperature_dc "
@@ -111,7 +112,7 @@ void BulkLoad(const QString& dataDir, qint64 first, qint64 count) {
         QSqlQuery insert(db);
         insert.prepare(QStringLiteral("INSERT INTO readings VALUES (?, ?, ?, ?, ?, ?)"));
         for (qint64 i = first; i < first + count; ++i) {
-            const store::StoredReading r = SequenceReading(i);
+            const battery::Reading r = SequenceReading(i);
             insert.bindValue(0, r.device);
             insert.bindValue(1, r.battery);
             insert.bindValue(2, r.t_ms);

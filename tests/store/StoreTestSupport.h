@@ -6,15 +6,15 @@
 #include <memory>
 #include <vector>
 
-#include "store/StoredReading.h"
+#include "battery/Reading.h"
 
 namespace storetest {
 
 // Reading number i of the sequence the writer child and the tests use: the fourteen polled
 // batteries in turn, one cycle every 100 ms from kBaseMs.
 inline constexpr qint64 kBaseMs = 1'700'000'000'000;
-store::StoredReading SequenceReading(qint64 i);
-std::vector<store::StoredReading> Sequence(qint64 first, qint64 count);
+battery::Reading SequenceReading(qint64 i);
+std::vector<battery::Reading> Sequence(qint64 first, qint64 count);
 
 // A connection of the test's own to a history file, independent of the writer's.
 class FileProbe {
@@ -22,8 +22,8 @@ public:
     explicit FileProbe(const QString& filePath);
     ~FileProbe();
     qint64 CountReadings();
-    bool Contains(const store::StoredReading& reading);
-    std::vector<store::StoredReading> AllReadings();  // by device, battery, time
+    bool Contains(const battery::Reading& reading);
+    std::vector<battery::Reading> AllReadings();  // by device, battery, time
     qint64 CountAlarms();
     QString IntegrityCheck();
     QSqlDatabase Db();

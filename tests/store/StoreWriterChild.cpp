@@ -6,17 +6,18 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "battery/PollRoute.h"
 #include "store/HistoryWriter.h"
 
 namespace {
 
 constexpr qint64 kBaseMs = 1'700'000'000'000;
 
-store::StoredReading SequenceReading(qint64 i) {
+battery::Reading SequenceReading(qint64 i) {
     const int step = static_cast<int>(i % 14) + 1;
-    return *store::ReadingForPollStep(step, kBaseMs + i / 14 * 100, 0x11,
-                                      static_cast<std::uint8_t>(i % 200),
-                                      static_cast<std::uint16_t>(i % 1000));
+    return battery::MakeReading(battery::BatteryOfStep(step), kBaseMs + i / 14 * 100, 0x11,
+                                static_cast<std::uint8_t>(i % 200),
+                                static_cast<std::uint16_t>(i % 1000));
 }
 
 }  // namespace

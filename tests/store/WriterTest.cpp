@@ -36,7 +36,7 @@ TEST(HistoryWriter, handedOverReadingsReachTheFileBeforeTheNextPeriod) {
     QSignalSpy health(&writer, &store::HistoryWriter::HealthChanged);
     writer.Start();
 
-    const store::StoredReading one = SequenceReading(0);
+    const battery::Reading one = SequenceReading(0);
     writer.Append(one);
     ASSERT_TRUE(WaitUntil([&] { return FileExists(writer.FilePath()); }, 5s * kSlowdown));
     FileProbe probe(writer.FilePath());
@@ -47,10 +47,8 @@ TEST(HistoryWriter, handedOverReadingsReachTheFileBeforeTheNextPeriod) {
     const auto block = Sequence(1, 8);
     writer.Append(block);
     writer.AppendAlarm({one.t_ms,
-                        one.device,
-                        one.battery,
-                        QStringLiteral("status"),
-                        store::AlarmState::Raised,
+                        {one.Id(), alarms::AlarmKind::StatusVoltage},
+                        alarms::AlarmState::Raised,
                         0x71,
                         {}});
     EXPECT_TRUE(WaitUntil([&] { return probe.CountReadings() == 9 && probe.CountAlarms() == 1; },
@@ -59,8 +57,8 @@ TEST(HistoryWriter, handedOverReadingsReachTheFileBeforeTheNextPeriod) {
     EXPECT_EQ(writer.UnwrittenCount(), 0);
 
     // A reading of no polled battery cannot go into the file; it must not hold up the others.
-    const store::StoredReading stray{one.t_ms, 0x05, 9, 0x11, 1, 1};
-    const store::StoredReading after = SequenceReading(20);
+    const battery::Reading stray{one.t_ms, 0x05, 9, 0x11, 1, 1};
+    const battery::Reading after = SequenceReading(20);
     writer.Append(std::vector{stray, after});
     EXPECT_TRUE(writer.Flush());
     EXPECT_TRUE(probe.Contains(after));
@@ -96,8 +94,8 @@ TEST(HistoryWriter, aReadingOnATakenMillisecondIsKeptNotReplaced) {
     QTemporaryDir dir;
     store::HistoryWriter writer(dir.path());
     writer.Start();
-    store::StoredReading first = SequenceReading(0);
-    store::StoredReading second = first;
+    battery::Reading first = SequenceReading(0);
+    battery::Reading second = first;
     second.voltage_dv = 99;
     writer.Append(first);
     ASSERT_TRUE(writer.Flush());

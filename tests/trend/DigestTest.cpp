@@ -13,7 +13,7 @@ constexpr qint64 kPeriod = 10'000;
 constexpr qint64 kGap = 3 * kPeriod;
 constexpr int kDays = 3;
 constexpr int kReadingsPerDay = 8640;
-const BatteryId kBattery{0xA1, 2};
+const battery::BatteryId kBattery{0xA1, 2};
 
 // Three days of one battery with a one-reading voltage spike, a one-reading temperature dip,
 // abnormal readings, an outage inside one digest and one across a digest boundary.

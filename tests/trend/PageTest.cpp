@@ -17,9 +17,9 @@ constexpr qint64 kPeriod = 10'000;
 constexpr qint64 kHour = 3600'000;
 constexpr qint64 kNow = 1'800'000'000'000;
 constexpr qint64 kFirst = kNow - 48 * kHour;
-const BatteryId kA0First{0xA0, 0};
-const BatteryId kOneHash{0xA1, 0};
-const BatteryId kSixHash{0xA1, 5};
+const battery::BatteryId kA0First{0xA0, 0};
+const battery::BatteryId kOneHash{0xA1, 0};
+const battery::BatteryId kSixHash{0xA1, 5};
 
 TrendSeries TwoDays(int base) {
     TrendSeries samples;
@@ -54,7 +54,7 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton);
     }
     // Waits until the plot shows `batteries` over `range`, read back through the plot's model.
-    bool WaitForPlot(const std::vector<BatteryId>& batteries, const TimeRange& range) {
+    bool WaitForPlot(const std::vector<battery::BatteryId>& batteries, const TimeRange& range) {
         const bool shown = testsupport::WaitUntil(
             [&] {
                 return !plot_->Busy() && plot_->PlottedBatteries() == batteries &&
@@ -81,7 +81,7 @@ protected:
 TEST_F(PageTest, chosenBatteriesAndRangeButtonsDecideWhatIsPlotted) {
     Check(0);  // A0-80
     Check(8);  // 1#
-    const std::vector<BatteryId> chosen{kA0First, kOneHash};
+    const std::vector<battery::BatteryId> chosen{kA0First, kOneHash};
     ASSERT_TRUE(WaitForPlot(chosen, {kNow - 24 * kHour, kNow})) << "24 hours is the default";
 
     Click("trendRange1h");
@@ -93,7 +93,7 @@ TEST_F(PageTest, chosenBatteriesAndRangeButtonsDecideWhatIsPlotted) {
 
     Check(13);  // 6#
     Click("trendRangeAll");
-    const std::vector<BatteryId> three{kA0First, kOneHash, kSixHash};
+    const std::vector<battery::BatteryId> three{kA0First, kOneHash, kSixHash};
     ASSERT_TRUE(WaitForPlot(three, {kFirst, kNow})) << "all = what the store holds";
     const TrendSeries& six = plot_->Points(kSixHash, TrendPlotKind::Temperature);
     ASSERT_FALSE(six.empty());
@@ -114,14 +114,14 @@ TEST_F(PageTest, exportAndPictureButtonsUseTheChosenBatteriesAndRange) {
     Check(8);
     Click("trendRange1h");
     ASSERT_TRUE(WaitForPlot({kOneHash}, {kNow - kHour, kNow}));
-    std::vector<BatteryId> exported;
+    std::vector<battery::BatteryId> exported;
     TimeRange exportedRange;
-    page_->SetCsvExporter([&](const std::vector<BatteryId>& b, const TimeRange& r) {
+    page_->SetCsvExporter([&](const std::vector<battery::BatteryId>& b, const TimeRange& r) {
         exported = b;
         exportedRange = r;
     });
     Click("trendExportCsv");
-    EXPECT_EQ(exported, std::vector<BatteryId>{kOneHash});
+    EXPECT_EQ(exported, std::vector<battery::BatteryId>{kOneHash});
     EXPECT_EQ(exportedRange, (TimeRange{kNow - kHour, kNow}));
 
     QTemporaryDir dir;

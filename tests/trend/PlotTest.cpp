@@ -15,8 +15,8 @@ namespace {
 
 constexpr qint64 kStart = 1'800'000'000'000;
 constexpr qint64 kPeriod = 10'000;
-const BatteryId kOneHash{0xA1, 0};
-const BatteryId kA0First{0xA0, 0};
+const battery::BatteryId kOneHash{0xA1, 0};
+const battery::BatteryId kA0First{0xA0, 0};
 
 TrendSample Reading(qint64 t, int voltageDv, int temperatureDc, int status = kStatusNormal) {
     return {t, std::int16_t(voltageDv), std::int16_t(temperatureDc), std::uint8_t(status), false};
@@ -26,7 +26,7 @@ TrendSample Reading(qint64 t, int voltageDv, int temperatureDc, int status = kSt
 TrendResult HourOfReadings() {
     TrendResult result;
     result.request = {{kOneHash, kA0First}, {kStart, kStart + 360 * kPeriod}, 1000, 3 * kPeriod};
-    for (const BatteryId id : {kOneHash, kA0First}) {
+    for (const battery::BatteryId id : {kOneHash, kA0First}) {
         TrendSeries samples;
         for (int i = 0; i <= 360; ++i)
             samples.push_back(Reading(kStart + i * kPeriod, (id.device == 0xA0 ? 110 : 125) + i % 7,
@@ -187,13 +187,13 @@ TEST_F(PlotTest, savedPictureHoldsBothPlots) {
 TEST(BatteryNaming, fourteenNamesColoursAndStatusTexts) {
     QStringList names;
     std::set<QRgb> colours;
-    for (const BatteryId& id : AllBatteries()) {
-        names << BatteryName(id);
+    for (const battery::BatteryId& id : battery::WatchedBatteries()) {
+        names << battery::BatteryLabel(id);
         colours.insert(BatteryColor(id).rgb());
     }
     EXPECT_EQ(names.join(' '), QStringLiteral("A0-80 A0-81 A0-82 A0-83 A0-84 A0-85 A0-86 A0-87 "
                                               "1# 2# 3# 4# 5# 6#"));
     EXPECT_EQ(colours.size(), 14u);
-    EXPECT_TRUE(BatteryName({0xA1, 6}).isEmpty());
+    EXPECT_EQ(battery::BatteryLabel({0xA1, 6}), QStringLiteral("A1-86")) << "polled, not watched";
     EXPECT_EQ(BatteryColor({0xA1, 6}), BatteryColor({0xA2, 0}));
 }

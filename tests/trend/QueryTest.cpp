@@ -12,8 +12,8 @@ namespace {
 
 constexpr qint64 kStart = 1'800'000'000'000;
 constexpr qint64 kPeriod = 10'000;
-const BatteryId kA0Third{0xA0, 2};
-const BatteryId kOneHash{0xA1, 0};
+const battery::BatteryId kA0Third{0xA0, 2};
+const battery::BatteryId kOneHash{0xA1, 0};
 
 TrendSeries Readings(int count, int base, int statusEvery = 0) {
     TrendSeries samples;

@@ -27,7 +27,7 @@ TestStore::~TestStore() {
 
 QSqlDatabase TestStore::Writer() const { return QSqlDatabase::database(connection_, false); }
 
-void TestStore::Insert(BatteryId battery, std::span<const TrendSample> samples) {
+void TestStore::Insert(battery::BatteryId battery, std::span<const TrendSample> samples) {
     QSqlDatabase db = Writer();
     ASSERT_TRUE(db.transaction());
     QSqlQuery query(db);

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <span>
 
-#include "trend/Batteries.h"
+#include "battery/BatteryId.h"
 #include "trend/TrendTypes.h"
 
 // A history store file in a temporary folder, with the store's readings table, written through
@@ -16,7 +16,7 @@ public:
     ~TestStore();
 
     QString Path() const { return dir_.filePath(QStringLiteral("history.sqlite")); }
-    void Insert(BatteryId battery, std::span<const TrendSample> samples);
+    void Insert(battery::BatteryId battery, std::span<const TrendSample> samples);
     QSqlDatabase Writer() const;
 
 private:

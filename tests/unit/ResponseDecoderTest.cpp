@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "display/StatusText.h"
+#include "battery/Status.h"
 #include "protocol/ModbusCrc.h"
 #include "protocol/ResponseDecoder.h"
 
@@ -27,7 +27,7 @@ TEST(Decoding, readsStatusVoltageAndUnsignedTemperature) {
     EXPECT_EQ(worked.StatusCode, 0x11);
     EXPECT_EQ(worked.RawVoltage, 0x7D);
     EXPECT_EQ(worked.RawTemperature, 250);
-    EXPECT_EQ(StatusText(worked.StatusCode), QStringLiteral("正常"));
+    EXPECT_EQ(battery::StatusText(worked.StatusCode), QStringLiteral("正常"));
 
     const BatteryReading extremes = DecodeBatteryReading(Answer(0xA1, 0x00, 0xFF, 0xFF, 0xF6));
     EXPECT_DOUBLE_EQ(extremes.Voltage, 25.5);
@@ -37,23 +37,6 @@ TEST(Decoding, readsStatusVoltageAndUnsignedTemperature) {
 
     const Bytes tooShort = {0xA1, 0x04, 0x06, 0x11, 0x7D, 0x00};
     EXPECT_EQ(DecodeBatteryReading(tooShort).RawTemperature, 0);
-}
-
-TEST(Decoding, statusTextsAndUnknownCodesShownInHex) {
-    EXPECT_EQ(StatusText(0x00), QStringLiteral("无此设备"));
-    EXPECT_EQ(StatusText(0x11), QStringLiteral("正常"));
-    EXPECT_EQ(StatusText(0x71), QStringLiteral("电压异常"));
-    EXPECT_EQ(StatusText(0x72), QStringLiteral("温度异常"));
-    EXPECT_EQ(StatusText(0x73), QStringLiteral("鼓包异常"));
-    EXPECT_EQ(StatusText(0x74), QStringLiteral("0x74"));
-    EXPECT_EQ(StatusText(0x12), QStringLiteral("0x12"));
-    EXPECT_EQ(StatusText(0x0A), QStringLiteral("0x0A"));
-    EXPECT_EQ(StatusText(0xFF), QStringLiteral("0xFF"));
-
-    int known = 0;
-    for (int code = 0; code < 256; ++code) known += HasStatusText(code) ? 1 : 0;
-    EXPECT_EQ(known, 5);
-    EXPECT_FALSE(HasStatusText(0x74));
 }
 
 TEST(AnswerFrames, findsTheAnswerOfEitherDeviceAnywhereInTheBuffer) {

@@ -14,6 +14,7 @@
 #include "app/AlarmLimitsDialog.h"
 #include "app/AlarmPage.h"
 #include "app/LiveRowMarks.h"
+#include "battery/PollRoute.h"
 #include "tests/window/FormFixture.h"
 
 namespace {
@@ -26,10 +27,10 @@ protected:
         FormFixture::SetUp();
     }
 
-    // A reading of poll step `step` as the receive path reports it.
+    // A reading of the battery poll step `step` reads, as the receive path reports it.
     void Receive(int step, std::uint8_t status, qint64 arrivalMs, std::uint8_t voltage = 125) {
-        const BatteryReading reading = ReadingFromRaw(status, voltage, 253);
-        emit form->Session().ReadingAccepted(step, reading, arrivalMs);
+        emit form->Session().ReadingAccepted(
+            battery::MakeReading(battery::BatteryOfStep(step), arrivalMs, status, voltage, 253));
     }
 
     // The page follows once the events of one pass of the event loop are in.

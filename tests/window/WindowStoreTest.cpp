@@ -40,7 +40,7 @@ protected:
         form->show();
         QObject::connect(&form->Session(), &MonitorSession::CycleEnded, [this] { ++cyclesEnded; });
     }
-    std::vector<store::StoredReading> Stored() const {
+    std::vector<battery::Reading> Stored() const {
         store::HistoryReader reader(store::HistoryFilePath(dataDir.path()));
         return reader.LoadSince(0);
     }
@@ -71,7 +71,7 @@ TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
             },
             2s));
     }
-    const std::vector<store::StoredReading> stored = Stored();
+    const std::vector<battery::Reading> stored = Stored();
     for (int step = 1; step <= 14; ++step) {
         const int battery = (step - 1) % 8;
         const std::uint8_t deviceAddress = step <= 8 ? 0xA0 : 0xA1;

@@ -2,7 +2,7 @@
 #include <map>
 #include <set>
 
-#include "engine/AlarmMonitor.h"
+#include "station/AlarmMonitor.h"
 #include "tests/engine/SessionFixture.h"
 
 using alarms::AlarmEvent;
@@ -20,6 +20,10 @@ constexpr int kPeriodMs = 3000;
 class AlarmMonitorTest : public ::testing::Test, public testsupport::SessionRig {
 protected:
     AlarmMonitorTest() : monitor(*session, clock) {
+        QObject::connect(session.get(), &MonitorSession::ReadingAccepted,
+                         [this](const battery::Reading& r) {
+                             arrivals.emplace_back(clock.MonotonicMs(), r.t_ms);
+                         });
         QObject::connect(&monitor, &AlarmMonitor::EventsOccurred,
                          [this](const alarms::AlarmEvents& e) {
                              events.insert(events.end(), e.begin(), e.end());
@@ -30,13 +34,68 @@ protected:
             if (silent.count(device)) return std::nullopt;
             const std::uint8_t code =
                 status.count({device, battery}) ? status[{device, battery}] : 0x11;
-            return FakeLink::Answer{lateMs.count(device) ? lateMs[device] : 5,
-                                    PollAnswerBytes(device, code, 125, 253)};
+            // The voltage byte names the register asked for, so a reading on another battery
+            // shows.
+            return FakeLink::Answer{
+                lateMs.count(device) ? lateMs[device] : 5,
+                PollAnswerBytes(device, code, static_cast<std::uint8_t>(120 + battery), 253)};
         });
         session->SetSamplingPeriodMs(kPeriodMs);
     }
 
     void RunMs(qint64 ms) { clock.Advance(ms); }
+
+    // Steps the wall clock by `stepMs` in the middle of the second cycle (between two requests
+    // of A0's block) and returns the monotonic time it stepped at.
+    qint64 StepWallInSecondCycle(qint64 stepMs) {
+        const qint64 at = clock.MonotonicMs() + kPeriodMs + 7 * MonitorSession::kPacingMs + 40;
+        clock.At(at, [this, stepMs] { clock.StepWall(stepMs); });
+        return at;
+    }
+
+    // Every reading came from its own battery's register, and its time stamp is the wall clock
+    // of its arrival: a reading released before the step carries the old clock, one released a
+    // cycle after it the new one, and none is released more than a cycle after it arrived.
+    void ExpectReadingsOnTheirBatteriesWithTheirWallTime(qint64 steppedAtMono, qint64 stepMs) {
+        ASSERT_FALSE(accepted.empty());
+        for (const Accepted& a : accepted) {
+            const battery::BatteryId id = battery::BatteryOfStep(a.step);
+            EXPECT_EQ(a.reading.RawVoltage, 120 + id.battery) << "step " << a.step;
+        }
+        constexpr qint64 kCycleMs = 16 * MonitorSession::kPacingMs + 2 * MonitorSession::kPacingMs;
+        for (const auto& [releasedMono, wallMs] : arrivals) {
+            const qint64 lag = releasedMono - wallMs;  // release after arrival, on the old clock
+            if (releasedMono < steppedAtMono) {
+                EXPECT_TRUE(lag >= 0 && lag <= kCycleMs) << lag;
+            } else if (releasedMono > steppedAtMono + kCycleMs) {
+                EXPECT_TRUE(lag + stepMs >= 0 && lag + stepMs <= kCycleMs) << lag;
+            } else {
+                EXPECT_TRUE((lag >= 0 && lag <= kCycleMs) ||
+                            (lag + stepMs >= 0 && lag + stepMs <= kCycleMs))
+                    << lag;
+            }
+        }
+    }
+
+    // The wall clock stepped by `stepMs` in mid-cycle: an answering bus raises nothing and every
+    // reading lands on its own battery; a device that then falls silent still raises "通信中断"
+    // after three periods, and not before.
+    void RunThroughWallStep(qint64 stepMs) {
+        OpenAndStart();
+        const qint64 steppedAt = StepWallInSecondCycle(stepMs);
+        RunMs(10 * kPeriodMs);
+        EXPECT_TRUE(events.empty());
+        ExpectReadingsOnTheirBatteriesWithTheirWallTime(steppedAt, stepMs);
+
+        silent.insert(0xA1);
+        RunMs(2 * kPeriodMs);
+        EXPECT_TRUE(events.empty()) << "two silent periods are not yet an alarm";
+        RunMs(2 * kPeriodMs);
+        const auto raised = EventsOf(AlarmKind::NoAnswer, AlarmState::Raised);
+        EXPECT_EQ(DevicesOf(raised), std::vector<std::uint8_t>(6, 0xA1));
+        for (const AlarmEvent& e : raised)
+            EXPECT_NEAR(double(e.tMs), double(clock.NowMs()), 4000.0);
+    }
 
     std::vector<AlarmEvent> EventsOf(AlarmKind kind, AlarmState state) const {
         std::vector<AlarmEvent> found;
@@ -56,6 +115,8 @@ protected:
     std::set<std::uint8_t> silent;
     std::map<std::pair<std::uint8_t, int>, std::uint8_t> status;
     std::map<std::uint8_t, qint64> lateMs;
+    // Per reading accepted: the monotonic time it was released and its wall time stamp.
+    std::vector<std::pair<qint64, qint64>> arrivals;
 };
 
 }  // namespace
@@ -90,6 +151,23 @@ TEST_F(AlarmMonitorTest, aSilentDeviceRaisesNoAnswerForItsBatteriesOnceAndClears
     EXPECT_EQ(monitor.Rules().ActiveAlarms().size(), 0u);
 }
 
+TEST_F(AlarmMonitorTest, wallClockSetBackAnHourInMidCycleMovesNoReadingAndHidesNoSilence) {
+    RunThroughWallStep(-3'600'000);
+}
+
+TEST_F(AlarmMonitorTest, wallClockSetForwardAnHourInMidCycleMovesNoReadingAndRaisesNothingFalse) {
+    RunThroughWallStep(3'600'000);
+}
+
+TEST_F(AlarmMonitorTest, aRestoredLastReadingFromTheFutureStillLetsSilenceRaise) {
+    monitor.Restore({}, {LastReadingTime{{0xA1, 0}, clock.NowMs() + 3'600'000}});
+    silent.insert(0xA1);
+    OpenAndStart();
+    RunMs(4 * kPeriodMs);
+    EXPECT_EQ(DevicesOf(EventsOf(AlarmKind::NoAnswer, AlarmState::Raised)),
+              std::vector<std::uint8_t>(6, 0xA1));
+}
+
 TEST_F(AlarmMonitorTest, aDeviceThatKeepsAnsweringLateRaisesNoAnswer) {
     lateMs[0xA1] = 400;  // late, but done before the next cycle begins: 0xA0 stays clean
     OpenAndStart();
@@ -111,7 +189,7 @@ TEST_F(AlarmMonitorTest, statusCodesRaiseTheirConditionAndClearWhenNormalAgain) 
     RunMs(2 * kPeriodMs);
     const auto voltage = EventsOf(AlarmKind::StatusVoltage, AlarmState::Raised);
     ASSERT_EQ(voltage.size(), 1u);
-    EXPECT_EQ(voltage[0].key.battery, (alarms::BatteryId{0xA1, 2}));
+    EXPECT_EQ(voltage[0].key.battery, (battery::BatteryId{0xA1, 2}));
     EXPECT_EQ(voltage[0].value, 0x71);
     EXPECT_EQ(EventsOf(AlarmKind::StatusSwelling, AlarmState::Raised).size(), 1u);
     EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 2}), alarms::RowMark::Alarm);

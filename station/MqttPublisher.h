@@ -9,8 +9,9 @@
 #include <tuple>
 #include <vector>
 
+#include "alarms/AlarmTypes.h"
+#include "battery/Reading.h"
 #include "mqtt/MqttClient.h"
-#include "store/StoredReading.h"
 
 namespace store {
 class HistoryReader;
@@ -43,7 +44,7 @@ public:
     bool Start(QString* error = nullptr);
     void Stop();
 
-    void PublishAlarm(const store::AlarmEvent& event);
+    void PublishAlarm(const alarms::AlarmEvent& event);
 
     bool IsOnline() const { return client_.isOnline(); }
     qint64 PublishedCount() const { return acknowledgedTotal_; }

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "alarms/AlarmRules.h"
+#include "battery/Reading.h"
 #include "engine/Clock.h"
 
 class MonitorSession;
-struct BatteryReading;
 
 // The time of a battery's last stored reading, for the age text after a restart.
 struct LastReadingTime {
-    alarms::BatteryId battery;
+    battery::BatteryId battery;
     std::int64_t tMs = 0;
 };
 
@@ -51,7 +51,7 @@ signals:
     void Ticked(qint64 nowMs);
 
 private:
-    void OnReading(int step, const BatteryReading& reading, qint64 arrivalMs);
+    void OnReading(const battery::Reading& reading);
     void OnPortClosed();
     void OnSamplingPeriodChanged(int ms);
     void OnTick();

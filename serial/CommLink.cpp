@@ -1,4 +1,4 @@
-#include "engine/CommLink.h"
+#include "serial/CommLink.h"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "service/MqttPublisher.h"
+#include "station/MqttPublisher.h"
 
 #include "mqtt/BatmonMessages.h"
 #include "station/Station.h"
@@ -17,7 +17,7 @@ MqttClientOptions ClientOptions(const PublisherOptions& options) {
     return client;
 }
 
-ReadingMessage MessageOf(const QString& site, const store::StoredReading& r) {
+ReadingMessage MessageOf(const QString& site, const battery::Reading& r) {
     ReadingMessage message;
     message.site = site;
     message.device = r.device;
@@ -90,7 +90,7 @@ void MqttPublisher::Pump() {
     std::set<ReadingKey> present;
     for (const store::OutboxEntry& entry :
          reader_->ReadOutbox(static_cast<int>(claimed_.size()) + room)) {
-        const store::StoredReading& r = entry.reading;
+        const battery::Reading& r = entry.reading;
         const ReadingKey key{r.t_ms, r.device, r.battery};
         if (claimed_.count(key)) {
             present.insert(key);
@@ -130,14 +130,14 @@ void MqttPublisher::FlushAcknowledged() {
     acknowledged_.clear();
 }
 
-void MqttPublisher::PublishAlarm(const store::AlarmEvent& event) {
+void MqttPublisher::PublishAlarm(const alarms::AlarmEvent& event) {
     AlarmMessage message;
     message.site = options_.site;
-    message.device = event.device;
-    message.battery = event.battery;
-    message.timeMs = event.t_ms;
-    message.kind = event.kind;
-    message.state = store::AlarmStateName(event.state);
+    message.device = event.key.battery.device;
+    message.battery = event.key.battery.battery;
+    message.timeMs = event.tMs;
+    message.kind = alarms::KindId(event.key.kind);
+    message.state = alarms::StateId(event.state);
     message.value = event.value;
     message.user = event.user;
     client_.publish(AlarmTopic(options_.site), AlarmPayload(message), 1, false);
@@ -157,8 +157,7 @@ std::unique_ptr<MqttPublisher> PublishStation(Station& station, const PublisherO
         options, *writer, store::HistoryFilePath(station.Options().dataDir));
     QObject::connect(&station.Alarms(), &AlarmMonitor::EventsOccurred, publisher.get(),
                      [sender = publisher.get()](const alarms::AlarmEvents& events) {
-                         for (const alarms::AlarmEvent& event : events)
-                             sender->PublishAlarm(StoredAlarm(event));
+                         for (const alarms::AlarmEvent& event : events) sender->PublishAlarm(event);
                      });
     return publisher;
 }
