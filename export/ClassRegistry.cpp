@@ -2,7 +2,7 @@
 
 #include <QHash>
 
-#include "calc/CalcApplication.h"
+#include "export/calc/CalcApplication.h"
 
 namespace automation {
 namespace {

@@ -1,21 +1,41 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing batmon need.
+# Installs the Debian packages batmon needs. Usage: scripts/install-deps.sh [run|all]
+#   run  what building and running batmon, batmon-demo and batmon-sim needs (scripts/run.sh)
+#   all  that, plus what the tests, benchmarks, the export plugin, lint and CI need (default)
 # Quick when everything is already there: it only calls apt-get for packages that are missing.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ pkg-config file dpkg-dev
+set_name="${1:-all}"
+
+# The compiler and build tools, Qt with its SQLite driver, the libraries the programs link
+# (libpq-dev only because configuring the tree looks for it: batmon-collector is part of it),
+# and the faces the window's font names are mapped to.
+run_packages=(
+  cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
-  libgtest-dev libgmock-dev
+  libqt6sql6-sqlite libsqlite3-dev libmosquitto-dev libpq-dev tzdata
   fonts-wqy-microhei fonts-arphic-ukai fonts-liberation fonts-dejavu-core
+)
+
+# Tests and CI: GoogleTest, the real servers the tests start, LibreOffice with its SDK (the
+# export plugin and its tests), a private session bus, the sanitizers' and fuzzer's clang,
+# the lint tools, Xvfb for screenshots, and what packaging and its tests call.
+test_packages=(
+  libgtest-dev libgmock-dev
+  file dpkg-dev
   xvfb xauth x11-utils imagemagick
   libreoffice-calc libreoffice-dev poppler-utils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   dbus
-  libmosquitto-dev mosquitto libpq-dev postgresql openssl
-  libqt6sql6-sqlite libsqlite3-dev tzdata
+  mosquitto postgresql openssl
   prometheus
 )
+
+case "$set_name" in
+  run) packages=("${run_packages[@]}") ;;
+  all) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [run|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
