@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -131,6 +133,29 @@ TEST(MqttClientTest, reconnectsWhenTheBrokerComesBackAndKeepsItsSession) {
     ASSERT_TRUE(client.start(&error));
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }, Seconds(10)));
     EXPECT_EQ(received.front(), "while away");
+}
+
+int CountThreads() { return int(QDir(QStringLiteral("/proc/self/task")).count()); }
+
+TEST(MqttClientTest, stopWhileWaitingToRetryReturnsAtOnceAndLeavesNoThreadBehind) {
+    MosquittoServer broker;  // never started: every attempt is refused
+    const int threadsBefore = CountThreads();
+    auto options = Options(broker);
+    options.reconnectDelayFirstSeconds = 30;
+    MqttClient client(options);
+    int offline = 0;
+    QObject::connect(&client, &MqttClient::offline, [&] { ++offline; });
+    QString error;
+    ASSERT_TRUE(client.start(&error)) << error.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return offline == 1; }, Seconds(5)));
+
+    QElapsedTimer stopping;
+    stopping.start();
+    client.stop();
+    EXPECT_LT(stopping.elapsed(), 1000) << "the retry wait must not hold up stop()";
+    // Qt lets a joined thread's last steps run on after the join returns.
+    EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threadsBefore; }, Seconds(2)));
+    ASSERT_TRUE(client.start(&error)) << "and it starts again";
 }
 
 TEST(MqttClientTest, tlsConnectsOnlyToABrokerItsCaVouchesFor) {
