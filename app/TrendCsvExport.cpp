@@ -1,14 +1,13 @@
 #include "app/TrendCsvExport.h"
 
-#include <QPointer>
+#include <QObject>
 #include <QSaveFile>
-#include <QThread>
 #include <QWidget>
-#include <memory>
-#include <mutex>
+#include <utility>
 
 #include "store/CsvExport.h"
 #include "store/HistoryReader.h"
+#include "threads/Worker.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
 
@@ -24,6 +23,51 @@ store::CsvResult WriteCsv(const QString& storeFile, const QString& target,
     if (!result.ok) file.cancelWriting();
     return result;
 }
+
+// Writes the file on a thread of its own.
+class CsvWriter : public QObject {
+    Q_OBJECT
+public:
+    void Write(const QString& storeFile, const QString& target,
+               const store::ReadingFilter& filter) {
+        emit Written(threads::Handed<store::CsvResult>(WriteCsv(storeFile, target, filter)));
+    }
+
+signals:
+    void Written(const threads::Handed<store::CsvResult>& result);
+};
+
+// One export, on the window's thread: owns the writer's thread, tells the operator how it went
+// and goes. A child of the window: a window closed first waits for the file to be complete and
+// says nothing.
+class CsvExport : public QObject {
+public:
+    CsvExport(QWidget* window, QString target)
+        : QObject(window), window_(window), target_(std::move(target)) {
+        connect(writer_.Worker(), &CsvWriter::Written, this,
+                [this](const threads::Handed<store::CsvResult>& result) { Report(result.Get()); });
+    }
+
+    void Start(const QString& storeFile, const store::ReadingFilter& filter) {
+        writer_.Post([storeFile, target = target_, filter](CsvWriter& writer) {
+            writer.Write(storeFile, target, filter);
+        });
+    }
+
+private:
+    void Report(const store::CsvResult& result) {
+        deleteLater();
+        messagebox::Show(window_,
+                         result.ok
+                             ? QStringLiteral("已导出 %1 条记录到 %2").arg(result.rows).arg(target_)
+                             : QStringLiteral("导出失败：%1").arg(result.error),
+                         QStringLiteral("提示"));
+    }
+
+    QWidget* window_;
+    QString target_;
+    threads::WorkerThread<CsvWriter> writer_{QStringLiteral("trend-csv")};
+};
 
 }  // namespace
 
@@ -42,34 +86,7 @@ void ExportTrendCsv(QWidget* parent, const QString& storeFile,
         filter.batteries.emplace_back(static_cast<std::uint8_t>(id.device),
                                       static_cast<std::uint8_t>(id.battery));
 
-    // The worker's result goes back under a lock: the finished signal crosses threads through
-    // the event queue, which is no synchronisation a thread checker can see.
-    struct Outcome {
-        std::mutex lock;
-        store::CsvResult result;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    QThread* worker = QThread::create([storeFile, target, filter, outcome] {
-        store::CsvResult written = WriteCsv(storeFile, target, filter);
-        const std::lock_guard guard(outcome->lock);
-        outcome->result = std::move(written);
-    });
-    QObject::connect(
-        worker, &QThread::finished, parent,
-        [window = QPointer<QWidget>(parent), worker, outcome, target] {
-            worker->deleteLater();
-            if (!window) return;
-            store::CsvResult written;
-            {
-                const std::lock_guard guard(outcome->lock);
-                written = outcome->result;
-            }
-            const store::CsvResult* result = &written;
-            messagebox::Show(
-                window,
-                result->ok ? QStringLiteral("已导出 %1 条记录到 %2").arg(result->rows).arg(target)
-                           : QStringLiteral("导出失败：%1").arg(result->error),
-                QStringLiteral("提示"));
-        });
-    worker->start();
+    (new CsvExport(parent, target))->Start(storeFile, filter);
 }
+
+#include "TrendCsvExport.moc"

@@ -9,7 +9,7 @@
 class QWidget;
 
 // "导出CSV" of the trend page: asks where to save, writes the chosen batteries and range with
-// the store's CSV exporter on a thread of its own (the window goes on), then says how many rows
-// went out, or why none did.
+// the store's CSV exporter on a worker thread (the window goes on), then says on the window's
+// thread how many rows went out, or why none did. Closing the window waits for the file.
 void ExportTrendCsv(QWidget* parent, const QString& storeFile,
                     const std::vector<battery::BatteryId>& batteries, const TimeRange& range);

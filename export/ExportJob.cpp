@@ -3,96 +3,16 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QThread>
 #include <QTimer>
 #include <QWidget>
 #include <deque>
-#include <mutex>
-#include <optional>
 
+#include "export/ExportWorker.h"
+#include "threads/Worker.h"
 #include "widgets/MessageBox.h"
-
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-#endif
 
 namespace gridexport {
 namespace {
-
-// Events between the window's thread and the export thread go through Qt's event queue, whose
-// locking ThreadSanitizer cannot see in an uninstrumented Qt: the poster publishes the event it
-// made, the receiver receives it before looking at it.
-void PublishEvent(QEvent* event) {
-#if defined(__SANITIZE_THREAD__)
-    __tsan_release(event);
-#else
-    static_cast<void>(event);
-#endif
-}
-void ReceiveEvent(QEvent* event) {
-#if defined(__SANITIZE_THREAD__)
-    __tsan_acquire(event);
-#else
-    static_cast<void>(event);
-#endif
-}
-
-void Post(QObject* receiver, QEvent::Type type) {
-    auto* event = new QEvent(type);
-    PublishEvent(event);
-    QCoreApplication::postEvent(receiver, event);
-}
-
-// Calls `handler` for every event of `type` it receives, on its own thread.
-class EventHandler : public QObject {
-public:
-    EventHandler(QEvent::Type type, std::function<void()> handler)
-        : type_(type), handler_(std::move(handler)) {}
-
-    bool event(QEvent* event) override {
-        ReceiveEvent(event);
-        if (event->type() != type_) return QObject::event(event);
-        handler_();
-        return true;
-    }
-
-private:
-    QEvent::Type type_;
-    std::function<void()> handler_;
-};
-
-// One object on its way between two threads. Qt's event queue wakes the receiver; the mutex
-// makes the hand-over itself visible to the receiver (and to ThreadSanitizer, which does not see
-// the locking inside Qt's event queue).
-template <typename T>
-class HandOver {
-public:
-    void Put(T value) {
-        std::lock_guard lock(mutex_);
-        value_ = std::move(value);
-    }
-    T Take() {
-        std::lock_guard lock(mutex_);
-        T value = std::move(*value_);
-        value_.reset();
-        return value;
-    }
-
-private:
-    std::mutex mutex_;
-    std::optional<T> value_;
-};
-
-using Snapshots = QList<std::shared_ptr<const GridSnapshot>>;
-HandOver<Snapshots>& ToWorker() {
-    static HandOver<Snapshots> handOver;
-    return handOver;
-}
-HandOver<JobResult>& FromWorker() {
-    static HandOver<JobResult> handOver;
-    return handOver;
-}
 
 struct Job {
     std::vector<GridSnapshotter> copies;
@@ -103,17 +23,25 @@ struct Job {
     JobFinished onFinished;
 };
 
-// The jobs of the process, in order. Lives on the window's thread; owns the export thread.
+// The jobs of the process, in order. Lives on the window's thread, owned by the application
+// object (so the export thread ends before Qt goes down); owns the export thread.
 class ExportQueue : public QObject {
+    Q_OBJECT
 public:
     ExportQueue() {
-        thread_.setObjectName(QStringLiteral("export"));
-        thread_.start();
-        worker_.moveToThread(&thread_);
+        connect(exporter_.Worker(), &ExportWorker::Exported, this,
+                [this](const threads::Handed<JobResult>& result) { JobDone(result.Get()); });
     }
-    ~ExportQueue() override {
-        thread_.quit();
-        thread_.wait();
+
+    // The application's queue, made on first use.
+    static ExportQueue& Instance() {
+        QCoreApplication* application = QCoreApplication::instance();
+        auto* queue = application->findChild<ExportQueue*>(QString(), Qt::FindDirectChildrenOnly);
+        if (!queue) {
+            queue = new ExportQueue;
+            queue->setParent(application);
+        }
+        return *queue;
     }
 
     void Add(std::unique_ptr<Job> job) {
@@ -175,32 +103,13 @@ private:
         job.copies.clear();
         job.copying = 0;
         running_ = true;
-        ToWorker().Put(std::move(snapshots));
-        Post(&worker_, kRunJob);
+        exporter_.Post(
+            [snapshots = std::move(snapshots)](ExportWorker& worker) { worker.Export(snapshots); });
     }
 
-    // On the export thread.
-    void RunJob() {
-        FromWorker().Put(Export(ToWorker().Take()));
-        Post(&finished_, kJobDone);
-    }
-
-    void JobDone() {
+    void JobDone(const JobResult& result) {
         running_ = false;
-        Finish(FromWorker().Take());
-    }
-
-    // Runs on the export thread.
-    static JobResult Export(const QList<std::shared_ptr<const GridSnapshot>>& snapshots) {
-        JobResult result;
-        try {
-            result.report = Run(snapshots);
-            if (!result.report.opened) result.outcome = JobResult::Outcome::CannotOpen;
-        } catch (const std::exception& error) {
-            result.outcome = JobResult::Outcome::Failed;
-            result.error = QString::fromUtf8(error.what());
-        }
-        return result;
+        Finish(result);
     }
 
     void Finish(const JobResult& result) {
@@ -242,26 +151,13 @@ private:
         cursorShown_ = show;
     }
 
-    QThread thread_;
-    const QEvent::Type kRunJob = QEvent::Type(QEvent::registerEventType());
-    const QEvent::Type kJobDone = QEvent::Type(QEvent::registerEventType());
-    EventHandler worker_{kRunJob, [this] { RunJob(); }};      // lives on thread_
-    EventHandler finished_{kJobDone, [this] { JobDone(); }};  // lives on the window's thread
     std::deque<std::unique_ptr<Job>> jobs_;
     bool running_ = false;
     bool pumpScheduled_ = false;
     bool cursorShown_ = false;
+    // Last, so that it is stopped first: an export still running is waited for.
+    threads::WorkerThread<ExportWorker> exporter_{QStringLiteral("export")};
 };
-
-ExportQueue& Queue() {
-    // Owned by the application object, so the export thread ends before Qt goes down.
-    static QPointer<ExportQueue> queue;
-    if (!queue) {
-        queue = new ExportQueue;
-        queue->setParent(QCoreApplication::instance());
-    }
-    return *queue;
-}
 
 }  // namespace
 
@@ -272,9 +168,11 @@ void StartGridExport(const QList<const GridModel*>& grids, QWidget* parent,
     job->parent = parent;
     job->hadParent = parent != nullptr;
     job->onFinished = std::move(onFinished);
-    Queue().Add(std::move(job));
+    ExportQueue::Instance().Add(std::move(job));
 }
 
-int PendingGridExports() { return Queue().Pending(); }
+int PendingGridExports() { return ExportQueue::Instance().Pending(); }
 
 }  // namespace gridexport
+
+#include "ExportJob.moc"

@@ -2,13 +2,12 @@
 
 #include <mosquitto.h>
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <QTimer>
 #include <algorithm>
 #include <mutex>
 #include <system_error>
 
-#include "threads/TsanHandOver.h"
+#include "threads/Worker.h"
 
 namespace {
 
@@ -25,6 +24,55 @@ bool Fail(QString* error, const QString& reason) {
 }
 
 }  // namespace
+
+// Makes the first connection, retrying with back-off, on a thread of its own so that
+// connecting never blocks the client's thread. libmosquitto's network thread reconnects by
+// itself, but only once a first connection has been made.
+class MqttClient::Connector : public QObject {
+public:
+    explicit Connector(MqttClient* client)
+        : client_(client),
+          delay_(std::chrono::seconds(std::max(1, client->m_options.reconnectDelayFirstSeconds))),
+          lastDelay_(
+              std::chrono::seconds(std::max(1, client->m_options.reconnectDelayLastSeconds))) {
+        retry_.setSingleShot(true);
+        connect(&retry_, &QTimer::timeout, this, &Connector::Try);
+    }
+
+    void Try() {
+        const MqttEndpoint& endpoint = client_->m_options.endpoint;
+        const int rc = mosquitto_connect_async(client_->m_mosq, endpoint.host.toUtf8().constData(),
+                                               endpoint.port, client_->m_options.keepAliveSeconds);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            mosquitto_loop_start(client_->m_mosq);
+            // Its work is done: the client's thread lets it go.
+            client_->post([client = client_] { client->m_connector.reset(); });
+            return;
+        }
+        if (!reported_) {
+            const QString reason =
+                rc == MOSQ_ERR_ERRNO
+                    ? QString::fromStdString(
+                          std::error_code(errno, std::generic_category()).message())
+                    : ErrorText(rc);
+            client_->post([client = client_, reason] {
+                emit client->offline(QStringLiteral("cannot reach the broker: ") + reason);
+            });
+            reported_ = true;
+        }
+        retry_.start(delay_);
+        delay_ = std::min(delay_ * 2, lastDelay_);
+    }
+
+    void Finish() { retry_.stop(); }
+
+private:
+    MqttClient* client_;
+    QTimer retry_{this};
+    std::chrono::milliseconds delay_;
+    const std::chrono::milliseconds lastDelay_;
+    bool reported_ = false;
+};
 
 MqttClient::MqttClient(MqttClientOptions options, QObject* parent)
     : QObject(parent), m_options(std::move(options)) {
@@ -86,56 +134,17 @@ bool MqttClient::start(QString* error) {
         if (rc != MOSQ_ERR_SUCCESS) return Fail(error, QStringLiteral("TLS: ") + ErrorText(rc));
     }
 
-    m_stopRequested = false;
     m_running = true;
-    m_connector = std::thread([this] { connectUntilStopped(); });
+    m_connector =
+        std::make_unique<threads::WorkerThread<Connector>>(QStringLiteral("mqtt-connect"), this);
+    m_connector->Post([](Connector& connector) { connector.Try(); });
     return true;
-}
-
-void MqttClient::connectUntilStopped() {
-    // libmosquitto's network thread reconnects by itself, but only once a first connection
-    // has been made; until then this thread tries, so that connecting never blocks the
-    // client's own thread.
-    const QByteArray host = m_options.endpoint.host.toUtf8();
-    int delayMs = std::max(1, m_options.reconnectDelayFirstSeconds) * 1000;
-    const int lastDelayMs = std::max(1, m_options.reconnectDelayLastSeconds) * 1000;
-    bool reported = false;
-    for (;;) {
-        const int rc = mosquitto_connect_async(m_mosq, host.constData(), m_options.endpoint.port,
-                                               m_options.keepAliveSeconds);
-        if (rc == MOSQ_ERR_SUCCESS) {
-            mosquitto_loop_start(m_mosq);
-            return;
-        }
-        if (!reported) {
-            const QString reason =
-                rc == MOSQ_ERR_ERRNO
-                    ? QString::fromStdString(
-                          std::error_code(errno, std::generic_category()).message())
-                    : ErrorText(rc);
-            post([this, reason] {
-                emit offline(QStringLiteral("cannot reach the broker: ") + reason);
-            });
-            reported = true;
-        }
-        std::unique_lock lock(m_stopMutex);
-        if (m_stopWanted.wait_for(lock, std::chrono::milliseconds(delayMs),
-                                  [this] { return m_stopRequested; })) {
-            return;
-        }
-        delayMs = std::min(delayMs * 2, lastDelayMs);
-    }
 }
 
 void MqttClient::stop() {
     if (!m_running) return;
     m_running = false;
-    {
-        std::lock_guard lock(m_stopMutex);
-        m_stopRequested = true;
-    }
-    m_stopWanted.notify_all();
-    if (m_connector.joinable()) m_connector.join();
+    m_connector.reset();  // waits for an attempt under way
     // Marks the client as leaving, which also ends the network thread's reconnect loop.
     mosquitto_disconnect(m_mosq);
     mosquitto_loop_stop(m_mosq, false);
@@ -178,39 +187,11 @@ void MqttClient::setOnline(bool online, bool sessionPresent, const QString& reas
     }
 }
 
-namespace {
-
-// Carries work from the network thread to the client's thread through Qt's event queue.
-class HandOverEvent : public QEvent {
-public:
-    static inline const QEvent::Type kType = QEvent::Type(QEvent::registerEventType());
-    explicit HandOverEvent(std::function<void()> action)
-        : QEvent(kType), m_action(std::move(action)) {}
-    void run() { m_action(); }
-
-private:
-    std::function<void()> m_action;
-};
-
-}  // namespace
-
-void MqttClient::handOver(std::function<void()> action) {
-    auto* event = new HandOverEvent(std::move(action));
-    PUBLISH_HANDOVER(event);
-    QCoreApplication::postEvent(this, event);
-}
-
-void MqttClient::customEvent(QEvent* event) {
-    RECEIVE_HANDOVER(event);
-    if (event->type() != HandOverEvent::kType) return;
-    static_cast<HandOverEvent*>(event)->run();
-}
-
 void MqttClient::post(std::function<void()> stateChange) {
     // A connection event that reaches this thread after stop(), or after a later start(), no
     // longer describes the connection: it is dropped by its generation.
     const int generation = m_generation;
-    handOver([this, generation, stateChange = std::move(stateChange)] {
+    threads::Post(this, [this, generation, stateChange = std::move(stateChange)] {
         if (m_running && generation == m_generation) stateChange();
     });
 }
@@ -245,7 +226,7 @@ void MqttClient::OnPublish(mosquitto*, void* self, int mid) {
 
 void MqttClient::OnSubscribe(mosquitto*, void* self, int, int, const int*) {
     auto* client = static_cast<MqttClient*>(self);
-    client->handOver([client] { emit client->subscribed(); });
+    threads::Post(client, [client] { emit client->subscribed(); });
 }
 
 void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
@@ -253,7 +234,6 @@ void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
     QByteArray topic(message->topic);
     QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
     const bool retained = message->retain;
-    client->handOver([client, topic = std::move(topic), payload = std::move(payload), retained] {
-        emit client->messageReceived(topic, payload, retained);
-    });
+    threads::Post(client, [client, topic = std::move(topic), payload = std::move(payload),
+                           retained] { emit client->messageReceived(topic, payload, retained); });
 }

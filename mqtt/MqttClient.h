@@ -4,17 +4,20 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "mqtt/MqttUrl.h"
 
 struct mosquitto;
 struct mosquitto_message;
+namespace threads {
+template <class WorkerType>
+class WorkerThread;
+}
 
 struct MqttWill {
     QByteArray topic;
@@ -92,21 +95,18 @@ private:
     static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
 
-    void connectUntilStopped();
     void subscribeAll();
+    // Runs a connection event's `stateChange` on this object's thread.
     void post(std::function<void()> stateChange);
-    void handOver(std::function<void()> action);
-    void customEvent(QEvent* event) override;
     void setOnline(bool online, bool sessionPresent, const QString& reason);
 
     MqttClientOptions m_options;
     mosquitto* m_mosq = nullptr;
     bool m_running = false;
     std::atomic<int> m_generation{0};
-    std::thread m_connector;  // makes the first connection; ends once there is one or on stop()
-    std::mutex m_stopMutex;
-    std::condition_variable m_stopWanted;
-    bool m_stopRequested = false;
+    class Connector;
+    // Makes the first connection; ends once there is one, or on stop().
+    std::unique_ptr<threads::WorkerThread<Connector>> m_connector;
     bool m_online = false;  // owned by this object's thread
     std::mutex m_subscriptionsMutex;
     std::vector<Subscription> m_subscriptions;  // read by the network thread on connect

@@ -15,14 +15,15 @@
 #include "serial/PortTimeouts.h"
 #include "serial/TcpLink.h"
 #include "serial/WriteQueue.h"
+#include "threads/Worker.h"
 
 namespace {
 
 const char* const kAlreadyOpen = "This serial port already opened";
 const char* const kOpenFailed = "Error opening serial port";
 
-// A little beyond the connect time-out: the connect thread reports first unless name
-// resolution hangs, which it cannot interrupt.
+// A little beyond the connect time-out: the connector reports first unless name resolution
+// hangs, which it cannot interrupt.
 constexpr std::chrono::milliseconds kOpenDeadline =
     kTcpConnectTimeout + std::chrono::milliseconds(500);
 
@@ -45,6 +46,9 @@ TComm::TComm(QObject* owner)
 
 TComm::~TComm() {
     CloseComm();
+    // The connector posts to the notify target: it ends first. Its attempt was cancelled by the
+    // close, so only a name lookup still under way is waited for.
+    connector_.reset();
     // Notices still queued for the notify target are dropped (and their blocks freed) with it.
     notifyTarget_.reset();
 }
@@ -92,14 +96,20 @@ void TComm::BeginOpenComm() {
         return;
     }
     try {
-        connectAttempt_ =
-            std::make_shared<TConnectAttempt>(notifyTarget_.get(), session_, *endpoint);
-        connectAttempt_->Start();
+        if (!connector_) {
+            connector_ =
+                std::make_unique<threads::WorkerThread<TTcpConnector>>(QStringLiteral("connect"));
+        }
+        connectCancel_ = std::make_shared<TConnectCancel>();
     } catch (const std::exception&) {
-        connectAttempt_.reset();
+        connectCancel_.reset();
         PostOpenResult(QStringLiteral("Unable to create connect thread"));
         return;
     }
+    connector_->Post([target = static_cast<QObject*>(notifyTarget_.get()), session = session_,
+                      endpoint = *endpoint, cancel = connectCancel_](TTcpConnector& connector) {
+        connector.Connect(target, session, endpoint, cancel);
+    });
     openDeadline_->start(kOpenDeadline);
 }
 
@@ -108,7 +118,11 @@ void TComm::PostOpenResult(const QString& failureReason) {
 }
 
 void TComm::FinishOpen(TCommNotice& notice) {
-    connectAttempt_.reset();
+    connectCancel_.reset();
+    // Its attempt has reported, so it is done: the thread ends at once and holds nothing while
+    // the port is open. An attempt that was abandoned leaves it running until the next one
+    // reports, or until the component goes.
+    connector_.reset();
     openDeadline_->stop();
     openPending_ = false;
     const int connectedFd = notice.TakeFd();
@@ -126,8 +140,8 @@ void TComm::FinishOpen(TCommNotice& notice) {
 }
 
 void TComm::AbandonOpen() {
-    if (connectAttempt_) connectAttempt_->Abandon();
-    connectAttempt_.reset();
+    if (connectCancel_) connectCancel_->Cancel();
+    connectCancel_.reset();
     openDeadline_->stop();
     openPending_ = false;
 }

@@ -20,7 +20,12 @@ class TWriteThread;
 class TWriteQueue;
 class TCloseSignal;
 class TPortTimeouts;
-class TConnectAttempt;
+class TConnectCancel;
+class TTcpConnector;
+namespace threads {
+template <class WorkerType>
+class WorkerThread;
+}
 struct TThreadContext;
 class QTimer;
 
@@ -179,7 +184,8 @@ private:
     std::optional<std::chrono::steady_clock::time_point> receivedAt_;
     TSavedPortState savedPortState_;
     bool openPending_ = false;
-    std::shared_ptr<TConnectAttempt> connectAttempt_;
+    std::shared_ptr<TConnectCancel> connectCancel_;                    // of the attempt under way
+    std::unique_ptr<threads::WorkerThread<TTcpConnector>> connector_;  // while attempts last
     QTimer* openDeadline_ = nullptr;
     std::unique_ptr<TWriteQueue> writeQueue_;
     std::unique_ptr<TPortTimeouts> portTimeouts_;

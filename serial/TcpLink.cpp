@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 #include "serial/CommNotice.h"
 #include "serial/PortDevice.h"
@@ -125,35 +124,33 @@ void ConfigureTcpLink(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
 }
 
-TConnectAttempt::TConnectAttempt(QObject* target, std::uint32_t session, TTcpEndpoint endpoint)
-    : target_(target),
-      session_(session),
-      endpoint_(std::move(endpoint)),
-      cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TConnectCancel::TConnectCancel() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-TConnectAttempt::~TConnectAttempt() {
-    if (cancelFd_ >= 0) close(cancelFd_);
+TConnectCancel::~TConnectCancel() {
+    if (fd_ >= 0) close(fd_);
 }
 
-void TConnectAttempt::Start() {
-    std::thread([self = shared_from_this()] { self->Run(); }).detach();
+void TConnectCancel::Cancel() {
+    if (fd_ < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(fd_, &one, sizeof one);
 }
 
-void TConnectAttempt::Abandon() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    target_ = nullptr;
-    if (cancelFd_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = write(cancelFd_, &one, sizeof one);
-    }
+bool TConnectCancel::Cancelled() const {
+    pollfd cancelled{fd_, POLLIN, 0};
+    return fd_ >= 0 && poll(&cancelled, 1, 0) > 0;
 }
 
-void TConnectAttempt::Run() {
-    TTcpConnectResult result = ConnectTcp(endpoint_, kTcpConnectTimeout, cancelFd_);
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (target_ == nullptr) {
+void TTcpConnector::Connect(QObject* target, std::uint32_t session, const TTcpEndpoint& endpoint,
+                            const std::shared_ptr<TConnectCancel>& cancel) {
+    // An attempt abandoned while it waited behind an earlier one is not even started.
+    if (cancel->Cancelled()) return;
+    const TTcpConnectResult result = ConnectTcp(endpoint, kTcpConnectTimeout, cancel->Fd());
+    if (cancel->Cancelled()) {
         if (result.Fd >= 0) close(result.Fd);
         return;
     }
-    TNoticePoster(target_, session_).OpenResult(result.Fd, result.Reason);
+    // Cancelled after this check, the notice is dropped for its old session and closes the
+    // connection it carries.
+    TNoticePoster(target, session).OpenResult(result.Fd, result.Reason);
 }

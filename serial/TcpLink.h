@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "serial/PortName.h"
 
@@ -38,29 +37,29 @@ TTcpConnectResult ConnectTcp(const TTcpEndpoint& endpoint, std::chrono::millisec
 // is idle or busy sending requests.
 void ConfigureTcpLink(int fd);
 
-// One connection attempt on a thread of its own. The thread outlives the attempt's owner if it
-// must (name resolution cannot be interrupted), so owner and thread share this object: the
-// owner abandons it, after which the thread posts nothing and closes what it connected.
-class TConnectAttempt : public std::enable_shared_from_this<TConnectAttempt> {
+// Cancels one connection attempt. The component and the attempt on the connector's thread
+// share it; cancelling makes a connect that is still waiting end at once.
+class TConnectCancel {
 public:
-    // The result is posted to `target` as an OpenResult notice of `session`.
-    TConnectAttempt(QObject* target, std::uint32_t session, TTcpEndpoint endpoint);
-    ~TConnectAttempt();
-    TConnectAttempt(const TConnectAttempt&) = delete;
-    TConnectAttempt& operator=(const TConnectAttempt&) = delete;
+    TConnectCancel();
+    ~TConnectCancel();
+    TConnectCancel(const TConnectCancel&) = delete;
+    TConnectCancel& operator=(const TConnectCancel&) = delete;
 
-    // Starts the thread; throws std::system_error when it cannot be created.
-    void Start();
-    // From the owner's thread: no notice is posted after this returns, and a connect still
-    // waiting ends at once.
-    void Abandon();
+    void Cancel();
+    bool Cancelled() const;
+    int Fd() const { return fd_; }  // an eventfd that turns readable on Cancel, or -1
 
 private:
-    void Run();
+    int fd_;
+};
 
-    std::mutex mutex_;
-    QObject* target_;  // null once abandoned
-    const std::uint32_t session_;
-    const TTcpEndpoint endpoint_;
-    int cancelFd_ = -1;
+// The component's connector: runs its connection attempts one after another on a thread of its
+// own (a threads::WorkerThread the component owns), so that connecting never holds up the
+// component's thread. Each result goes to the component as an OpenResult notice of its open;
+// a cancelled attempt reports nothing and closes what it connected.
+class TTcpConnector : public QObject {
+public:
+    void Connect(QObject* target, std::uint32_t session, const TTcpEndpoint& endpoint,
+                 const std::shared_ptr<TConnectCancel>& cancel);
 };

@@ -8,63 +8,64 @@
 #include <type_traits>
 #include <utility>
 
+#include "threads/Handed.h"
 #include "threads/TsanHandOver.h"
 
 namespace threads {
 
 // Runs `call` on the thread `target` lives on, after the calls and events queued there before
-// it. Calls travel as functors through Qt's event queue; the hand-over is marked for
-// ThreadSanitizer, which cannot see through that queue in an uninstrumented Qt. A call whose
-// target is gone before it runs is dropped with it.
+// it. Calls travel as functors through Qt's event queue, handed over so that ThreadSanitizer
+// sees what the call carries. A call whose target is gone before it runs is dropped with it.
 template <class F>
 void Post(QObject* target, F&& call) {
-    using Call = std::decay_t<F>;
-    auto owned = std::make_unique<Call>(std::forward<F>(call));
-    Call* handed = owned.get();
-    PUBLISH_HANDOVER(handed);
     QMetaObject::invokeMethod(
         target,
-        [owned = std::move(owned)] {
-            RECEIVE_HANDOVER(owned.get());
-            (*owned)();
+        [handed = Handed<std::decay_t<F>>(std::forward<F>(call))]() mutable {
+            handed.Get()();
+            // Qt may free the call on the posting thread, after it ran here.
+            handed.HandBack();
         },
         Qt::QueuedConnection);
 }
+
+namespace detail {
+
+// Runs `run` on `target`'s thread and returns once it ran; what it did is then visible here.
+template <class F>
+void RunAndWait(QObject* target, F& run) {
+    QMetaObject::invokeMethod(
+        target,
+        [handed = Handed<F*>(&run)] {
+            F& call = *handed.Get();
+            call();
+            PUBLISH_HANDOVER(&call);
+            handed.HandBack();  // freed by the waiting thread
+        },
+        Qt::BlockingQueuedConnection);
+    RECEIVE_HANDOVER(&run);
+}
+
+}  // namespace detail
 
 // Runs `call` on `target`'s thread and waits for its result. Never for a target on the calling
 // thread, and never from the receive path: for start-up, flushing and shutdown.
 template <class F>
 auto CallAndWait(QObject* target, F&& call) -> std::invoke_result_t<F&> {
     using Result = std::invoke_result_t<F&>;
-    PUBLISH_HANDOVER(&call);
     if constexpr (std::is_void_v<Result>) {
-        QMetaObject::invokeMethod(
-            target,
-            [&call] {
-                RECEIVE_HANDOVER(&call);
-                call();
-                PUBLISH_HANDOVER(&call);
-            },
-            Qt::BlockingQueuedConnection);
-        RECEIVE_HANDOVER(&call);
+        detail::RunAndWait(target, call);
     } else {
         Result result{};
-        QMetaObject::invokeMethod(
-            target,
-            [&call, &result] {
-                RECEIVE_HANDOVER(&call);
-                result = call();
-                PUBLISH_HANDOVER(&call);
-            },
-            Qt::BlockingQueuedConnection);
-        RECEIVE_HANDOVER(&call);
+        auto run = [&call, &result] { result = call(); };
+        detail::RunAndWait(target, run);
         return result;
     }
 }
 
 // A QObject worker on a thread of its own: the one way this program runs work off the thread
 // that owns it. Calls go in with Post (or CallAndWait where the caller must wait); results come
-// back as the worker's signals, which reach receivers on other threads queued. Shutdown is one
+// back as the worker's signals, which reach receivers on other threads queued (a result that is
+// not one of Qt's own value types travels as a Handed<T>). Shutdown is one
 // rule for every worker: Stop() lets the worker finish on its own thread (`Finish`, when the
 // worker has one, stops its timers and closes what it holds), quits the thread's event loop,
 // joins the thread and deletes the worker after the join.
@@ -94,9 +95,8 @@ public:
     template <class F>
     void Post(F&& call) {
         if (!worker_) return;
-        threads::Post(worker_.get(), [worker = worker_.get(), call = std::forward<F>(call)]() mutable {
-            call(*worker);
-        });
+        threads::Post(worker_.get(), [worker = worker_.get(),
+                                      call = std::forward<F>(call)]() mutable { call(*worker); });
     }
 
     template <class F>
@@ -107,7 +107,7 @@ public:
 
     void Stop() {
         if (!worker_) return;
-        if constexpr (requires(WorkerType& w) { w.Finish(); }) {
+        if constexpr (requires(WorkerType & w) { w.Finish(); }) {
             CallAndWait([](WorkerType& w) { w.Finish(); });
         }
         thread_.quit();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -12,6 +13,7 @@
 
 #include "mqtt/BatmonMessages.h"
 #include "mqtt/MqttClient.h"
+#include "tests/common/ThreadNames.h"
 #include "tests/common/WaitFor.h"
 #include "tests/servers/ChildProcess.h"
 #include "tests/servers/MosquittoServer.h"
@@ -131,6 +133,30 @@ TEST(MqttClientTest, reconnectsWhenTheBrokerComesBackAndKeepsItsSession) {
     ASSERT_TRUE(client.start(&error));
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }, Seconds(10)));
     EXPECT_EQ(received.front(), "while away");
+}
+
+TEST(MqttClientTest, stopWhileWaitingToRetryReturnsAtOnceAndLeavesNoThreadBehind) {
+    MosquittoServer broker;  // never started: every attempt is refused
+    auto options = Options(broker);
+    options.reconnectDelayFirstSeconds = 30;
+    MqttClient client(options);
+    int offline = 0;
+    QObject::connect(&client, &MqttClient::offline, [&] { ++offline; });
+    QString error;
+    ASSERT_TRUE(client.start(&error)) << error.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return offline == 1; }, Seconds(5)));
+
+    EXPECT_TRUE(testsupport::ThreadNames().contains(QStringLiteral("mqtt-connect")));
+
+    QElapsedTimer stopping;
+    stopping.start();
+    client.stop();
+    EXPECT_LT(stopping.elapsed(), 1000 * kSlowdown) << "the retry wait must not hold up stop()";
+    // Qt lets a joined thread's last steps run on after the join returns.
+    EXPECT_TRUE(WaitUntil(
+        [] { return !testsupport::ThreadNames().contains(QStringLiteral("mqtt-connect")); },
+        Seconds(2)));
+    ASSERT_TRUE(client.start(&error)) << "and it starts again";
 }
 
 TEST(MqttClientTest, tlsConnectsOnlyToABrokerItsCaVouchesFor) {

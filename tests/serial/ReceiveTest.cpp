@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "serial/CommNotice.h"
-#include "threads/TsanHandOver.h"
 #include "tests/common/WaitFor.h"
 #include "tests/serial/CommRecorder.h"
+#include "threads/TsanHandOver.h"
 
 using namespace std::chrono_literals;
 using testsupport::HoldsFor;

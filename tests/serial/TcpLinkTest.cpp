@@ -6,9 +6,11 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <memory>
 #include <optional>
 
 #include "serial/PortName.h"
+#include "tests/common/ThreadNames.h"
 #include "tests/common/WaitFor.h"
 #include "tests/serial/CommRecorder.h"
 #include "tests/serial/TcpPeer.h"
@@ -318,22 +320,42 @@ TEST(TcpOpenFailures, anUnansweredConnectTimesOutInThreeSecondsWhileTheLoopTurns
 TEST(TcpOpenFailures, closingOrDestroyingDuringAConnectAbandonsIt) {
     TBlackHole hole;
     if (!hole.Ready()) GTEST_SKIP() << "could not fill the accept queue";
+    TTcpPeer peer;
+    ASSERT_TRUE(peer.Listening());
     const int descriptorsBefore = CountOpenDescriptors();
-    {
-        TTcpRig rig(TcpName(hole.Port()));
-        rig.comm.BeginOpenComm();
-        EXPECT_TRUE(rig.comm.IsOpening());
-        EXPECT_THROW(rig.comm.OpenComm(), ECommsError) << "already being opened";
-        EXPECT_TRUE(HoldsFor([&] { return rig.outcomes.empty(); }, 100ms));
-        rig.comm.CloseComm();
-        EXPECT_FALSE(rig.comm.IsOpening());
-        EXPECT_TRUE(HoldsFor([&] { return rig.outcomes.empty(); }, 3500ms))
-            << "an abandoned attempt reports nothing, not even its time-out";
+    auto rig = std::make_unique<TTcpRig>(TcpName(hole.Port()));
+    rig->comm.BeginOpenComm();
+    EXPECT_TRUE(rig->comm.IsOpening());
+    EXPECT_THROW(rig->comm.OpenComm(), ECommsError) << "already being opened";
+    EXPECT_TRUE(HoldsFor([&] { return rig->outcomes.empty(); }, 100ms));
+    rig->comm.CloseComm();
+    EXPECT_FALSE(rig->comm.IsOpening());
 
-        rig.comm.BeginOpenComm();  // destroyed while this attempt waits
-    }
-    // The connect thread ends at once on its cancel signal and closes its socket.
-    EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == descriptorsBefore; }));
+    // The next attempt runs on the same connector: the abandoned one must not hold it up.
+    rig->comm.SetCommName(TcpName(peer.Port()));
+    const std::optional<TOpenOutcome> reopened = rig->Open();
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->Ok) << reopened->Reason.toStdString();
+    EXPECT_LT(rig->resultMs, 1000 * kSlowdown);
+    rig->comm.CloseComm();
+    EXPECT_TRUE(HoldsFor([&] { return rig->outcomes.size() == 1; }, 3500ms))
+        << "an abandoned attempt reports nothing, not even its time-out";
+
+    rig->comm.SetCommName(TcpName(hole.Port()));
+    rig->comm.BeginOpenComm();  // destroyed while this attempt waits
+    EXPECT_TRUE(
+        WaitUntil([] { return testsupport::ThreadNames().contains(QStringLiteral("connect")); }));
+    QElapsedTimer destroying;
+    destroying.start();
+    rig.reset();
+    EXPECT_LT(destroying.elapsed(), 500 * kSlowdown)
+        << "the connector ends at once on its cancel signal";
+    // Qt lets a joined thread's last steps run on after the join returns.
+    EXPECT_TRUE(WaitUntil(
+        [] { return !testsupport::ThreadNames().contains(QStringLiteral("connect")); }, 2s))
+        << "the connector's thread ended";
+    EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == descriptorsBefore; }))
+        << "every socket of the attempts is closed";
 }
 
 TEST(TcpOpen, beginOpenReportsTtysThroughTheEventLoopToo) {

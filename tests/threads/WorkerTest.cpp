@@ -9,6 +9,14 @@
 
 namespace {
 
+// What the worker reports of each call: more than Qt's own value types, so that it crosses the
+// thread as a Handed value.
+struct Entry {
+    int value = 0;
+    QString label;
+    std::vector<int> valuesSoFar;
+};
+
 // A worker that records where and in which order its calls ran and reports each as a signal.
 class Recorder : public QObject {
     Q_OBJECT
@@ -19,7 +27,7 @@ public:
     void Add(int value) {
         values_.push_back(value);
         ranOn = QThread::currentThread();
-        emit Added(value, static_cast<int>(values_.size()));
+        emit Added(threads::Handed<Entry>({value, QStringLiteral("#%1").arg(value), values_}));
     }
     int Count() const { return static_cast<int>(values_.size()); }
     void Finish() { finished_->fetch_add(1); }
@@ -28,7 +36,7 @@ public:
     static inline QThread* destroyedOn = nullptr;
 
 signals:
-    void Added(int value, int count);
+    void Added(const threads::Handed<Entry>& entry);
 
 private:
     std::vector<int> values_;
@@ -37,20 +45,27 @@ private:
 
 TEST(WorkerThread, callsRunInOrderOnTheWorkersThreadAndResultsComeBackQueued) {
     std::atomic<int> finished{0};
-    std::vector<int> seen;
+    std::vector<Entry> seen;
     {
         threads::WorkerThread<Recorder> worker(QStringLiteral("recorder"), &finished);
         QObject receiver;
-        QObject::connect(worker.Worker(), &Recorder::Added, &receiver, [&](int value, int) {
-            EXPECT_EQ(QThread::currentThread(), receiver.thread());
-            seen.push_back(value);
-        });
+        QObject::connect(worker.Worker(), &Recorder::Added, &receiver,
+                         [&](const threads::Handed<Entry>& entry) {
+                             EXPECT_EQ(QThread::currentThread(), receiver.thread());
+                             seen.push_back(entry.Get());
+                         });
         for (int i = 0; i < 100; ++i) worker.Post([i](Recorder& r) { r.Add(i); });
         EXPECT_EQ(worker.CallAndWait([](Recorder& r) { return r.Count(); }), 100);
         EXPECT_NE(worker.CallAndWait([](Recorder& r) { return r.ranOn; }),
                   QThread::currentThread());
         ASSERT_TRUE(testsupport::WaitUntil([&] { return seen.size() == 100; }));
-        for (int i = 0; i < 100; ++i) EXPECT_EQ(seen[static_cast<std::size_t>(i)], i);
+        for (int i = 0; i < 100; ++i) {
+            const Entry& entry = seen[static_cast<std::size_t>(i)];
+            EXPECT_EQ(entry.value, i);
+            EXPECT_EQ(entry.label, QStringLiteral("#%1").arg(i));
+            ASSERT_EQ(entry.valuesSoFar.size(), static_cast<std::size_t>(i) + 1);
+            EXPECT_EQ(entry.valuesSoFar.back(), i);
+        }
     }
     // Stop let the worker finish once on its own thread and deleted it after the join, here.
     EXPECT_EQ(finished.load(), 1);

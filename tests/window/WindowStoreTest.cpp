@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "app/Controls.h"
 #include "store/DataDir.h"
@@ -115,17 +116,35 @@ TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
     list->item(10)->setCheckState(Qt::Checked);  // 3#
     Click(Control<QPushButton>(*form, "trendRange24h"));
 
-    const QString target = dataDir.filePath(QStringLiteral("out.csv"));
+    QString target = dataDir.filePath(QStringLiteral("out.csv"));
     filedialog::SetHook([&](const QString&, const QString&) { return target; });
+    QThread* reportedOn = nullptr;
+    messagebox::SetHook([&](const QString& text, const QString& caption) {
+        reportedOn = QThread::currentThread();
+        messages.push_back({text, caption});
+    });
     Click(Control<QPushButton>(*form, "trendExportCsv"));
     ASSERT_TRUE(WaitUntil([&] { return !messages.empty(); }, 5s));
     EXPECT_EQ(messages.back().text, QStringLiteral("已导出 2 条记录到 %1").arg(target));
+    EXPECT_EQ(reportedOn, form->thread()) << "the writer's result is shown on the window's thread";
 
-    QFile csv(target);
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = csv.readAll().trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 3);
-    EXPECT_TRUE(lines[0].startsWith("\xEF\xBB\xBFtime,device,battery,"));
-    EXPECT_TRUE(lines[1].contains(",A0,2,10.2,") || lines[2].contains(",A0,2,10.2,"));
-    EXPECT_TRUE(lines[1].contains(",A1,2,10.2,") || lines[2].contains(",A1,2,10.2,"));
+    const auto expectTheTwoBatteries = [](const QString& file) {
+        QFile csv(file);
+        ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().trimmed().split('\n');
+        ASSERT_EQ(lines.size(), 3);
+        EXPECT_TRUE(lines[0].startsWith("\xEF\xBB\xBFtime,device,battery,"));
+        EXPECT_TRUE(lines[1].contains(",A0,2,10.2,") || lines[2].contains(",A0,2,10.2,"));
+        EXPECT_TRUE(lines[1].contains(",A1,2,10.2,") || lines[2].contains(",A1,2,10.2,"));
+    };
+    expectTheTwoBatteries(target);
+
+    // A window closed while its export is being written waits for the whole file, and nothing
+    // is shown for a window that is gone.
+    target = dataDir.filePath(QStringLiteral("closing.csv"));
+    Click(Control<QPushButton>(*form, "trendExportCsv"));
+    form.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(messages.size(), 1u);
+    expectTheTwoBatteries(target);
 }

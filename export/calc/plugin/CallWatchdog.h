@@ -2,9 +2,8 @@
 
 #include <chrono>
 #include <com/sun/star/connection/XConnection.hpp>
-#include <condition_variable>
 #include <mutex>
-#include <thread>
+#include <optional>
 
 // Time limits for calls into the office. A UNO call cannot be cancelled, but it ends at once
 // with an error when its connection goes down: when a guarded call overruns its limit, the
@@ -13,6 +12,8 @@ namespace calc::uno {
 
 class CallWatchdog {
 public:
+    using Clock = std::chrono::steady_clock;
+
     static CallWatchdog& Instance();
 
     // The connection a late call is cut off from.
@@ -27,7 +28,7 @@ public:
         Guard& operator=(const Guard&) = delete;
 
     private:
-        std::chrono::steady_clock::time_point previous_;
+        Clock::time_point previous_;
         bool outermost_;
     };
 
@@ -36,15 +37,17 @@ public:
     bool Fired();
     std::chrono::milliseconds LastLimit();
 
+    // On the alarm's thread, when its timer runs out: cuts the connection when the deadline has
+    // passed. Returns the deadline to wait for next, if there is one.
+    std::optional<Clock::time_point> CheckDeadline();
+
 private:
-    CallWatchdog();
-    void Run();
+    CallWatchdog() = default;
 
     std::mutex mutex_;
-    std::condition_variable changed_;
-    std::thread thread_;
     com::sun::star::uno::Reference<com::sun::star::connection::XConnection> link_;
-    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+    Clock::time_point deadline_ = Clock::time_point::max();
+    Clock::time_point armed_ = Clock::time_point::max();  // what the alarm's timer waits for
     std::chrono::milliseconds limit_{0};
     int depth_ = 0;
     bool fired_ = false;
