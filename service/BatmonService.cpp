@@ -1,7 +1,6 @@
 #include "service/BatmonService.h"
 
-#include <cstdio>
-
+#include "config/Log.h"
 #include "engine/AlarmMonitor.h"
 #include "engine/CommLink.h"
 #include "service/MetricsServer.h"
@@ -9,13 +8,6 @@
 #include "station/Station.h"
 #include "store/DataDir.h"
 #include "store/HistoryWriter.h"
-
-void ServiceLog(LogPriority priority, const QString& line) {
-    const QByteArray text = QByteArray("<") + QByteArray::number(static_cast<int>(priority)) + ">" +
-                            line.toUtf8() + '\n';
-    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
-    std::fflush(stderr);
-}
 
 namespace {
 
@@ -78,27 +70,26 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
             if (now == was) continue;
             const QString name = store::DeviceName(device);
             if (now == DeviceHealth::Late)
-                ServiceLog(LogPriority::Warning,
-                           QStringLiteral(
-                               "device %1 answers late; its readings of the cycle are discarded")
-                               .arg(name));
+                qCWarning(ServiceLog).noquote()
+                    << QStringLiteral(
+                           "device %1 answers late; its readings of the cycle are discarded")
+                           .arg(name);
             else if (now == DeviceHealth::Silent)
-                ServiceLog(LogPriority::Warning, QStringLiteral("device %1 is silent").arg(name));
+                qCWarning(ServiceLog).noquote() << QStringLiteral("device %1 is silent").arg(name);
             else
-                ServiceLog(LogPriority::Notice,
-                           QStringLiteral("device %1 answers again").arg(name));
+                qCInfo(ServiceLog).noquote() << QStringLiteral("device %1 answers again").arg(name);
         }
     });
 
     connect(station_.get(), &Station::StoreHealthChanged, this,
             [](bool writing, const QString& message) {
                 if (writing)
-                    ServiceLog(
-                        LogPriority::Notice,
-                        QStringLiteral("store writing again%1")
-                            .arg(message.isEmpty() ? QString() : QStringLiteral(": ") + message));
+                    qCInfo(StoreLog).noquote()
+                        << QStringLiteral("store writing again%1")
+                               .arg(message.isEmpty() ? QString() : QStringLiteral(": ") + message);
                 else
-                    ServiceLog(LogPriority::Error, QStringLiteral("store error: %1").arg(message));
+                    qCCritical(StoreLog).noquote()
+                        << QStringLiteral("store error: %1").arg(message);
             });
     // Alarm events reach the log and /metrics (the publisher sends them to the broker).
     connect(&station_->Alarms(), &AlarmMonitor::EventsOccurred, this,
@@ -111,12 +102,15 @@ void BatmonService::ReportAlarm(const store::AlarmEvent& event) {
     const QString where =
         QStringLiteral("%1/%2").arg(store::DeviceName(event.device)).arg(event.battery);
     const QString state = store::AlarmStateName(event.state);
-    ServiceLog(
-        event.state == store::AlarmState::Raised ? LogPriority::Warning : LogPriority::Notice,
+    const QString line =
         QStringLiteral("alarm %1: %2 %3, value %4%5")
             .arg(state, where, event.kind)
             .arg(event.value)
-            .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user));
+            .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user);
+    if (event.state == store::AlarmState::Raised)
+        qCWarning(ServiceLog).noquote() << line;
+    else
+        qCInfo(ServiceLog).noquote() << line;
     if (event.state != store::AlarmState::Acknowledged)
         metrics_.SetAlarm(event.device, event.battery, event.kind,
                           event.state == store::AlarmState::Raised);
@@ -128,18 +122,17 @@ bool BatmonService::Start(QString* error) {
     const auto periodMs = SamplingPeriodMs(options_.periodSeconds);
     station_->Session().SetSamplingPeriodMs(periodMs.value_or(MonitorSession::kDefaultSamplingMs));
     if (!StartMetrics(error) || !StartPublisher(error)) return false;
-    ServiceLog(
-        LogPriority::Notice,
-        QStringLiteral(
-            "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6")
-            .arg(options_.port)
-            .arg(options_.periodSeconds)
-            .arg(options_.site,
-                 options_.dataDir.isEmpty() ? QStringLiteral("none") : options_.dataDir,
-                 options_.mqtt
-                     ? QStringLiteral("%1:%2").arg(options_.mqtt->host).arg(options_.mqtt->port)
-                     : QStringLiteral("none"),
-                 options_.metrics.isEmpty() ? QStringLiteral("none") : options_.metrics));
+    qCInfo(ServiceLog).noquote()
+        << QStringLiteral(
+               "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6")
+               .arg(options_.port)
+               .arg(options_.periodSeconds)
+               .arg(options_.site,
+                    options_.dataDir.isEmpty() ? QStringLiteral("none") : options_.dataDir,
+                    options_.mqtt
+                        ? QStringLiteral("%1:%2").arg(options_.mqtt->host).arg(options_.mqtt->port)
+                        : QStringLiteral("none"),
+                    options_.metrics.isEmpty() ? QStringLiteral("none") : options_.metrics);
     station_->Session().OpenPort(options_.port);
     return true;
 }
@@ -149,9 +142,11 @@ bool BatmonService::StartMetrics(QString* error) {
         metricsServer_.reset();
         return true;
     }
-    QHostAddress address;
-    quint16 port = 0;
-    ParseListenAddress(options_.metrics, &address, &port);
+    const std::optional<MetricsAddress> listen = ParseMetricsAddress(options_.metrics);
+    if (!listen) {
+        if (error) *error = QStringLiteral("not a metrics address: %1").arg(options_.metrics);
+        return false;
+    }
     if (!metricsServer_) {
         metricsServer_ = std::make_unique<MetricsServer>([this] {
             metrics_.SetCounts(station_->Session().Counts());
@@ -159,7 +154,7 @@ bool BatmonService::StartMetrics(QString* error) {
         });
     }
     QString reason;
-    if (!metricsServer_->Listen(address, port, &reason)) {
+    if (!metricsServer_->Listen(listen->address, listen->port, &reason)) {
         if (error)
             *error =
                 QStringLiteral("cannot serve /metrics on %1: %2").arg(options_.metrics, reason);
@@ -187,19 +182,19 @@ bool BatmonService::StartPublisher(QString* error) {
             [this](bool online, const QString& reason) {
                 if (shuttingDown_) return;
                 if (online)
-                    ServiceLog(LogPriority::Notice, QStringLiteral("broker connected"));
+                    qCInfo(MqttLog).noquote() << QStringLiteral("broker connected");
                 else
-                    ServiceLog(LogPriority::Warning,
-                               QStringLiteral("broker connection lost: %1").arg(reason));
+                    qCWarning(MqttLog).noquote()
+                        << QStringLiteral("broker connection lost: %1").arg(reason);
             });
     return publisher_->Start(error);
 }
 
 bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     if (options.dataDir != options_.dataDir)
-        ServiceLog(LogPriority::Warning,
-                   QStringLiteral("the store's folder changes only with a restart; keeping %1")
-                       .arg(options_.dataDir));
+        qCWarning(ConfigLog).noquote()
+            << QStringLiteral("the store's folder changes only with a restart; keeping %1")
+                   .arg(options_.dataDir);
     ServiceOptions next = options;
     next.dataDir = options_.dataDir;
     next.keepDays = options_.keepDays;
@@ -224,11 +219,11 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
         station_->Session().ClosePort();
         station_->Session().OpenPort(next.port);
     }
-    ServiceLog(LogPriority::Notice,
-               QStringLiteral("configuration re-read: port %1, period %2 s, site %3")
-                   .arg(next.port)
-                   .arg(next.periodSeconds)
-                   .arg(next.site));
+    qCInfo(ConfigLog).noquote() << QStringLiteral(
+                                       "configuration re-read: port %1, period %2 s, site %3")
+                                       .arg(next.port)
+                                       .arg(next.periodSeconds)
+                                       .arg(next.site);
     return true;
 }
 
@@ -245,25 +240,25 @@ quint16 BatmonService::MetricsPort() const { return metricsServer_ ? metricsServ
 
 void BatmonService::OnPortOpened(const QString& name) {
     reopenFailureLogged_ = false;
-    ServiceLog(LogPriority::Notice, QStringLiteral("port opened: %1").arg(name));
+    qCInfo(SerialLog).noquote() << QStringLiteral("port opened: %1").arg(name);
     station_->Session().StartMonitoring();
 }
 
 void BatmonService::OnPortOpenFailed(const QString& name, const QString& reason) {
     if (!reopenFailureLogged_)
-        ServiceLog(LogPriority::Error,
-                   QStringLiteral("cannot open port %1: %2; retrying every %3 s")
-                       .arg(name, reason)
-                       .arg(kReopenDelayMs / 1000));
+        qCCritical(SerialLog).noquote()
+            << QStringLiteral("cannot open port %1: %2; retrying every %3 s")
+                   .arg(name, reason)
+                   .arg(kReopenDelayMs / 1000);
     reopenFailureLogged_ = true;
     ScheduleReopen();
 }
 
 void BatmonService::OnPortClosed(bool hungUp) {
     if (shuttingDown_ || !hungUp) return;
-    ServiceLog(LogPriority::Error, QStringLiteral("port hung up: %1; reopening every %2 s")
-                                       .arg(options_.port)
-                                       .arg(kReopenDelayMs / 1000));
+    qCCritical(SerialLog).noquote() << QStringLiteral("port hung up: %1; reopening every %2 s")
+                                           .arg(options_.port)
+                                           .arg(kReopenDelayMs / 1000);
     reopenFailureLogged_ = true;
     ScheduleReopen();
 }
