@@ -7,13 +7,11 @@
 namespace config {
 namespace {
 
-QString OptionKey(const char* key) { return QString::fromLatin1(key).replace(u'_', u'-'); }
-
 // The argument as typed that carries the unknown option `name` ("-x" or "--bogus"), without a
 // value given with '='.
 QString TypedOption(const QStringList& arguments, const QString& name) {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString argument = arguments[i].section(u'=', 0, 0);
+        QString argument = arguments[i].section(u'=', 0, 0);
         if (argument == QStringLiteral("-") + name || argument == QStringLiteral("--") + name)
             return argument;
     }

@@ -27,7 +27,7 @@ namespace config {
 // Unknown(), and the program decides whether to go on without them.
 class IniFile {
 public:
-    static constexpr qint64 kMaxBytes = 1024 * 1024;
+    static constexpr qint64 kMaxBytes = qint64{1024} * 1024;
 
     // Reads `path` with the keys of `settings` that may be given in a file. Nothing, with one
     // line in `error`, when the file cannot be read or would not be read as written.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <span>
 
 namespace config {
@@ -25,7 +26,12 @@ struct Setting {
 // A program's settings, the one table its command line and its INI file are read with.
 using SettingTable = std::span<const Setting>;
 
+// "data-dir" for "data_dir": the option's name without its dashes.
+QString OptionKey(const char* key);
 // "--data-dir" for "data_dir", "-o" for "o".
 QString OptionName(const char* key);
+
+// Why the file a setting names cannot be read ("/x/ca.crt does not exist"), or nothing.
+std::optional<QString> ReadableFileProblem(const QString& path);
 
 }  // namespace config

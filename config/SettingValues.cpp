@@ -1,7 +1,5 @@
 #include "config/SettingValues.h"
 
-#include <QFileInfo>
-
 namespace config {
 
 bool SettingValues::FromCommandLine(const char* key) const { return line_ && line_->IsSet(key); }
@@ -23,14 +21,6 @@ QString SettingValues::Label(const char* key) const {
         .arg(file_->Path())
         .arg(file_->Line(QLatin1String(key)))
         .arg(QLatin1String(key));
-}
-
-std::optional<QString> ReadableFileProblem(const QString& path) {
-    const QFileInfo file(path);
-    if (!file.exists()) return QStringLiteral("%1 does not exist").arg(path);
-    if (!file.isFile()) return QStringLiteral("%1 is not a file").arg(path);
-    if (!file.isReadable()) return QStringLiteral("%1 cannot be read (no permission)").arg(path);
-    return std::nullopt;
 }
 
 }  // namespace config

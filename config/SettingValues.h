@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <optional>
 
 #include "config/CommandLine.h"
 #include "config/IniFile.h"
@@ -27,8 +26,5 @@ private:
     const CommandLine* line_;
     const IniFile* file_;
 };
-
-// Why the file a setting names cannot be read ("/x/ca.crt does not exist"), or nothing.
-std::optional<QString> ReadableFileProblem(const QString& path);
 
 }  // namespace config

@@ -274,7 +274,7 @@ TEST_F(BatmondTest, HangupRereadsTheFileAndTerminateExitsCleanly) {
 
     writeConfig("port = x\nperiod = soon\n");
     kill(batmond_.Pid(), SIGHUP);
-    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration not re-read")))
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration not re-read"), 2))
         << batmond_.Log().toStdString();
     EXPECT_TRUE(batmond_.Running());
     EXPECT_TRUE(batmond_.Log().contains(
