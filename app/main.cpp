@@ -1,13 +1,17 @@
-#include <QCommandLineParser>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
-#include <cstdio>
 #include <memory>
 #include <optional>
 
 #include "app/TForm1.h"
-#include "service/ServiceOptions.h"
+#include "config/BatmondConf.h"
+#include "config/CommandLine.h"
+#include "config/IniFile.h"
+#include "config/Log.h"
+#include "config/SettingValues.h"
+#include "mqtt/BrokerSettings.h"
 #include "station/MqttPublisher.h"
 #include "store/DataDir.h"
 #include "widgets/ErrorDisplay.h"
@@ -16,30 +20,53 @@
 
 namespace {
 
+const QString kProgram = QStringLiteral("batmon");
+
+using config::SettingPlace;
+
+constexpr config::Setting kWindowSettings[] = {
+    {"data_dir", "DIR",
+     "Folder of the history store (default $XDG_DATA_HOME/batmon or ~/.local/share/batmon).",
+     SettingPlace::CommandLine},
+    {"restore_hours", "N", "Hours of stored readings shown at start (default 24; 0: none).",
+     SettingPlace::CommandLine},
+    {"keep_days", "N", "Delete readings older than N days, once a day (default 0: keep all).",
+     SettingPlace::CommandLine},
+    {"config", "FILE",
+     "batmond's configuration file, read for its broker settings (default "
+     "/etc/batmon/batmond.conf when it exists).",
+     SettingPlace::CommandLine},
+};
+
 // The program's options and, when its configuration file names a broker, where to publish.
 struct ProgramOptions {
     StationOptions station;
     std::optional<PublisherOptions> broker;
 };
 
-// The broker settings of the file batmond reads (`configFile`, else the installed one when it
-// exists); none when it names no broker. Nothing, after a message, when the file is wrong.
-std::optional<std::optional<PublisherOptions>> BrokerSettings(const QString& configFile) {
-    QStringList arguments{QStringLiteral("batmon")};
-    if (!configFile.isEmpty()) arguments << QStringLiteral("--config") << configFile;
-    QString error;
-    const std::optional<ServiceOptions> options =
-        ParseServiceOptions(arguments, QString::fromLatin1(kInstalledConfigFile), &error, false);
-    if (!options) {
-        std::fprintf(stderr, "batmon: %s\n", qPrintable(error));
-        return std::nullopt;
-    }
-    if (!options->mqtt) return std::optional<PublisherOptions>();
-    PublisherOptions broker;
-    broker.endpoint = *options->mqtt;
-    broker.site = options->site;
-    broker.caFile = options->caFile;
-    return std::optional<PublisherOptions>(broker);
+// Where the window publishes: the broker settings of batmond's file (`configFile`, else the
+// installed one when it exists), none when it names no broker. The file is read with batmond's
+// settings; a key neither knows is reported and left out, since the window does not use it.
+// Nothing, with one line in `error`, when the file or a broker setting is wrong.
+std::optional<std::optional<PublisherOptions>> BrokerOfFile(QString configFile, QString* error) {
+    if (configFile.isEmpty() && QFileInfo::exists(QString::fromLatin1(config::kBatmondConfFile)))
+        configFile = QString::fromLatin1(config::kBatmondConfFile);
+    if (configFile.isEmpty()) return std::optional<PublisherOptions>();
+    const auto file = config::IniFile::Read(configFile, config::kBatmondSettings, error);
+    if (!file) return std::nullopt;
+    for (const QString& unknown : file->Unknown())
+        qCWarning(ConfigLog).noquote() << kProgram + QStringLiteral(": ") + unknown;
+    const config::SettingValues values(nullptr, &*file);
+    const std::optional<BrokerSettings> broker = ReadBrokerSettings(values, error);
+    if (!broker) return std::nullopt;
+    if (!broker->endpoint) return std::optional<PublisherOptions>();
+    const std::optional<QString> site = ReadSiteSetting(values, error);
+    if (!site) return std::nullopt;
+    PublisherOptions publishing;
+    publishing.endpoint = *broker->endpoint;
+    publishing.site = *site;
+    publishing.caFile = broker->caFile;
+    return std::optional<PublisherOptions>(publishing);
 }
 
 std::optional<int> NonNegative(const QString& text) {
@@ -48,74 +75,71 @@ std::optional<int> NonNegative(const QString& text) {
     return ok && value >= 0 ? std::optional<int>(value) : std::nullopt;
 }
 
-// The program's options; nullopt (after a message on standard error) when one is wrong.
-std::optional<ProgramOptions> ParseOptions(const QCoreApplication& app) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("无线蓄电池监控软件"));
-    parser.addHelpOption();
-    const QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                                     QStringLiteral("Folder of the history store."),
-                                     QStringLiteral("DIR"));
-    const QCommandLineOption restoreHours(
-        QStringLiteral("restore-hours"),
-        QStringLiteral("Hours of stored readings shown at start (0: none)."), QStringLiteral("N"),
-        QStringLiteral("24"));
-    const QCommandLineOption keepDays(
-        QStringLiteral("keep-days"),
-        QStringLiteral("Delete readings older than N days, once a day (0: keep all)."),
-        QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption config(
-        QStringLiteral("config"),
-        QStringLiteral("batmond's configuration file, read for its broker settings "
-                       "(default %1 when it exists).")
-            .arg(QString::fromLatin1(kInstalledConfigFile)),
-        QStringLiteral("FILE"));
-    parser.addOptions({dataDir, restoreHours, keepDays, config});
-    parser.process(app);
+// Read before the application object exists, so --help and --version need no display.
+config::Parsed<ProgramOptions> ParseOptions(const QStringList& arguments) {
+    config::CommandLine line(kProgram, QStringLiteral("[options]"),
+                             QStringLiteral("The window of the wireless storage-battery monitor "
+                                            "(无线蓄电池监控软件)."),
+                             kWindowSettings);
+    config::Parsed<ProgramOptions> parsed;
+    if (!line.Parse(arguments, &parsed.exit)) return parsed;
 
     StationOptions options;
-    options.dataDir = store::ResolveDataDir(parser.value(dataDir));
-    const std::optional<int> hours = NonNegative(parser.value(restoreHours));
-    const std::optional<int> days = NonNegative(parser.value(keepDays));
+    options.dataDir = store::ResolveDataDir(line.Value("data_dir"));
+    const std::optional<int> hours = NonNegative(
+        line.IsSet("restore_hours") ? line.Value("restore_hours") : QStringLiteral("24"));
+    const std::optional<int> days =
+        NonNegative(line.IsSet("keep_days") ? line.Value("keep_days") : QStringLiteral("0"));
     if (!hours || !days) {
-        std::fprintf(stderr, "batmon: --restore-hours and --keep-days take a whole number >= 0\n");
-        return std::nullopt;
+        parsed.exit = {2,
+                       QStringLiteral("--restore-hours and --keep-days take a whole number >= 0")};
+        return parsed;
     }
     options.restoreHours = *hours;
     options.keepDays = *days;
-    const auto broker = BrokerSettings(parser.value(config));
-    if (!broker) return std::nullopt;
+    QString error;
+    const auto broker = BrokerOfFile(line.Value("config"), &error);
+    if (!broker) {
+        parsed.exit = {2, error};
+        return parsed;
+    }
     // Readings wait in the store until the broker has them.
     options.mqttOutbox = broker->has_value();
-    return ProgramOptions{options, *broker};
+    parsed.options = ProgramOptions{options, *broker};
+    return parsed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    config::InstallLogHandler(config::LogStyle::Plain);
+    const auto parsed = ParseOptions(config::ArgumentsOf(argc, argv));
+    if (!parsed.options) return config::Finish(kProgram, parsed.exit);
+    const ProgramOptions& options = *parsed.options;
+
     UseQtEventDispatcher();
     GuardedApplication app(argc, argv);
-    const std::optional<ProgramOptions> options = ParseOptions(app);
-    if (!options) return 2;
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/batmon.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quorvane.batmon"));
     InstallFontSubstitutions();
 
-    TForm1 Form1(options->station);
+    TForm1 Form1(options.station);
     std::unique_ptr<MqttPublisher> publisher;
-    if (options->broker) {
+    if (options.broker) {
         QString error;
-        publisher = PublishStation(Form1.Monitoring(), *options->broker, &error);
+        publisher = PublishStation(Form1.Monitoring(), *options.broker, &error);
         if (publisher) {
-            QObject::connect(
-                publisher.get(), &MqttPublisher::ConnectionChanged,
-                [](bool online, const QString& reason) {
-                    std::fprintf(stderr, "batmon: broker %s%s\n",
-                                 online ? "connected" : "connection lost: ", qPrintable(reason));
-                });
+            QObject::connect(publisher.get(), &MqttPublisher::ConnectionChanged,
+                             [](bool online, const QString& reason) {
+                                 if (online)
+                                     qCInfo(MqttLog).noquote() << "batmon: broker connected";
+                                 else
+                                     qCWarning(MqttLog).noquote()
+                                         << "batmon: broker connection lost: " + reason;
+                             });
         }
         if (!publisher || !publisher->Start(&error))
-            std::fprintf(stderr, "batmon: not publishing: %s\n", qPrintable(error));
+            qCCritical(MqttLog).noquote() << "batmon: not publishing: " + error;
     }
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     Form1.move(screen.center() - Form1.rect().center());

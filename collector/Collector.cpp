@@ -1,7 +1,8 @@
 #include "collector/Collector.h"
 
 #include <QCoreApplication>
-#include <cstdio>
+
+#include "config/Log.h"
 
 namespace {
 
@@ -21,12 +22,6 @@ MqttClientOptions ClientOptions(const CollectorOptions& options) {
 
 }  // namespace
 
-void LogLine(const QString& line) {
-    const QByteArray text = line.toUtf8() + '\n';
-    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
-    std::fflush(stderr);
-}
-
 Collector::Collector(CollectorOptions options, QObject* parent)
     : QObject(parent),
       m_options(std::move(options)),
@@ -40,19 +35,20 @@ Collector::Collector(CollectorOptions options, QObject* parent)
             });
     connect(&m_mqtt, &MqttClient::online, this, [this](bool sessionPresent) {
         m_subscriptionsConfirmed = 0;
-        LogLine(QStringLiteral("broker connected (%1)")
-                    .arg(sessionPresent ? QStringLiteral("session kept")
-                                        : QStringLiteral("new session")));
+        qCInfo(MqttLog).noquote() << QStringLiteral("broker connected (%1)")
+                                         .arg(sessionPresent ? QStringLiteral("session kept")
+                                                             : QStringLiteral("new session"));
     });
     connect(&m_mqtt, &MqttClient::offline, this, [this](const QString& reason) {
         if (!m_paused && !m_shuttingDown)
-            LogLine(QStringLiteral("broker connection lost: %1").arg(reason));
+            qCWarning(MqttLog).noquote()
+                << QStringLiteral("broker connection lost: %1").arg(reason);
     });
     connect(&m_mqtt, &MqttClient::subscribed, this, [this] {
         if (++m_subscriptionsConfirmed == 2) {
-            LogLine(QStringLiteral("subscribed to %1 and %2")
-                        .arg(QString::fromUtf8(kAllReadingsFilter),
-                             QString::fromUtf8(kAllAlarmsFilter)));
+            qCInfo(MqttLog).noquote() << QStringLiteral("subscribed to %1 and %2")
+                                             .arg(QString::fromUtf8(kAllReadingsFilter),
+                                                  QString::fromUtf8(kAllAlarmsFilter));
         }
     });
     m_flushTimer.setInterval(m_options.flushIntervalMs);
@@ -63,10 +59,11 @@ Collector::~Collector() = default;
 
 bool Collector::start(QString* error) {
     if (m_db.open()) {
-        LogLine(QStringLiteral("database connected"));
+        qCInfo(CollectorLog).noquote() << QStringLiteral("database connected");
     } else {
         // Nothing is taken from the broker until there is somewhere to write it.
-        LogLine(QStringLiteral("database unavailable: %1").arg(m_db.lastError()));
+        qCCritical(CollectorLog).noquote()
+            << QStringLiteral("database unavailable: %1").arg(m_db.lastError());
         m_databaseDown = true;
         m_paused = true;
         m_retryDelayMs = kFirstRetryDelayMs;
@@ -100,7 +97,8 @@ void Collector::reportRejected(const QString& reason) {
     // One line per second at most, however many bad messages a misbehaving publisher sends.
     ++m_rejected;
     if (m_sinceRejectReport.isValid() && m_sinceRejectReport.elapsed() < 1000) return;
-    LogLine(QStringLiteral("message ignored: %1 (%2 ignored so far)").arg(reason).arg(m_rejected));
+    qCWarning(CollectorLog).noquote()
+        << QStringLiteral("message ignored: %1 (%2 ignored so far)").arg(reason).arg(m_rejected);
     m_sinceRejectReport.start();
 }
 
@@ -112,11 +110,14 @@ void Collector::flush() {
     if (heldRows() > 0 || m_databaseDown) {
         const bool wasDown = m_databaseDown;
         if (writeHeld()) {
-            if (wasDown) LogLine(QStringLiteral("database back: everything held is written"));
+            if (wasDown)
+                qCInfo(CollectorLog).noquote()
+                    << QStringLiteral("database back: everything held is written");
             m_databaseDown = false;
         } else {
             if (!m_databaseDown) {
-                LogLine(QStringLiteral("database unavailable: %1").arg(m_db.lastError()));
+                qCCritical(CollectorLog).noquote()
+                    << QStringLiteral("database unavailable: %1").arg(m_db.lastError());
                 m_retryDelayMs = kFirstRetryDelayMs;
             } else {
                 m_retryDelayMs = std::min(m_retryDelayMs * 2, kLastRetryDelayMs);
@@ -153,21 +154,23 @@ bool Collector::writeHeld() {
 }
 
 void Collector::pauseBroker(const QString& why) {
-    LogLine(QStringLiteral("leaving the broker, which keeps new messages meanwhile: %1").arg(why));
+    qCWarning(CollectorLog).noquote()
+        << QStringLiteral("leaving the broker, which keeps new messages meanwhile: %1").arg(why);
     m_paused = true;
     m_mqtt.stop();
 }
 
 void Collector::resumeBroker() {
-    LogLine(QStringLiteral("taking messages from the broker again"));
+    qCInfo(CollectorLog).noquote() << QStringLiteral("taking messages from the broker again");
     m_paused = false;
     QString error;
-    if (!m_mqtt.start(&error)) LogLine(QStringLiteral("broker client failed: %1").arg(error));
+    if (!m_mqtt.start(&error))
+        qCCritical(MqttLog).noquote() << QStringLiteral("broker client failed: %1").arg(error);
 }
 
 void Collector::shutDown(int deadlineMs) {
     if (m_shuttingDown) return;
-    LogLine(QStringLiteral("shutting down"));
+    qCInfo(CollectorLog).noquote() << QStringLiteral("shutting down");
     m_shuttingDown = true;
     m_shutDownDeadlineMs = deadlineMs;
     m_shutDownClock.start();
@@ -182,7 +185,8 @@ void Collector::finishShutDown() {
     m_flushTimer.stop();
     m_shuttingDown = false;
     if (heldRows() > 0) {
-        LogLine(QStringLiteral("%1 rows could not be written before exit").arg(heldRows()));
+        qCCritical(CollectorLog).noquote()
+            << QStringLiteral("%1 rows could not be written before exit").arg(heldRows());
     }
     m_db.close();
     emit finished(heldRows() == 0);

@@ -63,6 +63,3 @@ private:
     QElapsedTimer m_shutDownClock;
     int m_shutDownDeadlineMs = 0;
 };
-
-// One line to standard error, flushed at once (journald reads it line by line).
-void LogLine(const QString& line);

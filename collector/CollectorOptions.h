@@ -2,8 +2,8 @@
 
 #include <QString>
 #include <QStringList>
-#include <optional>
 
+#include "config/CommandLine.h"
 #include "mqtt/MqttUrl.h"
 
 struct CollectorOptions {
@@ -23,6 +23,7 @@ struct CollectorOptions {
 // batmon-collector --mqtt URL --postgres CONNINFO [--config FILE] [--client-id ID]
 //                  [--ca-file FILE]
 // The INI file (keys mqtt, postgres, client_id, mqtt_user, mqtt_password, ca_file, batch_rows,
-// flush_ms, max_held_rows) gives defaults; the command line wins. Nothing with `error` set on a
-// bad or missing option.
-std::optional<CollectorOptions> ParseCollectorOptions(const QStringList& arguments, QString* error);
+// flush_ms, max_held_rows) gives defaults; the command line wins. Passwords come from the file
+// only: a connection string with a password is refused on the command line. An unknown key in
+// the file is refused.
+config::Parsed<CollectorOptions> ParseCollectorOptions(const QStringList& arguments);

@@ -1,70 +1,57 @@
 // batmon-collector: takes the readings and alarm events batmon publishes over MQTT and writes
 // them into PostgreSQL.
 
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 #include "collector/Collector.h"
 #include "collector/CollectorOptions.h"
-
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnTerminate(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto written = write(g_signalPipe[1], &byte, 1);
-}
-
-}  // namespace
+#include "config/Log.h"
+#include "config/SignalPipe.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("batmon-collector"));
+    const QString program = QStringLiteral("batmon-collector");
+    QCoreApplication::setApplicationName(program);
+    config::InstallLogHandler(config::LogStyle::Journal);
 
-    QString error;
-    const auto options = ParseCollectorOptions(QCoreApplication::arguments(), &error);
-    if (!options) {
-        LogLine(QStringLiteral("batmon-collector: %1").arg(error));
-        LogLine(
-            QStringLiteral("usage: batmon-collector --mqtt URL --postgres CONNINFO [--config FILE] "
-                           "[--client-id ID] [--ca-file FILE]"));
-        return 2;
-    }
+    const auto parsed = ParseCollectorOptions(QCoreApplication::arguments());
+    if (!parsed.options) return config::Finish(program, parsed.exit);
+    const CollectorOptions& options = *parsed.options;
 
     // SIGTERM and SIGINT end the collector through the event loop, so what it holds is written.
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return 1;
-    struct sigaction action {};
-    action.sa_handler = OnTerminate;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-
-    Collector collector(*options);
-    QSocketNotifier terminate(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&terminate, &QSocketNotifier::activated, &collector, [&] {
-        terminate.setEnabled(false);
-        collector.shutDown();
+    config::SignalPipe signalPipe;
+    if (!signalPipe.IsValid()) {
+        qCCritical(CollectorLog).noquote()
+            << QStringLiteral("batmon-collector: cannot watch signals");
+        return 1;
+    }
+    Collector collector(options);
+    QObject::connect(&signalPipe, &config::SignalPipe::TerminateRequested, &collector,
+                     [&collector] { collector.shutDown(); });
+    // A hang-up used to end the collector with the rows it held; it reads its settings at start
+    // only, so it says so and goes on.
+    QObject::connect(&signalPipe, &config::SignalPipe::ReloadRequested, &collector, [] {
+        qCWarning(ConfigLog).noquote()
+            << QStringLiteral("SIGHUP ignored: batmon-collector reads its settings only at start");
     });
     QObject::connect(&collector, &Collector::finished, &app, [](bool everythingWritten) {
         QCoreApplication::exit(everythingWritten ? 0 : 1);
     });
 
+    QString error;
     if (!collector.start(&error)) {
-        LogLine(QStringLiteral("batmon-collector: %1").arg(error));
+        qCCritical(CollectorLog).noquote() << QStringLiteral("batmon-collector: %1").arg(error);
         return 1;
     }
-    LogLine(QStringLiteral("batmon-collector started: broker %1:%2, client id %3, batches of up to "
-                           "%4 rows every %5 ms, at most %6 rows held")
-                .arg(options->broker.host)
-                .arg(options->broker.port)
-                .arg(options->clientId)
-                .arg(options->batchRows)
-                .arg(options->flushIntervalMs)
-                .arg(options->maxHeldRows));
+    qCInfo(CollectorLog).noquote()
+        << QStringLiteral(
+               "batmon-collector started: broker %1:%2, client id %3, batches of up to "
+               "%4 rows every %5 ms, at most %6 rows held")
+               .arg(options.broker.host)
+               .arg(options.broker.port)
+               .arg(options.clientId)
+               .arg(options.batchRows)
+               .arg(options.flushIntervalMs)
+               .arg(options.maxHeldRows);
     return app.exec();
 }

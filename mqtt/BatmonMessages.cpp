@@ -64,14 +64,25 @@ std::optional<QStringList> TopicLevels(const QByteArray& topic, qsizetype count,
 
 }  // namespace
 
-bool IsValidSiteName(const QString& site) {
-    if (site.isEmpty()) return false;
+bool IsValidSiteName(const QString& site) { return !SiteNameProblem(site); }
+
+std::optional<QString> SiteNameProblem(const QString& site) {
+    if (site.isEmpty()) return QStringLiteral("the site name is empty");
+    // A UTF-16 unit takes at most three bytes in UTF-8: short names need no count.
+    if (const qsizetype bytes = site.size() * 3 > kMaxSiteNameBytes ? site.toUtf8().size() : 0;
+        bytes > kMaxSiteNameBytes)
+        return QStringLiteral("the site name is too long: %1 bytes, at most %2")
+            .arg(bytes)
+            .arg(kMaxSiteNameBytes);
     for (const QChar c : site) {
         if (c == u'/' || c == u'+' || c == u'#' || c.category() == QChar::Other_Control) {
-            return false;
+            return QStringLiteral(
+                       "the site name \"%1\" cannot be a topic level: no '/', '+', "
+                       "'#' or control characters")
+                .arg(site);
         }
     }
-    return true;
+    return std::nullopt;
 }
 
 QString DeviceTopicName(int device) {

@@ -15,8 +15,8 @@
 //       user:  only with "acknowledged": the login name of who acknowledged it
 //   batmon/<site>/status                  "online"; "offline" as the last will; retained
 //
-// Times are RFC 3339 in UTC with milliseconds. A site name is one topic level: not empty, and
-// without '/', '+', '#' or control characters.
+// Times are RFC 3339 in UTC with milliseconds. A site name is one topic level: not empty, at
+// most 256 bytes, and without '/', '+', '#' or control characters.
 
 #include <QByteArray>
 #include <QString>
@@ -47,7 +47,13 @@ struct AlarmMessage {
     bool operator==(const AlarmMessage&) const = default;
 };
 
+// A site name's length in UTF-8 bytes is limited so that every topic stays far below MQTT's
+// 65535 bytes.
+inline constexpr int kMaxSiteNameBytes = 256;
 bool IsValidSiteName(const QString& site);
+// Why `site` cannot be a site name ("the site name is 70000 bytes long, at most 256"), or
+// nothing when it can.
+std::optional<QString> SiteNameProblem(const QString& site);
 // "A0" for 0xA0; empty for an address that has no topic name.
 QString DeviceTopicName(int device);
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "config/Setting.h"
 #include "threads/Worker.h"
 
 namespace {
@@ -128,6 +129,9 @@ bool MqttClient::start(QString* error) {
         if (m_options.caFile.isEmpty()) {
             rc = mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         } else {
+            // libmosquitto says only "Invalid function arguments provided." for a missing file.
+            if (const auto problem = config::ReadableFileProblem(m_options.caFile))
+                return Fail(error, QStringLiteral("TLS: the CA file ") + *problem);
             const QByteArray caFile = m_options.caFile.toLocal8Bit();
             rc = mosquitto_tls_set(m_mosq, caFile.constData(), nullptr, nullptr, nullptr, nullptr);
         }

@@ -12,6 +12,10 @@ std::optional<MqttEndpoint> Fail(QString* error, const QString& reason) {
 }  // namespace
 
 std::optional<MqttEndpoint> ParseMqttUrl(const QString& text, QString* error) {
+    // Checked first, so that no message below repeats a password into the log.
+    if (text.contains(u'@'))
+        return Fail(error, QStringLiteral("a broker URL carries no login: put it into the "
+                                          "configuration file as mqtt_user and mqtt_password"));
     const QUrl url(text.trimmed(), QUrl::StrictMode);
     if (!url.isValid()) return Fail(error, QStringLiteral("not a valid URL: %1").arg(text));
     MqttEndpoint endpoint;
@@ -37,7 +41,5 @@ std::optional<MqttEndpoint> ParseMqttUrl(const QString& text, QString* error) {
     if (endpoint.port < 1 || endpoint.port > 65535) {
         return Fail(error, QStringLiteral("port out of range in %1").arg(text));
     }
-    endpoint.user = url.userName(QUrl::FullyDecoded);
-    endpoint.password = url.password(QUrl::FullyDecoded);
     return endpoint;
 }

@@ -1,5 +1,8 @@
 #include "serial/PortName.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QRegularExpression>
 
 QString ResolvePortName(const QString& name) {
@@ -34,4 +37,17 @@ std::optional<TTcpEndpoint> ParseTcpPortName(const QString& name) {
                                                                          : match.captured(2);
     endpoint.Port = static_cast<quint16>(port);
     return endpoint;
+}
+
+std::optional<QString> PortNameProblem(const QString& name) {
+    if (name.isEmpty()) return QStringLiteral("the port name is empty");
+    if (IsTcpPortName(name)) {
+        if (ParseTcpPortName(name)) return std::nullopt;
+        return QStringLiteral("%1 is not tcp://HOST:PORT with a port of 1 to 65535").arg(name);
+    }
+    const QString path = ResolvePortName(name);
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISCHR(status.st_mode))
+        return QStringLiteral("%1 is not a serial port (not a character device)").arg(path);
+    return std::nullopt;
 }

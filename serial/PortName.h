@@ -22,3 +22,8 @@ bool IsTcpPortName(const QString& name);
 // "tcp://HOST:PORT" with a host name, an IPv4 address or an IPv6 address in brackets
 // ("tcp://[::1]:4196") and a port of 1..65535. Nothing for any other or malformed name.
 std::optional<TTcpEndpoint> ParseTcpPortName(const QString& name);
+
+// Why `name` can never name a port ("tcp://h:70000" is no TCP address, "/etc/passwd" is not a
+// character device), or nothing when it may: a device that does not exist yet may be plugged in
+// later.
+std::optional<QString> PortNameProblem(const QString& name);

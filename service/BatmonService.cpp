@@ -1,7 +1,6 @@
 #include "service/BatmonService.h"
 
-#include <cstdio>
-
+#include "config/Log.h"
 #include "serial/CommLink.h"
 #include "service/MetricsServer.h"
 #include "station/AlarmMonitor.h"
@@ -10,13 +9,6 @@
 #include "station/Station.h"
 #include "store/DataDir.h"
 #include "store/HistoryWriter.h"
-
-void ServiceLog(LogPriority priority, const QString& line) {
-    const QByteArray text = QByteArray("<") + QByteArray::number(static_cast<int>(priority)) + ">" +
-                            line.toUtf8() + '\n';
-    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
-    std::fflush(stderr);
-}
 
 namespace {
 
@@ -46,31 +38,31 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
     connect(&session, &MonitorSession::PortClosed, this, &BatmonService::OnPortClosed);
     connect(&session, &MonitorSession::ReadingAccepted, this,
             [this](const battery::Reading& reading) { metrics_.RecordReading(reading); });
-    connect(
-        &station_->Health(), &DeviceHealthWatch::HealthChanged, this,
-        [](std::uint8_t device, DeviceHealth health) {
-            const QString name = battery::DeviceName(device);
-            if (health == DeviceHealth::Late)
-                ServiceLog(LogPriority::Warning,
-                           QStringLiteral(
+    connect(&station_->Health(), &DeviceHealthWatch::HealthChanged, this,
+            [](std::uint8_t device, DeviceHealth health) {
+                const QString name = battery::DeviceName(device);
+                if (health == DeviceHealth::Late)
+                    qCWarning(ServiceLog).noquote()
+                        << QStringLiteral(
                                "device %1 answers late; its readings of the cycle are discarded")
-                               .arg(name));
-            else if (health == DeviceHealth::Silent)
-                ServiceLog(LogPriority::Warning, QStringLiteral("device %1 is silent").arg(name));
-            else
-                ServiceLog(LogPriority::Notice,
-                           QStringLiteral("device %1 answers again").arg(name));
-        });
+                               .arg(name);
+                else if (health == DeviceHealth::Silent)
+                    qCWarning(ServiceLog).noquote()
+                        << QStringLiteral("device %1 is silent").arg(name);
+                else
+                    qCInfo(ServiceLog).noquote()
+                        << QStringLiteral("device %1 answers again").arg(name);
+            });
 
     connect(station_.get(), &Station::StoreHealthChanged, this,
             [](bool writing, const QString& message) {
                 if (writing)
-                    ServiceLog(
-                        LogPriority::Notice,
-                        QStringLiteral("store writing again%1")
-                            .arg(message.isEmpty() ? QString() : QStringLiteral(": ") + message));
+                    qCInfo(StoreLog).noquote()
+                        << QStringLiteral("store writing again%1")
+                               .arg(message.isEmpty() ? QString() : QStringLiteral(": ") + message);
                 else
-                    ServiceLog(LogPriority::Error, QStringLiteral("store error: %1").arg(message));
+                    qCCritical(StoreLog).noquote()
+                        << QStringLiteral("store error: %1").arg(message);
             });
     // Alarm events reach the log and /metrics (the publisher sends them to the broker).
     connect(&station_->Alarms(), &AlarmMonitor::EventsOccurred, this,
@@ -84,12 +76,15 @@ void BatmonService::ReportAlarm(const alarms::AlarmEvent& event) {
     const QString where =
         QStringLiteral("%1/%2").arg(battery::DeviceName(id.device)).arg(id.battery);
     const QString kind = alarms::KindId(event.key.kind);
-    ServiceLog(
-        event.state == alarms::AlarmState::Raised ? LogPriority::Warning : LogPriority::Notice,
+    const QString line =
         QStringLiteral("alarm %1: %2 %3, value %4%5")
             .arg(alarms::StateId(event.state), where, kind)
             .arg(event.value.value_or(0))
-            .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user));
+            .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user);
+    if (event.state == alarms::AlarmState::Raised)
+        qCWarning(ServiceLog).noquote() << line;
+    else
+        qCInfo(ServiceLog).noquote() << line;
     if (event.state != alarms::AlarmState::Acknowledged)
         metrics_.SetAlarm(id.device, id.battery, kind, event.state == alarms::AlarmState::Raised);
 }
@@ -100,18 +95,17 @@ bool BatmonService::Start(QString* error) {
     const auto periodMs = SamplingPeriodMs(options_.periodSeconds);
     station_->Session().SetSamplingPeriodMs(periodMs.value_or(MonitorSession::kDefaultSamplingMs));
     if (!StartMetrics(error) || !StartPublisher(error)) return false;
-    ServiceLog(
-        LogPriority::Notice,
-        QStringLiteral(
-            "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6")
-            .arg(options_.port)
-            .arg(options_.periodSeconds)
-            .arg(options_.site,
-                 options_.dataDir.isEmpty() ? QStringLiteral("none") : options_.dataDir,
-                 options_.mqtt
-                     ? QStringLiteral("%1:%2").arg(options_.mqtt->host).arg(options_.mqtt->port)
-                     : QStringLiteral("none"),
-                 options_.metrics.isEmpty() ? QStringLiteral("none") : options_.metrics));
+    qCInfo(ServiceLog).noquote()
+        << QStringLiteral(
+               "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6")
+               .arg(options_.port)
+               .arg(options_.periodSeconds)
+               .arg(options_.site,
+                    options_.dataDir.isEmpty() ? QStringLiteral("none") : options_.dataDir,
+                    options_.mqtt
+                        ? QStringLiteral("%1:%2").arg(options_.mqtt->host).arg(options_.mqtt->port)
+                        : QStringLiteral("none"),
+                    options_.metrics.isEmpty() ? QStringLiteral("none") : options_.metrics);
     station_->Session().OpenPort(options_.port);
     return true;
 }
@@ -121,9 +115,11 @@ bool BatmonService::StartMetrics(QString* error) {
         metricsServer_.reset();
         return true;
     }
-    QHostAddress address;
-    quint16 port = 0;
-    ParseListenAddress(options_.metrics, &address, &port);
+    const std::optional<MetricsAddress> listen = ParseMetricsAddress(options_.metrics);
+    if (!listen) {
+        if (error) *error = QStringLiteral("not a metrics address: %1").arg(options_.metrics);
+        return false;
+    }
     if (!metricsServer_) {
         metricsServer_ = std::make_unique<MetricsServer>([this] {
             metrics_.SetCounts(station_->Session().Counts());
@@ -131,7 +127,7 @@ bool BatmonService::StartMetrics(QString* error) {
         });
     }
     QString reason;
-    if (!metricsServer_->Listen(address, port, &reason)) {
+    if (!metricsServer_->Listen(listen->address, listen->port, &reason)) {
         if (error)
             *error =
                 QStringLiteral("cannot serve /metrics on %1: %2").arg(options_.metrics, reason);
@@ -159,19 +155,19 @@ bool BatmonService::StartPublisher(QString* error) {
             [this](bool online, const QString& reason) {
                 if (shuttingDown_) return;
                 if (online)
-                    ServiceLog(LogPriority::Notice, QStringLiteral("broker connected"));
+                    qCInfo(MqttLog).noquote() << QStringLiteral("broker connected");
                 else
-                    ServiceLog(LogPriority::Warning,
-                               QStringLiteral("broker connection lost: %1").arg(reason));
+                    qCWarning(MqttLog).noquote()
+                        << QStringLiteral("broker connection lost: %1").arg(reason);
             });
     return publisher_->Start(error);
 }
 
 bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     if (options.dataDir != options_.dataDir)
-        ServiceLog(LogPriority::Warning,
-                   QStringLiteral("the store's folder changes only with a restart; keeping %1")
-                       .arg(options_.dataDir));
+        qCWarning(ConfigLog).noquote()
+            << QStringLiteral("the store's folder changes only with a restart; keeping %1")
+                   .arg(options_.dataDir);
     ServiceOptions next = options;
     next.dataDir = options_.dataDir;
     next.keepDays = options_.keepDays;
@@ -196,11 +192,11 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
         station_->Session().ClosePort();
         station_->Session().OpenPort(next.port);
     }
-    ServiceLog(LogPriority::Notice,
-               QStringLiteral("configuration re-read: port %1, period %2 s, site %3")
-                   .arg(next.port)
-                   .arg(next.periodSeconds)
-                   .arg(next.site));
+    qCInfo(ConfigLog).noquote() << QStringLiteral(
+                                       "configuration re-read: port %1, period %2 s, site %3")
+                                       .arg(next.port)
+                                       .arg(next.periodSeconds)
+                                       .arg(next.site);
     return true;
 }
 
@@ -217,25 +213,25 @@ quint16 BatmonService::MetricsPort() const { return metricsServer_ ? metricsServ
 
 void BatmonService::OnPortOpened(const QString& name) {
     reopenFailureLogged_ = false;
-    ServiceLog(LogPriority::Notice, QStringLiteral("port opened: %1").arg(name));
+    qCInfo(SerialLog).noquote() << QStringLiteral("port opened: %1").arg(name);
     station_->Session().StartMonitoring();
 }
 
 void BatmonService::OnPortOpenFailed(const QString& name, const QString& reason) {
     if (!reopenFailureLogged_)
-        ServiceLog(LogPriority::Error,
-                   QStringLiteral("cannot open port %1: %2; retrying every %3 s")
-                       .arg(name, reason)
-                       .arg(kReopenDelayMs / 1000));
+        qCCritical(SerialLog).noquote()
+            << QStringLiteral("cannot open port %1: %2; retrying every %3 s")
+                   .arg(name, reason)
+                   .arg(kReopenDelayMs / 1000);
     reopenFailureLogged_ = true;
     ScheduleReopen();
 }
 
 void BatmonService::OnPortClosed(bool hungUp) {
     if (shuttingDown_ || !hungUp) return;
-    ServiceLog(LogPriority::Error, QStringLiteral("port hung up: %1; reopening every %2 s")
-                                       .arg(options_.port)
-                                       .arg(kReopenDelayMs / 1000));
+    qCCritical(SerialLog).noquote() << QStringLiteral("port hung up: %1; reopening every %2 s")
+                                           .arg(options_.port)
+                                           .arg(kReopenDelayMs / 1000);
     reopenFailureLogged_ = true;
     ScheduleReopen();
 }

@@ -13,11 +13,6 @@ class Station;
 class MqttPublisher;
 class MetricsServer;
 
-// Writes one line to standard error with a syslog priority prefix ("<5>port opened ..."), which
-// journald turns into the line's priority.
-enum class LogPriority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
-void ServiceLog(LogPriority priority, const QString& line);
-
 // The headless face of the monitoring engine: a station on the configured port that polls as
 // the window does, reopens the port every few seconds while it is missing, and feeds the MQTT
 // publisher and the /metrics endpoint when they are configured.

@@ -3,6 +3,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "config/ListenAddress.h"
+
 namespace {
 
 QByteArray Response(const char* status, const QByteArray& contentType, const QByteArray& body) {
@@ -70,20 +72,12 @@ void MetricsServer::Accept() {
     }
 }
 
-bool ParseListenAddress(const QString& text, QHostAddress* address, quint16* port) {
-    const qsizetype colon = text.lastIndexOf(u':');
-    QString host = colon < 0 ? QString() : text.left(colon);
-    const QString portText = colon < 0 ? text : text.mid(colon + 1);
-    bool ok = false;
-    const uint value = portText.toUInt(&ok);
-    if (!ok || value == 0 || value > 65535) return false;
-    if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
-    QHostAddress parsed;
-    if (host.isEmpty() || host == QStringLiteral("localhost"))
-        parsed = QHostAddress(QHostAddress::LocalHost);
-    else if (!parsed.setAddress(host))
-        return false;
-    *address = parsed;
-    *port = static_cast<quint16>(value);
-    return true;
+std::optional<MetricsAddress> ParseMetricsAddress(const QString& text) {
+    const std::optional<config::ListenAddress> listen = config::ParseListenAddress(text);
+    if (!listen || listen->port == 0) return std::nullopt;
+    MetricsAddress metrics{QHostAddress(QHostAddress::LocalHost), listen->port};
+    if (!listen->host.isEmpty() && listen->host != QStringLiteral("localhost") &&
+        !metrics.address.setAddress(listen->host))
+        return std::nullopt;
+    return metrics;
 }

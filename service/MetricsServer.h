@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTcpServer>
 #include <functional>
+#include <optional>
 
 // A minimal HTTP/1.x endpoint for Prometheus: GET /metrics answers with the text `render`
 // returns; other paths get 404, other methods 405. One request per connection; a request head
@@ -29,5 +30,11 @@ private:
     QTcpServer server_;
 };
 
-// Splits "HOST:PORT" ("127.0.0.1:9105", "[::1]:9105", or ":9105" / "9105" for loopback).
-bool ParseListenAddress(const QString& text, QHostAddress* address, quint16* port);
+struct MetricsAddress {
+    QHostAddress address;
+    quint16 port = 0;
+};
+
+// Where /metrics is served: "HOST:PORT" with an IP address ("0.0.0.0:9105", "[::1]:9105"), or
+// ":9105", "9105" or "localhost:9105" for 127.0.0.1; the port 1 to 65535.
+std::optional<MetricsAddress> ParseMetricsAddress(const QString& text);

@@ -1,134 +1,90 @@
 #include "service/ServiceOptions.h"
 
-#include <QCommandLineParser>
 #include <QFileInfo>
-#include <QSettings>
-#include <QSysInfo>
-#include <map>
 
-#include "mqtt/BatmonMessages.h"
+#include "config/BatmondConf.h"
+#include "config/IniFile.h"
+#include "config/SettingValues.h"
+#include "mqtt/BrokerSettings.h"
+#include "serial/PortName.h"
 #include "service/MetricsServer.h"
 
 namespace {
 
-std::optional<ServiceOptions> Fail(QString* error, const QString& reason) {
-    if (error) *error = reason;
-    return std::nullopt;
+const QString kProgram = QStringLiteral("batmond");
+
+// A whole number of at least `low` and at most `high`, or nothing.
+std::optional<int> WholeNumber(const QString& text, int low, int high) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok && value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
 }
-
-// QSettings splits unquoted values at commas; a password may have some.
-QString IniText(const QSettings& settings, const QString& key) {
-    const QVariant value = settings.value(key);
-    if (value.userType() == QMetaType::QStringList) return value.toStringList().join(u',');
-    return value.toString();
-}
-
-struct Setting {
-    const char* name;  // command-line option; the INI key has '_' for '-'
-    const char* valueName;
-    const char* help;
-};
-
-constexpr Setting kSettings[] = {
-    {"port", "PORT", "Serial port or tcp://HOST:PORT of the bus."},
-    {"period", "SECONDS", "Sampling period (default 10)."},
-    {"data-dir", "DIR", "Folder of the history store."},
-    {"site", "NAME", "Site name in topics and metrics (default: the host name)."},
-    {"mqtt", "URL", "Broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT]."},
-    {"metrics", "HOST:PORT", "Serve /metrics there (host 127.0.0.1 unless given)."},
-    {"keep-days", "DAYS", "Delete readings older than this (0: keep)."},
-    {"ca-file", "FILE", "CA certificate for mqtts://."},
-};
 
 }  // namespace
 
-std::optional<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
-                                                  const QString& defaultConfig, QString* error,
-                                                  bool portRequired) {
-    QCommandLineParser parser;
-    QList<QCommandLineOption> options;
-    for (const Setting& s : kSettings)
-        options.append(QCommandLineOption(QString::fromLatin1(s.name), QString::fromUtf8(s.help),
-                                          QString::fromLatin1(s.valueName)));
-    const QCommandLineOption config(QStringLiteral("config"), QStringLiteral("INI file."),
-                                    QStringLiteral("FILE"));
-    options.append(config);
-    parser.addOptions(options);
-    if (!parser.parse(arguments)) return Fail(error, parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return Fail(
-            error,
-            QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
-
-    ServiceOptions result;
-    QString configFile = parser.value(config);
-    if (configFile.isEmpty() && !defaultConfig.isEmpty() && QFileInfo::exists(defaultConfig))
-        configFile = defaultConfig;
-    std::map<QString, QString> values;  // option name -> text
-    QString user, password;
-    if (!configFile.isEmpty()) {
-        if (!QFileInfo(configFile).isReadable())
-            return Fail(error,
-                        QStringLiteral("cannot read the configuration file %1").arg(configFile));
-        QSettings ini(configFile, QSettings::IniFormat);
-        if (ini.status() != QSettings::NoError)
-            return Fail(error,
-                        QStringLiteral("cannot parse the configuration file %1").arg(configFile));
-        for (const Setting& s : kSettings) {
-            const QString key = QString::fromLatin1(s.name).replace(u'-', u'_');
-            if (ini.contains(key)) values[QString::fromLatin1(s.name)] = IniText(ini, key);
-        }
-        user = IniText(ini, QStringLiteral("mqtt_user"));
-        password = IniText(ini, QStringLiteral("mqtt_password"));
-        result.configFile = configFile;
-    }
-    for (const Setting& s : kSettings) {
-        const QString name = QString::fromLatin1(s.name);
-        if (parser.isSet(name)) values[name] = parser.value(name);
-    }
-    const auto value = [&](const char* name) {
-        const auto it = values.find(QString::fromLatin1(name));
-        return it == values.end() ? QString() : it->second.trimmed();
+config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
+                                                   const QString& defaultConfig) {
+    config::CommandLine line(
+        kProgram, QStringLiteral("--port PORT [options]"),
+        QStringLiteral("Polls the battery bus without a window, keeps the history store and feeds "
+                       "MQTT and /metrics.\nSIGHUP re-reads the configuration file; the command "
+                       "line wins over it."),
+        config::kBatmondSettings);
+    config::Parsed<ServiceOptions> parsed;
+    if (!line.Parse(arguments, &parsed.exit)) return parsed;
+    const auto refuse = [&](const QString& reason) {
+        parsed.exit = {2, reason};
+        return parsed;
     };
 
-    result.port = value("port");
-    if (result.port.isEmpty() && portRequired)
-        return Fail(error, QStringLiteral("--port is required"));
-    if (const QString text = value("period"); !text.isEmpty()) {
-        bool ok = false;
-        result.periodSeconds = text.toInt(&ok);
-        if (!ok || result.periodSeconds < 1 || result.periodSeconds > 86400)
-            return Fail(
-                error, QStringLiteral("--period must be 1 to 86400 seconds, not \"%1\"").arg(text));
+    QString configFile = line.Value("config");
+    if (configFile.isEmpty() && !defaultConfig.isEmpty() && QFileInfo::exists(defaultConfig))
+        configFile = defaultConfig;
+    std::optional<config::IniFile> file;
+    if (!configFile.isEmpty()) {
+        QString error;
+        file = config::IniFile::Read(configFile, config::kBatmondSettings, &error);
+        if (!file) return refuse(error);
+        if (!file->Unknown().isEmpty()) return refuse(file->Unknown().constFirst());
     }
-    if (const QString text = value("keep-days"); !text.isEmpty()) {
-        bool ok = false;
-        result.keepDays = text.toInt(&ok);
-        if (!ok || result.keepDays < 0)
-            return Fail(error,
-                        QStringLiteral("--keep-days must be 0 or more, not \"%1\"").arg(text));
+    const config::SettingValues values(&line, file ? &*file : nullptr);
+    const auto wrong = [&](const char* key, const QString& problem) {
+        return refuse(values.Label(key) + QStringLiteral(": ") + problem);
+    };
+
+    ServiceOptions result;
+    result.configFile = file ? configFile : QString();
+    result.port = values.Value("port");
+    if (result.port.isEmpty()) return refuse(QStringLiteral("--port is required"));
+    if (const auto problem = PortNameProblem(result.port)) return wrong("port", *problem);
+    if (!values.Value("period").isEmpty()) {
+        const auto period = WholeNumber(values.Value("period"), 1, 86400);
+        if (!period)
+            return refuse(QStringLiteral("%1 must be 1 to 86400 seconds, not \"%2\"")
+                              .arg(values.Label("period"), values.Value("period")));
+        result.periodSeconds = *period;
     }
-    result.dataDir = value("data-dir");
-    result.site = value("site");
-    if (result.site.isEmpty()) result.site = QSysInfo::machineHostName();
-    if (!IsValidSiteName(result.site))
-        return Fail(
-            error, QStringLiteral("the site name \"%1\" cannot be a topic level").arg(result.site));
-    if (const QString url = value("mqtt"); !url.isEmpty()) {
-        QString reason;
-        result.mqtt = ParseMqttUrl(url, &reason);
-        if (!result.mqtt) return Fail(error, QStringLiteral("--mqtt: %1").arg(reason));
-        if (result.mqtt->user.isEmpty()) result.mqtt->user = user;
-        if (result.mqtt->password.isEmpty()) result.mqtt->password = password;
+    if (!values.Value("keep_days").isEmpty()) {
+        const auto days = WholeNumber(values.Value("keep_days"), 0, 1 << 30);
+        if (!days)
+            return refuse(QStringLiteral("%1 must be 0 or more days, not \"%2\"")
+                              .arg(values.Label("keep_days"), values.Value("keep_days")));
+        result.keepDays = *days;
     }
-    result.caFile = value("ca-file");
-    result.metrics = value("metrics");
-    if (!result.metrics.isEmpty()) {
-        QHostAddress address;
-        quint16 port = 0;
-        if (!ParseListenAddress(result.metrics, &address, &port))
-            return Fail(
-                error, QStringLiteral("--metrics wants HOST:PORT, not \"%1\"").arg(result.metrics));
-    }
-    return result;
+    result.dataDir = values.Value("data_dir");
+    QString error;
+    const std::optional<QString> site = ReadSiteSetting(values, &error);
+    if (!site) return refuse(error);
+    result.site = *site;
+    const std::optional<BrokerSettings> broker = ReadBrokerSettings(values, &error);
+    if (!broker) return refuse(error);
+    result.mqtt = broker->endpoint;
+    result.caFile = broker->caFile;
+    result.metrics = values.Value("metrics");
+    if (!result.metrics.isEmpty() && !ParseMetricsAddress(result.metrics))
+        return refuse(QStringLiteral("%1 wants HOST:PORT with an IP address, or a port for "
+                                     "127.0.0.1, not \"%2\"")
+                          .arg(values.Label("metrics"), result.metrics));
+    parsed.options = result;
+    return parsed;
 }

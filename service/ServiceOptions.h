@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <optional>
 
+#include "config/CommandLine.h"
 #include "mqtt/MqttUrl.h"
 
 struct ServiceOptions {
@@ -20,19 +21,9 @@ struct ServiceOptions {
     bool operator==(const ServiceOptions&) const = default;
 };
 
-// batmond --port PORT [--period SECONDS] [--data-dir DIR] [--site NAME] [--mqtt URL]
-//         [--metrics HOST:PORT] [--config FILE]
-// The INI file (keys port, period, data_dir, site, mqtt, mqtt_user, mqtt_password, ca_file,
-// metrics, keep_days) gives defaults and the command line wins. Without --config,
-// `defaultConfig` is read when it exists. Nothing, with `error` set, on a bad or missing option.
-// The window reads the same file for its broker settings, with `portRequired` false: its
-// operator chooses the port on its settings page.
-std::optional<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
-                                                  const QString& defaultConfig, QString* error,
-                                                  bool portRequired = true);
-
-inline constexpr char kInstalledConfigFile[] = "/etc/batmon/batmond.conf";
-
-inline constexpr char kServiceUsage[] =
-    "usage: batmond --port PORT [--period SECONDS] [--data-dir DIR] [--site NAME] "
-    "[--mqtt URL] [--metrics HOST:PORT] [--config FILE]";
+// batmond's command line and configuration file, both read with config::kBatmondSettings: the
+// file gives defaults and the command line wins. Without --config, `defaultConfig` is read when
+// it exists. A key the file should not hold is refused like a wrong value: batmond does not
+// start on it, and a SIGHUP keeps the running settings.
+config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
+                                                   const QString& defaultConfig);

@@ -2,46 +2,50 @@
 
 #include <QCoreApplication>
 
+#include "config/BatmondConf.h"
+#include "config/Log.h"
+#include "config/SignalPipe.h"
 #include "service/BatmonService.h"
 #include "service/ServiceOptions.h"
-#include "service/SignalPipe.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("batmond"));
+    const QString program = QStringLiteral("batmond");
+    QCoreApplication::setApplicationName(program);
+    config::InstallLogHandler(config::LogStyle::Journal);
     const QStringList arguments = QCoreApplication::arguments();
-    const QString defaultConfig = QString::fromLatin1(kInstalledConfigFile);
+    const QString defaultConfig = QString::fromLatin1(config::kBatmondConfFile);
 
-    QString error;
-    const auto options = ParseServiceOptions(arguments, defaultConfig, &error);
-    if (!options) {
-        ServiceLog(LogPriority::Error, QStringLiteral("batmond: %1").arg(error));
-        ServiceLog(LogPriority::Error, QString::fromLatin1(kServiceUsage));
-        return 2;
-    }
+    const auto parsed = ParseServiceOptions(arguments, defaultConfig);
+    if (!parsed.options) return config::Finish(program, parsed.exit);
 
-    SignalPipe signalPipe;
+    config::SignalPipe signalPipe;
     if (!signalPipe.IsValid()) {
-        ServiceLog(LogPriority::Error, QStringLiteral("batmond: cannot watch signals"));
+        qCCritical(ServiceLog).noquote() << QStringLiteral("batmond: cannot watch signals");
         return 1;
     }
-    BatmonService service(*options);
-    QObject::connect(&signalPipe, &SignalPipe::TerminateRequested, &app, [&] {
-        ServiceLog(LogPriority::Notice, QStringLiteral("stopping"));
+    BatmonService service(*parsed.options);
+    QObject::connect(&signalPipe, &config::SignalPipe::TerminateRequested, &app, [&] {
+        qCInfo(ServiceLog).noquote() << QStringLiteral("stopping");
         service.Shutdown();
         QCoreApplication::exit(0);
     });
-    // A configuration that no longer parses leaves the running one in place.
-    QObject::connect(&signalPipe, &SignalPipe::ReloadRequested, &app, [&] {
+    // A configuration that no longer parses, or holds a key batmond does not know, leaves the
+    // running one in place.
+    QObject::connect(&signalPipe, &config::SignalPipe::ReloadRequested, &app, [&] {
         QString reason;
-        const auto reread = ParseServiceOptions(arguments, defaultConfig, &reason);
-        if (!reread || !service.Reload(*reread, &reason))
-            ServiceLog(LogPriority::Error,
-                       QStringLiteral("configuration not re-read: %1").arg(reason));
+        const auto reread = ParseServiceOptions(arguments, defaultConfig);
+        if (!reread.options)
+            reason = reread.exit.text;
+        else if (service.Reload(*reread.options, &reason))
+            return;
+        qCCritical(ConfigLog).noquote()
+            << QStringLiteral("configuration not re-read: %1").arg(reason);
     });
 
+    QString error;
     if (!service.Start(&error)) {
-        ServiceLog(LogPriority::Error, QStringLiteral("batmond: %1").arg(error));
+        qCCritical(ServiceLog).noquote() << QStringLiteral("batmond: %1").arg(error);
         return 1;
     }
     return app.exec();

@@ -2,9 +2,10 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
-#include <cstdio>
 
+#include "config/Log.h"
 #include "store/CsvExport.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
@@ -12,29 +13,29 @@
 
 namespace {
 
-int Fail(const QString& message, int code) {
-    std::fprintf(stderr, "batmon-export: %s\n", qUtf8Printable(message));
-    return code;
+int Fail(const QString& message) {
+    qCCritical(StoreLog).noquote() << QStringLiteral("batmon-export: ") + message;
+    return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const auto parsed = store::ParseExportOptions(app.arguments().mid(1));
-    if (const QString* error = std::get_if<QString>(&parsed)) {
-        std::fprintf(stderr, "batmon-export: %s\n\n%s", qUtf8Printable(*error),
-                     qUtf8Printable(store::ExportUsage()));
-        return 2;
-    }
-    const store::ExportOptions& options = std::get<store::ExportOptions>(parsed);
-    if (options.help) {
-        std::fputs(qUtf8Printable(store::ExportUsage()), stdout);
-        return 0;
-    }
+    const QString program = QStringLiteral("batmon-export");
+    QCoreApplication::setApplicationName(program);
+    config::InstallLogHandler(config::LogStyle::Plain);
+    const auto parsed = store::ParseExportOptions(QCoreApplication::arguments());
+    if (!parsed.options) return config::Finish(program, parsed.exit);
+    const store::ExportOptions& options = *parsed.options;
 
-    store::HistoryReader reader(store::HistoryFilePath(options.dataDir));
-    if (!reader.IsOpen()) return Fail(reader.ErrorText(), 1);
+    const QString historyFile = store::HistoryFilePath(options.dataDir);
+    if (!QFileInfo::exists(historyFile))
+        return Fail(QStringLiteral("no history file: %1 does not exist").arg(historyFile));
+    store::HistoryReader reader(historyFile);
+    if (!reader.IsOpen())
+        return Fail(QStringLiteral("cannot read the history file %1: %2")
+                        .arg(historyFile, reader.ErrorText()));
 
     // A file is written under a temporary name and renamed when complete, so a failed export
     // never leaves a truncated file that looks like a finished one.
@@ -42,13 +43,13 @@ int main(int argc, char** argv) {
     QFile standardOutput;
     QIODevice* out = &file;
     if (options.outputFile.isEmpty()) {
-        if (!standardOutput.open(stdout, QIODevice::WriteOnly)) {
-            return Fail(standardOutput.errorString(), 1);
-        }
+        if (!standardOutput.open(stdout, QIODevice::WriteOnly))
+            return Fail(QStringLiteral("cannot write to standard output: %1")
+                            .arg(standardOutput.errorString()));
         out = &standardOutput;
     } else if (!file.open(QIODevice::WriteOnly)) {
-        return Fail(QStringLiteral("无法写入 %1: %2").arg(options.outputFile, file.errorString()),
-                    1);
+        return Fail(
+            QStringLiteral("cannot write %1: %2").arg(options.outputFile, file.errorString()));
     }
     const bool bom = !options.outputFile.isEmpty();
     const store::CsvResult result =
@@ -57,13 +58,13 @@ int main(int argc, char** argv) {
                        : store::ExportReadingsCsv(reader, options.filter, *out, bom);
     if (!result.ok) {
         if (!options.outputFile.isEmpty()) file.cancelWriting();
-        return Fail(QStringLiteral("导出失败: %1").arg(result.error), 1);
+        return Fail(QStringLiteral("export failed: %1").arg(result.error));
     }
-    if (!options.outputFile.isEmpty() && !file.commit()) {
-        return Fail(QStringLiteral("无法写入 %1: %2").arg(options.outputFile, file.errorString()),
-                    1);
-    }
+    if (!options.outputFile.isEmpty() && !file.commit())
+        return Fail(
+            QStringLiteral("cannot write %1: %2").arg(options.outputFile, file.errorString()));
     standardOutput.close();
-    std::fprintf(stderr, "batmon-export: %lld 行\n", static_cast<long long>(result.rows));
+    qCInfo(StoreLog).noquote()
+        << QStringLiteral("batmon-export: %1 rows").arg(static_cast<long long>(result.rows));
     return 0;
 }

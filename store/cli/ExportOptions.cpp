@@ -2,11 +2,34 @@
 
 #include <QDateTime>
 
+#include "battery/BatteryId.h"
 #include "store/CsvExport.h"
 #include "store/DataDir.h"
 
 namespace store {
 namespace {
+
+using config::SettingPlace;
+
+constexpr config::Setting kExportSettings[] = {
+    {"data_dir", "DIR",
+     "Folder of the history store (default $XDG_DATA_HOME/batmon or ~/.local/share/batmon).",
+     SettingPlace::CommandLine},
+    {"from", "TIME",
+     "First time included: RFC 3339 (2026-12-08T08:00:00Z) or YYYY-MM-DD (the start of that "
+     "day, local time).",
+     SettingPlace::CommandLine},
+    {"to", "TIME", "Last time included; YYYY-MM-DD means the end of that day.",
+     SettingPlace::CommandLine},
+    {"device", "A0|A1", "Only this device.", SettingPlace::CommandLine},
+    {"battery", "N", "Only battery N (0-7).", SettingPlace::CommandLine},
+    {"alarms", nullptr, "Write the alarm events (time,device,battery,kind,state,value,user).",
+     SettingPlace::CommandLine},
+    {"o", "FILE",
+     "Write into FILE, with a UTF-8 BOM, replaced only when complete (default: "
+     "standard output).",
+     SettingPlace::CommandLine},
+};
 
 // A bare date in --to means up to the end of that day.
 std::optional<qint64> ParseUpperBound(const QString& text) {
@@ -18,76 +41,60 @@ std::optional<qint64> ParseUpperBound(const QString& text) {
 
 }  // namespace
 
-QString ExportUsage() {
-    return QStringLiteral(
-        "用法: batmon-export [--data-dir DIR] [--from TIME] [--to TIME] [--device A0|A1]\n"
-        "                    [--battery N] [--alarms] [-o FILE]\n"
-        "把历史记录导出为 CSV (UTF-8; 写入文件时带 BOM).\n"
-        "  --data-dir DIR   数据文件夹 (默认 $XDG_DATA_HOME/batmon 或 ~/.local/share/batmon)\n"
-        "  --from TIME      起始时间 (含), RFC 3339 (2026-12-08T08:00:00Z) 或 YYYY-MM-DD "
-        "(本地时间当天 0 点)\n"
-        "  --to TIME        结束时间 (含); YYYY-MM-DD 表示到当天结束\n"
-        "  --device A0|A1   只导出该设备\n"
-        "  --battery N      只导出电池 N (0-7)\n"
-        "  --alarms         导出报警记录 (time,device,battery,kind,state,value,user)\n"
-        "  -o FILE          写入文件 (默认写到标准输出)\n");
-}
+config::Parsed<ExportOptions> ParseExportOptions(const QStringList& arguments) {
+    config::CommandLine line(
+        QStringLiteral("batmon-export"), QStringLiteral("[options]"),
+        QStringLiteral("Writes the history store's readings as CSV (UTF-8), in time order:\n"
+                       "time,device,battery,voltage_v,temperature_c,status,status_text"),
+        kExportSettings);
+    config::Parsed<ExportOptions> parsed;
+    if (!line.Parse(arguments, &parsed.exit)) return parsed;
+    const auto refuse = [&](const QString& reason) {
+        parsed.exit = {2, reason};
+        return parsed;
+    };
+    const auto badTime = [&](const char* option, const QString& text) {
+        return refuse(QStringLiteral("%1: not a time: \"%2\" (RFC 3339 or YYYY-MM-DD)")
+                          .arg(QLatin1String(option), text));
+    };
 
-std::variant<ExportOptions, QString> ParseExportOptions(const QStringList& arguments) {
     ExportOptions options;
-    QString dataDir;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        auto value = [&]() -> std::optional<QString> {
-            if (i + 1 >= arguments.size()) return std::nullopt;
-            return arguments[++i];
-        };
-        if (arg == u"-h" || arg == u"--help") {
-            options.help = true;
-            return options;
-        }
-        if (arg == u"--alarms") {
-            options.alarms = true;
-            continue;
-        }
-        if (arg != u"--data-dir" && arg != u"--from" && arg != u"--to" && arg != u"--device" &&
-            arg != u"--battery" && arg != u"-o") {
-            return QStringLiteral("未知的选项: %1").arg(arg);
-        }
-        const std::optional<QString> v = value();
-        if (!v) return QStringLiteral("选项 %1 缺少参数").arg(arg);
-        if (arg == u"--data-dir") {
-            if (v->isEmpty()) return QStringLiteral("--data-dir 的文件夹为空");
-            dataDir = *v;
-        } else if (arg == u"--from") {
-            const std::optional<qint64> t = ParseTimeArgument(*v);
-            if (!t) return QStringLiteral("无效的时间 \"%1\": 请用 RFC 3339 或 YYYY-MM-DD").arg(*v);
-            options.filter.from_ms = *t;
-        } else if (arg == u"--to") {
-            const std::optional<qint64> t = ParseUpperBound(*v);
-            if (!t) return QStringLiteral("无效的时间 \"%1\": 请用 RFC 3339 或 YYYY-MM-DD").arg(*v);
-            options.filter.to_ms = *t;
-        } else if (arg == u"--device") {
-            options.filter.device = battery::DeviceFromName(*v);
-            if (!options.filter.device)
-                return QStringLiteral("无效的设备 \"%1\": 请用 A0 或 A1").arg(*v);
-        } else if (arg == u"--battery") {
-            bool ok = false;
-            const int battery = v->toInt(&ok);
-            if (!ok || battery < 0 || battery >= battery::kBatteriesPerDevice) {
-                return QStringLiteral("无效的电池号 \"%1\": 请用 0 到 7").arg(*v);
-            }
-            options.filter.battery = static_cast<std::uint8_t>(battery);
-        } else if (arg == u"-o") {
-            if (v->isEmpty()) return QStringLiteral("-o 的文件名为空");
-            options.outputFile = *v;
-        }
+    options.alarms = line.IsSet("alarms");
+    if (line.IsSet("data_dir") && line.Value("data_dir").isEmpty())
+        return refuse(QStringLiteral("--data-dir names no folder"));
+    if (line.IsSet("from")) {
+        const std::optional<qint64> t = ParseTimeArgument(line.Value("from"));
+        if (!t) return badTime("--from", line.Value("from"));
+        options.filter.from_ms = *t;
     }
-    if (options.filter.from_ms > options.filter.to_ms) {
-        return QStringLiteral("--from 晚于 --to");
+    if (line.IsSet("to")) {
+        const std::optional<qint64> t = ParseUpperBound(line.Value("to"));
+        if (!t) return badTime("--to", line.Value("to"));
+        options.filter.to_ms = *t;
     }
-    options.dataDir = ResolveDataDir(dataDir);
-    return options;
+    if (line.IsSet("device")) {
+        options.filter.device = battery::DeviceFromName(line.Value("device"));
+        if (!options.filter.device)
+            return refuse(
+                QStringLiteral("--device: \"%1\" is not A0 or A1").arg(line.Value("device")));
+    }
+    if (line.IsSet("battery")) {
+        bool ok = false;
+        const int battery = line.Value("battery").toInt(&ok);
+        if (!ok || battery < 0 || battery >= battery::kBatteriesPerDevice)
+            return refuse(
+                QStringLiteral("--battery: \"%1\" is not 0 to 7").arg(line.Value("battery")));
+        options.filter.battery = static_cast<std::uint8_t>(battery);
+    }
+    if (line.IsSet("o")) {
+        options.outputFile = line.Value("o");
+        if (options.outputFile.isEmpty()) return refuse(QStringLiteral("-o names no file"));
+    }
+    if (options.filter.from_ms > options.filter.to_ms)
+        return refuse(QStringLiteral("--from is later than --to"));
+    options.dataDir = ResolveDataDir(line.Value("data_dir"));
+    parsed.options = options;
+    return parsed;
 }
 
 }  // namespace store

@@ -2,9 +2,8 @@
 
 #include <QString>
 #include <QStringList>
-#include <optional>
-#include <variant>
 
+#include "config/CommandLine.h"
 #include "store/HistoryReader.h"
 
 namespace store {
@@ -14,13 +13,9 @@ struct ExportOptions {
     ReadingFilter filter;
     bool alarms = false;  // export the alarm events instead of readings
     QString outputFile;   // empty: standard output
-    bool help = false;
 };
 
-// Parses batmon-export's arguments (without the program name); an error text for the
-// operator when they are wrong.
-std::variant<ExportOptions, QString> ParseExportOptions(const QStringList& arguments);
-
-QString ExportUsage();
+// Parses batmon-export's arguments (the program's name first).
+config::Parsed<ExportOptions> ParseExportOptions(const QStringList& arguments);
 
 }  // namespace store

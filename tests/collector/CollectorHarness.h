@@ -25,6 +25,7 @@ public:
     // SIGTERM; the exit status as waitpid() reports it.
     int terminate();
     void kill();
+    pid_t pid() const { return m_process.pid(); }
     QString log() const;
     // Waits until the log has gained `count` lines containing `text` in all.
     bool waitForLog(const QString& text, int count = 1);

@@ -3,6 +3,7 @@
 // battery_readings must be exactly what was published: nothing lost, nothing twice.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <tuple>
 
 #include "tests/collector/CollectorHarness.h"
+#include "tests/common/ProgramRun.h"
 #include "tests/common/WaitFor.h"
 #include "tests/servers/MosquittoServer.h"
 #include "tests/servers/PostgresCluster.h"
@@ -100,6 +102,10 @@ TEST_F(CollectorTest, writesExactlyWhatWasPublished) {
     ASSERT_TRUE(WaitUntil([&] { return raw.isOnline(); }));
     raw.publish("batmon/room-1/A0/9", ReadingPayload(sent.front()));
     raw.publish("batmon/room-1/A0/1", "{\"time\": \"now\"}");
+    // A hang-up (a closed terminal, a reload by mistake) neither ends it nor costs a row.
+    ASSERT_EQ(::kill(collector.pid(), SIGHUP), 0);
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("<4>SIGHUP ignored")))
+        << collector.log().toStdString();
     const auto late = MakeReadings(QStringLiteral("room-1"), 16, kStart + 1000);
     ASSERT_TRUE(publisher.publish(late));
     EXPECT_EQ(StoredOnceThere(sent.size() + late.size()).size(), sent.size() + late.size());
@@ -265,6 +271,26 @@ TEST(CollectorStartTest, startsWithoutTheDatabaseAndWritesOnceItIsThere) {
     WaitUntil([&] { return StoredReadingCount(database.conninfo()) >= 32; },
               std::chrono::seconds(20 * kSlowdown));
     EXPECT_EQ(StoredReadings(database.conninfo()), Sorted(sent));
+}
+
+TEST(CollectorCommandLine, answersHelpAndRefusesWhatCouldNeverWorkWithOneLine) {
+    const QString collector = QStringLiteral(BATMON_COLLECTOR_PATH);
+    testsupport::ExpectStandardCommandLine(collector, QStringLiteral("batmon-collector"));
+    const QStringList postgres{QStringLiteral("--postgres"), QStringLiteral("host=db")};
+    testsupport::ExpectRefusedWithOneLine(
+        testsupport::RunWithoutDisplay(collector, {}),
+        QStringLiteral("<3>batmon-collector: --mqtt URL is required"));
+    testsupport::ExpectRefusedWithOneLine(
+        testsupport::RunWithoutDisplay(
+            collector,
+            QStringList{QStringLiteral("--mqtt"), QStringLiteral("mqtt://u:pw@h")} + postgres),
+        QStringLiteral("--mqtt: a broker URL carries no login"));
+    testsupport::ExpectRefusedWithOneLine(
+        testsupport::RunWithoutDisplay(
+            collector, QStringList{QStringLiteral("--mqtt"), QStringLiteral("mqtts://h"),
+                                   QStringLiteral("--ca-file"), QStringLiteral("/nonexistent")} +
+                           postgres),
+        QStringLiteral("--ca-file: the CA file /nonexistent does not exist"));
 }
 
 }  // namespace

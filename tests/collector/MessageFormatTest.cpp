@@ -179,12 +179,18 @@ TEST(BrokerUrl, schemesPortsAndCredentials) {
     EXPECT_EQ(plain->port, 1884);
     EXPECT_FALSE(plain->tls);
     EXPECT_EQ(ParseMqttUrl(QStringLiteral("mqtt://h"))->port, 1883);
-    auto secure = ParseMqttUrl(QStringLiteral("mqtts://user:p%40ss@h"));
+    auto secure = ParseMqttUrl(QStringLiteral("mqtts://h"));
     ASSERT_TRUE(secure);
     EXPECT_TRUE(secure->tls);
     EXPECT_EQ(secure->port, 8883);
-    EXPECT_EQ(secure->user, QStringLiteral("user"));
-    EXPECT_EQ(secure->password, QStringLiteral("p@ss"));
+    // The login belongs in the configuration file; the refusal does not repeat the password.
+    for (const char* login :
+         {"mqtts://user:s3cr%40t@h", "mqtt://user@h:1883", "mqtt://u:s3cr@@h"}) {
+        QString error;
+        EXPECT_FALSE(ParseMqttUrl(QString::fromLatin1(login), &error)) << login;
+        EXPECT_TRUE(error.contains(QStringLiteral("mqtt_password"))) << error.toStdString();
+        EXPECT_FALSE(error.contains(QStringLiteral("s3cr"))) << error.toStdString();
+    }
     EXPECT_EQ(ParseMqttUrl(QStringLiteral("mqtt://[::1]:1883"))->host, QStringLiteral("::1"));
     for (const char* bad : {"http://h:1883", "h:1883", "mqtt://", "mqtt://h:0", "mqtt://h:99999",
                             "mqtt://h:1883/topic", "mqtt://h?x=1", ""}) {
@@ -209,7 +215,7 @@ TEST(CollectorOptionsTest, configFileGivesDefaultsAndTheCommandLineWins) {
     ini.close();
     const QString program = QStringLiteral("batmon-collector");
 
-    auto options = ParseCollectorOptions({program, QStringLiteral("--config"), file}, nullptr);
+    auto options = ParseCollectorOptions({program, QStringLiteral("--config"), file}).options;
     ASSERT_TRUE(options);
     EXPECT_EQ(options->broker.host, QStringLiteral("config-host"));
     EXPECT_EQ(options->postgres,
@@ -219,25 +225,58 @@ TEST(CollectorOptionsTest, configFileGivesDefaultsAndTheCommandLineWins) {
     EXPECT_EQ(options->broker.password, QStringLiteral("se,cret"));
     EXPECT_EQ(options->batchRows, 100);
 
-    options = ParseCollectorOptions(
-        {program, QStringLiteral("--config"), file, QStringLiteral("--mqtt"),
-         QStringLiteral("mqtt://cli:1"), QStringLiteral("--client-id"), QStringLiteral("other")},
-        nullptr);
+    options = ParseCollectorOptions({program, QStringLiteral("--config"), file,
+                                     QStringLiteral("--mqtt"), QStringLiteral("mqtt://cli:1"),
+                                     QStringLiteral("--client-id"), QStringLiteral("other")})
+                  .options;
     ASSERT_TRUE(options);
     EXPECT_EQ(options->broker.host, QStringLiteral("cli"));
     EXPECT_EQ(options->clientId, QStringLiteral("other"));
 
-    QString error;
-    EXPECT_FALSE(ParseCollectorOptions(
-        {program, QStringLiteral("--mqtt"), QStringLiteral("mqtt://h")}, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("--postgres")));
-    EXPECT_FALSE(ParseCollectorOptions(
-        {program, QStringLiteral("--config"), dir.filePath(QStringLiteral("missing.conf"))},
-        &error));
-    EXPECT_FALSE(
-        ParseCollectorOptions({program, QStringLiteral("--mqtt"), QStringLiteral("tcp://h"),
-                               QStringLiteral("--postgres"), QStringLiteral("x")},
-                              &error));
+    const auto refused = [&](const QStringList& arguments) {
+        const auto parsed = ParseCollectorOptions(QStringList{program} + arguments);
+        EXPECT_FALSE(parsed.options) << arguments.join(u' ').toStdString();
+        EXPECT_EQ(parsed.exit.status, 2) << arguments.join(u' ').toStdString();
+        return parsed.exit.text;
+    };
+    EXPECT_TRUE(refused({QStringLiteral("--mqtt"), QStringLiteral("mqtt://h")})
+                    .contains(QStringLiteral("--postgres")));
+    EXPECT_TRUE(refused({QStringLiteral("--config"), dir.filePath(QStringLiteral("missing.conf"))})
+                    .contains(QStringLiteral("missing.conf")));
+    refused({QStringLiteral("--mqtt"), QStringLiteral("tcp://h"), QStringLiteral("--postgres"),
+             QStringLiteral("x")});
+    const QStringList broker{QStringLiteral("--mqtt"), QStringLiteral("mqtt://h")};
+    // A password on the command line is visible to every user in ps: the file only.
+    EXPECT_TRUE(refused(broker + QStringList{QStringLiteral("--postgres"),
+                                             QStringLiteral("host=db password=pw")})
+                    .contains(QStringLiteral("configuration file")));
+    EXPECT_TRUE(refused(broker + QStringList{QStringLiteral("--postgres"),
+                                             QStringLiteral("postgresql://u:pw@db/batmon")})
+                    .contains(QStringLiteral("configuration file")));
+    EXPECT_TRUE(refused(broker + QStringList{QStringLiteral("--postgres"),
+                                             QStringLiteral("host=db colour=red")})
+                    .contains(QStringLiteral("colour")));
+    EXPECT_TRUE(refused(broker + QStringList{QStringLiteral("--postgres"), QStringLiteral("x"),
+                                             QStringLiteral("--ca-file"),
+                                             QStringLiteral("/nonexistent/ca.crt")})
+                    .contains(QStringLiteral("/nonexistent/ca.crt does not exist")));
+
+    QFile withPassword(file);
+    ASSERT_TRUE(withPassword.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    withPassword.write("postgres = host=db password=p;w\n");
+    withPassword.close();
+    options = ParseCollectorOptions({program, QStringLiteral("--config"), file,
+                                     QStringLiteral("--mqtt"), QStringLiteral("mqtt://h")})
+                  .options;
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->postgres, QStringLiteral("host=db password=p;w"));
+
+    // A key the collector does not know (batmond's keep_days here) stops it at start.
+    ASSERT_TRUE(withPassword.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    withPassword.write("postgres = host=db\nkeep_days = 3\n");
+    withPassword.close();
+    EXPECT_EQ(refused(broker + QStringList{QStringLiteral("--config"), file}),
+              file + QStringLiteral(":2: unknown key 'keep_days'"));
 }
 
 }  // namespace

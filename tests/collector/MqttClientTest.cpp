@@ -186,7 +186,8 @@ TEST(MqttClientTest, tlsConnectsOnlyToABrokerItsCaVouchesFor) {
     options.caFile = broker.folder() + QStringLiteral("/missing.crt");
     MqttClient misconfigured(options);
     EXPECT_FALSE(misconfigured.start(&error));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(error.toStdString(),
+              "TLS: the CA file " + options.caFile.toStdString() + " does not exist");
 }
 
 TEST(MqttClientTest, theLastWillMarksAVanishedClientOffline) {

@@ -4,6 +4,7 @@
 #include <random>
 #include <set>
 
+#include "tests/common/ProgramRun.h"
 #include "tests/e2e/SimBusMaster.h"
 #include "tools/sim/BatteryBank.h"
 #include "tools/sim/BusDevices.h"
@@ -125,7 +126,7 @@ TEST(SimTrafficLog, linesCarryTheFieldsReadersRelyOn) {
 TEST(SimOptionsForcedStatus, namesDeviceBatteryAndCodeAndRefusesAnythingElse) {
     const auto parsed = batmonsim::ParseSimOptions(
         {"--status", "A1:2=0x71", "--status=a0:7=17", "--drop-for-s", "20"});
-    ASSERT_TRUE(parsed.options) << parsed.message;
+    ASSERT_TRUE(parsed.options) << parsed.exit.text.toStdString();
     ASSERT_EQ(parsed.options->forcedStatus.size(), 2u);
     EXPECT_EQ(parsed.options->forcedStatus[0].device, 1);
     EXPECT_EQ(parsed.options->forcedStatus[0].battery, 2);
@@ -137,6 +138,18 @@ TEST(SimOptionsForcedStatus, namesDeviceBatteryAndCodeAndRefusesAnythingElse) {
     for (const char* bad : {"A2:0=0x71", "A1:8=0x71", "A1:2=0x100", "A1:2=", "A1:2=-1", "A1:2=0x7g",
                             "A12=0x71", "A1:2:0x71", ""})
         EXPECT_FALSE(batmonsim::ParseSimOptions({"--status", bad}).options) << bad;
+}
+
+TEST(SimCommandLine, answersHelpAndVersionAndNamesABadValue) {
+    const QString sim = QStringLiteral(BATMON_SIM_PATH);
+    testsupport::ExpectStandardCommandLine(sim, QStringLiteral("batmon-sim"));
+    testsupport::ExpectRefusedWithOneLine(
+        testsupport::RunWithoutDisplay(sim, {QStringLiteral("--delay-ms"), QStringLiteral("soon")}),
+        QStringLiteral("batmon-sim: --delay-ms: bad value \"soon\""));
+    testsupport::ExpectRefusedWithOneLine(
+        testsupport::RunWithoutDisplay(sim, {QStringLiteral("--tcp-listen"), QStringLiteral(":0"),
+                                             QStringLiteral("--link"), QStringLiteral("/tmp/x")}),
+        QStringLiteral("batmon-sim: --tcp-listen: bad value \":0\""));
 }
 
 TEST(SimOptionsForcedStatus, theBatteryReportsTheCodeWhileItsReadingsGoOn) {

@@ -90,7 +90,7 @@ if [ -x "$prefix/bin/batmond" ]; then
     [ -f "$prefix/etc/batmon/batmond.conf" ] || fail "etc/batmon/batmond.conf missing"
     status=0
     "$prefix/bin/batmond" >"$work/batmond.log" 2>&1 || status=$?
-    [ "$status" = 2 ] && grep -q "usage: batmond" "$work/batmond.log" ||
+    [ "$status" = 2 ] && grep -q "batmond: --port is required" "$work/batmond.log" ||
         { cat "$work/batmond.log" >&2; fail "installed batmond without options: status $status"; }
 else
     fail "bin/batmond missing"
@@ -109,10 +109,10 @@ fi
 # --- Running ------------------------------------------------------------------------------
 "$prefix/bin/batmon-sim" --help >"$work/sim-help.log" 2>&1 ||
     { cat "$work/sim-help.log" >&2; fail "installed batmon-sim --help fails"; }
-# Without its options the collector explains its usage and ends with status 2.
+# Without its options the collector names the one it misses and ends with status 2.
 status=0
 "$prefix/bin/batmon-collector" >"$work/collector.log" 2>&1 || status=$?
-[ "$status" = 2 ] && grep -q "usage: batmon-collector" "$work/collector.log" ||
+[ "$status" = 2 ] && grep -q "batmon-collector: --mqtt URL is required" "$work/collector.log" ||
     { cat "$work/collector.log" >&2; fail "installed batmon-collector without options: status $status"; }
 
 # timeout sends SIGTERM once the program has run for 2 s and reports 124 when it did so;

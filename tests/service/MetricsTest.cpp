@@ -134,18 +134,22 @@ TEST_F(MetricsServerTest, EndlessRequestHeadIsCutOff) {
     EXPECT_EQ(renders_, 0);
 }
 
-TEST(ListenAddress, HostAndPortForms) {
-    QHostAddress address;
-    quint16 port = 0;
-    ASSERT_TRUE(ParseListenAddress(QStringLiteral("0.0.0.0:9105"), &address, &port));
-    EXPECT_EQ(address, QHostAddress(QHostAddress::AnyIPv4));
-    EXPECT_EQ(port, 9105);
-    ASSERT_TRUE(ParseListenAddress(QStringLiteral("[::1]:80"), &address, &port));
-    EXPECT_EQ(address, QHostAddress(QHostAddress::LocalHostIPv6));
-    ASSERT_TRUE(ParseListenAddress(QStringLiteral("9200"), &address, &port));
-    EXPECT_EQ(address, QHostAddress(QHostAddress::LocalHost));  // loopback unless named
-    EXPECT_EQ(port, 9200);
-    EXPECT_FALSE(ParseListenAddress(QStringLiteral("host:0"), &address, &port));
+TEST(MetricsAddress, HostAndPortForms) {
+    auto listen = ParseMetricsAddress(QStringLiteral("0.0.0.0:9105"));
+    ASSERT_TRUE(listen);
+    EXPECT_EQ(listen->address, QHostAddress(QHostAddress::AnyIPv4));
+    EXPECT_EQ(listen->port, 9105);
+    listen = ParseMetricsAddress(QStringLiteral("[::1]:80"));
+    ASSERT_TRUE(listen);
+    EXPECT_EQ(listen->address, QHostAddress(QHostAddress::LocalHostIPv6));
+    listen = ParseMetricsAddress(QStringLiteral("9200"));
+    ASSERT_TRUE(listen);
+    EXPECT_EQ(listen->address, QHostAddress(QHostAddress::LocalHost));  // loopback unless named
+    EXPECT_EQ(listen->port, 9200);
+    EXPECT_EQ(ParseMetricsAddress(QStringLiteral("localhost:9100"))->address,
+              QHostAddress(QHostAddress::LocalHost));
+    for (const char* bad : {"host:0", "9105:0", "not-an-address:9105", "127.0.0.1"})
+        EXPECT_FALSE(ParseMetricsAddress(QString::fromLatin1(bad))) << bad;
 }
 
 }  // namespace

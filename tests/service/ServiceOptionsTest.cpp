@@ -19,12 +19,15 @@ protected:
     }
     std::optional<ServiceOptions> Parse(QStringList arguments, const QString& defaultConfig = {}) {
         arguments.prepend(QStringLiteral("batmond"));
-        error_.clear();
-        return ParseServiceOptions(arguments, defaultConfig, &error_);
+        const auto parsed = ParseServiceOptions(arguments, defaultConfig);
+        error_ = parsed.options ? QString() : parsed.exit.text;
+        status_ = parsed.options ? -1 : parsed.exit.status;
+        return parsed.options;
     }
 
     QTemporaryDir dir_;
     QString error_;
+    int status_ = -1;  // of the exit when there are no options
 };
 
 TEST_F(ServiceOptionsTest, CommandLineAloneGivesDefaultsForTheRest) {
@@ -89,11 +92,90 @@ TEST_F(ServiceOptionsTest, RefusesWhatCouldNeverWork) {
         {{"--port", "p", "--config", "/nonexistent/batmond.conf"}, "unreadable config"},
         {{"--port", "p", "stray"}, "positional argument"},
         {{"--port", "p", "--keep-days", "-1"}, "negative retention"},
+        {{"--port", "tcp://127.0.0.1:0"}, "TCP port 0"},
+        {{"--port", "tcp://[::1]:70000"}, "TCP port beyond 65535"},
+        {{"--port", "/etc/passwd"}, "a file that is not a character device"},
+        {{"--port", "p", "--mqtt", "mqtt://user:secret@h"}, "a login in the URL"},
+        {{"--port", "p", "--mqtt", "mqtts://h", "--ca-file", "/nonexistent"}, "no CA file"},
+        {{"--port", "p", "--bogus"}, "unknown option"},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(Parse(c.arguments)) << c.why;
         EXPECT_FALSE(error_.isEmpty()) << c.why;
+        EXPECT_FALSE(error_.contains(u'\n')) << c.why;
+        EXPECT_EQ(status_, 2) << c.why;
     }
+    // A device that is not there yet may be plugged in later: batmond retries it.
+    EXPECT_TRUE(Parse({QStringLiteral("--port"), dir_.filePath(QStringLiteral("ttyUSB7"))}));
+    EXPECT_TRUE(Parse({QStringLiteral("--port"), QStringLiteral("/dev/null")}));
+}
+
+TEST_F(ServiceOptionsTest, TheFileIsReadExactlyAndWhatItDoesNotKnowIsRefused) {
+    const QString config = WriteConfig(
+        "port = tcp://rs485-gw:4196\n"
+        "site = room 1, east\n"
+        "mqtt = mqtt://broker\n"
+        "mqtt_user = batmon\n"
+        "mqtt_password = pa;ss #1\"\n");
+    auto options = Parse({QStringLiteral("--config"), config});
+    ASSERT_FALSE(options) << "a '#' after a blank reads like a comment";
+    EXPECT_EQ(error_, config + QStringLiteral(":5: the value of 'mqtt_password' has a ';' or '#' "
+                                              "after a blank, which reads like a comment: put the "
+                                              "value in double quotes to keep it, or the comment "
+                                              "on a line of its own"));
+
+    WriteConfig(
+        "port = tcp://rs485-gw:4196\n"
+        "site = room 1, east\n"
+        "mqtt = mqtt://broker\n"
+        "mqtt_user = batmon\n"
+        "mqtt_password = \"pa;ss #1\"\n");
+    options = Parse({QStringLiteral("--config"), config});
+    ASSERT_TRUE(options) << error_.toStdString();
+    EXPECT_EQ(options->site, QStringLiteral("room 1, east"));
+    ASSERT_TRUE(options->mqtt);
+    EXPECT_EQ(options->mqtt->user, QStringLiteral("batmon"));
+    EXPECT_EQ(options->mqtt->password, QStringLiteral("pa;ss #1"));
+
+    const struct {
+        QByteArray text;
+        const char* error;
+    } refused[] = {
+        {"port = x\nkeepdays = 30\n", ":2: unknown key 'keepdays'"},
+        {"[batmond]\nport = x\n", ":1: unknown section '[batmond]'"},
+        {"port = x\nsite = room;1 #east\n", ":2: the value of 'site' has a ';' or '#'"},
+        {"port = x\nperiod = 10 ; seconds\n", ":2: the value of 'period' has a ';' or '#'"},
+        {"port = x\nperiod = 0\n", ":2: period must be 1 to 86400 seconds, not \"0\""},
+        {"port = x\nsite = a/b\n", ":2: site: the site name \"a/b\" cannot be a topic level"},
+        {"port = x\nmqtt = mqtt://u:pw@h\n", ":2: mqtt: a broker URL carries no login"},
+        {QByteArray("port = x\n\0\x01", 11),
+         " is not a UTF-8 text file (line 2 holds other bytes)"},
+    };
+    for (const auto& r : refused) {
+        WriteConfig(r.text);
+        EXPECT_FALSE(Parse({QStringLiteral("--config"), config})) << r.error;
+        EXPECT_TRUE(error_.startsWith(config + QString::fromUtf8(r.error))) << error_.toStdString();
+        EXPECT_EQ(status_, 2) << r.error;
+    }
+}
+
+TEST_F(ServiceOptionsTest, TheInstalledExampleFileReadsAsItSays) {
+    const auto options = Parse({QStringLiteral("--config"), QStringLiteral(BATMOND_CONF_EXAMPLE)});
+    ASSERT_TRUE(options) << error_.toStdString();
+    EXPECT_EQ(options->port, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(options->periodSeconds, 10);
+    EXPECT_EQ(options->keepDays, 0);
+    EXPECT_FALSE(options->mqtt);
+}
+
+TEST_F(ServiceOptionsTest, HelpAndVersionEndTheProgramWithStatusZero) {
+    EXPECT_FALSE(Parse({QStringLiteral("--help")}));
+    EXPECT_EQ(status_, 0);
+    EXPECT_TRUE(error_.startsWith(QStringLiteral("usage: batmond --port PORT [options]\n")));
+    EXPECT_TRUE(error_.contains(QStringLiteral("--keep-days DAYS")));
+    EXPECT_FALSE(Parse({QStringLiteral("--version")}));
+    EXPECT_EQ(status_, 0);
+    EXPECT_TRUE(error_.startsWith(QStringLiteral("batmond ")));
 }
 
 }  // namespace

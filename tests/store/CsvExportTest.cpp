@@ -15,6 +15,7 @@
 
 #include "store/CsvExport.h"
 #include "store/DataDir.h"
+#include "tests/common/ProgramRun.h"
 #include "tests/common/WaitFor.h"
 #include "tests/store/StoreTestSupport.h"
 
@@ -170,11 +171,14 @@ TEST(BatmonExport, refusesBadOptionsWithAMessageAndNoFile) {
         const ExportRun run = RunExport(QStringList{"--data-dir", dir.path(), "-o", file} + args);
         EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(run.err.startsWith("batmon-export: ")) << args.join(' ').toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
         EXPECT_FALSE(QFile::exists(file));
     }
+    testsupport::ExpectStandardCommandLine(QStringLiteral(BATMON_EXPORT),
+                                           QStringLiteral("batmon-export"));
     const ExportRun missing = RunExport({"--data-dir", dir.filePath("nothing-here")});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_TRUE(QString::fromUtf8(missing.err).contains(QStringLiteral("不存在")));
+    EXPECT_TRUE(QString::fromUtf8(missing.err).contains(QStringLiteral("no history file")));
 }
 
 TEST(BatmonExport, memoryStaysFlatFromThousandsToAMillionRows) {

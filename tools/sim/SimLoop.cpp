@@ -9,8 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "config/Log.h"
 
 namespace batmonsim {
 namespace {
@@ -49,7 +50,8 @@ int SimLoop::RunListener(int signalFd) {
         const timespec timeout = end_ ? ToTimespec(*end_ - Clock::now()) : timespec{};
         if (ppoll(fds, 2, end_ ? &timeout : nullptr, nullptr) < 0) {
             if (errno == EINTR) continue;
-            std::fprintf(stderr, "batmon-sim: poll failed: %s\n", std::strerror(errno));
+            const char* why = std::strerror(errno);
+            qCCritical(SimLog, "batmon-sim: poll failed: %s", why);
             return 1;
         }
         if (fds[0].revents != 0) return 0;
@@ -59,14 +61,14 @@ int SimLoop::RunListener(int signalFd) {
         // Every write goes out as its own segment, so a split answer reaches the client in two.
         const int on = 1;
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        std::fprintf(stderr, "batmon-sim: client connected\n");
+        qCInfo(SimLog, "batmon-sim: client connected");
         framer_ = RequestFramer();
         transmitter_ =
             Transmitter(options_.wireTime, std::chrono::milliseconds(options_.splitPauseMs));
         const End end = Serve(client, signalFd, true);
         ::close(client);
         if (end != End::PeerLeft) return end == End::PortFailed ? 1 : 0;
-        std::fprintf(stderr, "batmon-sim: client left\n");
+        qCInfo(SimLog, "batmon-sim: client left");
     }
 }
 
@@ -84,7 +86,8 @@ SimLoop::End SimLoop::Serve(int fd, int signalFd, bool isConnection) {
         }
         const Transmitter::WriteStatus written = transmitter_.WriteDue(fd, now, log_);
         if (written == Transmitter::WriteStatus::Failed) {
-            std::fprintf(stderr, "batmon-sim: write failed: %s\n", std::strerror(errno));
+            const char* why = std::strerror(errno);
+            qCCritical(SimLog, "batmon-sim: write failed: %s", why);
             return lost;
         }
 
@@ -103,7 +106,8 @@ SimLoop::End SimLoop::Serve(int fd, int signalFd, bool isConnection) {
         const timespec timeout = wakeAt ? ToTimespec(*wakeAt - Clock::now()) : timespec{};
         if (ppoll(fds, 2, wakeAt ? &timeout : nullptr, nullptr) < 0) {
             if (errno == EINTR) continue;
-            std::fprintf(stderr, "batmon-sim: poll failed: %s\n", std::strerror(errno));
+            const char* why = std::strerror(errno);
+            qCCritical(SimLog, "batmon-sim: poll failed: %s", why);
             return End::PortFailed;
         }
         if (fds[0].revents != 0) return End::Stopped;
@@ -113,12 +117,12 @@ SimLoop::End SimLoop::Serve(int fd, int signalFd, bool isConnection) {
             if (n > 0) {
                 OnReceived(buffer, static_cast<std::size_t>(n), Clock::now());
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                std::fprintf(stderr, "batmon-sim: port closed or failed: %s\n",
-                             n == 0 ? "end of file" : std::strerror(errno));
+                const char* why = n == 0 ? "end of file" : std::strerror(errno);
+                qCCritical(SimLog, "batmon-sim: port closed or failed: %s", why);
                 return lost;
             }
         } else if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            std::fprintf(stderr, "batmon-sim: the port hung up\n");
+            qCWarning(SimLog, "batmon-sim: the port hung up");
             return lost;
         }
     }

@@ -4,6 +4,8 @@
 #include <functional>
 #include <map>
 
+#include "config/ListenAddress.h"
+
 namespace batmonsim {
 namespace {
 
@@ -18,24 +20,41 @@ bool ParseNonNegative(const std::string& text, int& out) {
     return ParseNumber(text, out) && out >= 0;
 }
 
-}  // namespace
+using config::SettingPlace;
 
-bool ParseListenAddress(const std::string& text, std::string& host, std::uint16_t& port) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    std::string name = text.substr(0, colon);
-    if (name.front() == '[') {
-        if (name.size() < 3 || name.back() != ']') return false;
-        name = name.substr(1, name.size() - 2);
-    } else if (name.find_first_of(":[]") != std::string::npos) {
-        return false;  // an IPv6 address needs its brackets
-    }
-    unsigned value = 0;
-    if (!ParseNumber(text.substr(colon + 1), value) || value > 65535) return false;
-    host = name;
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
+constexpr config::Setting kSimSettings[] = {
+    {"device", "PATH", "Use a serial device (9600 8N1 raw) instead of a pseudo-terminal.",
+     SettingPlace::CommandLine},
+    {"link", "PATH", "Symlink PATH to the port while running.", SettingPlace::CommandLine},
+    {"tcp_listen", "HOST:PORT",
+     "Serve the bus over TCP, one client at a time, like a serial device server (PORT 0: any "
+     "free port; [::1]:PORT for IPv6).",
+     SettingPlace::CommandLine},
+    {"log", "FILE", "JSON-lines traffic log.", SettingPlace::CommandLine},
+    {"drop_device", "A0|A1", "Never answer that device (repeatable).", SettingPlace::CommandLine},
+    {"drop_for_s", "N", "Dropped devices answer again after N seconds.", SettingPlace::CommandLine},
+    {"status", "DEV:N=CODE",
+     "Battery N (0..7) of A0|A1 always reports status CODE, e.g. A1:2=0x71 (repeatable).",
+     SettingPlace::CommandLine},
+    {"drop_rate", "P", "Leave a share P (0..1) of answers unsent.", SettingPlace::CommandLine},
+    {"delay_ms", "N", "Answer N ms after the request (default 3).", SettingPlace::CommandLine},
+    {"corrupt_every", "N", "Corrupt the CRC of every n-th answer.", SettingPlace::CommandLine},
+    {"split_every", "N", "Pause inside every n-th answer.", SettingPlace::CommandLine},
+    {"split_pause_ms", "M", "Length of that pause (default 30).", SettingPlace::CommandLine},
+    {"double_every", "N", "Send every n-th answer twice.", SettingPlace::CommandLine},
+    {"noise_every", "N", "Send a few random bytes before every n-th answer.",
+     SettingPlace::CommandLine},
+    {"late_every", "N", "Make every n-th answer late by --late-ms.", SettingPlace::CommandLine},
+    {"late_ms", "M", "How much later than --delay-ms (default 200).", SettingPlace::CommandLine},
+    {"wire_time", nullptr, "Pace output at 9600 baud (~1.04 ms per byte).",
+     SettingPlace::CommandLine},
+    {"frame_gap_ms", "N", "Silence that ends a partial frame (default 4).",
+     SettingPlace::CommandLine},
+    {"seed", "S", "Seed of readings and faults (default 1).", SettingPlace::CommandLine},
+    {"duration_s", "N", "Exit after N seconds.", SettingPlace::CommandLine},
+};
+
+}  // namespace
 
 bool ParseForcedStatus(const std::string& text, ForcedStatus& forced) {
     // "A1:2=0x71": at least six characters, device, colon, one battery digit, equals sign.
@@ -55,60 +74,44 @@ bool ParseForcedStatus(const std::string& text, ForcedStatus& forced) {
     }
 }
 
-std::string SimUsage() {
-    return "usage: batmon-sim [options]\n"
-           "  --device PATH          use a serial device (9600 8N1 raw) instead of a "
-           "pseudo-terminal\n"
-           "  --link PATH            symlink PATH to the port while running\n"
-           "  --tcp-listen HOST:PORT serve the bus over TCP, one client at a time, like a serial\n"
-           "                         device server (PORT 0: any free port; [::1]:PORT for IPv6)\n"
-           "  --log FILE             JSON-lines traffic log\n"
-           "  --drop-device A0|A1    never answer that device (repeatable)\n"
-           "  --drop-for-s N         dropped devices answer again after N seconds\n"
-           "  --status DEV:N=CODE    battery N (0..7) of A0|A1 always reports status CODE,\n"
-           "                         e.g. A1:2=0x71 (repeatable)\n"
-           "  --drop-rate P          leave a share P (0..1) of answers unsent\n"
-           "  --delay-ms N           answer N ms after the request (default 3)\n"
-           "  --corrupt-every N      corrupt the CRC of every n-th answer\n"
-           "  --split-every N        pause inside every n-th answer\n"
-           "  --split-pause-ms M     length of that pause (default 30)\n"
-           "  --double-every N       send every n-th answer twice\n"
-           "  --noise-every N        send a few random bytes before every n-th answer\n"
-           "  --late-every N         make every n-th answer late by --late-ms\n"
-           "  --late-ms M            how much later than --delay-ms (default 200)\n"
-           "  --wire-time            pace output at 9600 baud (~1.04 ms per byte)\n"
-           "  --frame-gap-ms N       silence that ends a partial frame (default 4)\n"
-           "  --seed S               seed of readings and faults (default 1)\n"
-           "  --duration-s N         exit after N seconds\n";
-}
+config::Parsed<SimOptions> ParseSimOptions(const QStringList& arguments) {
+    config::CommandLine line(
+        QStringLiteral("batmon-sim"), QStringLiteral("[options]"),
+        QStringLiteral("Plays the battery devices 0xA0 and 0xA1 on a pseudo-terminal (printed as "
+                       "PORT <path>), a serial device or a TCP port, with faults on request."),
+        kSimSettings);
+    config::Parsed<SimOptions> parsed;
+    if (!line.Parse(QStringList{line.Program()} + arguments, &parsed.exit)) return parsed;
 
-ParseResult ParseSimOptions(const std::vector<std::string>& args) {
     SimOptions options;
-    using Setter = std::function<bool(const std::string&)>;
-    const std::map<std::string, Setter> valued = {
-        {"--device", [&](const std::string& v) { return !(options.devicePath = v).empty(); }},
-        {"--link", [&](const std::string& v) { return !(options.linkPath = v).empty(); }},
-        {"--tcp-listen",
+    const std::map<std::string, std::function<bool(const std::string&)>> setters = {
+        {"device", [&](const std::string& v) { return !(options.devicePath = v).empty(); }},
+        {"link", [&](const std::string& v) { return !(options.linkPath = v).empty(); }},
+        {"tcp_listen",
          [&](const std::string& v) {
-             return ParseListenAddress(v, options.tcpHost, options.tcpPort);
+             // The simulator needs a host to listen on and takes port 0 (any free port).
+             const auto listen = config::ParseListenAddress(QString::fromStdString(v));
+             if (!listen || listen->host.isEmpty()) return false;
+             options.tcpHost = listen->host.toStdString();
+             options.tcpPort = listen->port;
+             return true;
          }},
-        {"--log", [&](const std::string& v) { return !(options.logPath = v).empty(); }},
-        {"--drop-device",
+        {"log", [&](const std::string& v) { return !(options.logPath = v).empty(); }},
+        {"drop_device",
          [&](const std::string& v) {
              if (v == "A0" || v == "a0") return options.dropA0 = true;
              if (v == "A1" || v == "a1") return options.dropA1 = true;
              return false;
          }},
-        {"--drop-for-s",
-         [&](const std::string& v) { return ParseNonNegative(v, options.dropForS); }},
-        {"--status",
+        {"drop_for_s", [&](const std::string& v) { return ParseNonNegative(v, options.dropForS); }},
+        {"status",
          [&](const std::string& v) {
              ForcedStatus forced;
              if (!ParseForcedStatus(v, forced)) return false;
              options.forcedStatus.push_back(forced);
              return true;
          }},
-        {"--drop-rate",
+        {"drop_rate",
          [&](const std::string& v) {
              try {
                  std::size_t used = 0;
@@ -118,54 +121,46 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
                  return false;
              }
          }},
-        {"--delay-ms", [&](const std::string& v) { return ParseNonNegative(v, options.delayMs); }},
-        {"--corrupt-every",
+        {"delay_ms", [&](const std::string& v) { return ParseNonNegative(v, options.delayMs); }},
+        {"corrupt_every",
          [&](const std::string& v) { return ParseNonNegative(v, options.corruptEvery); }},
-        {"--split-every",
+        {"split_every",
          [&](const std::string& v) { return ParseNonNegative(v, options.splitEvery); }},
-        {"--split-pause-ms",
+        {"split_pause_ms",
          [&](const std::string& v) { return ParseNonNegative(v, options.splitPauseMs); }},
-        {"--double-every",
+        {"double_every",
          [&](const std::string& v) { return ParseNonNegative(v, options.doubleEvery); }},
-        {"--noise-every",
+        {"noise_every",
          [&](const std::string& v) { return ParseNonNegative(v, options.noiseEvery); }},
-        {"--late-every",
+        {"late_every",
          [&](const std::string& v) { return ParseNonNegative(v, options.lateEvery); }},
-        {"--late-ms", [&](const std::string& v) { return ParseNonNegative(v, options.lateMs); }},
-        {"--frame-gap-ms",
+        {"late_ms", [&](const std::string& v) { return ParseNonNegative(v, options.lateMs); }},
+        {"frame_gap_ms",
          [&](const std::string& v) {
              return ParseNonNegative(v, options.frameGapMs) && options.frameGapMs > 0;
          }},
-        {"--seed", [&](const std::string& v) { return ParseNumber(v, options.seed); }},
-        {"--duration-s",
+        {"seed", [&](const std::string& v) { return ParseNumber(v, options.seed); }},
+        {"duration_s",
          [&](const std::string& v) { return ParseNonNegative(v, options.durationS); }},
     };
-
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
+    for (const config::Setting& setting : kSimSettings) {
+        const auto setter = setters.find(setting.key);
+        if (setter == setters.end()) continue;
+        for (const QString& value : line.Values(setting.key)) {
+            if (!setter->second(value.toStdString())) {
+                parsed.exit = {2, QStringLiteral("%1: bad value \"%2\"")
+                                      .arg(config::OptionName(setting.key), value)};
+                return parsed;
+            }
         }
-        if (name == "--help" || name == "-h") return {std::nullopt, SimUsage()};
-        if (name == "--wire-time" && !value) {
-            options.wireTime = true;
-            continue;
-        }
-        const auto setter = valued.find(name);
-        if (setter == valued.end())
-            return {std::nullopt, "unknown option " + args[i] + "\n" + SimUsage()};
-        if (!value) {
-            if (i + 1 >= args.size()) return {std::nullopt, name + " needs a value\n"};
-            value = args[++i];
-        }
-        if (!setter->second(*value))
-            return {std::nullopt, "bad value for " + name + ": " + *value + "\n"};
     }
-    if (!options.tcpHost.empty() && (!options.devicePath.empty() || !options.linkPath.empty()))
-        return {std::nullopt, "--tcp-listen serves no device and makes no link\n"};
-    return {options, {}};
+    options.wireTime = line.IsSet("wire_time");
+    if (!options.tcpHost.empty() && (!options.devicePath.empty() || !options.linkPath.empty())) {
+        parsed.exit = {2, QStringLiteral("--tcp-listen serves no device and makes no link")};
+        return parsed;
+    }
+    parsed.options = options;
+    return parsed;
 }
 
 }  // namespace batmonsim

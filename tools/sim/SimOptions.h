@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "config/CommandLine.h"
 
 namespace batmonsim {
 
@@ -40,19 +43,10 @@ struct SimOptions {
     int durationS = 0;  // 0: run until SIGTERM/SIGINT
 };
 
-struct ParseResult {
-    std::optional<SimOptions> options;  // empty on error or --help
-    std::string message;                // error text or usage
-};
+// Parses batmon-sim's arguments (without the program's name).
+config::Parsed<SimOptions> ParseSimOptions(const QStringList& arguments);
 
-ParseResult ParseSimOptions(const std::vector<std::string>& args);
-
-// "HOST:PORT" or "[IPV6]:PORT" with a port of 0..65535; false when malformed.
 // "A1:2=0x71": device A0 or A1, battery 0..7, a status code of 0..255 (hex with 0x, or decimal).
 bool ParseForcedStatus(const std::string& text, ForcedStatus& forced);
-
-bool ParseListenAddress(const std::string& text, std::string& host, std::uint16_t& port);
-
-std::string SimUsage();
 
 }  // namespace batmonsim

@@ -4,10 +4,12 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
-#include <vector>
 
+#include "config/Log.h"
 #include "tools/sim/SimLoop.h"
 #include "tools/sim/SimOptions.h"
 #include "tools/sim/SimPort.h"
@@ -15,11 +17,9 @@
 
 int main(int argc, char** argv) {
     using namespace batmonsim;
-    const ParseResult parsed = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.options) {
-        std::fputs(parsed.message.c_str(), stderr);
-        return parsed.message == SimUsage() ? 0 : 2;
-    }
+    config::InstallLogHandler(config::LogStyle::Plain);
+    const auto parsed = ParseSimOptions(config::ArgumentsOf(argc, argv).mid(1));
+    if (!parsed.options) return config::Finish(QStringLiteral("batmon-sim"), parsed.exit);
     const SimOptions& options = *parsed.options;
 
     // Termination signals arrive through a descriptor so the loop ends between two steps and
@@ -33,13 +33,15 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
     if (signalFd < 0) {
-        std::perror("batmon-sim: signalfd");
+        const char* why = std::strerror(errno);
+        qCCritical(SimLog, "batmon-sim: signalfd: %s", why);
         return 1;
     }
 
     TrafficLog log;
     if (!options.logPath.empty() && !log.Open(options.logPath)) {
-        std::perror(("batmon-sim: " + options.logPath).c_str());
+        const char* why = std::strerror(errno);
+        qCCritical(SimLog, "batmon-sim: %s: %s", options.logPath.c_str(), why);
         return 1;
     }
     SimPort port;
@@ -48,7 +50,7 @@ int main(int argc, char** argv) {
                         : options.devicePath.empty() ? port.OpenPseudoTerminal()
                                                      : port.OpenDevice(options.devicePath);
     if (!opened || (!options.linkPath.empty() && !port.CreateLink(options.linkPath))) {
-        std::fprintf(stderr, "batmon-sim: %s\n", port.Error().c_str());
+        qCCritical(SimLog, "batmon-sim: %s", port.Error().c_str());
         return 1;
     }
     std::printf("PORT %s\n", port.ClientPath().c_str());

@@ -1,4 +1,4 @@
-#include "service/SignalPipe.h"
+#include "config/SignalPipe.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,6 +19,8 @@ void OnSignal(int number) {
 }
 
 }  // namespace
+
+namespace config {
 
 SignalPipe::SignalPipe(QObject* parent) : QObject(parent) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_pipe) != 0) return;
@@ -54,3 +56,5 @@ void SignalPipe::Drain() {
         }
     }
 }
+
+}  // namespace config

@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 #include <memory>
 
+namespace config {
+
 // Turns SIGTERM, SIGINT and SIGHUP into Qt signals on the thread that made this object: the
 // handler only writes the signal's number into a socket pair, which a QSocketNotifier watches.
 // One instance per process.
@@ -24,3 +26,5 @@ private:
 
     std::unique_ptr<QSocketNotifier> notifier_;
 };
+
+}  // namespace config

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include "config/CommandLine.h"
+#include "config/IniFile.h"
+
+namespace config {
+
+// The settings a program runs with: the command line's value where one was given, else the
+// configuration file's. Blanks around a command-line value are dropped, as around a file's.
+// Either may be missing.
+class SettingValues {
+public:
+    SettingValues(const CommandLine* line, const IniFile* file) : line_(line), file_(file) {}
+
+    bool Has(const char* key) const;
+    QString Value(const char* key) const;  // empty when neither gives it
+    // Names where the value came from, to start a message about it: "--period" from the command
+    // line, "/etc/batmon/batmond.conf:3: period" from the file.
+    QString Label(const char* key) const;
+
+private:
+    bool FromCommandLine(const char* key) const;
+
+    const CommandLine* line_;
+    const IniFile* file_;
+};
+
+}  // namespace config
