@@ -36,11 +36,6 @@ char ProcessState(pid_t pid) {
     return end < 0 || end + 2 >= line.size() ? '?' : line.at(end + 2);
 }
 
-QStringList Arguments(const QString& port, const QString& dataDir) {
-    return {QStringLiteral("--port"),     port,   QStringLiteral("--period"), QStringLiteral("1"),
-            QStringLiteral("--data-dir"), dataDir};
-}
-
 bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
 }  // namespace
@@ -60,7 +55,9 @@ TEST(BatmondSystemd, ReadyOnlyOnceTheStoreIsOpenAndStatusFollowsTheBus) {
 
     const int tcpPort = testservers::FreeLoopbackPort();
     const QString port = QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort);
-    ASSERT_TRUE(batmond.Start(Arguments(port, batmond.DataDir())));
+    ASSERT_TRUE(
+        batmond.Start({QStringLiteral("--port"), port, QStringLiteral("--period"),
+                       QStringLiteral("1"), QStringLiteral("--data-dir"), batmond.DataDir()}));
     ASSERT_TRUE(WaitUntil(
         [&] {
             const QString status = socket.LastStatus();
@@ -110,7 +107,7 @@ TEST(BatmondSystemd, ReadyOnlyOnceTheStoreIsOpenAndStatusFollowsTheBus) {
 }
 
 // The keep-alive comes while batmond polls, stops while it is stuck (here: stopped by
-// SIGSTOP), and comes again once it runs.
+// SIGSTOP), and comes again once it runs. Without a store batmond is ready at once.
 TEST(BatmondSystemd, WatchdogKeepAliveStopsWhileBatmondIsStuck) {
     NotifySocket socket;
     ASSERT_TRUE(socket.IsBound());
@@ -118,7 +115,8 @@ TEST(BatmondSystemd, WatchdogKeepAliveStopsWhileBatmondIsStuck) {
     SimProcess sim;
     ASSERT_TRUE(sim.StartTcp()) << sim.ErrorText().toStdString();
     BatmondProcess batmond;
-    ASSERT_TRUE(batmond.Start(Arguments(sim.PortPath(), batmond.DataDir())));
+    ASSERT_TRUE(batmond.Start({QStringLiteral("--port"), sim.PortPath(), QStringLiteral("--period"),
+                               QStringLiteral("1")}));
     ASSERT_TRUE(WaitUntil([&] { return socket.Count(kReady) == 1; }, kLong))
         << batmond.Log().toStdString();
     ASSERT_TRUE(WaitUntil([&] { return socket.Count(kKeepAlive) >= 3; }, kLong));
