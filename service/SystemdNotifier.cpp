@@ -3,6 +3,7 @@
 #include <systemd/sd-daemon.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "config/Log.h"
