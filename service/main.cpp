@@ -7,6 +7,8 @@
 #include "config/SignalPipe.h"
 #include "service/BatmonService.h"
 #include "service/ServiceOptions.h"
+#include "service/ServiceStatus.h"
+#include "service/SystemdNotifier.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -25,8 +27,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     BatmonService service(*parsed.options);
+    // Made on this thread, whose event loop paces the bus: the watchdog's keep-alive stops when
+    // that loop hangs.
+    SystemdNotifier systemd;
+    ServiceStatus status(service.GetStation(), systemd, parsed.options->port);
     QObject::connect(&signalPipe, &config::SignalPipe::TerminateRequested, &app, [&] {
         qCInfo(ServiceLog).noquote() << QStringLiteral("stopping");
+        systemd.Stopping();
         service.Shutdown();
         QCoreApplication::exit(0);
     });
@@ -48,5 +55,6 @@ int main(int argc, char** argv) {
         qCCritical(ServiceLog).noquote() << QStringLiteral("batmond: %1").arg(error);
         return 1;
     }
+    status.Started();
     return app.exec();
 }
