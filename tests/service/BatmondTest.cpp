@@ -350,6 +350,13 @@ TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
     EXPECT_FALSE(FetchMetrics(newPort).isEmpty());
     EXPECT_FALSE(testservers::AcceptsConnections(metricsPort));
     ExpectCyclesApart(sim, QDateTime::currentMSecsSinceEpoch() * 1000, 5.0, 3);
+
+    // The same port under another name: the new listener can only take it from the old one.
+    writeConfig(QStringLiteral("period = 5\nmetrics = localhost:%1\n").arg(newPort), broker_.url());
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration re-read"), 2))
+        << batmond_.Log().toStdString();
+    EXPECT_FALSE(FetchMetrics(newPort).isEmpty());
     EXPECT_TRUE(ExitedWith(batmond_.Stop(SIGTERM), 0));
 }
 
