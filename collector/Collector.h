@@ -37,7 +37,7 @@ public:
 
     // Times further ahead of this machine's clock than this are no time a monitor took a
     // reading at: such a row would stand as the latest reading of its battery for years.
-    static constexpr qint64 kLargestLeadMs = 24 * 3600 * 1000;
+    static constexpr qint64 kLargestLeadMs = qint64(24) * 3600 * 1000;
 
     qsizetype heldRows() const {
         return static_cast<qsizetype>(m_readings.size()) + static_cast<qsizetype>(m_alarms.size());
