@@ -9,12 +9,13 @@ set_name="${1:-all}"
 
 # The compiler and build tools, Qt with its SQLite driver, the libraries the programs link
 # (libpq-dev and libsystemd-dev only because configuring the tree looks for them:
-# batmon-collector and batmond are part of it), and the faces the window's font names are
+# batmon-collector and batmond are part of it; libssl-dev for the MQTT client's TLS
+# diagnostics), and the faces the window's font names are
 # mapped to.
 run_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
-  libqt6sql6-sqlite libsqlite3-dev libmosquitto-dev libpq-dev libsystemd-dev tzdata
+  libqt6sql6-sqlite libsqlite3-dev libmosquitto-dev libpq-dev libsystemd-dev libssl-dev tzdata
   fonts-wqy-microhei fonts-arphic-ukai fonts-liberation fonts-dejavu-core
 )
 

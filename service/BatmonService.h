@@ -27,7 +27,9 @@ public:
     // Opens the port and starts the publisher and the endpoint; false with `error` when a
     // setting can never work (the metrics address cannot be bound, bad MQTT settings).
     bool Start(QString* error);
-    // Applies changed settings: period, port, site, broker and metrics address. The store's
+    // Applies changed settings: period, port, site, broker and metrics address, all or none:
+    // when one cannot be applied (the metrics address is taken, the broker settings can never
+    // connect) it returns false with `error` and everything runs on as before. The store's
     // folder is fixed for the life of the process.
     bool Reload(const ServiceOptions& options, QString* error);
     // Finishes the current write, says goodbye to the broker and closes the port.
@@ -47,6 +49,13 @@ private:
     void Reopen();
     bool StartPublisher(QString* error);
     bool StartMetrics(QString* error);
+    // A publisher for `options` whose settings passed every check its start makes, not started
+    // yet; nothing, with `error`, otherwise.
+    std::unique_ptr<MqttPublisher> MakePublisher(const ServiceOptions& options, QString* error);
+    // A /metrics endpoint listening on `address`; nothing, with `error`, when it cannot.
+    std::unique_ptr<MetricsServer> MakeMetricsServer(const QString& address, QString* error);
+    // Listens on the running metrics address again after a reload let it go and then failed.
+    void RelistenMetrics();
 
     ServiceOptions options_;
     SystemClock clock_;

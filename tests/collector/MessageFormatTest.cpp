@@ -83,6 +83,12 @@ TEST(MessageFormat, timesAreUtcWithMillisecondsAndNeedAZone) {
     EXPECT_FALSE(ParseUtcTime(QStringLiteral("2026-03-01T08:00:00.125")));  // local time
     EXPECT_FALSE(ParseUtcTime(QStringLiteral("2026-02-30T08:00:00.125Z")));
     EXPECT_FALSE(ParseUtcTime(QStringLiteral("yesterday")));
+    // Years 1 to 9999 in UTC, the ones written back as they were read; an offset can carry a
+    // time written in year 1 or 9999 out of them.
+    EXPECT_TRUE(ParseUtcTime(QStringLiteral("0001-01-01T00:00:00Z")));
+    EXPECT_TRUE(ParseUtcTime(QStringLiteral("9999-12-31T23:59:59.999Z")));
+    EXPECT_FALSE(ParseUtcTime(QStringLiteral("0001-01-01T00:00:00+01:00")));
+    EXPECT_FALSE(ParseUtcTime(QStringLiteral("9999-12-31T23:59:59-01:00")));
 }
 
 TEST(MessageFormat, refusesWhatWouldStoreAWrongRow) {
@@ -116,10 +122,40 @@ TEST(MessageFormat, refusesWhatWouldStoreAWrongRow) {
                      {"temperature", QJsonValue::Null},
                      {"status", 256},
                      {"status", -1},
-                     {"status", 17.5}};
+                     {"status", 17.5},
+                     // What the database's single-precision column would turn into zero.
+                     {"voltage", 1e-50},
+                     {"temperature", -1e-40},
+                     // What no device's register can carry: one byte of tenths of a volt, an
+                     // unsigned word of tenths of a degree.
+                     {"voltage", -999999999},
+                     {"voltage", -0.1},
+                     {"voltage", 25.6},
+                     {"temperature", -5e8},
+                     {"temperature", -0.5},
+                     {"temperature", 6553.6},
+                     {"time", QStringLiteral("0001-01-01T00:00:00+01:00")},
+                     {"time", QStringLiteral("9999-12-31T23:59:59-01:00")}};
     for (const auto& field : badFields) {
-        EXPECT_FALSE(ParseReading(topic, withField(field.key, field.value))) << field.key;
+        EXPECT_FALSE(ParseReading(topic, withField(field.key, field.value)))
+            << field.key << " " << field.value.toVariant().toString().toStdString();
     }
+    const struct {
+        const char* key;
+        QJsonValue value;
+    } edges[] = {{"voltage", 0},
+                 {"voltage", 25.5},
+                 {"temperature", 0},
+                 {"temperature", 6553.5},
+                 {"voltage", 1e-30}};
+    for (const auto& field : edges) {
+        EXPECT_TRUE(ParseReading(topic, withField(field.key, field.value)))
+            << field.key << " " << field.value.toDouble();
+    }
+    QString reason;
+    EXPECT_FALSE(ParseReading(topic, withField("voltage", -999999999), &reason));
+    EXPECT_EQ(reason, QStringLiteral("voltage -999999999 is not one a device can send (0 to "
+                                     "25.5 V)"));
     EXPECT_FALSE(ParseReading(topic, "not json"));
     EXPECT_FALSE(ParseReading(topic, "[1, 2]"));
 
@@ -142,6 +178,21 @@ TEST(MessageFormat, refusesWhatWouldStoreAWrongRow) {
     object = Json(alarm);
     object[u"battery"] = 8;
     EXPECT_FALSE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
+    // Text a database column cannot hold, and numbers it would turn into zero.
+    object = Json(alarm);
+    object[u"state"] = QStringLiteral("acknowledged");
+    const QByteArray acknowledged = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    const auto byUser = [&](const char* user) {
+        return acknowledged.left(acknowledged.size() - 1) + ",\"user\":\"" + user + "\"}";
+    };
+    EXPECT_TRUE(ParseAlarm("batmon/s/alarm", byUser("operator")));
+    for (const char* user : {"op\\u0000erator", "op\\u001berator", "\\u0085"})
+        EXPECT_FALSE(ParseAlarm("batmon/s/alarm", byUser(user))) << user;
+    object = Json(alarm);
+    object[u"value"] = 1e-50;
+    EXPECT_FALSE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
+    object[u"value"] = 11.2;
+    EXPECT_TRUE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
 }
 
 TEST(MessageFormat, siteNamesAreOneTopicLevel) {

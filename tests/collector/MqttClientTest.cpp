@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -188,6 +189,131 @@ TEST(MqttClientTest, tlsConnectsOnlyToABrokerItsCaVouchesFor) {
     EXPECT_FALSE(misconfigured.start(&error));
     EXPECT_EQ(error.toStdString(),
               "TLS: the CA file " + options.caFile.toStdString() + " does not exist");
+
+    // A file that is there but holds no certificate can never work either, and is known
+    // before connecting.
+    options.caFile = broker.folder() + QStringLiteral("/mosquitto.conf");
+    EXPECT_EQ(MqttClient::SetupProblem(options).value_or(QString()).toStdString(),
+              "TLS: the CA file " + options.caFile.toStdString() +
+                  " holds no certificate (no certificate or crl found)");
+    MqttClient garbage(options);
+    EXPECT_FALSE(garbage.start(&error));
+    options.caFile = broker.caFile();
+    EXPECT_FALSE(MqttClient::SetupProblem(options));
+}
+
+// Every refused handshake is named by its cause, once while the cause stays the same, and the
+// client keeps trying (libmosquitto's own network thread gives up after one): a broker whose
+// TLS listener is mended is reached without a restart.
+TEST(MqttClientTest, tlsFailuresAreNamedOnceAndRetriedUntilTheBrokerIsMended) {
+    MosquittoServer broker;
+    QString error;
+    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString() << broker.log().toStdString();
+    const auto failures = [](MqttClient& client) {
+        auto reasons = std::make_shared<std::vector<QString>>();
+        QObject::connect(&client, &MqttClient::offline,
+                         [reasons](const QString& reason) { reasons->push_back(reason); });
+        return reasons;
+    };
+    const auto tlsClient = [&](const QString& url, const QString& caFile) {
+        MqttClientOptions options;
+        options.endpoint = *ParseMqttUrl(url);
+        options.caFile = caFile;
+        return options;
+    };
+
+    // The system's CA store does not know the test's CA; the certificate is for 127.0.0.1, not
+    // for localhost; and the plain listener hangs up on a TLS greeting.
+    MqttClient unknownCa(tlsClient(broker.tlsUrl(), {}));
+    MqttClient wrongHost(
+        tlsClient(QStringLiteral("mqtts://localhost:%1").arg(broker.tlsPort()), broker.caFile()));
+    MqttClient plainListener(
+        tlsClient(QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.port()), broker.caFile()));
+    const auto unknownCaReasons = failures(unknownCa);
+    const auto wrongHostReasons = failures(wrongHost);
+    const auto plainListenerReasons = failures(plainListener);
+    for (MqttClient* client : {&unknownCa, &wrongHost, &plainListener})
+        ASSERT_TRUE(client->start(&error)) << error.toStdString();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !unknownCaReasons->empty() && !wrongHostReasons->empty() &&
+                   !plainListenerReasons->empty();
+        },
+        Seconds(10)));
+    // Attempts 1 s and 2 s apart: at least two more of each meanwhile, none reported again.
+    EXPECT_TRUE(testsupport::HoldsFor(
+        [&] {
+            return unknownCaReasons->size() == 1 && wrongHostReasons->size() == 1 &&
+                   plainListenerReasons->size() == 1;
+        },
+        std::chrono::milliseconds(3500)))
+        << (QStringList(unknownCaReasons->begin(), unknownCaReasons->end()) +
+            QStringList(wrongHostReasons->begin(), wrongHostReasons->end()) +
+            QStringList(plainListenerReasons->begin(), plainListenerReasons->end()))
+               .join(u'|')
+               .toStdString();
+    EXPECT_TRUE(unknownCaReasons->front().startsWith(
+        QStringLiteral("TLS: certificate verify failed: unknown CA (")))
+        << unknownCaReasons->front().toStdString();
+    EXPECT_EQ(wrongHostReasons->front(),
+              QStringLiteral("TLS: certificate verify failed: wrong host name (the broker's "
+                             "certificate is not for localhost)"));
+    EXPECT_EQ(plainListenerReasons->front(),
+              QStringLiteral("TLS: unexpected eof while reading (is the broker's port a TLS "
+                             "listener?)"));
+    EXPECT_FALSE(unknownCa.isOnline() || wrongHost.isOnline() || plainListener.isOnline());
+
+    // The port the client keeps trying becomes a TLS listener.
+    plainListener.publish("batmon/tls/A0/1", "sent while the handshake failed");
+    MosquittoServer mended;
+    ASSERT_TRUE(mended.enableTls(&error, broker.port())) << error.toStdString();
+    MqttClient plainUntilMended(
+        tlsClient(QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.port()), mended.caFile()));
+    ASSERT_TRUE(plainUntilMended.start(&error)) << error.toStdString();
+    const auto mendedReasons = failures(plainUntilMended);
+    ASSERT_TRUE(WaitUntil([&] { return !mendedReasons->empty(); }, Seconds(10)));
+    broker.stop();
+    ASSERT_TRUE(mended.start(&error)) << error.toStdString() << mended.log().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return plainUntilMended.isOnline(); }, Seconds(15)))
+        << mendedReasons->back().toStdString();
+}
+
+// Without a CA file the system's CA store vouches for the broker, and the client reconnects
+// after the broker restarts, as it does with a CA file.
+TEST(MqttClientTest, tlsWithTheSystemCaStoreReconnectsAfterTheBrokerRestarts) {
+    MosquittoServer broker;
+    QString error;
+    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString() << broker.log().toStdString();
+    // The store as OpenSSL finds it: here one that holds the test's CA only.
+    const QTemporaryDir noFolder;
+    const QByteArray savedFile = qgetenv("SSL_CERT_FILE");
+    const QByteArray savedFolder = qgetenv("SSL_CERT_DIR");
+    qputenv("SSL_CERT_FILE", broker.caFile().toLocal8Bit());
+    qputenv("SSL_CERT_DIR", noFolder.path().toLocal8Bit());
+    MqttClientOptions options;
+    options.endpoint = *ParseMqttUrl(broker.tlsUrl());
+    std::vector<QString> reasons;  // outlives the client, which reports its stop
+    MqttClient client(options);
+    const bool started = client.start(&error);
+    for (const auto& [name, value] :
+         {std::pair{"SSL_CERT_FILE", savedFile}, std::pair{"SSL_CERT_DIR", savedFolder}}) {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ASSERT_TRUE(started) << error.toStdString();
+    QObject::connect(&client, &MqttClient::offline,
+                     [&](const QString& reason) { reasons.push_back(reason); });
+    ASSERT_TRUE(WaitUntil([&] { return client.isOnline(); }, Seconds(10)));
+
+    broker.stop();
+    ASSERT_TRUE(WaitUntil([&] { return !client.isOnline(); }, Seconds(10)));
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return client.isOnline(); }, Seconds(15)))
+        << QStringList(reasons.begin(), reasons.end()).join(u'|').toStdString();
 }
 
 TEST(MqttClientTest, theLastWillMarksAVanishedClientOffline) {

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <algorithm>
 
@@ -42,6 +43,25 @@ void SettleStore(const QString& dataDir) {
 }
 
 bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+// When the poll cycles after `afterUs` (wall clock, microseconds) began: the first request of
+// each, as the simulator received it.
+std::vector<qint64> CycleStarts(const SimProcess& sim, qint64 afterUs) {
+    std::vector<qint64> starts;
+    for (const SimLogEntry& e : sim.ReadLog())
+        if (e.dir == QStringLiteral("rx") && e.tUs > afterUs && e.device == 0xA0 &&
+            e.registerAddress == 0x80)
+            starts.push_back(e.tUs);
+    return starts;
+}
+
+// Waits for `count` cycles after `afterUs` and expects them `seconds` apart.
+void ExpectCyclesApart(const SimProcess& sim, qint64 afterUs, double seconds, std::size_t count) {
+    ASSERT_TRUE(WaitUntil([&] { return CycleStarts(sim, afterUs).size() >= count; }, kLong));
+    const std::vector<qint64> starts = CycleStarts(sim, afterUs);
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        EXPECT_NEAR(double(starts[i] - starts[i - 1]) / 1e6, seconds, 0.5) << i;
+}
 
 // A broker, a subscriber on it, and the folder of one batmond.
 class BatmondTest : public ::testing::Test {
@@ -252,25 +272,8 @@ TEST_F(BatmondTest, HangupRereadsTheFileAndTerminateExitsCleanly) {
         QStringLiteral("configuration not re-read: %1:3: unknown key 'keepdays'").arg(config)))
         << batmond_.Log().toStdString();
     EXPECT_EQ(batmond_.Log().count(QStringLiteral("configuration re-read:")), 1);
-    const qint64 reloadedUs = QDateTime::currentMSecsSinceEpoch() * 1000;
-    // Cycles now start 3 s apart: the first requests of the cycles after the re-read.
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            int starts = 0;
-            for (const SimLogEntry& e : sim.ReadLog())
-                if (e.dir == QStringLiteral("rx") && e.tUs > reloadedUs && e.device == 0xA0 &&
-                    e.registerAddress == 0x80)
-                    ++starts;
-            return starts >= 3;
-        },
-        kLong));
-    std::vector<qint64> starts;
-    for (const SimLogEntry& e : sim.ReadLog())
-        if (e.dir == QStringLiteral("rx") && e.tUs > reloadedUs && e.device == 0xA0 &&
-            e.registerAddress == 0x80)
-            starts.push_back(e.tUs);
-    for (std::size_t i = 1; i < starts.size(); ++i)
-        EXPECT_NEAR(double(starts[i] - starts[i - 1]) / 1e6, 3.0, 0.5);
+    // Cycles now start 3 s apart.
+    ExpectCyclesApart(sim, QDateTime::currentMSecsSinceEpoch() * 1000, 3.0, 3);
 
     writeConfig("port = x\nperiod = soon\n");
     kill(batmond_.Pid(), SIGHUP);
@@ -282,6 +285,130 @@ TEST_F(BatmondTest, HangupRereadsTheFileAndTerminateExitsCleanly) {
 
     EXPECT_TRUE(ExitedWith(batmond_.Stop(SIGTERM), 0)) << batmond_.Log().toStdString();
     EXPECT_TRUE(batmond_.Log().contains(QStringLiteral("stopping")));
+}
+
+// A reload that cannot be applied in full is not applied at all: the /metrics listener, the
+// period and the broker connection all stay as they were, whichever part failed.
+TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.StartTcp()) << sim.ErrorText().toStdString();
+    const QString config = batmond_.Folder() + QStringLiteral("/batmond.conf");
+    const quint16 metricsPort = quint16(testservers::FreeLoopbackPort());
+    const auto writeConfig = [&](const QString& more, const QString& broker) {
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QStringLiteral("port = %1\nsite = room-1\nmqtt = %2\n%3")
+                       .arg(sim.PortPath(), broker, more)
+                       .toUtf8());
+    };
+    writeConfig(QStringLiteral("period = 1\nmetrics = 127.0.0.1:%1\n").arg(metricsPort),
+                broker_.url());
+    ASSERT_TRUE(batmond_.Start(
+        {QStringLiteral("--config"), config, QStringLiteral("--data-dir"), batmond_.DataDir()}));
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("broker connected")))
+        << batmond_.Log().toStdString();
+    ASSERT_FALSE(FetchMetrics(metricsPort).isEmpty());
+
+    // A metrics address some other program holds, with a new period.
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
+    writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\n").arg(other.serverPort()),
+                broker_.url());
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(
+        QStringLiteral("<3>configuration not re-read: cannot serve /metrics on 127.0.0.1:%1")
+            .arg(other.serverPort())))
+        << batmond_.Log().toStdString();
+    // Broker settings that can never connect: a CA "file" that holds no certificate.
+    writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\nca_file = %2\n")
+                    .arg(metricsPort)
+                    .arg(config),
+                QStringLiteral("mqtts://127.0.0.1:%1").arg(broker_.port()));
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(
+        QStringLiteral("<3>configuration not re-read: TLS: the CA file %1 holds no certificate")
+            .arg(config)))
+        << batmond_.Log().toStdString();
+
+    const qint64 afterUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+    const std::size_t published = subscriber_->Readings().size();
+    // At a period of 1 s a cycle starts on the first period after its sixteen paced requests:
+    // every 3 s. The 5 s of the reloads that failed are not in force.
+    ExpectCyclesApart(sim, afterUs, 3.0, 4);
+    EXPECT_FALSE(FetchMetrics(metricsPort).isEmpty());
+    EXPECT_TRUE(WaitUntil([&] { return subscriber_->Readings().size() >= published + 14; }, kLong));
+    EXPECT_EQ(subscriber_->StatusPayloads(), std::vector<QByteArray>{kOnlinePayload});
+    EXPECT_EQ(batmond_.Log().count(QStringLiteral("broker connected")), 1);
+    EXPECT_FALSE(batmond_.Log().contains(QStringLiteral("configuration re-read")));
+
+    // The same reload on a free address is applied in full: the old listener goes.
+    const quint16 newPort = quint16(testservers::FreeLoopbackPort());
+    writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\n").arg(newPort), broker_.url());
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration re-read")))
+        << batmond_.Log().toStdString();
+    EXPECT_FALSE(FetchMetrics(newPort).isEmpty());
+    EXPECT_FALSE(testservers::AcceptsConnections(metricsPort));
+    ExpectCyclesApart(sim, QDateTime::currentMSecsSinceEpoch() * 1000, 5.0, 3);
+
+    // The same port under another name: the new listener can only take it from the old one.
+    writeConfig(QStringLiteral("period = 5\nmetrics = localhost:%1\n").arg(newPort), broker_.url());
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration re-read"), 2))
+        << batmond_.Log().toStdString();
+    EXPECT_FALSE(FetchMetrics(newPort).isEmpty());
+    EXPECT_TRUE(ExitedWith(batmond_.Stop(SIGTERM), 0));
+}
+
+// A broker whose TLS handshake fails is named in the log with the cause, once while the cause
+// stays the same, however often batmond tries again.
+TEST(BatmondTls, RefusedHandshakesAreLoggedOnceWithTheirCause) {
+    testservers::MosquittoServer broker;
+    QString error;
+    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    struct Case {
+        QString url;
+        QStringList caFile;
+        QString line;
+    };
+    const Case cases[] = {
+        {broker.tlsUrl(),
+         {},
+         QStringLiteral("<4>broker connection lost: TLS: certificate verify failed: unknown CA (")},
+        {QStringLiteral("mqtts://localhost:%1").arg(broker.tlsPort()),
+         {QStringLiteral("--ca-file"), broker.caFile()},
+         QStringLiteral(
+             "<4>broker connection lost: TLS: certificate verify failed: wrong host name "
+             "(the broker's certificate is not for localhost)")},
+        {QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.port()),
+         {QStringLiteral("--ca-file"), broker.caFile()},
+         QStringLiteral("<4>broker connection lost: TLS: unexpected eof while reading (is the "
+                        "broker's port a TLS listener?)")}};
+    std::vector<std::unique_ptr<BatmondProcess>> batmonds;
+    for (const Case& c : cases) {
+        batmonds.push_back(std::make_unique<BatmondProcess>());
+        BatmondProcess& batmond = *batmonds.back();
+        ASSERT_TRUE(batmond.Start(QStringList{QStringLiteral("--port"), QStringLiteral("x"),
+                                              QStringLiteral("--data-dir"), batmond.DataDir(),
+                                              QStringLiteral("--mqtt"), c.url} +
+                                  c.caFile));
+    }
+    for (std::size_t i = 0; i < batmonds.size(); ++i)
+        ASSERT_TRUE(batmonds[i]->WaitForLog(cases[i].line)) << batmonds[i]->Log().toStdString();
+    // Attempts 1 s, 2 s and 4 s apart: three more at least, and no further line.
+    EXPECT_TRUE(testsupport::HoldsFor(
+        [&] {
+            return std::all_of(batmonds.begin(), batmonds.end(), [](const auto& batmond) {
+                return batmond->Log().count(QStringLiteral("broker connection lost")) == 1;
+            });
+        },
+        std::chrono::milliseconds(3500)));
+    for (auto& batmond : batmonds) {
+        EXPECT_TRUE(ExitedWith(batmond->Stop(SIGTERM), 0)) << batmond->Log().toStdString();
+        EXPECT_EQ(batmond->Log().count(QStringLiteral("broker connection lost")), 1)
+            << batmond->Log().toStdString();
+    }
 }
 
 TEST(Batmond, RefusesBadSettingsWithOneLineNamingTheCause) {
