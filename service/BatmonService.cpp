@@ -38,21 +38,20 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
     connect(&session, &MonitorSession::PortClosed, this, &BatmonService::OnPortClosed);
     connect(&session, &MonitorSession::ReadingAccepted, this,
             [this](const battery::Reading& reading) { metrics_.RecordReading(reading); });
-    connect(&station_->Health(), &DeviceHealthWatch::HealthChanged, this,
-            [](std::uint8_t device, DeviceHealth health) {
-                const QString name = battery::DeviceName(device);
-                if (health == DeviceHealth::Late)
-                    qCWarning(ServiceLog).noquote()
-                        << QStringLiteral(
-                               "device %1 answers late; its readings of the cycle are discarded")
-                               .arg(name);
-                else if (health == DeviceHealth::Silent)
-                    qCWarning(ServiceLog).noquote()
-                        << QStringLiteral("device %1 is silent").arg(name);
-                else
-                    qCInfo(ServiceLog).noquote()
-                        << QStringLiteral("device %1 answers again").arg(name);
-            });
+    connect(
+        &station_->Health(), &DeviceHealthWatch::HealthChanged, this,
+        [](std::uint8_t device, DeviceHealth health) {
+            const QString name = battery::DeviceName(device);
+            if (health == DeviceHealth::Late)
+                qCWarning(ServiceLog).noquote()
+                    << QStringLiteral(
+                           "device %1 answers late; its readings of the cycle are discarded")
+                           .arg(name);
+            else if (health == DeviceHealth::Silent)
+                qCWarning(ServiceLog).noquote() << QStringLiteral("device %1 is silent").arg(name);
+            else
+                qCInfo(ServiceLog).noquote() << QStringLiteral("device %1 answers again").arg(name);
+        });
 
     connect(station_.get(), &Station::StoreHealthChanged, this,
             [](bool writing, const QString& message) {
@@ -64,11 +63,16 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
                     qCCritical(StoreLog).noquote()
                         << QStringLiteral("store error: %1").arg(message);
             });
-    // Alarm events reach the log and /metrics (the publisher sends them to the broker).
+    // Alarm events reach the log and /metrics (the publisher sends them to the broker); the
+    // alarms active at the last stop, restored by the station, are active in /metrics from the
+    // start.
     connect(&station_->Alarms(), &AlarmMonitor::EventsOccurred, this,
             [this](const alarms::AlarmEvents& events) {
                 for (const alarms::AlarmEvent& event : events) ReportAlarm(event);
             });
+    for (const alarms::ActiveAlarm& alarm : station_->Alarms().Rules().ActiveAlarms())
+        metrics_.SetAlarm(alarm.key.battery.device, alarm.key.battery.battery,
+                          alarms::KindId(alarm.key.kind), true);
 }
 
 void BatmonService::ReportAlarm(const alarms::AlarmEvent& event) {
@@ -200,13 +204,21 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     return true;
 }
 
-void BatmonService::Shutdown() {
-    if (shuttingDown_) return;
+bool BatmonService::Shutdown() {
+    if (shuttingDown_) return lostAtStop_.None();
     shuttingDown_ = true;
     reopenTimer_.stop();
     if (publisher_) publisher_->Stop();
-    station_->Shutdown();
+    lostAtStop_ = station_->Shutdown();
     station_->Session().ClosePort();
+    if (lostAtStop_.None()) return true;
+    qCCritical(StoreLog).noquote()
+        << QStringLiteral(
+               "store error at stop: %1 readings and %2 alarm events could not be written and "
+               "are lost")
+               .arg(lostAtStop_.readings)
+               .arg(lostAtStop_.alarms);
+    return false;
 }
 
 quint16 BatmonService::MetricsPort() const { return metricsServer_ ? metricsServer_->Port() : 0; }

@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
     BatmonService service(*parsed.options);
     QObject::connect(&signalPipe, &config::SignalPipe::TerminateRequested, &app, [&] {
         qCInfo(ServiceLog).noquote() << QStringLiteral("stopping");
-        service.Shutdown();
-        QCoreApplication::exit(0);
+        // Readings held in memory that the store could not write at the end are an error.
+        QCoreApplication::exit(service.Shutdown() ? 0 : 1);
     });
     // A configuration that no longer parses, or holds a key batmond does not know, leaves the
     // running one in place.
