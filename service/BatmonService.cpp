@@ -63,11 +63,16 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
                     qCCritical(StoreLog).noquote()
                         << QStringLiteral("store error: %1").arg(message);
             });
-    // Alarm events reach the log and /metrics (the publisher sends them to the broker).
+    // Alarm events reach the log and /metrics (the publisher sends them to the broker); the
+    // alarms active at the last stop, restored by the station, are active in /metrics from the
+    // start.
     connect(&station_->Alarms(), &AlarmMonitor::EventsOccurred, this,
             [this](const alarms::AlarmEvents& events) {
                 for (const alarms::AlarmEvent& event : events) ReportAlarm(event);
             });
+    for (const alarms::ActiveAlarm& alarm : station_->Alarms().Rules().ActiveAlarms())
+        metrics_.SetAlarm(alarm.key.battery.device, alarm.key.battery.battery,
+                          alarms::KindId(alarm.key.kind), true);
 }
 
 void BatmonService::ReportAlarm(const alarms::AlarmEvent& event) {
@@ -262,13 +267,21 @@ void BatmonService::RelistenMetrics() {
         << QStringLiteral("cannot serve /metrics on %1 again: %2").arg(options_.metrics, reason);
 }
 
-void BatmonService::Shutdown() {
-    if (shuttingDown_) return;
+bool BatmonService::Shutdown() {
+    if (shuttingDown_) return lostAtStop_.None();
     shuttingDown_ = true;
     reopenTimer_.stop();
     if (publisher_) publisher_->Stop();
-    station_->Shutdown();
+    lostAtStop_ = station_->Shutdown();
     station_->Session().ClosePort();
+    if (lostAtStop_.None()) return true;
+    qCCritical(StoreLog).noquote()
+        << QStringLiteral(
+               "store error at stop: %1 readings and %2 alarm events could not be written and "
+               "are lost")
+               .arg(lostAtStop_.readings)
+               .arg(lostAtStop_.alarms);
+    return false;
 }
 
 quint16 BatmonService::MetricsPort() const { return metricsServer_ ? metricsServer_->Port() : 0; }

@@ -8,6 +8,7 @@
 #include "engine/Clock.h"
 #include "service/MetricsText.h"
 #include "service/ServiceOptions.h"
+#include "store/WriterReports.h"
 
 class Station;
 class MqttPublisher;
@@ -32,8 +33,10 @@ public:
     // connect) it returns false with `error` and everything runs on as before. The store's
     // folder is fixed for the life of the process.
     bool Reload(const ServiceOptions& options, QString* error);
-    // Finishes the current write, says goodbye to the broker and closes the port.
-    void Shutdown();
+    // Finishes the current write, says goodbye to the broker and closes the port. What the store
+    // holds while it cannot write is tried for a few seconds; false (after one error line with
+    // the count) when some of it could not be written.
+    bool Shutdown();
 
     Station& GetStation() { return *station_; }
     quint16 MetricsPort() const;
@@ -66,4 +69,5 @@ private:
     QTimer reopenTimer_;
     bool reopenFailureLogged_ = false;
     bool shuttingDown_ = false;
+    store::Unwritten lostAtStop_;
 };

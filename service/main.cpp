@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
     QObject::connect(&signalPipe, &config::SignalPipe::TerminateRequested, &app, [&] {
         qCInfo(ServiceLog).noquote() << QStringLiteral("stopping");
         systemd.Stopping();
-        service.Shutdown();
-        QCoreApplication::exit(0);
+        // Readings held in memory that the store could not write at the end are an error.
+        QCoreApplication::exit(service.Shutdown() ? 0 : 1);
     });
     // A configuration that no longer parses, or holds a key batmond does not know, leaves the
     // running one in place.

@@ -134,7 +134,7 @@ TEST(StationAlarms, everyKindComesBackFromTheStoreAndForeignRowsAreSkippedOnRest
         writer.Start();
         for (const AlarmKind kind : alarms::kAllKinds) {
             written.push_back(
-                {5000 + static_cast<int64_t>(written.size()),
+                {5000 + static_cast<std::int64_t>(written.size()),
                  {{0xA0, 3}, kind},
                  alarms::AlarmState::Raised,
                  alarms::IsNoAnswer(kind) ? std::nullopt : std::optional<double>(12.5),
