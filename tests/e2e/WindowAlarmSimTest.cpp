@@ -13,8 +13,8 @@
 #include "app/TForm1.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
+#include "tests/common/WindowRig.h"
 #include "tools/simctl/SimProcess.h"
-#include "widgets/MessageBox.h"
 #include "widgets/StringGrid.h"
 
 using namespace std::chrono_literals;
@@ -28,27 +28,16 @@ constexpr qint64 kPeriodMs = 3000;
 
 class SimAlarmFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        messagebox::SetHook([](const QString&, const QString&) {});
-        form = std::make_unique<TForm1>();
-        form->show();
-    }
-    void TearDown() override {
-        form.reset();
-        messagebox::SetHook({});
-    }
-
-    void OpenAndMonitor(const SimProcess& sim) {
-        Control<QComboBox>(*form, "Com_combox")->setEditText(sim.PortPath());
-        QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
-        ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
-        Control<QLineEdit>(*form, "sample_time")->setText(QString::number(kPeriodMs / 1000));
-        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
+    // Starts `sim` with `arguments`, opens its port and monitors it.
+    void MonitorSimulatedBus(SimProcess& sim, const QStringList& arguments) {
+        ASSERT_TRUE(window.OpenOnSimulatedBus(sim, arguments)) << window.ErrorText().toStdString();
         startedMs = QDateTime::currentMSecsSinceEpoch();
-        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
+        window.StartMonitoring(QString::number(kPeriodMs / 1000));
     }
 
-    const alarms::AlarmRules& Rules() { return form->Monitoring().Alarms().Rules(); }
+    TForm1& Form() { return window.Form(); }
+
+    const alarms::AlarmRules& Rules() { return Form().Monitoring().Alarms().Rules(); }
 
     int ActiveOf(std::uint8_t device, AlarmKind kind) {
         int n = 0;
@@ -59,14 +48,14 @@ protected:
 
     // Rows of the page's active list with this battery label and condition text.
     int ListedRows(const QString& battery, const QString& condition) {
-        auto* table = Control<QTableWidget>(*form, "AlarmActiveTable");
+        auto* table = Control<QTableWidget>(Form(), "AlarmActiveTable");
         int n = 0;
         for (int row = 0; row < table->rowCount(); ++row)
             n += table->item(row, 0)->text() == battery && table->item(row, 1)->text() == condition;
         return n;
     }
 
-    std::unique_ptr<TForm1> form;
+    testsupport::WindowRig window;
     qint64 startedMs = 0;
 };
 
@@ -74,9 +63,7 @@ protected:
 
 TEST_F(SimAlarmFixture, aDroppedDeviceIsSilentWithinThreePeriodsAndClearsWhenItAnswersAgain) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--drop-device", "A0", "--drop-for-s", "16"}))
-        << sim.ErrorText().toStdString();
-    OpenAndMonitor(sim);
+    MonitorSimulatedBus(sim, {"--drop-device", "A0", "--drop-for-s", "16"});
 
     ASSERT_TRUE(WaitUntil([&] { return ActiveOf(0xA0, AlarmKind::NoAnswer) == 8; }, 15s));
     for (const alarms::ActiveAlarm& a : Rules().ActiveAlarms()) {
@@ -103,15 +90,16 @@ TEST_F(SimAlarmFixture, aDroppedDeviceIsSilentWithinThreePeriodsAndClearsWhenItA
 
 TEST_F(SimAlarmFixture, aBatteryReportingVoltageFaultIsRedOnItsRowAndListed) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--status", "A1:2=0x71"})) << sim.ErrorText().toStdString();
-    OpenAndMonitor(sim);
+    MonitorSimulatedBus(sim, {"--status", "A1:2=0x71"});
 
     ASSERT_TRUE(WaitUntil(
         [&] {
             return Rules().Find({{0xA1, 2}, AlarmKind::StatusVoltage}) != nullptr;
         },
         10s));
-    GridModel* live = Control<::StringGrid>(*form, "StringGrid")->Model();
+    GridModel* live = Control<::StringGrid>(Form(), "StringGrid")->Model();
+    // The alarm is raised on the reading's arrival; its row is written once the store has it.
+    ASSERT_TRUE(window.WaitUntilShown());
     EXPECT_EQ(live->Cell(4, 3), QStringLiteral("电压异常"));
     EXPECT_EQ(live->data(live->index(2, 4), Qt::ForegroundRole).value<QColor>(),
               liverows::kAlarmText);

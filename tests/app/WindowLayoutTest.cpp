@@ -8,32 +8,32 @@
 #include "app/Controls.h"
 #include "display/TextFormats.h"
 #include "engine/TTimer.h"
-#include "tests/window/FormFixture.h"
+#include "tests/app/FormFixture.h"
 #include "widgets/BarChart.h"
 #include "widgets/StringGrid.h"
 
 TEST_F(FormFixture, windowShowsCaptionSizeAndPagesInOrder) {
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("无线蓄电池监控软件 Demo1  Quorvane"));
-    EXPECT_EQ(form->size(), QSize(1157, 691));
-    ASSERT_EQ(Control<PageControl>(*form, "RzPageControl1")->count(), 6);
+    EXPECT_EQ(Form().windowTitle(), QStringLiteral("无线蓄电池监控软件 Demo1  Quorvane"));
+    EXPECT_EQ(Form().size(), QSize(1157, 691));
+    ASSERT_EQ(Control<PageControl>(Form(), "RzPageControl1")->count(), 6);
     const QStringList captions{"实时数据", "历史数据", "系统设置", "页面2", "历史趋势", "报警记录"};
     const QList<QWidget*> pages{
-        Control<QWidget>(*form, "TabSheet1"),  Control<QWidget>(*form, "TabSheet2"),
-        Control<QWidget>(*form, "TabSheet11"), Control<QWidget>(*form, "TabSheet4"),
-        Control<QWidget>(*form, "TrendSheet"), Control<QWidget>(*form, "TabSheetAlarms")};
+        Control<QWidget>(Form(), "TabSheet1"),  Control<QWidget>(Form(), "TabSheet2"),
+        Control<QWidget>(Form(), "TabSheet11"), Control<QWidget>(Form(), "TabSheet4"),
+        Control<QWidget>(Form(), "TrendSheet"), Control<QWidget>(Form(), "TabSheetAlarms")};
     for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->tabText(i), captions[i]);
-        EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->widget(i), pages[i]);
+        EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->tabText(i), captions[i]);
+        EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->widget(i), pages[i]);
     }
-    EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 0);
-    EXPECT_EQ(form->findChild<QWidget*>("Chart1"),
-              static_cast<QWidget*>(Control<BarChart>(*form, "Chart1")));
-    EXPECT_EQ(form->findChild<QWidget*>("sample_time"),
-              static_cast<QWidget*>(Control<QLineEdit>(*form, "sample_time")));
+    EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->currentIndex(), 0);
+    EXPECT_EQ(Form().findChild<QWidget*>("Chart1"),
+              static_cast<QWidget*>(Control<BarChart>(Form(), "Chart1")));
+    EXPECT_EQ(Form().findChild<QWidget*>("sample_time"),
+              static_cast<QWidget*>(Control<QLineEdit>(Form(), "sample_time")));
 }
 
 TEST_F(FormFixture, tablesStartWithTheirSizesAndHeaders) {
-    StringGrid* live = Control<::StringGrid>(*form, "StringGrid");
+    StringGrid* live = Control<::StringGrid>(Form(), "StringGrid");
     EXPECT_EQ(live->RowCount(), 1024);
     EXPECT_EQ(live->ColCount(), 5);
     const QStringList liveHeader{"模块地址", "采样时间", "电压V", "温度℃", "鼓包"};
@@ -41,7 +41,7 @@ TEST_F(FormFixture, tablesStartWithTheirSizesAndHeaders) {
     EXPECT_EQ(live->Cells(0, 1), QString());
 
     for (int step = 1; step <= 14; ++step) {
-        StringGrid* grid = HistoryGrid(*form, step);
+        StringGrid* grid = HistoryGrid(Form(), step);
         SCOPED_TRACE(step);
         EXPECT_EQ(grid->objectName(), QStringLiteral("StringGrid%1").arg(step));
         EXPECT_EQ(grid->RowCount(), 15);
@@ -52,7 +52,7 @@ TEST_F(FormFixture, tablesStartWithTheirSizesAndHeaders) {
         EXPECT_EQ(grid->Cells(3, 0), QStringLiteral("鼓包"));
         EXPECT_EQ(grid->Cells(0, 1), QString());
     }
-    StringGrid* spare = Control<::StringGrid>(*form, "StringGrid15");
+    StringGrid* spare = Control<::StringGrid>(Form(), "StringGrid15");
     EXPECT_EQ(spare->RowCount(), 15);
     EXPECT_EQ(spare->ColCount(), 4);
     for (int r = 0; r < 15; ++r)
@@ -60,60 +60,60 @@ TEST_F(FormFixture, tablesStartWithTheirSizesAndHeaders) {
 }
 
 TEST_F(FormFixture, chartsAndComponentsStartEmptyAndIdle) {
-    EXPECT_EQ(Control<BarChart>(*form, "Chart1")->SeriesCount(), 2);
-    EXPECT_EQ(Control<BarChart>(*form, "Chart2")->SeriesCount(), 1);
-    EXPECT_EQ(Control<BarChart>(*form, "Chart1")->Series(0), Control<BarSeries>(*form, "Series1"));
-    EXPECT_EQ(Control<BarChart>(*form, "Chart2")->Series(0),
-              Control<BarSeries>(*form, "BarSeries1"));
-    EXPECT_EQ(Control<BarSeries>(*form, "Series1")->Count(), 0);
-    EXPECT_TRUE(Control<QPlainTextEdit>(*form, "Memo1")->toPlainText().isEmpty());
-    EXPECT_TRUE(Control<StatusBar>(*form, "StatusBar1")->PanelText(0).isEmpty());
-    EXPECT_TRUE(Control<StatusBar>(*form, "StatusBar1")->PanelText(1).isEmpty());
-    EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(Qt::white));
-    EXPECT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("打开串口"));
-    EXPECT_EQ(Control<QComboBox>(*form, "Com_combox")->count(), 10);
-    EXPECT_EQ(Control<QComboBox>(*form, "Com_combox")->currentText(), QStringLiteral("COM1"));
-    EXPECT_EQ(Control<QComboBox>(*form, "Com_combox")->itemText(9), QStringLiteral("COM10"));
-    EXPECT_EQ(Control<QLineEdit>(*form, "sample_time")->text(), QStringLiteral("10"));
-    EXPECT_EQ(Comm1(*form)->ComHandle(), 0u);
-    EXPECT_FALSE(form->Session().SamplingTimer().Enabled());
-    EXPECT_FALSE(form->Session().PacingTimer().Enabled());
-    EXPECT_EQ(form->Session().SamplingTimer().Interval(), 10000);
-    EXPECT_EQ(form->Session().PacingTimer().Interval(), 150);
-    EXPECT_FALSE(form->Session().Poll().PollCycleActive);
+    EXPECT_EQ(Control<BarChart>(Form(), "Chart1")->SeriesCount(), 2);
+    EXPECT_EQ(Control<BarChart>(Form(), "Chart2")->SeriesCount(), 1);
+    EXPECT_EQ(Control<BarChart>(Form(), "Chart1")->Series(0),
+              Control<BarSeries>(Form(), "Series1"));
+    EXPECT_EQ(Control<BarChart>(Form(), "Chart2")->Series(0),
+              Control<BarSeries>(Form(), "BarSeries1"));
+    EXPECT_EQ(Control<BarSeries>(Form(), "Series1")->Count(), 0);
+    EXPECT_TRUE(Control<QPlainTextEdit>(Form(), "Memo1")->toPlainText().isEmpty());
+    EXPECT_TRUE(Control<StatusBar>(Form(), "StatusBar1")->PanelText(0).isEmpty());
+    EXPECT_TRUE(Control<StatusBar>(Form(), "StatusBar1")->PanelText(1).isEmpty());
+    EXPECT_EQ(Control<CircleShape>(Form(), "Shape1")->BrushColor(), QColor(Qt::white));
+    EXPECT_EQ(Control<QPushButton>(Form(), "Button1")->text(), QStringLiteral("打开串口"));
+    EXPECT_EQ(Control<QComboBox>(Form(), "Com_combox")->count(), 10);
+    EXPECT_EQ(Control<QComboBox>(Form(), "Com_combox")->currentText(), QStringLiteral("COM1"));
+    EXPECT_EQ(Control<QComboBox>(Form(), "Com_combox")->itemText(9), QStringLiteral("COM10"));
+    EXPECT_EQ(Control<QLineEdit>(Form(), "sample_time")->text(), QStringLiteral("10"));
+    EXPECT_EQ(Comm1(Form())->ComHandle(), 0u);
+    EXPECT_FALSE(Form().Session().SamplingTimer().Enabled());
+    EXPECT_FALSE(Form().Session().PacingTimer().Enabled());
+    EXPECT_EQ(Form().Session().SamplingTimer().Interval(), 10000);
+    EXPECT_EQ(Form().Session().PacingTimer().Interval(), 150);
+    EXPECT_FALSE(Form().Session().Poll().PollCycleActive);
 }
 
 TEST_F(FormFixture, navigationButtonsSelectTheirPagesAndARepeatChangesNothing) {
-    QSignalSpy changes(Control<PageControl>(*form, "RzPageControl1"), &QTabWidget::currentChanged);
-    Click(Control<QPushButton>(*form, "RzBitBtn13"));
-    EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 2);
-    Click(Control<QPushButton>(*form, "RzBitBtn12"));
-    EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 1);
-    Click(Control<QPushButton>(*form, "RzBitBtn4"));
-    EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 0);
+    QSignalSpy changes(Control<PageControl>(Form(), "RzPageControl1"), &QTabWidget::currentChanged);
+    Click(Control<QPushButton>(Form(), "RzBitBtn13"));
+    EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->currentIndex(), 2);
+    Click(Control<QPushButton>(Form(), "RzBitBtn12"));
+    EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->currentIndex(), 1);
+    Click(Control<QPushButton>(Form(), "RzBitBtn4"));
+    EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->currentIndex(), 0);
     EXPECT_EQ(changes.count(), 3);
-    Click(Control<QPushButton>(*form, "RzBitBtn4"));
-    EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 0);
+    Click(Control<QPushButton>(Form(), "RzBitBtn4"));
+    EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->currentIndex(), 0);
     EXPECT_EQ(changes.count(), 3);
 }
 
 TEST_F(FormFixture, exitButtonAndWindowCloseEachRunFormCloseOnce) {
     {
-        QSignalSpy closing(form.get(), &TForm1::Closing);
-        Click(Control<QPushButton>(*form, "RzBitBtn3"));
+        QSignalSpy closing(&Form(), &TForm1::Closing);
+        Click(Control<QPushButton>(Form(), "RzBitBtn3"));
         EXPECT_EQ(closing.count(), 1);
-        EXPECT_FALSE(form->isVisible());
-        EXPECT_TRUE(messages.empty());
+        EXPECT_FALSE(Form().isVisible());
+        EXPECT_TRUE(Messages().empty());
     }
-    form = std::make_unique<TForm1>();
-    form->show();
-    QSignalSpy closing(form.get(), &TForm1::Closing);
-    EXPECT_TRUE(form->close());
+    window->Reopen();
+    QSignalSpy closing(&Form(), &TForm1::Closing);
+    EXPECT_TRUE(Form().close());
     EXPECT_EQ(closing.count(), 1);
 }
 
 TEST_F(FormFixture, typedGridCellsStayAndHeaderCellsAreFixed) {
-    StringGrid* grid = Control<::StringGrid>(*form, "StringGrid9");
+    StringGrid* grid = Control<::StringGrid>(Form(), "StringGrid9");
     const QModelIndex cell = grid->model()->index(2, 1);  // grid cell (1, 3)
     ASSERT_TRUE(grid->model()->setData(cell, QStringLiteral("=1+1"), Qt::EditRole));
     EXPECT_EQ(grid->Cells(1, 3), QStringLiteral("=1+1"));
@@ -137,7 +137,7 @@ TEST_F(FormFixture, timeColumnsShowAWholeTimeStampAndTheRestOfTheLayoutStays) {
         QList<int> otherWidths;
     };
     std::vector<Table> tables{
-        {Control<::StringGrid>(*form, "StringGrid"), 1, {0, 32, 497, 553}, {67, 80, 88, 90}}};
+        {Control<::StringGrid>(Form(), "StringGrid"), 1, {0, 32, 497, 553}, {67, 80, 88, 90}}};
     const int lastWidths[15] = {0, 34, 34, 34, 34, 34, 34, 34, 34, 56, 58, 62, 59, 59, 60};
     const QRect places[15] = {{},
                               {0, 24, 281, 177},
@@ -155,12 +155,12 @@ TEST_F(FormFixture, timeColumnsShowAWholeTimeStampAndTheRestOfTheLayoutStays) {
                               {344, 320, 305, 249},
                               {688, 320, 297, 249}};
     for (int step = 1; step <= 14; ++step)
-        tables.push_back({HistoryGrid(*form, step), 0, places[step], {37, 36, lastWidths[step]}});
+        tables.push_back({HistoryGrid(Form(), step), 0, places[step], {37, 36, lastWidths[step]}});
     tables[0].grid->SetCells(1, 1, stamp);
     for (const Table& t : tables) {
         SCOPED_TRACE(t.grid->objectName().toStdString());
         // Shown on its page so that the view lays itself out as the operator sees it.
-        auto* pages = Control<PageControl>(*form, "RzPageControl1");
+        auto* pages = Control<PageControl>(Form(), "RzPageControl1");
         for (QWidget* w = t.grid->parentWidget(); w; w = w->parentWidget()) {
             if (pages->indexOf(w) >= 0) pages->setCurrentWidget(w);
         }
@@ -183,8 +183,8 @@ TEST_F(FormFixture, timeColumnsShowAWholeTimeStampAndTheRestOfTheLayoutStays) {
 }
 
 TEST_F(FormFixture, keysAndDoubleClicksInAHistoryTableChangeNothing) {
-    StringGrid* grid = Control<::StringGrid>(*form, "StringGrid9");
-    Control<PageControl>(*form, "RzPageControl1")->setCurrentIndex(1);
+    StringGrid* grid = Control<::StringGrid>(Form(), "StringGrid9");
+    Control<PageControl>(Form(), "RzPageControl1")->setCurrentIndex(1);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(grid));
     grid->SetCells(1, 1, QStringLiteral("12.6"));
     const QModelIndex cell = grid->model()->index(0, 1);

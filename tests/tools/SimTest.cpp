@@ -10,7 +10,7 @@
 #include <random>
 
 #include "tests/common/WaitFor.h"
-#include "tests/e2e/SimBusMaster.h"
+#include "tests/tools/SimBusMaster.h"
 #include "tools/simctl/SimProcess.h"
 
 namespace {

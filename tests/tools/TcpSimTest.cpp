@@ -9,7 +9,7 @@
 #include "protocol/ResponseDecoder.h"
 #include "serial/SerialComm.h"
 #include "tests/common/WaitFor.h"
-#include "tests/e2e/SimBusMaster.h"
+#include "tests/tools/SimBusMaster.h"
 #include "tools/sim/SimOptions.h"
 #include "tools/simctl/SimProcess.h"
 

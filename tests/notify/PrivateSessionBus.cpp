@@ -1,4 +1,4 @@
-#include "tests/alarms/PrivateSessionBus.h"
+#include "tests/notify/PrivateSessionBus.h"
 
 #include <QFile>
 #include <chrono>

@@ -15,7 +15,7 @@
 #include "app/AlarmPage.h"
 #include "app/LiveRowMarks.h"
 #include "battery/PollRoute.h"
-#include "tests/window/FormFixture.h"
+#include "tests/app/FormFixture.h"
 
 namespace {
 
@@ -27,10 +27,12 @@ protected:
         FormFixture::SetUp();
     }
 
-    // A reading of the battery poll step `step` reads, as the receive path reports it.
+    // A reading of the battery poll step `step` reads, as the receive path reports it, once the
+    // window has shown it.
     void Receive(int step, std::uint8_t status, qint64 arrivalMs, std::uint8_t voltage = 125) {
-        emit form->Session().ReadingAccepted(
+        emit Form().Session().ReadingAccepted(
             battery::MakeReading(battery::BatteryOfStep(step), arrivalMs, status, voltage, 253));
+        EXPECT_TRUE(window->WaitUntilShown());
     }
 
     // The page follows once the events of one pass of the event loop are in.
@@ -39,15 +41,15 @@ protected:
     static qint64 Now() { return QDateTime::currentMSecsSinceEpoch(); }
 
     QVariant LiveRole(int row, int role) const {
-        GridModel* model = Control<::StringGrid>(*form, "StringGrid")->Model();
+        GridModel* model = Control<::StringGrid>(Form(), "StringGrid")->Model();
         return model->data(model->index(row - 1, 1), role);
     }
 
     QString LiveCell(int col, int row) const {
-        return Control<::StringGrid>(*form, "StringGrid")->Cells(col, row);
+        return Control<::StringGrid>(Form(), "StringGrid")->Cells(col, row);
     }
 
-    QLabel* Count() const { return Control<QLabel>(*form, "AlarmCountLabel"); }
+    QLabel* Count() const { return Control<QLabel>(Form(), "AlarmCountLabel"); }
     QColor CountColour() const { return Count()->palette().color(QPalette::WindowText); }
 
     QTemporaryDir settingsDir;
@@ -82,8 +84,8 @@ TEST_F(AlarmWindowTest, aStatusAlarmMarksItsLiveRowRedUntilTheStatusIsNormalAgai
 TEST_F(AlarmWindowTest, aSilentBatteryIsGreyWithTheAgeOfItsLastReadingUntilItAnswers) {
     const qint64 heard = Now() - (12 * 60 + 30) * 1000;
     Receive(kStep, 0x11, heard);
-    emit form->Session().MonitoringStarted();
-    emit form->Session().PortClosed(true);
+    emit Form().Session().MonitoringStarted();
+    emit Form().Session().PortClosed(true);
 
     EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kSilentText);
     EXPECT_FALSE(LiveRole(kRow, Qt::BackgroundRole).isValid());
@@ -98,7 +100,7 @@ TEST_F(AlarmWindowTest, historyRecordsThatAreNotNormalAreRed) {
     Receive(kStep, 0x11, Now());
     Receive(kStep, 0x72, Now());
     Receive(kStep, 0x00, Now());
-    GridModel* history = HistoryGrid(*form, kStep)->Model();
+    GridModel* history = HistoryGrid(Form(), kStep)->Model();
     const auto foreground = [&](int record) {
         return history->data(history->index(record, 3), Qt::ForegroundRole);
     };
@@ -109,7 +111,7 @@ TEST_F(AlarmWindowTest, historyRecordsThatAreNotNormalAreRed) {
 }
 
 TEST_F(AlarmWindowTest, thePageListsAlarmsAndAcknowledgesTheSelectedOnesByLoginName) {
-    auto* pages = Control<QTabWidget>(*form, "RzPageControl1");
+    auto* pages = Control<QTabWidget>(Form(), "RzPageControl1");
     EXPECT_EQ(pages->tabText(pages->count() - 1), QStringLiteral("报警记录"));
     EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 0"));
     EXPECT_NE(CountColour(), liverows::kAlarmText);
@@ -120,7 +122,7 @@ TEST_F(AlarmWindowTest, thePageListsAlarmsAndAcknowledgesTheSelectedOnesByLoginN
     EXPECT_EQ(CountColour(), liverows::kAlarmText) << "red while non-zero";
     ShowPending();
 
-    auto* active = Control<QTableWidget>(*form, "AlarmActiveTable");
+    auto* active = Control<QTableWidget>(Form(), "AlarmActiveTable");
     ASSERT_EQ(active->rowCount(), 2);
     int voltageRow = -1;
     for (int row = 0; row < 2; ++row)
@@ -130,17 +132,17 @@ TEST_F(AlarmWindowTest, thePageListsAlarmsAndAcknowledgesTheSelectedOnesByLoginN
     EXPECT_EQ(active->item(voltageRow, 3)->text(), QStringLiteral("0x71"));
 
     active->selectRow(voltageRow);
-    Click(Control<QPushButton>(*form, "AlarmAckButton"));
+    Click(Control<QPushButton>(Form(), "AlarmAckButton"));
     EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 1"));
     ShowPending();
-    auto* history = Control<QTableWidget>(*form, "AlarmHistoryTable");
+    auto* history = Control<QTableWidget>(Form(), "AlarmHistoryTable");
     ASSERT_EQ(history->rowCount(), 3);
     EXPECT_EQ(history->item(0, 3)->text(), QStringLiteral("已确认"));
     EXPECT_EQ(history->item(0, 5)->text(), LoginName());
     EXPECT_FALSE(LoginName().isEmpty());
     EXPECT_TRUE(active->item(voltageRow, 4)->text().contains(LoginName()));
 
-    Click(Control<QPushButton>(*form, "AlarmAckButton"));
+    Click(Control<QPushButton>(Form(), "AlarmAckButton"));
     ShowPending();
     EXPECT_EQ(history->rowCount(), 3) << "an acknowledged alarm is not acknowledged twice";
 
@@ -155,7 +157,7 @@ TEST_F(AlarmWindowTest, aSelectionOfSeveralAlarmsSurvivesNewAlarmsAndIsAcknowled
     Receive(9, 0x71, Now());
     Receive(10, 0x72, Now());
     ShowPending();
-    auto* active = Control<QTableWidget>(*form, "AlarmActiveTable");
+    auto* active = Control<QTableWidget>(Form(), "AlarmActiveTable");
     ASSERT_EQ(active->rowCount(), 2);
     active->selectAll();
 
@@ -164,17 +166,17 @@ TEST_F(AlarmWindowTest, aSelectionOfSeveralAlarmsSurvivesNewAlarmsAndIsAcknowled
     ASSERT_EQ(active->rowCount(), 3);
     EXPECT_EQ(active->selectionModel()->selectedRows().size(), 2);
 
-    Click(Control<QPushButton>(*form, "AlarmAckButton"));
+    Click(Control<QPushButton>(Form(), "AlarmAckButton"));
     EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 1"));
     const alarms::ActiveAlarm* third =
-        form->Monitoring().Alarms().Rules().Find({{0xA1, 2}, alarms::AlarmKind::StatusSwelling});
+        Form().Monitoring().Alarms().Rules().Find({{0xA1, 2}, alarms::AlarmKind::StatusSwelling});
     ASSERT_NE(third, nullptr);
     EXPECT_FALSE(third->acknowledged) << "the alarm that came in later was not selected";
 }
 
 TEST_F(AlarmWindowTest, theLimitsDialogRefusesBadInputAndKeepsWhatItAccepts) {
-    Click(Control<QPushButton>(*form, "AlarmLimitsButton"));
-    auto* dialog = Control<AlarmLimitsDialog>(*form, "AlarmLimitsDialog");
+    Click(Control<QPushButton>(Form(), "AlarmLimitsButton"));
+    auto* dialog = Control<AlarmLimitsDialog>(Form(), "AlarmLimitsDialog");
     ASSERT_TRUE(dialog->isVisible());
     const auto tryLimits = [&](const char* low, const char* high, const char* temperature) {
         Type(Control<QLineEdit>(*dialog, "LowVoltageEdit"), QString::fromUtf8(low));
@@ -184,27 +186,27 @@ TEST_F(AlarmWindowTest, theLimitsDialogRefusesBadInputAndKeepsWhatItAccepts) {
     };
 
     tryLimits("12", "11", "");
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, QStringLiteral("电压下限必须小于电压上限"));
-    EXPECT_EQ(messages[0].caption, QStringLiteral("提示"));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, QStringLiteral("电压下限必须小于电压上限"));
+    EXPECT_EQ(Messages()[0].caption, QStringLiteral("提示"));
     tryLimits("10.5", "14", "abc");
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].text, QStringLiteral("温度上限必须是数字"));
+    ASSERT_EQ(Messages().size(), 2u);
+    EXPECT_EQ(Messages()[1].text, QStringLiteral("温度上限必须是数字"));
     EXPECT_TRUE(dialog->isVisible()) << "bad input keeps the dialog open";
     EXPECT_EQ(SavedAlarmLimits(), alarms::AlarmLimits{}) << "and changes nothing";
 
     // Accepted limits apply at once: 12.5 V is above the upper limit of 12.
     Receive(kStep, 0x11, Now());
     tryLimits(" 10.5 ", "12", "");
-    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(Messages().size(), 2u);
     const alarms::AlarmLimits expected{10.5, 12.0, std::nullopt};
     EXPECT_EQ(SavedAlarmLimits(), expected);
-    EXPECT_EQ(form->Monitoring().Alarms().Limits(), expected);
+    EXPECT_EQ(Form().Monitoring().Alarms().Limits(), expected);
     EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kAlarmText);
 }
 
 TEST_F(AlarmWindowTest, savedLimitsApplyToTheNextWindow) {
     SaveAlarmLimits({std::nullopt, std::nullopt, 40.0});
-    form = std::make_unique<TForm1>();
-    EXPECT_EQ(form->Monitoring().Alarms().Limits().highTemperature, 40.0);
+    window->Reopen();
+    EXPECT_EQ(Form().Monitoring().Alarms().Limits().highTemperature, 40.0);
 }

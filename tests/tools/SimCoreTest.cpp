@@ -5,7 +5,7 @@
 #include <set>
 
 #include "tests/common/ProgramRun.h"
-#include "tests/e2e/SimBusMaster.h"
+#include "tests/tools/SimBusMaster.h"
 #include "tools/sim/BatteryBank.h"
 #include "tools/sim/BusDevices.h"
 #include "tools/sim/RequestFramer.h"

@@ -1,16 +1,17 @@
 // The window with a history store: what it shows is on disk, comes back after a restart, and
 // leaves through the trend page's CSV button.
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include "app/Controls.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
-#include "tests/window/FormFixture.h"
+#include "tests/app/FormFixture.h"
 #include "trend/TrendPage.h"
 #include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
 
 using namespace std::chrono_literals;
 using testsupport::PtyDevice;
@@ -26,28 +27,14 @@ QByteArray AnswerNamingBattery(const QByteArray& request) {
 
 class StoreFixture : public FormFixture {
 protected:
-    void SetUp() override {
-        FormFixture::SetUp();
-        options.dataDir = dataDir.path();
-        Reopen();
-    }
     void TearDown() override {
         filedialog::SetHook({});
         FormFixture::TearDown();
     }
-    void Reopen() {
-        form.reset();
-        form = std::make_unique<TForm1>(options);
-        form->show();
-        QObject::connect(&form->Session(), &MonitorSession::CycleEnded, [this] { ++cyclesEnded; });
-    }
     std::vector<battery::Reading> Stored() const {
-        store::HistoryReader reader(store::HistoryFilePath(dataDir.path()));
+        store::HistoryReader reader(store::HistoryFilePath(window->DataDir()));
         return reader.LoadSince(0);
     }
-
-    QTemporaryDir dataDir;
-    StationOptions options;
 };
 
 }  // namespace
@@ -57,17 +44,17 @@ TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
         PtyDevice device;
         device.SetResponder(AnswerNamingBattery);
         OpenPortOn(device);
-        Type(Control<QLineEdit>(*form, "sample_time"), QStringLiteral("3"));
-        Click(Control<QPushButton>(*form, "RzBitBtn14"));
-        Click(Control<QPushButton>(*form, "RzBitBtn7"));
-        ASSERT_TRUE(WaitUntil([&] { return cyclesEnded >= 1; }, 8s));
+        Type(Control<QLineEdit>(Form(), "sample_time"), QStringLiteral("3"));
+        Click(Control<QPushButton>(Form(), "RzBitBtn14"));
+        Click(Control<QPushButton>(Form(), "RzBitBtn7"));
+        ASSERT_TRUE(window->WaitForCycles(1, 8s));
         // Read back with a connection of its own before the next sampling period, and shown
         // once it is there.
         ASSERT_TRUE(WaitUntil([&] { return Stored().size() >= 14; }, 2s));
         ASSERT_TRUE(WaitUntil(
             [&] {
                 for (int step = 1; step <= 14; ++step)
-                    if (HistoryGrid(*form, step)->Cells(0, 1).isEmpty()) return false;
+                    if (HistoryGrid(Form(), step)->Cells(0, 1).isEmpty()) return false;
                 return true;
             },
             2s));
@@ -76,7 +63,7 @@ TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
     for (int step = 1; step <= 14; ++step) {
         const int battery = (step - 1) % 8;
         const std::uint8_t deviceAddress = step <= 8 ? 0xA0 : 0xA1;
-        const auto shown = HistoryGrid(*form, step)->Cells(1, 1);
+        const auto shown = HistoryGrid(Form(), step)->Cells(1, 1);
         const auto onDisk = std::count_if(stored.begin(), stored.end(), [&](const auto& r) {
             return r.device == deviceAddress && r.battery == battery &&
                    r.voltage_dv == 100 + battery;
@@ -84,19 +71,19 @@ TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
         EXPECT_GE(onDisk, 1) << "step " << step << " shows " << shown.toStdString();
     }
 
-    const QString firstRecord = HistoryGrid(*form, 11)->Cells(0, 1);
-    const int rows = HistoryGrid(*form, 11)->RowCount();
-    Reopen();
-    EXPECT_EQ(HistoryGrid(*form, 11)->Cells(0, 1), firstRecord);
-    EXPECT_EQ(HistoryGrid(*form, 11)->RowCount(), rows);
-    EXPECT_EQ(HistoryGrid(*form, 11)->Cells(0, 0), QStringLiteral("3#采样时间"));
-    EXPECT_TRUE(Control<::StringGrid>(*form, "StringGrid")->Cells(1, 1).isEmpty())
+    const QString firstRecord = HistoryGrid(Form(), 11)->Cells(0, 1);
+    const int rows = HistoryGrid(Form(), 11)->RowCount();
+    window->Reopen();
+    EXPECT_EQ(HistoryGrid(Form(), 11)->Cells(0, 1), firstRecord);
+    EXPECT_EQ(HistoryGrid(Form(), 11)->RowCount(), rows);
+    EXPECT_EQ(HistoryGrid(Form(), 11)->Cells(0, 0), QStringLiteral("3#采样时间"));
+    EXPECT_TRUE(Control<::StringGrid>(Form(), "StringGrid")->Cells(1, 1).isEmpty())
         << "the real-time table starts empty";
     EXPECT_TRUE(MemoLines().isEmpty());
 
-    options.restoreHours = 0;
-    Reopen();
-    EXPECT_EQ(HistoryGrid(*form, 11)->RowCount(), 15) << "--restore-hours 0 restores nothing";
+    window->Options().restoreHours = 0;
+    window->Reopen();
+    EXPECT_EQ(HistoryGrid(Form(), 11)->RowCount(), 15) << "--restore-hours 0 restores nothing";
 }
 
 TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
@@ -104,29 +91,29 @@ TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
         PtyDevice device;
         device.SetResponder(AnswerNamingBattery);
         OpenPortOn(device);
-        Click(Control<QPushButton>(*form, "RzBitBtn7"));
-        ASSERT_TRUE(WaitUntil([&] { return cyclesEnded >= 1; }, 8s));
+        Click(Control<QPushButton>(Form(), "RzBitBtn7"));
+        ASSERT_TRUE(window->WaitForCycles(1, 8s));
         ASSERT_TRUE(WaitUntil([&] { return Stored().size() >= 14; }, 2s));
     }
-    auto* pages = Control<PageControl>(*form, "RzPageControl1");
-    pages->setCurrentWidget(Control<QWidget>(*form, "TrendSheet"));
-    auto* list = Control<QListWidget>(*form, "trendBatteryList");
+    auto* pages = Control<PageControl>(Form(), "RzPageControl1");
+    pages->setCurrentWidget(Control<QWidget>(Form(), "TrendSheet"));
+    auto* list = Control<QListWidget>(Form(), "trendBatteryList");
     for (int row = 0; row < list->count(); ++row) list->item(row)->setCheckState(Qt::Unchecked);
     list->item(2)->setCheckState(Qt::Checked);   // A0-82
     list->item(10)->setCheckState(Qt::Checked);  // 3#
-    Click(Control<QPushButton>(*form, "trendRange24h"));
+    Click(Control<QPushButton>(Form(), "trendRange24h"));
 
-    QString target = dataDir.filePath(QStringLiteral("out.csv"));
+    QString target = QDir(window->DataDir()).filePath(QStringLiteral("out.csv"));
     filedialog::SetHook([&](const QString&, const QString&) { return target; });
     QThread* reportedOn = nullptr;
     messagebox::SetHook([&](const QString& text, const QString& caption) {
         reportedOn = QThread::currentThread();
-        messages.push_back({text, caption});
+        Messages().push_back({text, caption});
     });
-    Click(Control<QPushButton>(*form, "trendExportCsv"));
-    ASSERT_TRUE(WaitUntil([&] { return !messages.empty(); }, 5s));
-    EXPECT_EQ(messages.back().text, QStringLiteral("已导出 2 条记录到 %1").arg(target));
-    EXPECT_EQ(reportedOn, form->thread()) << "the writer's result is shown on the window's thread";
+    Click(Control<QPushButton>(Form(), "trendExportCsv"));
+    ASSERT_TRUE(WaitUntil([&] { return !Messages().empty(); }, 5s));
+    EXPECT_EQ(Messages().back().text, QStringLiteral("已导出 2 条记录到 %1").arg(target));
+    EXPECT_EQ(reportedOn, Form().thread()) << "the writer's result is shown on the window's thread";
 
     const auto expectTheTwoBatteries = [](const QString& file) {
         QFile csv(file);
@@ -141,10 +128,10 @@ TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
 
     // A window closed while its export is being written waits for the whole file, and nothing
     // is shown for a window that is gone.
-    target = dataDir.filePath(QStringLiteral("closing.csv"));
-    Click(Control<QPushButton>(*form, "trendExportCsv"));
-    form.reset();
+    target = QDir(window->DataDir()).filePath(QStringLiteral("closing.csv"));
+    Click(Control<QPushButton>(Form(), "trendExportCsv"));
+    window->Close();
     QCoreApplication::processEvents();
-    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(Messages().size(), 1u);
     expectTheTwoBatteries(target);
 }

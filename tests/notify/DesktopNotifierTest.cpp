@@ -9,8 +9,8 @@
 
 #include "alarms/AlarmRules.h"
 #include "notify/DesktopNotifier.h"
-#include "tests/alarms/PrivateSessionBus.h"
 #include "tests/common/WaitFor.h"
+#include "tests/notify/PrivateSessionBus.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The two "保存到Excel" buttons against the recording "Excel.Application".
 #include "app/Controls.h"
 #include "export/ExportJob.h"
+#include "tests/app/FormFixture.h"
 #include "tests/export/RecordingExcel.h"
-#include "tests/window/FormFixture.h"
 #include "widgets/StringGrid.h"
 
 namespace {
@@ -32,8 +32,8 @@ protected:
 }  // namespace
 
 TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveButtonItsTable) {
-    Control<::StringGrid>(*form, "StringGrid11")->SetCells(1, 2, QStringLiteral("typed"));
-    Click(Control<QPushButton>(*form, "RzBitBtn5"));
+    Control<::StringGrid>(Form(), "StringGrid11")->SetCells(1, 2, QStringLiteral("typed"));
+    Click(Control<QPushButton>(Form(), "RzBitBtn5"));
     WaitForExports();
     ASSERT_EQ(recorder->applications().size(), 6);
     for (int i = 0; i < 6; ++i) {
@@ -49,37 +49,37 @@ TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveBu
     EXPECT_EQ(recorder->applications()[2]->workbooks[0].sheets[0].Cell(3, 2),
               QStringLiteral("typed"));
 
-    Click(Control<QPushButton>(*form, "RzBitBtn6"));
+    Click(Control<QPushButton>(Form(), "RzBitBtn6"));
 
     WaitForExports();
     ASSERT_EQ(recorder->applications().size(), 7);
     const recording::Sheet& live = recorder->applications()[6]->workbooks[0].sheets[0];
     EXPECT_EQ(live.cells.size(), 5 * 1024);
     EXPECT_EQ(live.Cell(1, 5), QStringLiteral("鼓包"));
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(ExportFixture, withoutTheApplicationTheHistoryButtonSaysSoSixTimesAndTheProgramRunsOn) {
     recorder->FailCreation(true);
-    Click(Control<QPushButton>(*form, "RzBitBtn5"));
+    Click(Control<QPushButton>(Form(), "RzBitBtn5"));
     WaitForExports();
-    ASSERT_EQ(messages.size(), 6u);
-    for (const ShownMessage& m : messages) EXPECT_EQ(m.text, kCannotOpen);
-    Click(Control<QPushButton>(*form, "RzBitBtn6"));
+    ASSERT_EQ(Messages().size(), 6u);
+    for (const ShownMessage& m : Messages()) EXPECT_EQ(m.text, kCannotOpen);
+    Click(Control<QPushButton>(Form(), "RzBitBtn6"));
     WaitForExports();
-    EXPECT_EQ(messages.size(), 7u);
-    Click(Control<QPushButton>(*form, "RzBitBtn13"));
-    EXPECT_EQ(Control<PageControl>(*form, "RzPageControl1")->currentIndex(), 2);
+    EXPECT_EQ(Messages().size(), 7u);
+    Click(Control<QPushButton>(Form(), "RzBitBtn13"));
+    EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->currentIndex(), 2);
 }
 
 TEST_F(ExportFixture, anErrorWhileCopyingStopsTheRemainingExportsAndIsShown) {
     recorder->FailOnCall(QStringLiteral("Cells"), 60 + 7, QStringLiteral("sheet is protected"));
-    Click(Control<QPushButton>(*form, "RzBitBtn5"));
+    Click(Control<QPushButton>(Form(), "RzBitBtn5"));
     WaitForExports();
     // The first table (60 cells) is done, the second fails on its 7th cell, the rest never start.
     EXPECT_EQ(recorder->applications().size(), 2);
     EXPECT_TRUE(recorder->applications()[0]->visible);
     EXPECT_FALSE(recorder->applications()[1]->visible);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].text.contains(QStringLiteral("sheet is protected")));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_TRUE(Messages()[0].text.contains(QStringLiteral("sheet is protected")));
 }

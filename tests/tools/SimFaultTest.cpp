@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "tests/common/WaitFor.h"
-#include "tests/e2e/SimBusMaster.h"
+#include "tests/tools/SimBusMaster.h"
 #include "tools/simctl/SimProcess.h"
 
 namespace {
