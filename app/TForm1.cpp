@@ -155,8 +155,8 @@ void TForm1::RestoreHistory(const std::vector<battery::Reading>& readings) {
         const std::optional<int> step = battery::ReadingStepOf(stored.Id());
         if (!step) continue;
         perStep[*step - 1].push_back(
-            {stored.t_ms / 1000,
-             ReadingFromRaw(stored.status, stored.voltage_dv, stored.temperature_dc)});
+            {stored.tMs / 1000,
+             ReadingFromRaw(stored.status, stored.voltageDv, stored.temperatureDc)});
     }
     for (int step = 1; step <= battery::kLastReadingStep; ++step) {
         auto* table = static_cast<HistoryGridModel*>(HistoryGrid(step)->Model());
@@ -332,12 +332,12 @@ void TForm1::ShowReading(const battery::Reading& stored) {
     const std::optional<battery::WindowPlace> place = battery::WindowPlaceOf(stored.Id());
     if (!place) return;
     TrendSheet->AddReading(
-        stored.Id(), TrendSample{stored.t_ms, stored.voltage_dv,
-                                 static_cast<std::int16_t>(stored.temperature_dc), stored.status});
+        stored.Id(), TrendSample{stored.tMs, stored.voltageDv,
+                                 static_cast<std::int16_t>(stored.temperatureDc), stored.status});
     const BatteryReading reading =
-        ReadingFromRaw(stored.status, stored.voltage_dv, stored.temperature_dc);
-    AppendHistoryRecord(place->historyTable, reading, stored.t_ms);
-    if (place->liveRow > 0) ShowLiveReading(place->liveRow, reading, stored.t_ms);
+        ReadingFromRaw(stored.status, stored.voltageDv, stored.temperatureDc);
+    AppendHistoryRecord(place->historyTable, reading, stored.tMs);
+    if (place->liveRow > 0) ShowLiveReading(place->liveRow, reading, stored.tMs);
 }
 
 void TForm1::AppendHistoryRecord(int step, const BatteryReading& reading, qint64 arrivalMs) {

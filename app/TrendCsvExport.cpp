@@ -80,8 +80,8 @@ void ExportTrendCsv(QWidget* parent, const QString& storeFile,
     if (target.isEmpty()) return;
 
     store::ReadingFilter filter;
-    filter.from_ms = range.fromMs;
-    filter.to_ms = range.toMs;
+    filter.fromMs = range.fromMs;
+    filter.toMs = range.toMs;
     for (const battery::BatteryId& id : batteries)
         filter.batteries.emplace_back(static_cast<std::uint8_t>(id.device),
                                       static_cast<std::uint8_t>(id.battery));

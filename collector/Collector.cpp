@@ -25,57 +25,57 @@ MqttClientOptions ClientOptions(const CollectorOptions& options) {
 
 Collector::Collector(CollectorOptions options, QObject* parent)
     : QObject(parent),
-      m_options(std::move(options)),
-      m_mqtt(ClientOptions(m_options)),
-      m_db(m_options.postgres) {
-    m_mqtt.subscribe(kAllReadingsFilter, 1);
-    m_mqtt.subscribe(kAllAlarmsFilter, 1);
-    connect(&m_mqtt, &MqttClient::messageReceived, this,
+      options_(std::move(options)),
+      mqtt_(ClientOptions(options_)),
+      db_(options_.postgres) {
+    mqtt_.Subscribe(kAllReadingsFilter, 1);
+    mqtt_.Subscribe(kAllAlarmsFilter, 1);
+    connect(&mqtt_, &MqttClient::MessageReceived, this,
             [this](const QByteArray& topic, const QByteArray& payload, bool) {
-                onMessage(topic, payload);
+                OnMessage(topic, payload);
             });
-    connect(&m_mqtt, &MqttClient::online, this, [this](bool sessionPresent) {
-        m_subscriptionsConfirmed = 0;
+    connect(&mqtt_, &MqttClient::Online, this, [this](bool sessionPresent) {
+        subscriptionsConfirmed_ = 0;
         qCInfo(MqttLog).noquote() << QStringLiteral("broker connected (%1)")
                                          .arg(sessionPresent ? QStringLiteral("session kept")
                                                              : QStringLiteral("new session"));
     });
-    connect(&m_mqtt, &MqttClient::offline, this, [this](const QString& reason) {
-        if (!m_paused && !m_shuttingDown)
+    connect(&mqtt_, &MqttClient::Offline, this, [this](const QString& reason) {
+        if (!paused_ && !shuttingDown_)
             qCWarning(MqttLog).noquote()
                 << QStringLiteral("broker connection lost: %1").arg(reason);
     });
-    connect(&m_mqtt, &MqttClient::subscribed, this, [this] {
-        if (++m_subscriptionsConfirmed == 2) {
+    connect(&mqtt_, &MqttClient::Subscribed, this, [this] {
+        if (++subscriptionsConfirmed_ == 2) {
             qCInfo(MqttLog).noquote() << QStringLiteral("subscribed to %1 and %2")
                                              .arg(QString::fromUtf8(kAllReadingsFilter),
                                                   QString::fromUtf8(kAllAlarmsFilter));
         }
     });
-    m_flushTimer.setInterval(m_options.flushIntervalMs);
-    connect(&m_flushTimer, &QTimer::timeout, this, &Collector::flush);
+    flushTimer_.setInterval(options_.flushIntervalMs);
+    connect(&flushTimer_, &QTimer::timeout, this, &Collector::Flush);
 }
 
 Collector::~Collector() = default;
 
-bool Collector::start(QString* error) {
-    if (m_db.open()) {
+bool Collector::Start(QString* error) {
+    if (db_.Open()) {
         qCInfo(CollectorLog).noquote() << QStringLiteral("database connected");
     } else {
         // Nothing is taken from the broker until there is somewhere to write it.
         qCCritical(CollectorLog).noquote()
-            << QStringLiteral("database unavailable: %1").arg(m_db.lastError());
-        m_databaseDown = true;
-        m_paused = true;
-        m_retryDelayMs = kFirstRetryDelayMs;
-        m_sinceLastAttempt.start();
+            << QStringLiteral("database unavailable: %1").arg(db_.LastError());
+        databaseDown_ = true;
+        paused_ = true;
+        retryDelayMs_ = kFirstRetryDelayMs;
+        sinceLastAttempt_.start();
     }
-    if (!m_paused && !m_mqtt.start(error)) return false;
-    m_flushTimer.start();
+    if (!paused_ && !mqtt_.Start(error)) return false;
+    flushTimer_.start();
     return true;
 }
 
-void Collector::onMessage(const QByteArray& topic, const QByteArray& payload) {
+void Collector::OnMessage(const QByteArray& topic, const QByteArray& payload) {
     QString error;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     const auto ahead = [&](qint64 timeMs) {
@@ -86,23 +86,23 @@ void Collector::onMessage(const QByteArray& topic, const QByteArray& payload) {
     };
     if (topic.endsWith("/alarm")) {
         if (auto alarm = ParseAlarm(topic, payload, &error); alarm && !ahead(alarm->timeMs)) {
-            m_alarms.push_back({std::move(*alarm), nowMs});
+            alarms_.push_back({std::move(*alarm), nowMs});
         } else {
-            ignore(topic, error);
+            Ignore(topic, error);
         }
     } else if (auto reading = ParseReading(topic, payload, &error);
                reading && !ahead(reading->timeMs)) {
-        m_readings.push_back({std::move(*reading), nowMs});
+        readings_.push_back({std::move(*reading), nowMs});
     } else {
-        ignore(topic, error);
+        Ignore(topic, error);
     }
-    if (heldRows() >= m_options.batchRows && !m_databaseDown) flush();
-    if (heldRows() >= m_options.maxHeldRows && !m_paused) {
-        pauseBroker(QStringLiteral("%1 rows held, the database is behind").arg(heldRows()));
+    if (HeldRows() >= options_.batchRows && !databaseDown_) Flush();
+    if (HeldRows() >= options_.maxHeldRows && !paused_) {
+        PauseBroker(QStringLiteral("%1 rows held, the database is behind").arg(HeldRows()));
     }
 }
 
-void Collector::ignore(const QByteArray& topic, const QString& reason) {
+void Collector::Ignore(const QByteArray& topic, const QString& reason) {
     // A topic is up to 64 KiB long: the line keeps enough of it to tell the sender.
     constexpr qsizetype kTopicShown = 200;
     QString shown = QString::fromUtf8(topic.left(kTopicShown));
@@ -110,99 +110,99 @@ void Collector::ignore(const QByteArray& topic, const QString& reason) {
     ignored_.Add(shown + QStringLiteral(": ") + reason);
 }
 
-void Collector::flush() {
-    if (m_databaseDown && m_sinceLastAttempt.elapsed() < m_retryDelayMs) {
-        if (m_shuttingDown) finishShutDown();
+void Collector::Flush() {
+    if (databaseDown_ && sinceLastAttempt_.elapsed() < retryDelayMs_) {
+        if (shuttingDown_) FinishShutDown();
         return;
     }
-    if (heldRows() > 0 || m_databaseDown) {
-        const bool wasDown = m_databaseDown;
-        if (writeHeld()) {
+    if (HeldRows() > 0 || databaseDown_) {
+        const bool wasDown = databaseDown_;
+        if (WriteHeld()) {
             if (wasDown)
                 qCInfo(CollectorLog).noquote()
                     << QStringLiteral("database back: everything held is written");
-            m_databaseDown = false;
+            databaseDown_ = false;
         } else {
-            if (!m_databaseDown) {
+            if (!databaseDown_) {
                 qCCritical(CollectorLog).noquote()
-                    << QStringLiteral("database unavailable: %1").arg(m_db.lastError());
-                m_retryDelayMs = kFirstRetryDelayMs;
+                    << QStringLiteral("database unavailable: %1").arg(db_.LastError());
+                retryDelayMs_ = kFirstRetryDelayMs;
             } else {
-                m_retryDelayMs = std::min(m_retryDelayMs * 2, kLastRetryDelayMs);
+                retryDelayMs_ = std::min(retryDelayMs_ * 2, kLastRetryDelayMs);
             }
-            m_databaseDown = true;
-            m_sinceLastAttempt.start();
-            if (!m_paused) {
-                pauseBroker(
-                    QStringLiteral("holding %1 rows until the database is back").arg(heldRows()));
+            databaseDown_ = true;
+            sinceLastAttempt_.start();
+            if (!paused_) {
+                PauseBroker(
+                    QStringLiteral("holding %1 rows until the database is back").arg(HeldRows()));
             }
         }
     }
-    if (m_shuttingDown) {
-        finishShutDown();
-    } else if (m_paused && !m_databaseDown && heldRows() < m_options.maxHeldRows / 2) {
-        resumeBroker();
+    if (shuttingDown_) {
+        FinishShutDown();
+    } else if (paused_ && !databaseDown_ && HeldRows() < options_.maxHeldRows / 2) {
+        ResumeBroker();
     }
 }
 
-bool Collector::writeHeld() {
-    if (heldRows() == 0) return m_db.open();
-    while (heldRows() > 0) {
-        const auto readingCount = std::min<size_t>(m_readings.size(), size_t(m_options.batchRows));
-        const auto alarmCount = std::min<size_t>(m_alarms.size(), size_t(m_options.batchRows));
-        const std::vector<ReceivedReading> readings(m_readings.begin(),
-                                                    m_readings.begin() + qsizetype(readingCount));
-        const std::vector<ReceivedAlarm> alarms(m_alarms.begin(),
-                                                m_alarms.begin() + qsizetype(alarmCount));
+bool Collector::WriteHeld() {
+    if (HeldRows() == 0) return db_.Open();
+    while (HeldRows() > 0) {
+        const auto readingCount = std::min<size_t>(readings_.size(), size_t(options_.batchRows));
+        const auto alarmCount = std::min<size_t>(alarms_.size(), size_t(options_.batchRows));
+        const std::vector<ReceivedReading> readings(readings_.begin(),
+                                                    readings_.begin() + qsizetype(readingCount));
+        const std::vector<ReceivedAlarm> alarms(alarms_.begin(),
+                                                alarms_.begin() + qsizetype(alarmCount));
         PgWriter::Result written;
-        if (!m_db.write(readings, alarms, &written)) return false;
+        if (!db_.Write(readings, alarms, &written)) return false;
         for (const PgWriter::Rejected& row : written.rejected) {
             const QString line =
                 QStringLiteral("%1: %2").arg(QString::fromUtf8(row.topic), row.reason);
             (row.kept ? setAside_ : lost_).Add(line);
         }
-        m_readings.erase(m_readings.begin(), m_readings.begin() + qsizetype(readingCount));
-        m_alarms.erase(m_alarms.begin(), m_alarms.begin() + qsizetype(alarmCount));
+        readings_.erase(readings_.begin(), readings_.begin() + qsizetype(readingCount));
+        alarms_.erase(alarms_.begin(), alarms_.begin() + qsizetype(alarmCount));
     }
     return true;
 }
 
-void Collector::pauseBroker(const QString& why) {
+void Collector::PauseBroker(const QString& why) {
     qCWarning(CollectorLog).noquote()
         << QStringLiteral("leaving the broker, which keeps new messages meanwhile: %1").arg(why);
-    m_paused = true;
-    m_mqtt.stop();
+    paused_ = true;
+    mqtt_.Stop();
 }
 
-void Collector::resumeBroker() {
+void Collector::ResumeBroker() {
     qCInfo(CollectorLog).noquote() << QStringLiteral("taking messages from the broker again");
-    m_paused = false;
+    paused_ = false;
     QString error;
-    if (!m_mqtt.start(&error))
+    if (!mqtt_.Start(&error))
         qCCritical(MqttLog).noquote() << QStringLiteral("broker client failed: %1").arg(error);
 }
 
-void Collector::shutDown(int deadlineMs) {
-    if (m_shuttingDown) return;
+void Collector::ShutDown(int deadlineMs) {
+    if (shuttingDown_) return;
     qCInfo(CollectorLog).noquote() << QStringLiteral("shutting down");
-    m_shuttingDown = true;
-    m_shutDownDeadlineMs = deadlineMs;
-    m_shutDownClock.start();
-    m_mqtt.stop();
+    shuttingDown_ = true;
+    shutDownDeadlineMs_ = deadlineMs;
+    shutDownClock_.start();
+    mqtt_.Stop();
     // Messages the network thread handed over before it stopped are still queued for this
     // thread; the next flush runs after them.
-    QMetaObject::invokeMethod(this, &Collector::flush, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &Collector::Flush, Qt::QueuedConnection);
 }
 
-void Collector::finishShutDown() {
-    if (heldRows() > 0 && m_shutDownClock.elapsed() < m_shutDownDeadlineMs) return;
-    m_flushTimer.stop();
-    m_shuttingDown = false;
+void Collector::FinishShutDown() {
+    if (HeldRows() > 0 && shutDownClock_.elapsed() < shutDownDeadlineMs_) return;
+    flushTimer_.stop();
+    shuttingDown_ = false;
     for (RefusalReport* report : {&ignored_, &setAside_, &lost_}) report->Flush();
-    if (heldRows() > 0) {
+    if (HeldRows() > 0) {
         qCCritical(CollectorLog).noquote()
-            << QStringLiteral("%1 rows could not be written before exit").arg(heldRows());
+            << QStringLiteral("%1 rows could not be written before exit").arg(HeldRows());
     }
-    m_db.close();
-    emit finished(heldRows() == 0);
+    db_.Close();
+    emit Finished(HeldRows() == 0);
 }

@@ -30,50 +30,50 @@ public:
     explicit Collector(CollectorOptions options, QObject* parent = nullptr);
     ~Collector() override;
 
-    bool start(QString* error);
+    bool Start(QString* error);
     // Stops taking messages, writes what is held (trying for up to `deadline` ms while the
     // database is away) and emits finished(true when nothing was left unwritten).
-    void shutDown(int deadlineMs = 10000);
+    void ShutDown(int deadlineMs = 10000);
 
     // Times further ahead of this machine's clock than this are no time a monitor took a
     // reading at: such a row would stand as the latest reading of its battery for years.
     static constexpr qint64 kLargestLeadMs = qint64(24) * 3600 * 1000;
 
-    qsizetype heldRows() const {
-        return static_cast<qsizetype>(m_readings.size()) + static_cast<qsizetype>(m_alarms.size());
+    qsizetype HeldRows() const {
+        return static_cast<qsizetype>(readings_.size()) + static_cast<qsizetype>(alarms_.size());
     }
 
 signals:
-    void finished(bool everythingWritten);
+    void Finished(bool everythingWritten);
 
 private:
-    void onMessage(const QByteArray& topic, const QByteArray& payload);
-    void flush();
-    bool writeHeld();
-    void pauseBroker(const QString& why);
-    void resumeBroker();
-    void ignore(const QByteArray& topic, const QString& reason);
-    void finishShutDown();
+    void OnMessage(const QByteArray& topic, const QByteArray& payload);
+    void Flush();
+    bool WriteHeld();
+    void PauseBroker(const QString& why);
+    void ResumeBroker();
+    void Ignore(const QByteArray& topic, const QString& reason);
+    void FinishShutDown();
 
-    CollectorOptions m_options;
-    MqttClient m_mqtt;
-    PgWriter m_db;
-    QTimer m_flushTimer;
-    std::deque<ReceivedReading> m_readings;
-    std::deque<ReceivedAlarm> m_alarms;
+    CollectorOptions options_;
+    MqttClient mqtt_;
+    PgWriter db_;
+    QTimer flushTimer_;
+    std::deque<ReceivedReading> readings_;
+    std::deque<ReceivedAlarm> alarms_;
 
-    bool m_paused = false;
-    bool m_databaseDown = false;
-    int m_retryDelayMs = 0;
-    QElapsedTimer m_sinceLastAttempt;
-    int m_subscriptionsConfirmed = 0;
+    bool paused_ = false;
+    bool databaseDown_ = false;
+    int retryDelayMs_ = 0;
+    QElapsedTimer sinceLastAttempt_;
+    int subscriptionsConfirmed_ = 0;
     RefusalReport ignored_{QStringLiteral("message ignored"), QStringLiteral("ignored")};
     RefusalReport setAside_{QStringLiteral("row set aside in battery_rejected"),
                             QStringLiteral("set aside")};
     // Rows battery_rejected refused too (a database whose encoding lacks their characters).
     RefusalReport lost_{QStringLiteral("row lost, not even kept in battery_rejected"),
                         QStringLiteral("lost"), QtCriticalMsg};
-    bool m_shuttingDown = false;
-    QElapsedTimer m_shutDownClock;
-    int m_shutDownDeadlineMs = 0;
+    bool shuttingDown_ = false;
+    QElapsedTimer shutDownClock_;
+    int shutDownDeadlineMs_ = 0;
 };

@@ -153,119 +153,119 @@ QByteArray ReadingCopyRows(std::span<const ReadingMessage> readings) { return Co
 
 QByteArray AlarmCopyRows(std::span<const AlarmMessage> alarms) { return CopyRows(alarms); }
 
-PgWriter::PgWriter(QString conninfo) : m_conninfo(std::move(conninfo)) {}
+PgWriter::PgWriter(QString conninfo) : conninfo_(std::move(conninfo)) {}
 
-PgWriter::~PgWriter() { close(); }
+PgWriter::~PgWriter() { Close(); }
 
-void PgWriter::close() {
-    if (m_conn) PQfinish(m_conn);
-    m_conn = nullptr;
+void PgWriter::Close() {
+    if (conn_) PQfinish(conn_);
+    conn_ = nullptr;
 }
 
-bool PgWriter::fail() {
-    if (m_conn) {
+bool PgWriter::Fail() {
+    if (conn_) {
         // libpq's messages span lines; the log keeps one line per event.
-        m_lastError = QString::fromUtf8(PQerrorMessage(m_conn)).simplified();
+        lastError_ = QString::fromUtf8(PQerrorMessage(conn_)).simplified();
         // Whatever went wrong, the next attempt starts from a fresh connection and schema check.
-        close();
+        Close();
     }
     return false;
 }
 
-bool PgWriter::open() {
-    if (m_conn) return true;
+bool PgWriter::Open() {
+    if (conn_) return true;
     // The operator's connection string wins over these defaults: an unreachable server must not
     // hold the collector for the system's default time-out. Texts go out as UTF-8.
-    const QByteArray conninfo = m_conninfo.toUtf8();
+    const QByteArray conninfo = conninfo_.toUtf8();
     const char* keywords[] = {"connect_timeout", "application_name", "client_encoding", "dbname",
                               nullptr};
     const char* values[] = {"5", "batmon-collector", "UTF8", conninfo.constData(), nullptr};
-    m_conn = PQconnectdbParams(keywords, values, 1);
-    if (PQstatus(m_conn) != CONNECTION_OK) return fail();
+    conn_ = PQconnectdbParams(keywords, values, 1);
+    if (PQstatus(conn_) != CONNECTION_OK) return Fail();
     // A statement stuck behind a lock or a hung server fails after this long instead of
     // holding the collector (and everything arriving meanwhile) indefinitely; the batch is then
     // retried like any other failure.
-    exec("SET client_min_messages = warning");
-    exec("SET statement_timeout = '15s'");
-    if (!m_conn || !exec(kSchema)) return fail();
+    Exec("SET client_min_messages = warning");
+    Exec("SET statement_timeout = '15s'");
+    if (!conn_ || !Exec(kSchema)) return Fail();
     return true;
 }
 
-PgWriter::Outcome PgWriter::outcomeOf(PGresult* result) {
+PgWriter::Outcome PgWriter::OutcomeOf(PGresult* result) {
     const ExecStatusType status = PQresultStatus(result);
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN)
         return Outcome::Done;
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    m_lastError = QString::fromUtf8(primary ? primary : PQerrorMessage(m_conn)).simplified();
+    lastError_ = QString::fromUtf8(primary ? primary : PQerrorMessage(conn_)).simplified();
     const char* sqlState = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    if (PQstatus(m_conn) != CONNECTION_OK || !sqlState || !IsDataError(sqlState))
+    if (PQstatus(conn_) != CONNECTION_OK || !sqlState || !IsDataError(sqlState))
         return Outcome::Failed;
     return Outcome::DataRefused;
 }
 
-PgWriter::Outcome PgWriter::run(const char* sql, qsizetype* affected) {
-    PGresult* result = PQexec(m_conn, sql);
-    const Outcome outcome = outcomeOf(result);
+PgWriter::Outcome PgWriter::Run(const char* sql, qsizetype* affected) {
+    PGresult* result = PQexec(conn_, sql);
+    const Outcome outcome = OutcomeOf(result);
     if (outcome == Outcome::Done && affected)
         *affected = QByteArray(PQcmdTuples(result)).toLongLong();
     PQclear(result);
     return outcome;
 }
 
-bool PgWriter::exec(const char* sql, qsizetype* affected) {
-    return run(sql, affected) == Outcome::Done;
+bool PgWriter::Exec(const char* sql, qsizetype* affected) {
+    return Run(sql, affected) == Outcome::Done;
 }
 
-PgWriter::Outcome PgWriter::copyIn(const char* sql, const QByteArray& data) {
-    if (const Outcome started = run(sql); started != Outcome::Done) return started;
-    if (PQputCopyData(m_conn, data.constData(), int(data.size())) != 1 ||
-        PQputCopyEnd(m_conn, nullptr) != 1) {
-        m_lastError = QString::fromUtf8(PQerrorMessage(m_conn)).simplified();
+PgWriter::Outcome PgWriter::CopyIn(const char* sql, const QByteArray& data) {
+    if (const Outcome started = Run(sql); started != Outcome::Done) return started;
+    if (PQputCopyData(conn_, data.constData(), int(data.size())) != 1 ||
+        PQputCopyEnd(conn_, nullptr) != 1) {
+        lastError_ = QString::fromUtf8(PQerrorMessage(conn_)).simplified();
         return Outcome::Failed;
     }
     Outcome outcome = Outcome::Done;
-    while (PGresult* end = PQgetResult(m_conn)) {
-        if (outcome == Outcome::Done) outcome = outcomeOf(end);
+    while (PGresult* end = PQgetResult(conn_)) {
+        if (outcome == Outcome::Done) outcome = OutcomeOf(end);
         PQclear(end);
     }
     return outcome;
 }
 
-PgWriter::Outcome PgWriter::copyAndInsert(const Table& table, const QByteArray& rows,
+PgWriter::Outcome PgWriter::CopyAndInsert(const Table& table, const QByteArray& rows,
                                           qsizetype* inserted) {
-    if (const Outcome copied = copyIn(table.copy, rows); copied != Outcome::Done) return copied;
+    if (const Outcome copied = CopyIn(table.copy, rows); copied != Outcome::Done) return copied;
     qsizetype count = 0;
-    const Outcome outcome = run(table.insert, &count);
+    const Outcome outcome = Run(table.insert, &count);
     if (outcome == Outcome::Done) *inserted += count;
     return outcome;
 }
 
 template <typename Row>
-bool PgWriter::writeRows(const Table& table, std::span<const Received<Row>> rows,
+bool PgWriter::WriteRows(const Table& table, std::span<const Received<Row>> rows,
                          qsizetype* inserted, std::vector<Rejected>* rejected) {
     if (rows.empty()) return true;
-    if (!exec("SAVEPOINT batch_rows")) return false;
-    switch (copyAndInsert(table, ReceivedCopyRows(rows), inserted)) {
+    if (!Exec("SAVEPOINT batch_rows")) return false;
+    switch (CopyAndInsert(table, ReceivedCopyRows(rows), inserted)) {
         case Outcome::Done:
-            return exec("RELEASE SAVEPOINT batch_rows");
+            return Exec("RELEASE SAVEPOINT batch_rows");
         case Outcome::Failed:
             return false;
         case Outcome::DataRefused:
             break;
     }
-    const QString reason = m_lastError;
-    if (!exec("ROLLBACK TO SAVEPOINT batch_rows") || !exec("RELEASE SAVEPOINT batch_rows"))
+    const QString reason = lastError_;
+    if (!Exec("ROLLBACK TO SAVEPOINT batch_rows") || !Exec("RELEASE SAVEPOINT batch_rows"))
         return false;
-    if (rows.size() == 1) return setAside(rows.front(), reason, rejected);
+    if (rows.size() == 1) return SetAside(rows.front(), reason, rejected);
     // Halves until each refused row stands alone: a few bad rows in a large batch cost a few
     // rounds each, not one round per row of the batch.
     const std::size_t half = rows.size() / 2;
-    return writeRows(table, rows.first(half), inserted, rejected) &&
-           writeRows(table, rows.subspan(half), inserted, rejected);
+    return WriteRows(table, rows.first(half), inserted, rejected) &&
+           WriteRows(table, rows.subspan(half), inserted, rejected);
 }
 
 template <typename Row>
-bool PgWriter::setAside(const Received<Row>& row, const QString& reason,
+bool PgWriter::SetAside(const Received<Row>& row, const QString& reason,
                         std::vector<Rejected>* rejected) {
     Rejected entry{TopicOf(row.message), reason};
     const QByteArray received = FormatUtcTime(row.receivedMs).toLatin1();
@@ -273,32 +273,32 @@ bool PgWriter::setAside(const Received<Row>& row, const QString& reason,
     const QByteArray why = reason.toUtf8();
     const char* const values[] = {received.constData(), entry.topic.constData(),
                                   payload.constData(), why.constData()};
-    if (!exec("SAVEPOINT rejected_row")) return false;
+    if (!Exec("SAVEPOINT rejected_row")) return false;
     PGresult* result =
-        PQexecParams(m_conn, kInsertRejected, 4, nullptr, values, nullptr, nullptr, 0);
-    const Outcome outcome = outcomeOf(result);
+        PQexecParams(conn_, kInsertRejected, 4, nullptr, values, nullptr, nullptr, 0);
+    const Outcome outcome = OutcomeOf(result);
     PQclear(result);
     if (outcome == Outcome::Failed) return false;
     if (outcome == Outcome::DataRefused) {
         // Even the message's text cannot be kept (a database in an encoding without its
         // characters): the caller can only log it.
         entry.kept = false;
-        entry.reason += QStringLiteral("; not kept in battery_rejected: ") + m_lastError;
-        if (!exec("ROLLBACK TO SAVEPOINT rejected_row")) return false;
+        entry.reason += QStringLiteral("; not kept in battery_rejected: ") + lastError_;
+        if (!Exec("ROLLBACK TO SAVEPOINT rejected_row")) return false;
     }
-    if (!exec("RELEASE SAVEPOINT rejected_row")) return false;
+    if (!Exec("RELEASE SAVEPOINT rejected_row")) return false;
     rejected->push_back(std::move(entry));
     return true;
 }
 
-bool PgWriter::write(std::span<const ReceivedReading> readings,
+bool PgWriter::Write(std::span<const ReceivedReading> readings,
                      std::span<const ReceivedAlarm> alarms, Result* result) {
-    if (!open()) return false;
+    if (!Open()) return false;
     Result written;
-    if (!exec("BEGIN") ||
-        !writeRows(kReadings, readings, &written.newReadings, &written.rejected) ||
-        !writeRows(kAlarms, alarms, &written.newAlarms, &written.rejected) || !exec("COMMIT"))
-        return fail();
+    if (!Exec("BEGIN") ||
+        !WriteRows(kReadings, readings, &written.newReadings, &written.rejected) ||
+        !WriteRows(kAlarms, alarms, &written.newAlarms, &written.rejected) || !Exec("COMMIT"))
+        return Fail();
     if (result) *result = std::move(written);
     return true;
 }

@@ -41,9 +41,9 @@ public:
     PgWriter& operator=(const PgWriter&) = delete;
 
     // Connects and creates the tables when missing. False with lastError() on failure.
-    bool open();
-    void close();
-    bool isOpen() const { return m_conn != nullptr; }
+    bool Open();
+    void Close();
+    bool IsOpen() const { return conn_ != nullptr; }
 
     // A row set aside into battery_rejected.
     struct Rejected {
@@ -58,10 +58,10 @@ public:
     };
     // Writes all rows in one transaction, rows the database refuses set aside; false (nothing
     // written, connection closed) when the connection or the server fails.
-    bool write(std::span<const ReceivedReading> readings, std::span<const ReceivedAlarm> alarms,
+    bool Write(std::span<const ReceivedReading> readings, std::span<const ReceivedAlarm> alarms,
                Result* result = nullptr);
 
-    const QString& lastError() const { return m_lastError; }
+    const QString& LastError() const { return lastError_; }
 
 private:
     // How a statement ended: done, refused for the data it carried, or failed as a server or a
@@ -73,20 +73,20 @@ private:
     static const Table kAlarms;
 
     template <typename Row>
-    bool writeRows(const Table& table, std::span<const Received<Row>> rows, qsizetype* inserted,
+    bool WriteRows(const Table& table, std::span<const Received<Row>> rows, qsizetype* inserted,
                    std::vector<Rejected>* rejected);
     template <typename Row>
-    bool setAside(const Received<Row>& row, const QString& reason, std::vector<Rejected>* rejected);
-    Outcome copyAndInsert(const Table& table, const QByteArray& rows, qsizetype* inserted);
-    Outcome outcomeOf(pg_result* result);
-    bool exec(const char* sql, qsizetype* affected = nullptr);
-    Outcome run(const char* sql, qsizetype* affected = nullptr);
-    Outcome copyIn(const char* sql, const QByteArray& data);
-    bool fail();
+    bool SetAside(const Received<Row>& row, const QString& reason, std::vector<Rejected>* rejected);
+    Outcome CopyAndInsert(const Table& table, const QByteArray& rows, qsizetype* inserted);
+    Outcome OutcomeOf(pg_result* result);
+    bool Exec(const char* sql, qsizetype* affected = nullptr);
+    Outcome Run(const char* sql, qsizetype* affected = nullptr);
+    Outcome CopyIn(const char* sql, const QByteArray& data);
+    bool Fail();
 
-    QString m_conninfo;
-    pg_conn* m_conn = nullptr;
-    QString m_lastError;
+    QString conninfo_;
+    pg_conn* conn_ = nullptr;
+    QString lastError_;
 };
 
 // COPY text-format rows, exposed for tests of the escaping.

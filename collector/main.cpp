@@ -27,19 +27,19 @@ int main(int argc, char** argv) {
     }
     Collector collector(options);
     QObject::connect(&signalPipe, &config::SignalPipe::TerminateRequested, &collector,
-                     [&collector] { collector.shutDown(); });
+                     [&collector] { collector.ShutDown(); });
     // A hang-up used to end the collector with the rows it held; it reads its settings at start
     // only, so it says so and goes on.
     QObject::connect(&signalPipe, &config::SignalPipe::ReloadRequested, &collector, [] {
         qCWarning(ConfigLog).noquote()
             << QStringLiteral("SIGHUP ignored: batmon-collector reads its settings only at start");
     });
-    QObject::connect(&collector, &Collector::finished, &app, [](bool everythingWritten) {
+    QObject::connect(&collector, &Collector::Finished, &app, [](bool everythingWritten) {
         QCoreApplication::exit(everythingWritten ? 0 : 1);
     });
 
     QString error;
-    if (!collector.start(&error)) {
+    if (!collector.Start(&error)) {
         qCCritical(CollectorLog).noquote() << QStringLiteral("batmon-collector: %1").arg(error);
         return 1;
     }

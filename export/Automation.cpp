@@ -28,7 +28,7 @@ std::shared_ptr<Dispatch> Variant::ToObject() const {
 }
 
 QString Variant::Describe() const {
-    switch (type()) {
+    switch (HeldType()) {
         case Type::Empty:
             return QStringLiteral("<empty>");
         case Type::String:

@@ -26,8 +26,8 @@ public:
     requires std::same_as<T, bool> Variant(T flag) : value_(flag) {}
     Variant(std::shared_ptr<Dispatch> object) : value_(std::move(object)) {}
 
-    Type type() const { return static_cast<Type>(value_.index()); }
-    bool IsEmpty() const { return type() == Type::Empty; }
+    Type HeldType() const { return static_cast<Type>(value_.index()); }
+    bool IsEmpty() const { return HeldType() == Type::Empty; }
 
     // Each throws CallError("Type mismatch") when the variant holds another type.
     QString ToString() const;

@@ -218,7 +218,7 @@ struct Harness {
                 const int step = battery::ReadingStepOf(r.Id()).value_or(0);
                 reported.acceptedSteps.push_back(step);
                 const char* fault = oracle.CheckReading(
-                    step, ReadingFromRaw(r.status, r.voltage_dv, r.temperature_dc), r.t_ms);
+                    step, ReadingFromRaw(r.status, r.voltageDv, r.temperatureDc), r.tMs);
                 Expect(fault == nullptr, fault);
             });
     }

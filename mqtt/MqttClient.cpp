@@ -186,10 +186,10 @@ public:
     explicit Connector(MqttClient* client)
         : client_(client),
           firstDelay_(
-              std::chrono::seconds(std::max(1, client->m_options.reconnectDelayFirstSeconds))),
+              std::chrono::seconds(std::max(1, client->options_.reconnectDelayFirstSeconds))),
           delay_(firstDelay_),
           lastDelay_(
-              std::chrono::seconds(std::max(1, client->m_options.reconnectDelayLastSeconds))) {
+              std::chrono::seconds(std::max(1, client->options_.reconnectDelayLastSeconds))) {
         retry_.setSingleShot(true);
         connect(&retry_, &QTimer::timeout, this, &Connector::Try);
     }
@@ -201,17 +201,17 @@ public:
             if (client_->connected_) return;
             // Marks the client as leaving, so that the network thread ends if it still runs,
             // and joins it.
-            mosquitto_disconnect(client_->m_mosq);
-            mosquitto_loop_stop(client_->m_mosq, false);
+            mosquitto_disconnect(client_->mosq_);
+            mosquitto_loop_stop(client_->mosq_, false);
         }
-        const MqttEndpoint& endpoint = client_->m_options.endpoint;
+        const MqttEndpoint& endpoint = client_->options_.endpoint;
         tConnecting = true;
         tTlsCause.clear();
-        const int rc = mosquitto_connect_async(client_->m_mosq, endpoint.host.toUtf8().constData(),
-                                               endpoint.port, client_->m_options.keepAliveSeconds);
+        const int rc = mosquitto_connect_async(client_->mosq_, endpoint.host.toUtf8().constData(),
+                                               endpoint.port, client_->options_.keepAliveSeconds);
         tConnecting = false;
         if (rc == MOSQ_ERR_SUCCESS) {
-            mosquitto_loop_start(client_->m_mosq);
+            mosquitto_loop_start(client_->mosq_);
             return;
         }
         QString reason;
@@ -224,7 +224,7 @@ public:
                                 std::error_code(errno, std::generic_category()).message())
                           : ErrorText(rc));
         }
-        client_->post([client = client_, reason] { client->reportFailure(reason); });
+        client_->Post([client = client_, reason] { client->ReportFailure(reason); });
         Retry();
     }
 
@@ -254,13 +254,13 @@ private:
 };
 
 MqttClient::MqttClient(MqttClientOptions options, QObject* parent)
-    : QObject(parent), m_options(std::move(options)) {
+    : QObject(parent), options_(std::move(options)) {
     InitLibraryOnce();
 }
 
 MqttClient::~MqttClient() {
-    stop();
-    if (m_mosq) mosquitto_destroy(m_mosq);
+    Stop();
+    if (mosq_) mosquitto_destroy(mosq_);
 }
 
 std::optional<QString> MqttClient::SetupProblem(const MqttClientOptions& options) {
@@ -272,45 +272,45 @@ std::optional<QString> MqttClient::SetupProblem(const MqttClientOptions& options
     return std::nullopt;
 }
 
-bool MqttClient::start(QString* error) {
-    if (m_running) return true;
-    if (m_mosq) {
-        mosquitto_destroy(m_mosq);
-        m_mosq = nullptr;
+bool MqttClient::Start(QString* error) {
+    if (running_) return true;
+    if (mosq_) {
+        mosquitto_destroy(mosq_);
+        mosq_ = nullptr;
     }
-    m_generation.fetch_add(1);
-    m_mosq = ConfiguredHandle(m_options, this, error);
-    if (!m_mosq) return false;
-    mosquitto_connect_with_flags_callback_set(m_mosq, &MqttClient::OnConnect);
-    mosquitto_disconnect_callback_set(m_mosq, &MqttClient::OnDisconnect);
-    mosquitto_publish_callback_set(m_mosq, &MqttClient::OnPublish);
-    mosquitto_subscribe_callback_set(m_mosq, &MqttClient::OnSubscribe);
-    mosquitto_message_callback_set(m_mosq, &MqttClient::OnMessage);
-    mosquitto_log_callback_set(m_mosq, &MqttClient::OnLog);
+    generation_.fetch_add(1);
+    mosq_ = ConfiguredHandle(options_, this, error);
+    if (!mosq_) return false;
+    mosquitto_connect_with_flags_callback_set(mosq_, &MqttClient::OnConnect);
+    mosquitto_disconnect_callback_set(mosq_, &MqttClient::OnDisconnect);
+    mosquitto_publish_callback_set(mosq_, &MqttClient::OnPublish);
+    mosquitto_subscribe_callback_set(mosq_, &MqttClient::OnSubscribe);
+    mosquitto_message_callback_set(mosq_, &MqttClient::OnMessage);
+    mosquitto_log_callback_set(mosq_, &MqttClient::OnLog);
 
-    m_running = true;
+    running_ = true;
     connected_ = false;
     lastFailure_.clear();
-    m_connector =
+    connector_ =
         std::make_unique<threads::WorkerThread<Connector>>(QStringLiteral("mqtt-connect"), this);
-    m_connector->Post([](Connector& connector) { connector.Try(); });
+    connector_->Post([](Connector& connector) { connector.Try(); });
     return true;
 }
 
-void MqttClient::stop() {
-    if (!m_running) return;
-    m_running = false;
-    m_connector.reset();  // waits for an attempt under way
+void MqttClient::Stop() {
+    if (!running_) return;
+    running_ = false;
+    connector_.reset();  // waits for an attempt under way
     // Marks the client as leaving, which also ends the network thread's reconnect loop.
-    mosquitto_disconnect(m_mosq);
-    mosquitto_loop_stop(m_mosq, false);
-    setOnline(false, false, QStringLiteral("disconnected"));
+    mosquitto_disconnect(mosq_);
+    mosquitto_loop_stop(mosq_, false);
+    SetOnline(false, false, QStringLiteral("disconnected"));
 }
 
-int MqttClient::publish(const QByteArray& topic, const QByteArray& payload, int qos, bool retain) {
-    if (!m_mosq) return -1;
+int MqttClient::Publish(const QByteArray& topic, const QByteArray& payload, int qos, bool retain) {
+    if (!mosq_) return -1;
     int mid = 0;
-    const int rc = mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()),
+    const int rc = mosquitto_publish(mosq_, &mid, topic.constData(), int(payload.size()),
                                      payload.constData(), qos, retain);
     // Without a connection libmosquitto still keeps a QoS 1 or 2 message and sends it once it is
     // connected again, acknowledgement included: that message is on its way, not refused.
@@ -318,45 +318,45 @@ int MqttClient::publish(const QByteArray& topic, const QByteArray& payload, int 
     return rc == MOSQ_ERR_SUCCESS || queued ? mid : -1;
 }
 
-void MqttClient::subscribe(const QByteArray& filter, int qos) {
+void MqttClient::Subscribe(const QByteArray& filter, int qos) {
     {
-        std::lock_guard lock(m_subscriptionsMutex);
-        m_subscriptions.push_back({filter, qos});
+        std::lock_guard lock(subscriptionsMutex_);
+        subscriptions_.push_back({filter, qos});
     }
-    if (m_mosq && m_online) mosquitto_subscribe(m_mosq, nullptr, filter.constData(), qos);
+    if (mosq_ && online_) mosquitto_subscribe(mosq_, nullptr, filter.constData(), qos);
 }
 
-void MqttClient::subscribeAll() {
-    std::lock_guard lock(m_subscriptionsMutex);
-    for (const Subscription& s : m_subscriptions) {
-        mosquitto_subscribe(m_mosq, nullptr, s.filter.constData(), s.qos);
+void MqttClient::SubscribeAll() {
+    std::lock_guard lock(subscriptionsMutex_);
+    for (const Subscription& s : subscriptions_) {
+        mosquitto_subscribe(mosq_, nullptr, s.filter.constData(), s.qos);
     }
 }
 
-void MqttClient::setOnline(bool online, bool sessionPresent, const QString& reason) {
-    if (m_online == online) return;
-    m_online = online;
+void MqttClient::SetOnline(bool online, bool sessionPresent, const QString& reason) {
+    if (online_ == online) return;
+    online_ = online;
     if (online) {
         lastFailure_.clear();
-        if (m_connector) m_connector->Post([](Connector& connector) { connector.Connected(); });
-        emit this->online(sessionPresent);
+        if (connector_) connector_->Post([](Connector& connector) { connector.Connected(); });
+        emit this->Online(sessionPresent);
     } else {
-        emit offline(reason);
+        emit Offline(reason);
     }
 }
 
-void MqttClient::reportFailure(const QString& reason) {
+void MqttClient::ReportFailure(const QString& reason) {
     if (reason == lastFailure_) return;
     lastFailure_ = reason;
-    emit offline(reason);
+    emit Offline(reason);
 }
 
-void MqttClient::post(std::function<void()> stateChange) {
+void MqttClient::Post(std::function<void()> stateChange) {
     // A connection event that reaches this thread after stop(), or after a later start(), no
     // longer describes the connection: it is dropped by its generation.
-    const int generation = m_generation;
+    const int generation = generation_;
     threads::Post(this, [this, generation, stateChange = std::move(stateChange)] {
-        if (m_running && generation == m_generation) stateChange();
+        if (running_ && generation == generation_) stateChange();
     });
 }
 
@@ -364,16 +364,16 @@ void MqttClient::OnConnect(mosquitto*, void* self, int rc, int flags) {
     auto* client = static_cast<MqttClient*>(self);
     if (rc != 0) {
         const QString reason = QString::fromUtf8(mosquitto_connack_string(rc));
-        client->post(
-            [client, reason] { emit client->offline(QStringLiteral("refused: ") + reason); });
+        client->Post(
+            [client, reason] { emit client->Offline(QStringLiteral("refused: ") + reason); });
         return;
     }
     client->connected_ = true;
     // Subscribing here, before anything is handed to the client's thread, means no message of a
     // fresh session can slip past between the connection and the subscription.
-    client->subscribeAll();
+    client->SubscribeAll();
     const bool sessionPresent = (flags & 1) != 0;
-    client->post([client, sessionPresent] { client->setOnline(true, sessionPresent, {}); });
+    client->Post([client, sessionPresent] { client->SetOnline(true, sessionPresent, {}); });
 }
 
 void MqttClient::OnDisconnect(mosquitto*, void* self, int rc) {
@@ -385,9 +385,9 @@ void MqttClient::OnDisconnect(mosquitto*, void* self, int rc) {
     QString reason = rc == 0 ? QStringLiteral("disconnected") : ErrorText(rc);
     if (tlsError) reason = QStringLiteral("TLS: ") + tTlsCause;
     tTlsCause.clear();
-    client->post([client, reason, tlsError] {
-        client->setOnline(false, false, reason);
-        if (tlsError) client->replaceNetworkThread();
+    client->Post([client, reason, tlsError] {
+        client->SetOnline(false, false, reason);
+        if (tlsError) client->ReplaceNetworkThread();
     });
     errno = savedErrno;
 }
@@ -396,12 +396,12 @@ void MqttClient::OnPublish(mosquitto*, void* self, int mid) {
     auto* client = static_cast<MqttClient*>(self);
     // Message ids start again with each start(): an acknowledgement from before a restart must
     // not be taken for one of the new ids, so it goes with the connection events.
-    client->post([client, mid] { emit client->acknowledged(mid); });
+    client->Post([client, mid] { emit client->Acknowledged(mid); });
 }
 
 void MqttClient::OnSubscribe(mosquitto*, void* self, int, int, const int*) {
     auto* client = static_cast<MqttClient*>(self);
-    threads::Post(client, [client] { emit client->subscribed(); });
+    threads::Post(client, [client] { emit client->Subscribed(); });
 }
 
 void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
@@ -410,7 +410,7 @@ void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
     QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
     const bool retained = message->retain;
     threads::Post(client, [client, topic = std::move(topic), payload = std::move(payload),
-                           retained] { emit client->messageReceived(topic, payload, retained); });
+                           retained] { emit client->MessageReceived(topic, payload, retained); });
 }
 
 void MqttClient::OnLog(mosquitto* mosq, void* self, int level, const char* text) {
@@ -421,19 +421,19 @@ void MqttClient::OnLog(mosquitto* mosq, void* self, int level, const char* text)
     const bool handshake = !client->connected_;
     // An attempt of the connecting thread reports its own failure, and the end of a connection
     // the broker had accepted is reported as it is lost.
-    if (NoteTlsError(mosq, QString::fromUtf8(text), client->m_options.endpoint.host, handshake) &&
+    if (NoteTlsError(mosq, QString::fromUtf8(text), client->options_.endpoint.host, handshake) &&
         handshake && !tConnecting) {
         const QString reason = QStringLiteral("TLS: ") + tTlsCause;
         tTlsCause.clear();
-        client->post([client, reason] {
-            client->reportFailure(reason);
-            client->replaceNetworkThread();
+        client->Post([client, reason] {
+            client->ReportFailure(reason);
+            client->ReplaceNetworkThread();
         });
     }
     errno = savedErrno;
 }
 
-void MqttClient::replaceNetworkThread() {
-    if (m_connector)
-        m_connector->Post([](Connector& connector) { connector.ReplaceNetworkThread(); });
+void MqttClient::ReplaceNetworkThread() {
+    if (connector_)
+        connector_->Post([](Connector& connector) { connector.ReplaceNetworkThread(); });
 }

@@ -58,36 +58,36 @@ public:
     // Starts connecting in the background. False (with `error`) only for a set-up the client
     // can never connect with (bad options, TLS files missing or without a certificate); an
     // unreachable broker, or one whose TLS handshake fails, is retried.
-    bool start(QString* error = nullptr);
+    bool Start(QString* error = nullptr);
     // Why a client with `options` could never connect, or nothing when it could: the checks of
     // start(), without connecting. For trying new settings before giving up the running ones.
     static std::optional<QString> SetupProblem(const MqttClientOptions& options);
     // Disconnects cleanly (the broker does not send the last will) and stops retrying.
-    void stop();
+    void Stop();
 
-    bool isOnline() const { return m_online; }
-    const MqttClientOptions& options() const { return m_options; }
+    bool IsOnline() const { return online_; }
+    const MqttClientOptions& Options() const { return options_; }
 
     // Queues a message; returns its message id, which acknowledged() reports once the broker
     // has taken it (QoS 1 and 2), or -1 when libmosquitto refused it. QoS 1 and 2 messages
     // published while the broker is away are kept in memory and sent after the reconnect; a
     // QoS 0 message is then refused. Messages kept this way do not survive the process.
-    int publish(const QByteArray& topic, const QByteArray& payload, int qos = 1,
+    int Publish(const QByteArray& topic, const QByteArray& payload, int qos = 1,
                 bool retain = false);
     // Subscribes now when online and again after every reconnect.
-    void subscribe(const QByteArray& filter, int qos = 1);
+    void Subscribe(const QByteArray& filter, int qos = 1);
 
 signals:
-    void online(bool sessionPresent);
+    void Online(bool sessionPresent);
     // The connection ended, or an attempt to make one failed ("cannot reach the broker: ...",
     // "TLS: certificate verify failed: unknown CA ..."); a failed attempt is reported again
     // only when its reason changes.
-    void offline(const QString& reason);
-    void subscribed();
-    void messageReceived(const QByteArray& topic, const QByteArray& payload, bool retained);
+    void Offline(const QString& reason);
+    void Subscribed();
+    void MessageReceived(const QByteArray& topic, const QByteArray& payload, bool retained);
     // Only for ids of the current start(): after stop() the fate of unacknowledged messages is
     // unknown, and publishing them again is the caller's choice.
-    void acknowledged(int messageId);
+    void Acknowledged(int messageId);
 
 private:
     struct Subscription {
@@ -105,28 +105,28 @@ private:
 
     // A connection attempt failed for `reason`: reported once until the reason changes or a
     // connection is made.
-    void reportFailure(const QString& reason);
+    void ReportFailure(const QString& reason);
     // libmosquitto's network thread ends for good after a TLS error: a new one is made.
-    void replaceNetworkThread();
+    void ReplaceNetworkThread();
 
-    void subscribeAll();
+    void SubscribeAll();
     // Runs a connection event's `stateChange` on this object's thread.
-    void post(std::function<void()> stateChange);
-    void setOnline(bool online, bool sessionPresent, const QString& reason);
+    void Post(std::function<void()> stateChange);
+    void SetOnline(bool online, bool sessionPresent, const QString& reason);
 
-    MqttClientOptions m_options;
-    mosquitto* m_mosq = nullptr;
-    bool m_running = false;
-    std::atomic<int> m_generation{0};
+    MqttClientOptions options_;
+    mosquitto* mosq_ = nullptr;
+    bool running_ = false;
+    std::atomic<int> generation_{0};
     class Connector;
     // Makes the first connection, and a new one whenever a failed TLS handshake has ended
     // libmosquitto's network thread (which then gives up for good); runs until stop().
-    std::unique_ptr<threads::WorkerThread<Connector>> m_connector;
-    bool m_online = false;  // owned by this object's thread
-    QString lastFailure_;   // owned by this object's thread
+    std::unique_ptr<threads::WorkerThread<Connector>> connector_;
+    bool online_ = false;  // owned by this object's thread
+    QString lastFailure_;  // owned by this object's thread
     // Whether the broker accepted the current connection: set on the network thread, read
     // before a new connection replaces the current one.
     std::atomic<bool> connected_{false};
-    std::mutex m_subscriptionsMutex;
-    std::vector<Subscription> m_subscriptions;  // read by the network thread on connect
+    std::mutex subscriptionsMutex_;
+    std::vector<Subscription> subscriptions_;  // read by the network thread on connect
 };

@@ -53,11 +53,11 @@ bool DesktopNotifier::NotifyRaised(const alarms::AlarmEvents& events) {
     const Texts texts = MakeTexts(events);
     if (texts.summary.isEmpty()) return false;
     if (!bus_.isConnected()) {
-        emit failed(QStringLiteral("no session bus"));
+        emit Failed(QStringLiteral("no session bus"));
         return false;
     }
     if (pending_ >= kMaxPendingCalls) {
-        emit failed(QStringLiteral("notification service does not answer"));
+        emit Failed(QStringLiteral("notification service does not answer"));
         return false;
     }
     QDBusMessage call =
@@ -72,9 +72,9 @@ bool DesktopNotifier::NotifyRaised(const alarms::AlarmEvents& events) {
                 --pending_;
                 const QDBusPendingReply<uint> reply = *finished;
                 if (reply.isError()) {
-                    emit failed(reply.error().message());
+                    emit Failed(reply.error().message());
                 } else {
-                    emit delivered(reply.value());
+                    emit Delivered(reply.value());
                 }
                 finished->deleteLater();
             });

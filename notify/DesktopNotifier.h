@@ -38,8 +38,8 @@ public:
     static Texts MakeTexts(const alarms::AlarmEvents& events);
 
 signals:
-    void delivered(uint notificationId);
-    void failed(const QString& error);
+    void Delivered(uint notificationId);
+    void Failed(const QString& error);
 
 private:
     QDBusConnection bus_;

@@ -296,7 +296,7 @@ void TComm::DispatchNotice(TCommNotice& notice) {
             if (notice.Session() != session_ || hangupRaised_) break;
             hangupRaised_ = true;
             if (TNotifyEvent handler = OnRequestHangup) handler(this);
-            emit hangupRequested();
+            emit HangupRequested();
             break;
         case TNoticeKind::SendDataEmpty:
             if (TSendDataEmptyEvent handler = OnSendDataEmpty) handler(this);

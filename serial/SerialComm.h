@@ -149,7 +149,7 @@ public:
 
 signals:
     // Raised together with OnRequestHangup: a port thread failed and ended.
-    void hangupRequested();
+    void HangupRequested();
 
 private:
     bool IsOpen() const { return portFd_ >= 0; }

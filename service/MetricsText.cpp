@@ -52,14 +52,14 @@ QByteArray StationMetrics::Render() const {
         double (*value)(const battery::Reading&);
     } gauges[] = {
         {"batmon_battery_voltage_volts", "Latest voltage of the battery.",
-         [](const battery::Reading& r) { return r.voltage_dv / 10.0; }},
+         [](const battery::Reading& r) { return r.voltageDv / 10.0; }},
         {"batmon_battery_temperature_celsius", "Latest temperature of the battery.",
-         [](const battery::Reading& r) { return r.temperature_dc / 10.0; }},
+         [](const battery::Reading& r) { return r.temperatureDc / 10.0; }},
         {"batmon_battery_status", "Latest raw status code of the battery (17 is normal).",
          [](const battery::Reading& r) { return double(r.status); }},
         {"batmon_battery_last_reading_timestamp_seconds",
          "When the battery's latest reading arrived, in seconds since the epoch.",
-         [](const battery::Reading& r) { return r.t_ms / 1000.0; }},
+         [](const battery::Reading& r) { return r.tMs / 1000.0; }},
     };
     for (const auto& gauge : gauges) {
         Header(out, gauge.name, "gauge", gauge.help);

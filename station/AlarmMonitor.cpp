@@ -42,7 +42,7 @@ void AlarmMonitor::Restore(const alarms::AlarmEvents& stored,
 // A reading's events carry the wall time its answer arrived; the battery counts as heard on the
 // monotonic clock now, when the reading was accepted.
 void AlarmMonitor::OnReading(const battery::Reading& reading) {
-    const battery::Instant heard{reading.t_ms, clock_.MonotonicMs()};
+    const battery::Instant heard{reading.tMs, clock_.MonotonicMs()};
     Report(
         rules_.OnReading(reading.Id(), reading.status, reading.Volts(), reading.Celsius(), heard));
 }

@@ -56,9 +56,9 @@ MqttPublisher::MqttPublisher(PublisherOptions options, store::HistoryWriter& wri
     markTimer_.setSingleShot(true);
     markTimer_.setInterval(200);
     connect(&markTimer_, &QTimer::timeout, this, &MqttPublisher::FlushAcknowledged);
-    connect(&client_, &MqttClient::acknowledged, this, &MqttPublisher::OnAcknowledged);
-    connect(&client_, &MqttClient::online, this, &MqttPublisher::OnOnline);
-    connect(&client_, &MqttClient::offline, this, [this](const QString& reason) {
+    connect(&client_, &MqttClient::Acknowledged, this, &MqttPublisher::OnAcknowledged);
+    connect(&client_, &MqttClient::Online, this, &MqttPublisher::OnOnline);
+    connect(&client_, &MqttClient::Offline, this, [this](const QString& reason) {
         // What commits meanwhile waits in the file; it is read there after the reconnect.
         readings_.Reload();
         alarms_.Reload();
@@ -77,7 +77,7 @@ bool MqttPublisher::Start(QString* error) {
                 QStringLiteral("the site name \"%1\" is not one topic level").arg(options_.site);
         return false;
     }
-    return client_.start(error);
+    return client_.Start(error);
 }
 
 // Messages still on their way when the client stops stay in the outbox and go out again on the
@@ -85,15 +85,15 @@ bool MqttPublisher::Start(QString* error) {
 void MqttPublisher::Stop() {
     FlushAcknowledged();
     // A clean disconnect suppresses the last will, so the goodbye is said here.
-    if (client_.isOnline()) client_.publish(StatusTopic(options_.site), kOfflinePayload, 1, true);
-    client_.stop();
+    if (client_.IsOnline()) client_.Publish(StatusTopic(options_.site), kOfflinePayload, 1, true);
+    client_.Stop();
     inFlight_.clear();
     readings_.Reset();
     alarms_.Reset();
 }
 
 void MqttPublisher::OnOnline() {
-    client_.publish(StatusTopic(options_.site), kOnlinePayload, 1, true);
+    client_.Publish(StatusTopic(options_.site), kOnlinePayload, 1, true);
     readings_.Reload();
     alarms_.Reload();
     emit ConnectionChanged(true, {});
@@ -115,14 +115,14 @@ void MqttPublisher::OnOutboxCommitted(const store::OutboxBatch& added) {
 
 // Alarm events go first: there are few of them, and they matter most.
 void MqttPublisher::Pump() {
-    if (!client_.isOnline()) return;
+    if (!client_.IsOnline()) return;
     for (OutboxFeed* feed : {&alarms_, &readings_}) {
         for (;;) {
             const int room = options_.window - static_cast<int>(inFlight_.size());
             if (room <= 0) return;
             const OutboxMessage* message = feed->Next(room);
             if (!message) break;
-            const int id = client_.publish(message->topic, message->payload, 1, message->retain);
+            const int id = client_.Publish(message->topic, message->payload, 1, message->retain);
             if (id < 0) return;  // refused: tried again from here on the next pump
             inFlight_[id] = Sent{feed == &readings_, message->seq};
             feed->Sent();
@@ -168,7 +168,7 @@ OutboxMessage MqttPublisher::ReadingMessageOf(const store::OutboxEntry& entry) c
     message.site = options_.site;
     message.device = r.device;
     message.battery = r.battery;
-    message.timeMs = r.t_ms;
+    message.timeMs = r.tMs;
     message.voltage = r.Volts();
     message.temperature = r.Celsius();
     message.status = r.status;

@@ -49,7 +49,7 @@ public:
     bool Start(QString* error = nullptr);
     void Stop();
 
-    bool IsOnline() const { return client_.isOnline(); }
+    bool IsOnline() const { return client_.IsOnline(); }
     // Readings the broker has acknowledged.
     qint64 PublishedCount() const { return acknowledgedReadings_; }
     // Reads of the outboxes from the file so far.

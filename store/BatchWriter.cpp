@@ -66,14 +66,14 @@ bool BatchWriter::Write(std::span<const battery::Reading> readings,
 // by a millisecond instead of replacing or losing either one.
 bool BatchWriter::WriteReading(const battery::Reading& r, bool outbox, OutboxBatch* added,
                                QSqlError* error) {
-    qint64 t = r.t_ms;
+    qint64 t = r.tMs;
     for (int nudge = 0;; ++nudge, ++t) {
         insertReading_.bindValue(0, r.device);
         insertReading_.bindValue(1, r.battery);
         insertReading_.bindValue(2, t);
         insertReading_.bindValue(3, r.status);
-        insertReading_.bindValue(4, r.voltage_dv);
-        insertReading_.bindValue(5, r.temperature_dc);
+        insertReading_.bindValue(4, r.voltageDv);
+        insertReading_.bindValue(5, r.temperatureDc);
         if (!insertReading_.exec()) {
             *error = insertReading_.lastError();
             return false;
@@ -93,7 +93,7 @@ bool BatchWriter::WriteReading(const battery::Reading& r, bool outbox, OutboxBat
         return false;
     }
     battery::Reading stored = r;
-    stored.t_ms = t;
+    stored.tMs = t;
     added->readings.push_back({insertReadingOutbox_.lastInsertId().toLongLong(), stored});
     return true;
 }

@@ -143,15 +143,15 @@ QByteArray CsvHeader() {
 }
 
 void AppendCsvLine(QByteArray& out, const battery::Reading& r) {
-    out.append(FormatUtcMillis(r.t_ms));
+    out.append(FormatUtcMillis(r.tMs));
     out.append(r.device == battery::kDeviceA0   ? ",A0,"
                : r.device == battery::kDeviceA1 ? ",A1,"
                                                 : ",?,");
     AppendInt(out, r.battery);
     out.append(',');
-    AppendTenths(out, r.voltage_dv);
+    AppendTenths(out, r.voltageDv);
     out.append(',');
-    AppendTenths(out, r.temperature_dc);
+    AppendTenths(out, r.temperatureDc);
     out.append(',');
     AppendInt(out, r.status);
     out.append(',');

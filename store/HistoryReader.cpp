@@ -16,12 +16,12 @@ std::atomic<int> connectionCounter{0};
 
 battery::Reading ReadingFrom(const QSqlQuery& q, std::uint8_t device, std::uint8_t battery) {
     battery::Reading r;
-    r.t_ms = q.value(0).toLongLong();
+    r.tMs = q.value(0).toLongLong();
     r.device = device;
     r.battery = battery;
     r.status = static_cast<std::uint8_t>(q.value(1).toUInt());
-    r.voltage_dv = static_cast<std::uint8_t>(q.value(2).toUInt());
-    r.temperature_dc = static_cast<std::uint16_t>(q.value(3).toUInt());
+    r.voltageDv = static_cast<std::uint8_t>(q.value(2).toUInt());
+    r.temperatureDc = static_cast<std::uint16_t>(q.value(3).toUInt());
     return r;
 }
 
@@ -105,8 +105,8 @@ bool HistoryReader::ForEachReading(const ReadingFilter& filter,
                 "WHERE device = ? AND battery = ? AND t_ms BETWEEN ? AND ? ORDER BY t_ms"));
             cursor.query.addBindValue(device);
             cursor.query.addBindValue(battery);
-            cursor.query.addBindValue(filter.from_ms);
-            cursor.query.addBindValue(filter.to_ms);
+            cursor.query.addBindValue(filter.fromMs);
+            cursor.query.addBindValue(filter.toMs);
             if (!cursor.query.exec()) {
                 errorText_ = cursor.query.lastError().text();
                 cursors.clear();
@@ -121,7 +121,7 @@ bool HistoryReader::ForEachReading(const ReadingFilter& filter,
     while (!cursors.empty()) {
         std::size_t first = 0;
         for (std::size_t i = 1; i < cursors.size(); ++i) {
-            if (cursors[i].head.t_ms < cursors[first].head.t_ms) first = i;
+            if (cursors[i].head.tMs < cursors[first].head.tMs) first = i;
         }
         if (!row(cursors[first].head)) break;
         cursors[first].Advance();
@@ -142,7 +142,7 @@ bool HistoryReader::ForEachReading(const ReadingFilter& filter,
 std::vector<battery::Reading> HistoryReader::LoadSince(qint64 sinceMs) {
     std::vector<battery::Reading> readings;
     ReadingFilter filter;
-    filter.from_ms = sinceMs;
+    filter.fromMs = sinceMs;
     ForEachReading(filter, [&](const battery::Reading& r) {
         readings.push_back(r);
         return true;

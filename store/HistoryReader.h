@@ -16,8 +16,8 @@
 namespace store {
 
 struct ReadingFilter {
-    qint64 from_ms = std::numeric_limits<qint64>::min();  // inclusive
-    qint64 to_ms = std::numeric_limits<qint64>::max();    // inclusive
+    qint64 fromMs = std::numeric_limits<qint64>::min();  // inclusive
+    qint64 toMs = std::numeric_limits<qint64>::max();    // inclusive
     std::optional<std::uint8_t> device;
     std::optional<std::uint8_t> battery;
     // When not empty, only these batteries.

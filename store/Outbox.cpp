@@ -47,10 +47,10 @@ std::optional<OutboxPage<OutboxEntry>> ReadReadingOutbox(QSqlDatabase& db, qint6
             OutboxEntry entry;
             entry.seq = q.value(0).toLongLong();
             battery::Reading& r = entry.reading;
-            r.t_ms = q.value(1).toLongLong();
+            r.tMs = q.value(1).toLongLong();
             r.status = static_cast<std::uint8_t>(q.value(2).toUInt());
-            r.voltage_dv = static_cast<std::uint8_t>(q.value(3).toUInt());
-            r.temperature_dc = static_cast<std::uint16_t>(q.value(4).toUInt());
+            r.voltageDv = static_cast<std::uint8_t>(q.value(3).toUInt());
+            r.temperatureDc = static_cast<std::uint16_t>(q.value(4).toUInt());
             r.device = static_cast<std::uint8_t>(q.value(5).toUInt());
             r.battery = static_cast<std::uint8_t>(q.value(6).toUInt());
             return entry;

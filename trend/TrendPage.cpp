@@ -128,7 +128,7 @@ void TrendPage::BuildControls() {
     settle_->setSingleShot(true);
     settle_->setInterval(kSettleMs);
     connect(settle_, &QTimer::timeout, this, &TrendPage::RequestVisible);
-    connect(plot_, &TrendPlot::viewChanged, this, [this] { settle_->start(); });
+    connect(plot_, &TrendPlot::ViewChanged, this, [this] { settle_->start(); });
 
     auto* right = new QVBoxLayout;
     right->addLayout(ranges);
@@ -212,8 +212,8 @@ void TrendPage::RequestVisible() {
     }
     if (!query_) {
         query_ = std::make_unique<TrendQuery>(storePath_);
-        connect(query_.get(), &TrendQuery::resultReady, this, &TrendPage::Receive);
-        connect(query_.get(), &TrendQuery::busyChanged, plot_, &TrendPlot::SetBusy);
+        connect(query_.get(), &TrendQuery::ResultReady, this, &TrendPage::Receive);
+        connect(query_.get(), &TrendQuery::BusyChanged, plot_, &TrendPlot::SetBusy);
     }
     TrendRequest request;
     request.batteries = CheckedBatteries();

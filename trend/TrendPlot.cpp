@@ -50,7 +50,7 @@ void TrendPlot::SetVisible(const TimeRange& range, bool announce) {
     visible_ = next;
     if (hovered_) UpdateHover(hoverPos_);
     update();
-    if (announce) emit viewChanged(visible_);
+    if (announce) emit ViewChanged(visible_);
 }
 
 void TrendPlot::SetData(const TrendResult& result) {

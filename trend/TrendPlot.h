@@ -81,7 +81,7 @@ public:
     QImage Render();
 
 signals:
-    void viewChanged(const TimeRange& visible);
+    void ViewChanged(const TimeRange& visible);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

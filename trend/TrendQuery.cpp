@@ -239,11 +239,11 @@ void TrendQuery::Cancel() {
 void TrendQuery::Receive(const TrendResult& result) {
     if (result.requestId != latest_->load()) return;
     SetBusy(false);
-    emit resultReady(result);
+    emit ResultReady(result);
 }
 
 void TrendQuery::SetBusy(bool busy) {
     if (busy_ == busy) return;
     busy_ = busy;
-    emit busyChanged(busy);
+    emit BusyChanged(busy);
 }

@@ -105,8 +105,8 @@ public:
     bool Busy() const { return busy_; }
 
 signals:
-    void resultReady(const TrendResult& result);
-    void busyChanged(bool busy);
+    void ResultReady(const TrendResult& result);
+    void BusyChanged(bool busy);
 
 private:
     void Receive(const TrendResult& result);

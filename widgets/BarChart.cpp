@@ -48,26 +48,26 @@ void BarSeries::AddXY(double x, double y, const QString& label, const QColor& co
         std::upper_bound(points_.begin(), points_.end(), x,
                          [](double value, const BarPoint& p) { return value < p.x; });
     points_.insert(after, BarPoint{x, y, label, color});
-    emit changed();
+    emit Changed();
 }
 
 void BarSeries::Clear() {
     if (points_.isEmpty()) return;
     points_.clear();
-    emit changed();
+    emit Changed();
 }
 
 void BarSeries::SetBarWidthPercent(int percent) {
     percent = std::clamp(percent, 1, 100);
     if (percent == barWidthPercent_) return;
     barWidthPercent_ = percent;
-    emit changed();
+    emit Changed();
 }
 
 void BarSeries::SetSeriesColor(const QColor& color) {
     if (color == seriesColor_) return;
     seriesColor_ = color;
-    emit changed();
+    emit Changed();
 }
 
 // ---- geometry helpers --------------------------------------------------------------------------
@@ -153,7 +153,7 @@ void BarChart::AddSeries(BarSeries* series) {
     }
     if (series->parent() == nullptr) series->setParent(this);
     series_.append(series);
-    connect(series, &BarSeries::changed, this, qOverload<>(&QWidget::update));
+    connect(series, &BarSeries::Changed, this, qOverload<>(&QWidget::update));
     connect(series, &QObject::destroyed, this, &BarChart::RemoveSeries);
     update();
 }

@@ -36,7 +36,7 @@ public:
     QColor SeriesColor() const { return seriesColor_; }  // invalid until set or picked
 
 signals:
-    void changed();
+    void Changed();
 
 private:
     QList<BarPoint> points_;

@@ -71,22 +71,22 @@ std::vector<double> QueryColumn(const QString& conninfo, const char* sql) {
 // Publishes QoS 1 readings and keeps count of the broker's acknowledgements.
 class Publisher {
 public:
-    explicit Publisher(const QString& url) : m_client(Options(url)) {
-        QObject::connect(&m_client, &MqttClient::acknowledged, [this](int) { ++m_acknowledged; });
-        m_client.start();
+    explicit Publisher(const QString& url) : client_(Options(url)) {
+        QObject::connect(&client_, &MqttClient::Acknowledged, [this](int) { ++acknowledged_; });
+        client_.Start();
     }
-    bool waitOnline() {
-        return WaitUntil([&] { return m_client.isOnline(); }, 10s);
+    bool WaitOnline() {
+        return WaitUntil([&] { return client_.IsOnline(); }, 10s);
     }
-    void publish(const ReadingMessage& r) {
-        if (m_client.publish(ReadingTopic(r.site, r.device, r.battery), ReadingPayload(r)) > 0) {
-            ++m_sent;
+    void Publish(const ReadingMessage& r) {
+        if (client_.Publish(ReadingTopic(r.site, r.device, r.battery), ReadingPayload(r)) > 0) {
+            ++sent_;
         }
     }
-    bool waitAcknowledged(qint64 behind = 0) {
-        return WaitUntil([&] { return m_sent - m_acknowledged <= behind; }, 120s, 1ms);
+    bool WaitAcknowledged(qint64 behind = 0) {
+        return WaitUntil([&] { return sent_ - acknowledged_ <= behind; }, 120s, 1ms);
     }
-    qint64 sent() const { return m_sent; }
+    qint64 Sent() const { return sent_; }
 
 private:
     static MqttClientOptions Options(const QString& url) {
@@ -94,9 +94,9 @@ private:
         options.endpoint = *ParseMqttUrl(url);
         return options;
     }
-    MqttClient m_client;
-    qint64 m_sent = 0;
-    qint64 m_acknowledged = 0;
+    MqttClient client_;
+    qint64 sent_ = 0;
+    qint64 acknowledged_ = 0;
 };
 
 ReadingMessage Reading(int room, int slot, qint64 timeMs) {
@@ -126,11 +126,11 @@ int main(int argc, char** argv) {
     testservers::MosquittoServer broker;
     testservers::PostgresCluster database{QStringList{}};  // fsync on, as deployed
     QString error;
-    if (!broker.start(&error) || !database.start(&error)) {
+    if (!broker.Start(&error) || !database.Start(&error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    const QString conninfo = database.conninfo();
+    const QString conninfo = database.Conninfo();
     // The delay column: the moment each row was inserted, by the database's own clock.
     Execute(conninfo,
             "CREATE TABLE battery_readings (site text NOT NULL, device smallint NOT NULL, "
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir logs;
     testservers::ChildProcess collector;
-    const QStringList arguments{QStringLiteral("--mqtt"), broker.url(),
+    const QStringList arguments{QStringLiteral("--mqtt"), broker.Url(),
                                 QStringLiteral("--postgres"), conninfo};
     const QString log = logs.filePath(QStringLiteral("collector.log"));
     auto rowCount = [&] { return QueryNumber(conninfo, "SELECT count(*) FROM battery_readings"); };
@@ -150,30 +150,30 @@ int main(int argc, char** argv) {
         QFile file(log);
         return file.open(QIODevice::ReadOnly) && file.readAll().count(text) >= count;
     };
-    collector.start(QStringLiteral(BATMON_COLLECTOR_PATH), arguments, log);
+    collector.Start(QStringLiteral(BATMON_COLLECTOR_PATH), arguments, log);
     if (!WaitUntil([&] { return logHas("subscribed to", 1); }, 30s, 10ms)) return 1;
-    Publisher publisher(broker.url());
-    if (!publisher.waitOnline()) return 1;
+    Publisher publisher(broker.Url());
+    if (!publisher.WaitOnline()) return 1;
     const qint64 start = QDateTime::currentMSecsSinceEpoch();
-    publisher.publish(Reading(0, 0, start - 1000));
-    publisher.waitAcknowledged();
+    publisher.Publish(Reading(0, 0, start - 1000));
+    publisher.WaitAcknowledged();
     if (!WaitUntil([&] { return rowCount() == 1; }, 30s, 20ms)) {
         QFile file(log);
         file.open(QIODevice::ReadOnly);
         std::fprintf(stderr, "the collector wrote nothing:\n%s\n", file.readAll().constData());
         return 1;
     }
-    collector.stop(SIGTERM);
+    collector.Stop(SIGTERM);
 
     // Throughput: 600 rooms' readings queued on the broker, then drained.
     for (int i = 0; i < readings; ++i) {
-        publisher.publish(Reading(i % 600, (i / 600) % 16, start + i / 9600));
-        if (i % 1000 == 999) publisher.waitAcknowledged(200);
+        publisher.Publish(Reading(i % 600, (i / 600) % 16, start + i / 9600));
+        if (i % 1000 == 999) publisher.WaitAcknowledged(200);
     }
-    publisher.waitAcknowledged();
+    publisher.WaitAcknowledged();
     QElapsedTimer drain;
     drain.start();
-    collector.start(QStringLiteral(BATMON_COLLECTOR_PATH), arguments, log);
+    collector.Start(QStringLiteral(BATMON_COLLECTOR_PATH), arguments, log);
     const qint64 expected = 1 + readings;
     WaitUntil([&] { return rowCount() >= expected; }, 300s, 20ms);
     const double drainSeconds = double(drain.elapsed()) / 1000.0;
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
         for (; published < due; ++published, ++room) {
             // 9 600 keys in turn: one key comes back only every few seconds, so stamps in
             // whole milliseconds never collide.
-            publisher.publish(
+            publisher.Publish(
                 Reading(room % 600, (room / 600) % 16, QDateTime::currentMSecsSinceEpoch()));
         }
         RunEventLoopFor(1ms);
@@ -205,6 +205,6 @@ int main(int argc, char** argv) {
     std::printf("delay: %zu readings at %d/s\n", delays.size(), rate);
     std::printf("RESULT collector_delay_ms_median %.1f\n", Percentile(delays, 0.5));
     std::printf("RESULT collector_delay_ms_p99 %.1f\n", Percentile(delays, 0.99));
-    collector.stop(SIGTERM);
+    collector.Stop(SIGTERM);
     return 0;
 }

@@ -36,7 +36,7 @@ public:
         }
         automation::Variant result = inner_->Invoke(member, kind, args);
         if (member == u"Visible") timeline_.shown = Clock::now();
-        if (result.type() == automation::Variant::Type::Object) {
+        if (result.HeldType() == automation::Variant::Type::Object) {
             return std::shared_ptr<automation::Dispatch>(
                 std::make_shared<TimingDispatch>(result.ToObject(), timeline_));
         }

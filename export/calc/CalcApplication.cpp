@@ -149,7 +149,7 @@ private:
             Fail(QStringLiteral("Cells"),
                  QStringLiteral("cell (%1, %2) is outside the sheet").arg(row).arg(col));
         }
-        CellValue cell = value.type() == Variant::Type::Int32
+        CellValue cell = value.HeldType() == Variant::Type::Int32
                              ? CellValue::Number(value.ToInt())
                              : CellValueFromText(value.IsEmpty() ? QString() : value.ToString());
         Workbook& book = session_->Book(book_);
@@ -213,7 +213,7 @@ private:
     int SheetIndex(const Variant& key) {
         Document& document = *session_->Book(book_).document;
         const int count = document.SheetCount();
-        if (key.type() == Variant::Type::String) {
+        if (key.HeldType() == Variant::Type::String) {
             for (int sheet = 0; sheet < count; ++sheet) {
                 if (document.SheetName(sheet).compare(key.ToString(), Qt::CaseInsensitive) == 0) {
                     return sheet;

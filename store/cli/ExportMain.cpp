@@ -53,9 +53,9 @@ int main(int argc, char** argv) {
     }
     const bool bom = !options.outputFile.isEmpty();
     const store::CsvResult result =
-        options.alarms ? store::ExportAlarmsCsv(reader, options.filter.from_ms,
-                                                options.filter.to_ms, *out, bom)
-                       : store::ExportReadingsCsv(reader, options.filter, *out, bom);
+        options.alarms
+            ? store::ExportAlarmsCsv(reader, options.filter.fromMs, options.filter.toMs, *out, bom)
+            : store::ExportReadingsCsv(reader, options.filter, *out, bom);
     if (!result.ok) {
         if (!options.outputFile.isEmpty()) file.cancelWriting();
         return Fail(QStringLiteral("export failed: %1").arg(result.error));

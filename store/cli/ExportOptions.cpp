@@ -65,12 +65,12 @@ config::Parsed<ExportOptions> ParseExportOptions(const QStringList& arguments) {
     if (line.IsSet("from")) {
         const std::optional<qint64> t = ParseTimeArgument(line.Value("from"));
         if (!t) return badTime("--from", line.Value("from"));
-        options.filter.from_ms = *t;
+        options.filter.fromMs = *t;
     }
     if (line.IsSet("to")) {
         const std::optional<qint64> t = ParseUpperBound(line.Value("to"));
         if (!t) return badTime("--to", line.Value("to"));
-        options.filter.to_ms = *t;
+        options.filter.toMs = *t;
     }
     if (line.IsSet("device")) {
         options.filter.device = battery::DeviceFromName(line.Value("device"));
@@ -90,7 +90,7 @@ config::Parsed<ExportOptions> ParseExportOptions(const QStringList& arguments) {
         options.outputFile = line.Value("o");
         if (options.outputFile.isEmpty()) return refuse(QStringLiteral("-o names no file"));
     }
-    if (options.filter.from_ms > options.filter.to_ms)
+    if (options.filter.fromMs > options.filter.toMs)
         return refuse(QStringLiteral("--from is later than --to"));
     options.dataDir = ResolveDataDir(line.Value("data_dir"));
     parsed.options = options;

@@ -58,10 +58,10 @@ class AlarmRulesTest : public ::testing::Test {
 protected:
     AlarmEvents Read(BatteryId battery, std::uint8_t status, double voltage = 12.5,
                      double temperature = 25.0) {
-        return rules.OnReading(battery, status, voltage, temperature, now);
+        return rules_.OnReading(battery, status, voltage, temperature, now_);
     }
     AlarmEvents ReadAll(std::int64_t at) {
-        now = at;
+        now_ = at;
         AlarmEvents all;
         for (BatteryId battery : battery::WatchedBatteries()) {
             const AlarmEvents events = Read(battery, 0x11);
@@ -70,8 +70,8 @@ protected:
         return all;
     }
 
-    AlarmRules rules;
-    std::int64_t now = kT0;
+    AlarmRules rules_;
+    std::int64_t now_ = kT0;
 };
 
 TEST_F(AlarmRulesTest, eachAbnormalStatusRaisesOnceAndClearsOnce) {
@@ -82,35 +82,36 @@ TEST_F(AlarmRulesTest, eachAbnormalStatusRaisesOnceAndClearsOnce) {
     };
     for (const auto& [code, kind] : cases) {
         SCOPED_TRACE(code);
-        EXPECT_EQ(Read(kA0_3, code), AlarmEvents{Raised(kA0_3, kind, code, now)});
-        now += kPeriodMs;
+        EXPECT_EQ(Read(kA0_3, code), AlarmEvents{Raised(kA0_3, kind, code, now_)});
+        now_ += kPeriodMs;
         EXPECT_TRUE(Read(kA0_3, code).empty()) << "the same status again is no new alarm";
-        EXPECT_EQ(rules.MarkOf(kA0_3), RowMark::Alarm);
-        now += kPeriodMs;
-        EXPECT_EQ(Read(kA0_3, 0x11), AlarmEvents{Cleared(kA0_3, kind, code, now)});
+        EXPECT_EQ(rules_.MarkOf(kA0_3), RowMark::Alarm);
+        now_ += kPeriodMs;
+        EXPECT_EQ(Read(kA0_3, 0x11), AlarmEvents{Cleared(kA0_3, kind, code, now_)});
         EXPECT_TRUE(Read(kA0_3, 0x11).empty());
-        EXPECT_EQ(rules.MarkOf(kA0_3), RowMark::Normal);
+        EXPECT_EQ(rules_.MarkOf(kA0_3), RowMark::Normal);
     }
     // A changed status ends the old alarm and starts the new one; two undefined codes are two
     // conditions.
     Read(kA1_0, 0x71);
     EXPECT_EQ(Read(kA1_0, 0x72),
-              (AlarmEvents{Cleared(kA1_0, AlarmKind::StatusVoltage, 0x71, now),
-                           Raised(kA1_0, AlarmKind::StatusTemperature, 0x72, now)}));
+              (AlarmEvents{Cleared(kA1_0, AlarmKind::StatusVoltage, 0x71, now_),
+                           Raised(kA1_0, AlarmKind::StatusTemperature, 0x72, now_)}));
     Read(kA1_0, 0x12);
-    EXPECT_EQ(Read(kA1_0, 0x13), (AlarmEvents{Cleared(kA1_0, AlarmKind::StatusUnknown, 0x12, now),
-                                              Raised(kA1_0, AlarmKind::StatusUnknown, 0x13, now)}));
+    EXPECT_EQ(Read(kA1_0, 0x13),
+              (AlarmEvents{Cleared(kA1_0, AlarmKind::StatusUnknown, 0x12, now_),
+                           Raised(kA1_0, AlarmKind::StatusUnknown, 0x13, now_)}));
     // Batteries nobody watches raise nothing.
     for (BatteryId other : {BatteryId{kDeviceA1, 6}, BatteryId{kDeviceA0, 8}, BatteryId{0xA2, 0}}) {
         EXPECT_TRUE(Read(other, 0x71).empty());
     }
-    EXPECT_EQ(rules.ActiveAlarms().size(), 1u);
+    EXPECT_EQ(rules_.ActiveAlarms().size(), 1u);
 }
 
 TEST_F(AlarmRulesTest, limitsAreOffUntilSetAndThenRaiseAndClearWithHysteresis) {
     EXPECT_TRUE(Read(kA0_3, 0x11, Tenths(0), Tenths(65535)).empty());
     EXPECT_TRUE(Read(kA0_3, 0x11, Tenths(125), Tenths(250)).empty());
-    EXPECT_TRUE(rules.SetLimits({Tenths(120), Tenths(140), Tenths(450)}, now).empty());
+    EXPECT_TRUE(rules_.SetLimits({Tenths(120), Tenths(140), Tenths(450)}, now_).empty());
 
     struct Step {
         int voltage, temperature;  // tenths
@@ -135,14 +136,14 @@ TEST_F(AlarmRulesTest, limitsAreOffUntilSetAndThenRaiseAndClearWithHysteresis) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.voltage);
-        now += kPeriodMs;
+        now_ += kPeriodMs;
         const AlarmEvents events =
             Read(kA0_3, 0x11, Tenths(step.voltage), Tenths(step.temperature));
         ASSERT_EQ(events.size(), step.expected.size());
         for (std::size_t i = 0; i < events.size(); ++i) {
             EXPECT_EQ(events[i].key.kind, step.expected[i].first);
             EXPECT_EQ(events[i].state, step.expected[i].second);
-            EXPECT_EQ(events[i].tMs, now);
+            EXPECT_EQ(events[i].tMs, now_);
         }
     }
 }
@@ -150,24 +151,24 @@ TEST_F(AlarmRulesTest, limitsAreOffUntilSetAndThenRaiseAndClearWithHysteresis) {
 TEST_F(AlarmRulesTest, changedLimitsApplyToTheLastReadingsAndNoSuchDeviceIsNotMeasured) {
     Read(kA0_3, 0x11, Tenths(115));
     Read(kA1_0, 0x11, Tenths(125));
-    EXPECT_EQ(rules.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now),
-              AlarmEvents{Raised(kA0_3, AlarmKind::LowVoltage, Tenths(115), now)});
-    now += kPeriodMs;
+    EXPECT_EQ(rules_.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now_),
+              AlarmEvents{Raised(kA0_3, AlarmKind::LowVoltage, Tenths(115), now_)});
+    now_ += kPeriodMs;
     // Status 0x00 carries no measurement: its zero volts end the low-voltage alarm instead of
     // standing beside "无此设备" as a second one.
     EXPECT_EQ(Read(kA0_3, 0x00, 0.0, 0.0),
-              (AlarmEvents{Raised(kA0_3, AlarmKind::StatusNoDevice, 0x00, now),
-                           Cleared(kA0_3, AlarmKind::LowVoltage, Tenths(115), now)}));
+              (AlarmEvents{Raised(kA0_3, AlarmKind::StatusNoDevice, 0x00, now_),
+                           Cleared(kA0_3, AlarmKind::LowVoltage, Tenths(115), now_)}));
     Read(kA1_0, 0x11, Tenths(110));
-    EXPECT_EQ(rules.SetLimits({}, now),
-              AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now)});
+    EXPECT_EQ(rules_.SetLimits({}, now_),
+              AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now_)});
 }
 
 TEST_F(AlarmRulesTest, aValueFlappingOnALimitRaisesOnceInsteadOfFlooding) {
-    rules.SetLimits({Tenths(120), std::nullopt, Tenths(450)}, now);
+    rules_.SetLimits({Tenths(120), std::nullopt, Tenths(450)}, now_);
     AlarmEvents all;
     for (int i = 0; i < 200; ++i) {
-        now += kPeriodMs;
+        now_ += kPeriodMs;
         const bool odd = i % 2 != 0;
         const AlarmEvents events =
             Read(kA0_3, 0x11, Tenths(odd ? 120 : 119), Tenths(odd ? 449 : 451));
@@ -177,14 +178,14 @@ TEST_F(AlarmRulesTest, aValueFlappingOnALimitRaisesOnceInsteadOfFlooding) {
 }
 
 TEST_F(AlarmRulesTest, threeSilentPeriodsRaiseNoAnswerAndAReadingClearsIt) {
-    rules.SetSamplingPeriodMs(kPeriodMs);
-    EXPECT_TRUE(rules.Tick(kT0 + 100 * kPeriodMs).empty())
+    rules_.SetSamplingPeriodMs(kPeriodMs);
+    EXPECT_TRUE(rules_.Tick(kT0 + 100 * kPeriodMs).empty())
         << "silence counts only while monitoring";
-    rules.OnMonitoringStarted(kT0);
+    rules_.OnMonitoringStarted(kT0);
     for (std::int64_t t = kT0; t <= kT0 + 5 * kPeriodMs; t += kPeriodMs / 2) {  // A0 never answers
-        now = t;
+        now_ = t;
         for (BatteryId battery : DeviceBatteries(kDeviceA1)) Read(battery, 0x11);
-        const AlarmEvents events = rules.Tick(t);
+        const AlarmEvents events = rules_.Tick(t);
         if (t == kT0 + 3 * kPeriodMs) {
             EXPECT_EQ(BatteriesOf(events, AlarmKind::NoAnswer, AlarmState::Raised),
                       DeviceBatteries(kDeviceA0));
@@ -193,84 +194,84 @@ TEST_F(AlarmRulesTest, threeSilentPeriodsRaiseNoAnswerAndAReadingClearsIt) {
             EXPECT_TRUE(events.empty()) << t - kT0;
         }
     }
-    EXPECT_EQ(rules.MarkOf(kA0_3), RowMark::NoAnswer);
-    EXPECT_EQ(rules.MarkOf(kA1_0), RowMark::Normal);
+    EXPECT_EQ(rules_.MarkOf(kA0_3), RowMark::NoAnswer);
+    EXPECT_EQ(rules_.MarkOf(kA1_0), RowMark::Normal);
     EXPECT_EQ(Read(kA0_3, 0x11),
-              AlarmEvents{Cleared(kA0_3, AlarmKind::NoAnswer, std::nullopt, now)});
+              AlarmEvents{Cleared(kA0_3, AlarmKind::NoAnswer, std::nullopt, now_)});
 
     // The operator lengthens the period: three of the new periods are needed.
     ReadAll(kT0 + 10 * kPeriodMs);
-    rules.SetSamplingPeriodMs(10 * kPeriodMs);
-    EXPECT_TRUE(rules.Tick(kT0 + 39 * kPeriodMs).empty());
-    EXPECT_EQ(rules.Tick(kT0 + 40 * kPeriodMs).size(), 14u);
+    rules_.SetSamplingPeriodMs(10 * kPeriodMs);
+    EXPECT_TRUE(rules_.Tick(kT0 + 39 * kPeriodMs).empty());
+    EXPECT_EQ(rules_.Tick(kT0 + 40 * kPeriodMs).size(), 14u);
 
     // A period shorter than a poll cycle: a battery is asked once per cycle, not more often.
     ReadAll(kT0 + 40 * kPeriodMs);
-    rules.SetSamplingPeriodMs(0);
+    rules_.SetSamplingPeriodMs(0);
     const std::int64_t cycleMs = kPollStepMs * kPollStepsPerCycle;
-    EXPECT_TRUE(rules.Tick(now + 3 * cycleMs - 1).empty());
-    EXPECT_EQ(rules.Tick(now + 3 * cycleMs).size(), 14u);
-    rules.SetSamplingPeriodMs(10 * kPeriodMs);
+    EXPECT_TRUE(rules_.Tick(now_ + 3 * cycleMs - 1).empty());
+    EXPECT_EQ(rules_.Tick(now_ + 3 * cycleMs).size(), 14u);
+    rules_.SetSamplingPeriodMs(10 * kPeriodMs);
 
     // Stopped: no new silence alarm. Restarted: silence counts from the restart.
     ReadAll(kT0 + 41 * kPeriodMs);
-    rules.OnMonitoringStopped(now);
-    EXPECT_TRUE(rules.Tick(kT0 + 1000 * kPeriodMs).empty());
-    rules.OnMonitoringStarted(kT0 + 1000 * kPeriodMs);
-    EXPECT_TRUE(rules.Tick(kT0 + 1029 * kPeriodMs).empty());
-    EXPECT_EQ(rules.Tick(kT0 + 1030 * kPeriodMs).size(), 14u);
+    rules_.OnMonitoringStopped(now_);
+    EXPECT_TRUE(rules_.Tick(kT0 + 1000 * kPeriodMs).empty());
+    rules_.OnMonitoringStarted(kT0 + 1000 * kPeriodMs);
+    EXPECT_TRUE(rules_.Tick(kT0 + 1029 * kPeriodMs).empty());
+    EXPECT_EQ(rules_.Tick(kT0 + 1030 * kPeriodMs).size(), 14u);
 }
 
 TEST_F(AlarmRulesTest, aLostPortSilencesEveryBatteryAtOnceWhileMonitoring) {
-    EXPECT_TRUE(rules.OnPortLost(now).empty()) << "closing the port while idle is no alarm";
-    rules.OnMonitoringStarted(now);
-    ReadAll(now + kPeriodMs);
-    const AlarmEvents lost = rules.OnPortLost(now + kPeriodMs);
+    EXPECT_TRUE(rules_.OnPortLost(now_).empty()) << "closing the port while idle is no alarm";
+    rules_.OnMonitoringStarted(now_);
+    ReadAll(now_ + kPeriodMs);
+    const AlarmEvents lost = rules_.OnPortLost(now_ + kPeriodMs);
     EXPECT_EQ(BatteriesOf(lost, AlarmKind::NoAnswer, AlarmState::Raised).size(), 14u);
     EXPECT_EQ(lost.size(), 14u);
-    EXPECT_TRUE(rules.OnPortLost(now).empty());
-    EXPECT_TRUE(rules.Tick(now + 100 * kPeriodMs).empty());
+    EXPECT_TRUE(rules_.OnPortLost(now_).empty());
+    EXPECT_TRUE(rules_.Tick(now_ + 100 * kPeriodMs).empty());
 
-    rules.OnMonitoringStarted(now + kPeriodMs);  // reopened: each first reading clears
-    const AlarmEvents back = ReadAll(now + 2 * kPeriodMs);
+    rules_.OnMonitoringStarted(now_ + kPeriodMs);  // reopened: each first reading clears
+    const AlarmEvents back = ReadAll(now_ + 2 * kPeriodMs);
     EXPECT_EQ(BatteriesOf(back, AlarmKind::NoAnswer, AlarmState::Cleared).size(), 14u);
     EXPECT_EQ(back.size(), 14u);
 }
 
 TEST_F(AlarmRulesTest, aDeviceThatKeepsAnsweringLateIsSilentButASingleSpikeIsNot) {
     for (int cycle = 0; cycle < 10; ++cycle) {  // a late block, then a good one
-        EXPECT_TRUE(rules.OnDeviceLate(kDeviceA0, now).empty());
+        EXPECT_TRUE(rules_.OnDeviceLate(kDeviceA0, now_).empty());
         Read({kDeviceA0, 0}, 0x11);
     }
-    EXPECT_TRUE(rules.OnDeviceLate(kDeviceA1, now).empty());
-    const AlarmEvents late = rules.OnDeviceLate(kDeviceA1, now);
+    EXPECT_TRUE(rules_.OnDeviceLate(kDeviceA1, now_).empty());
+    const AlarmEvents late = rules_.OnDeviceLate(kDeviceA1, now_);
     EXPECT_EQ(BatteriesOf(late, AlarmKind::NoAnswer, AlarmState::Raised),
               DeviceBatteries(kDeviceA1));
     EXPECT_EQ(late.size(), 6u);
-    EXPECT_TRUE(rules.OnDeviceLate(kDeviceA1, now).empty());
-    EXPECT_TRUE(rules.OnDeviceLate(0x55, now).empty());
+    EXPECT_TRUE(rules_.OnDeviceLate(kDeviceA1, now_).empty());
+    EXPECT_TRUE(rules_.OnDeviceLate(0x55, now_).empty());
     EXPECT_EQ(Read(kA1_0, 0x11),
-              AlarmEvents{Cleared(kA1_0, AlarmKind::NoAnswer, std::nullopt, now)});
+              AlarmEvents{Cleared(kA1_0, AlarmKind::NoAnswer, std::nullopt, now_)});
 }
 
 TEST_F(AlarmRulesTest, acknowledgingMarksSelectedAlarmsOnceAndCountsTheRest) {
     Read(kA0_3, 0x71);
     Read(kA1_0, 0x73);
-    EXPECT_EQ(rules.UnacknowledgedCount(), 2);
+    EXPECT_EQ(rules_.UnacknowledgedCount(), 2);
     const AlarmKey voltage{kA0_3, AlarmKind::StatusVoltage};
     const AlarmKey notActive{kA1_0, AlarmKind::LowVoltage};
-    EXPECT_EQ(rules.Acknowledge({voltage, voltage, notActive}, "alice", now),
-              (AlarmEvents{{now, voltage, AlarmState::Acknowledged, 0x71, "alice"}}));
-    EXPECT_EQ(rules.UnacknowledgedCount(), 1);
-    EXPECT_EQ(rules.Find(voltage)->acknowledgedBy, "alice");
-    EXPECT_TRUE(rules.Acknowledge({voltage}, "bob", now).empty()) << "already acknowledged";
-    EXPECT_EQ(rules.MarkOf(kA0_3), RowMark::Alarm) << "acknowledged is still in alarm";
+    EXPECT_EQ(rules_.Acknowledge({voltage, voltage, notActive}, "alice", now_),
+              (AlarmEvents{{now_, voltage, AlarmState::Acknowledged, 0x71, "alice"}}));
+    EXPECT_EQ(rules_.UnacknowledgedCount(), 1);
+    EXPECT_EQ(rules_.Find(voltage)->acknowledgedBy, "alice");
+    EXPECT_TRUE(rules_.Acknowledge({voltage}, "bob", now_).empty()) << "already acknowledged";
+    EXPECT_EQ(rules_.MarkOf(kA0_3), RowMark::Alarm) << "acknowledged is still in alarm";
 
     // The condition returning after it cleared needs a new acknowledgement.
     Read(kA0_3, 0x11);
-    EXPECT_EQ(rules.UnacknowledgedCount(), 1);
+    EXPECT_EQ(rules_.UnacknowledgedCount(), 1);
     Read(kA0_3, 0x71);
-    EXPECT_EQ(rules.UnacknowledgedCount(), 2);
+    EXPECT_EQ(rules_.UnacknowledgedCount(), 2);
 }
 
 TEST_F(AlarmRulesTest, restoredEventsRebuildTheActiveSetAsItWasAtExit) {
@@ -278,25 +279,25 @@ TEST_F(AlarmRulesTest, restoredEventsRebuildTheActiveSetAsItWasAtExit) {
     const auto keep = [&](const AlarmEvents& e) {
         stored.insert(stored.end(), e.begin(), e.end());
     };
-    keep(rules.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now));
+    keep(rules_.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now_));
     keep(Read(kA0_3, 0x71));
-    now += kPeriodMs;
+    now_ += kPeriodMs;
     keep(Read(kA1_0, 0x11, Tenths(110)));
     keep(Read({kDeviceA0, 5}, 0x72));
     keep(Read({kDeviceA0, 5}, 0x11));
-    keep(rules.Acknowledge({{kA1_0, AlarmKind::LowVoltage}}, "bob", now));
-    rules.OnMonitoringStarted(now);
-    keep(rules.OnPortLost(now + kPeriodMs));
+    keep(rules_.Acknowledge({{kA1_0, AlarmKind::LowVoltage}}, "bob", now_));
+    rules_.OnMonitoringStarted(now_);
+    keep(rules_.OnPortLost(now_ + kPeriodMs));
     // A battery nobody watches (a hand-edited file), a stray acknowledgement, a second raise
     // without a clear (a crash lost it): skipped, ignored, the first raise kept.
-    stored.push_back(Raised({kDeviceA1, 7}, AlarmKind::StatusVoltage, 0x71, now));
+    stored.push_back(Raised({kDeviceA1, 7}, AlarmKind::StatusVoltage, 0x71, now_));
     stored.push_back(
-        {now, {kA1_0, AlarmKind::StatusSwelling}, AlarmState::Acknowledged, 0x73, "x"});
-    stored.push_back(Raised(kA0_3, AlarmKind::StatusVoltage, 0x71, now + 5));
+        {now_, {kA1_0, AlarmKind::StatusSwelling}, AlarmState::Acknowledged, 0x73, "x"});
+    stored.push_back(Raised(kA0_3, AlarmKind::StatusVoltage, 0x71, now_ + 5));
 
     AlarmRules restarted;
     restarted.Restore(stored);
-    const auto before = rules.ActiveAlarms();
+    const auto before = rules_.ActiveAlarms();
     const auto after = restarted.ActiveAlarms();
     ASSERT_EQ(after.size(), 16u);  // 0x71 on A0-83, low voltage on 1#, 14 silent batteries
     ASSERT_EQ(after.size(), before.size());
@@ -311,17 +312,17 @@ TEST_F(AlarmRulesTest, restoredEventsRebuildTheActiveSetAsItWasAtExit) {
 
     // They go on as if the program had not stopped: a repeated condition is no new alarm, a
     // value inside the hysteresis keeps its limit alarm, a cure clears.
-    restarted.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now);
-    EXPECT_EQ(restarted.OnReading(kA0_3, 0x71, 12.5, 25.0, now),
-              AlarmEvents{Cleared(kA0_3, AlarmKind::NoAnswer, std::nullopt, now)});
-    EXPECT_EQ(restarted.OnReading(kA1_0, 0x11, Tenths(120), 25.0, now),
-              AlarmEvents{Cleared(kA1_0, AlarmKind::NoAnswer, std::nullopt, now)});
-    EXPECT_EQ(restarted.OnReading(kA1_0, 0x11, Tenths(121), 25.0, now),
-              AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now)});
+    restarted.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now_);
+    EXPECT_EQ(restarted.OnReading(kA0_3, 0x71, 12.5, 25.0, now_),
+              AlarmEvents{Cleared(kA0_3, AlarmKind::NoAnswer, std::nullopt, now_)});
+    EXPECT_EQ(restarted.OnReading(kA1_0, 0x11, Tenths(120), 25.0, now_),
+              AlarmEvents{Cleared(kA1_0, AlarmKind::NoAnswer, std::nullopt, now_)});
+    EXPECT_EQ(restarted.OnReading(kA1_0, 0x11, Tenths(121), 25.0, now_),
+              AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now_)});
 
     // The age of a silent row after a restart comes from the last stored reading.
     restarted.RestoreLastReading(kA0_3, kT0 - 9000, kT0);  // older than the reading above: ignored
-    EXPECT_EQ(restarted.LastReadingMs(kA0_3), now);
+    EXPECT_EQ(restarted.LastReadingMs(kA0_3), now_);
     restarted.RestoreLastReading({kDeviceA0, 0}, kT0 - 9000, kT0);
     EXPECT_EQ(restarted.LastReadingMs({kDeviceA0, 0}), kT0 - 9000);
 }

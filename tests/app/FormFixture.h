@@ -30,11 +30,11 @@ class FormFixture : public ::testing::Test {
 protected:
     using ShownMessage = testsupport::WindowRig::ShownMessage;
 
-    void SetUp() override { window.emplace(); }
-    void TearDown() override { window.reset(); }
+    void SetUp() override { window_.emplace(); }
+    void TearDown() override { window_.reset(); }
 
-    TForm1& Form() const { return window->Form(); }
-    std::vector<ShownMessage>& Messages() { return window->Messages(); }
+    TForm1& Form() const { return window_->Form(); }
+    std::vector<ShownMessage>& Messages() { return window_->Messages(); }
 
     static void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
@@ -42,7 +42,7 @@ protected:
 
     // Opens the port on `device` through the port box and the open button.
     void OpenPortOn(const testsupport::PtyDevice& device) {
-        ASSERT_TRUE(window->OpenPort(device.SlavePath()));
+        ASSERT_TRUE(window_->OpenPort(device.SlavePath()));
         ASSERT_EQ(Control<QPushButton>(Form(), "Button1")->text(), QStringLiteral("关闭串口"));
     }
 
@@ -51,7 +51,7 @@ protected:
         return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
     }
 
-    std::optional<testsupport::WindowRig> window;
+    std::optional<testsupport::WindowRig> window_;
 };
 
 using testsupport::PollAnswerBytes;

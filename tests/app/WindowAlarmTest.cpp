@@ -23,7 +23,7 @@ class AlarmWindowTest : public FormFixture {
 protected:
     void SetUp() override {
         // The limits are kept in the program's settings: here in a folder of the test's own.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
         FormFixture::SetUp();
     }
 
@@ -32,7 +32,7 @@ protected:
     void Receive(int step, std::uint8_t status, qint64 arrivalMs, std::uint8_t voltage = 125) {
         emit Form().Session().ReadingAccepted(
             battery::MakeReading(battery::BatteryOfStep(step), arrivalMs, status, voltage, 253));
-        EXPECT_TRUE(window->WaitUntilShown());
+        EXPECT_TRUE(window_->WaitUntilShown());
     }
 
     // The page follows once the events of one pass of the event loop are in.
@@ -52,7 +52,7 @@ protected:
     QLabel* Count() const { return Control<QLabel>(Form(), "AlarmCountLabel"); }
     QColor CountColour() const { return Count()->palette().color(QPalette::WindowText); }
 
-    QTemporaryDir settingsDir;
+    QTemporaryDir settingsDir_;
 };
 
 // Step 11 reads battery 2 of A1, the third row of the real-time table.
@@ -207,6 +207,6 @@ TEST_F(AlarmWindowTest, theLimitsDialogRefusesBadInputAndKeepsWhatItAccepts) {
 
 TEST_F(AlarmWindowTest, savedLimitsApplyToTheNextWindow) {
     SaveAlarmLimits({std::nullopt, std::nullopt, 40.0});
-    window->Reopen();
+    window_->Reopen();
     EXPECT_EQ(Form().Monitoring().Alarms().Limits().highTemperature, 40.0);
 }

@@ -13,8 +13,8 @@ class ExportFixture : public FormFixture {
 protected:
     void SetUp() override {
         FormFixture::SetUp();
-        recorder = std::make_shared<recording::Recorder>();
-        recording::Install(recorder);
+        recorder_ = std::make_shared<recording::Recorder>();
+        recording::Install(recorder_);
     }
     void TearDown() override {
         recording::Uninstall();
@@ -26,7 +26,7 @@ protected:
                                            std::chrono::seconds(20)));
     }
 
-    std::shared_ptr<recording::Recorder> recorder;
+    std::shared_ptr<recording::Recorder> recorder_;
 };
 
 }  // namespace
@@ -35,10 +35,10 @@ TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveBu
     Control<::StringGrid>(Form(), "StringGrid11")->SetCells(1, 2, QStringLiteral("typed"));
     Click(Control<QPushButton>(Form(), "RzBitBtn5"));
     WaitForExports();
-    ASSERT_EQ(recorder->applications().size(), 6);
+    ASSERT_EQ(recorder_->Applications().size(), 6);
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(i);
-        const recording::Application& app = *recorder->applications()[i];
+        const recording::Application& app = *recorder_->Applications()[i];
         EXPECT_TRUE(app.visible);
         EXPECT_EQ(app.caption, QStringLiteral("蓄电池监测历史数据记录"));
         const recording::Sheet& sheet = app.workbooks.at(0).sheets.at(0);
@@ -46,21 +46,21 @@ TEST_F(ExportFixture, historyButtonExportsTheSixHistoryTablesInOrderAndTheLiveBu
         EXPECT_EQ(sheet.Cell(1, 1), QStringLiteral("%1#采样时间").arg(9 + i));
         EXPECT_EQ(sheet.cells.size(), 15 * 4);
     }
-    EXPECT_EQ(recorder->applications()[2]->workbooks[0].sheets[0].Cell(3, 2),
+    EXPECT_EQ(recorder_->Applications()[2]->workbooks[0].sheets[0].Cell(3, 2),
               QStringLiteral("typed"));
 
     Click(Control<QPushButton>(Form(), "RzBitBtn6"));
 
     WaitForExports();
-    ASSERT_EQ(recorder->applications().size(), 7);
-    const recording::Sheet& live = recorder->applications()[6]->workbooks[0].sheets[0];
+    ASSERT_EQ(recorder_->Applications().size(), 7);
+    const recording::Sheet& live = recorder_->Applications()[6]->workbooks[0].sheets[0];
     EXPECT_EQ(live.cells.size(), 5 * 1024);
     EXPECT_EQ(live.Cell(1, 5), QStringLiteral("鼓包"));
     EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(ExportFixture, withoutTheApplicationTheHistoryButtonSaysSoSixTimesAndTheProgramRunsOn) {
-    recorder->FailCreation(true);
+    recorder_->FailCreation(true);
     Click(Control<QPushButton>(Form(), "RzBitBtn5"));
     WaitForExports();
     ASSERT_EQ(Messages().size(), 6u);
@@ -73,13 +73,13 @@ TEST_F(ExportFixture, withoutTheApplicationTheHistoryButtonSaysSoSixTimesAndTheP
 }
 
 TEST_F(ExportFixture, anErrorWhileCopyingStopsTheRemainingExportsAndIsShown) {
-    recorder->FailOnCall(QStringLiteral("Cells"), 60 + 7, QStringLiteral("sheet is protected"));
+    recorder_->FailOnCall(QStringLiteral("Cells"), 60 + 7, QStringLiteral("sheet is protected"));
     Click(Control<QPushButton>(Form(), "RzBitBtn5"));
     WaitForExports();
     // The first table (60 cells) is done, the second fails on its 7th cell, the rest never start.
-    EXPECT_EQ(recorder->applications().size(), 2);
-    EXPECT_TRUE(recorder->applications()[0]->visible);
-    EXPECT_FALSE(recorder->applications()[1]->visible);
+    EXPECT_EQ(recorder_->Applications().size(), 2);
+    EXPECT_TRUE(recorder_->Applications()[0]->visible);
+    EXPECT_FALSE(recorder_->Applications()[1]->visible);
     ASSERT_EQ(Messages().size(), 1u);
     EXPECT_TRUE(Messages()[0].text.contains(QStringLiteral("sheet is protected")));
 }

@@ -106,7 +106,7 @@ TEST_F(FormFixture, exitButtonAndWindowCloseEachRunFormCloseOnce) {
         EXPECT_FALSE(Form().isVisible());
         EXPECT_TRUE(Messages().empty());
     }
-    window->Reopen();
+    window_->Reopen();
     QSignalSpy closing(&Form(), &TForm1::Closing);
     EXPECT_TRUE(Form().close());
     EXPECT_EQ(closing.count(), 1);

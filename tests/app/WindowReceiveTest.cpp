@@ -40,8 +40,8 @@ protected:
     }
     // Readings are shown once their device's block has ended (a cycle ends with 0xA1's) and
     // the store has committed them.
-    bool WaitForCycleEnd(int cycles = 1) { return window->WaitForCycles(cycles, 8s); }
-    std::size_t requestsSeen() const { return device_ ? device_->Requests().size() : 0; }
+    bool WaitForCycleEnd(int cycles = 1) { return window_->WaitForCycles(cycles, 8s); }
+    std::size_t RequestsSeen() const { return device_ ? device_->Requests().size() : 0; }
     PtyDevice* device_ = nullptr;
 };
 

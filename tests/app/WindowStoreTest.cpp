@@ -32,7 +32,7 @@ protected:
         FormFixture::TearDown();
     }
     std::vector<battery::Reading> Stored() const {
-        store::HistoryReader reader(store::HistoryFilePath(window->DataDir()));
+        store::HistoryReader reader(store::HistoryFilePath(window_->DataDir()));
         return reader.LoadSince(0);
     }
 };
@@ -47,7 +47,7 @@ TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
         Type(Control<QLineEdit>(Form(), "sample_time"), QStringLiteral("3"));
         Click(Control<QPushButton>(Form(), "RzBitBtn14"));
         Click(Control<QPushButton>(Form(), "RzBitBtn7"));
-        ASSERT_TRUE(window->WaitForCycles(1, 8s));
+        ASSERT_TRUE(window_->WaitForCycles(1, 8s));
         // Read back with a connection of its own before the next sampling period, and shown
         // once it is there.
         ASSERT_TRUE(WaitUntil([&] { return Stored().size() >= 14; }, 2s));
@@ -66,14 +66,14 @@ TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
         const auto shown = HistoryGrid(Form(), step)->Cells(1, 1);
         const auto onDisk = std::count_if(stored.begin(), stored.end(), [&](const auto& r) {
             return r.device == deviceAddress && r.battery == battery &&
-                   r.voltage_dv == 100 + battery;
+                   r.voltageDv == 100 + battery;
         });
         EXPECT_GE(onDisk, 1) << "step " << step << " shows " << shown.toStdString();
     }
 
     const QString firstRecord = HistoryGrid(Form(), 11)->Cells(0, 1);
     const int rows = HistoryGrid(Form(), 11)->RowCount();
-    window->Reopen();
+    window_->Reopen();
     EXPECT_EQ(HistoryGrid(Form(), 11)->Cells(0, 1), firstRecord);
     EXPECT_EQ(HistoryGrid(Form(), 11)->RowCount(), rows);
     EXPECT_EQ(HistoryGrid(Form(), 11)->Cells(0, 0), QStringLiteral("3#采样时间"));
@@ -81,8 +81,8 @@ TEST_F(StoreFixture, everyReadingShownIsOnDiskAndComesBackAfterARestart) {
         << "the real-time table starts empty";
     EXPECT_TRUE(MemoLines().isEmpty());
 
-    window->Options().restoreHours = 0;
-    window->Reopen();
+    window_->Options().restoreHours = 0;
+    window_->Reopen();
     EXPECT_EQ(HistoryGrid(Form(), 11)->RowCount(), 15) << "--restore-hours 0 restores nothing";
 }
 
@@ -92,7 +92,7 @@ TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
         device.SetResponder(AnswerNamingBattery);
         OpenPortOn(device);
         Click(Control<QPushButton>(Form(), "RzBitBtn7"));
-        ASSERT_TRUE(window->WaitForCycles(1, 8s));
+        ASSERT_TRUE(window_->WaitForCycles(1, 8s));
         ASSERT_TRUE(WaitUntil([&] { return Stored().size() >= 14; }, 2s));
     }
     auto* pages = Control<PageControl>(Form(), "RzPageControl1");
@@ -103,7 +103,7 @@ TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
     list->item(10)->setCheckState(Qt::Checked);  // 3#
     Click(Control<QPushButton>(Form(), "trendRange24h"));
 
-    QString target = QDir(window->DataDir()).filePath(QStringLiteral("out.csv"));
+    QString target = QDir(window_->DataDir()).filePath(QStringLiteral("out.csv"));
     filedialog::SetHook([&](const QString&, const QString&) { return target; });
     QThread* reportedOn = nullptr;
     messagebox::SetHook([&](const QString& text, const QString& caption) {
@@ -128,9 +128,9 @@ TEST_F(StoreFixture, theTrendPagesCsvButtonExportsExactlyTheChosenBatteries) {
 
     // A window closed while its export is being written waits for the whole file, and nothing
     // is shown for a window that is gone.
-    target = QDir(window->DataDir()).filePath(QStringLiteral("closing.csv"));
+    target = QDir(window_->DataDir()).filePath(QStringLiteral("closing.csv"));
     Click(Control<QPushButton>(Form(), "trendExportCsv"));
-    window->Close();
+    window_->Close();
     QCoreApplication::processEvents();
     EXPECT_EQ(Messages().size(), 1u);
     expectTheTwoBatteries(target);

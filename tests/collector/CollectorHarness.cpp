@@ -40,11 +40,11 @@ struct QueryResult {
         PQclear(result);
         PQfinish(conn);
     }
-    int rows() const { return PQresultStatus(result) == PGRES_TUPLES_OK ? PQntuples(result) : 0; }
-    QString text(int row, int column) const {
+    int Rows() const { return PQresultStatus(result) == PGRES_TUPLES_OK ? PQntuples(result) : 0; }
+    QString Text(int row, int column) const {
         return QString::fromUtf8(PQgetvalue(result, row, column));
     }
-    bool isNull(int row, int column) const { return PQgetisnull(result, row, column) != 0; }
+    bool IsNull(int row, int column) const { return PQgetisnull(result, row, column) != 0; }
 };
 
 void Query(QueryResult& q, const QString& conninfo, const char* sql) {
@@ -57,81 +57,81 @@ auto Key(const ReadingMessage& r) { return std::tie(r.site, r.device, r.battery,
 }  // namespace
 
 CollectorProcess::CollectorProcess(QString brokerUrl, QString conninfo, QStringList extraArguments)
-    : m_brokerUrl(std::move(brokerUrl)),
-      m_conninfo(std::move(conninfo)),
-      m_extraArguments(std::move(extraArguments)) {}
+    : brokerUrl_(std::move(brokerUrl)),
+      conninfo_(std::move(conninfo)),
+      extraArguments_(std::move(extraArguments)) {}
 
-bool CollectorProcess::start() {
-    return m_process.start(
+bool CollectorProcess::Start() {
+    return process_.Start(
         QStringLiteral(BATMON_COLLECTOR_PATH),
-        QStringList{QStringLiteral("--mqtt"), m_brokerUrl, QStringLiteral("--postgres"), m_conninfo,
+        QStringList{QStringLiteral("--mqtt"), brokerUrl_, QStringLiteral("--postgres"), conninfo_,
                     QStringLiteral("--client-id"), QStringLiteral("collector-under-test")} +
-            m_extraArguments,
-        m_dir.filePath(QStringLiteral("collector.log")));
+            extraArguments_,
+        dir_.filePath(QStringLiteral("collector.log")));
 }
 
-int CollectorProcess::terminate() {
-    return m_process.stop(SIGTERM, std::chrono::seconds(20 * kSlowdown));
+int CollectorProcess::Terminate() {
+    return process_.Stop(SIGTERM, std::chrono::seconds(20 * kSlowdown));
 }
 
-void CollectorProcess::kill() { m_process.stop(SIGKILL); }
+void CollectorProcess::Kill() { process_.Stop(SIGKILL); }
 
-QString CollectorProcess::log() const {
-    QFile file(m_dir.filePath(QStringLiteral("collector.log")));
+QString CollectorProcess::Log() const {
+    QFile file(dir_.filePath(QStringLiteral("collector.log")));
     if (!file.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(file.readAll());
 }
 
-bool CollectorProcess::waitForLog(const QString& text, int count) {
-    return WaitUntil([&] { return log().count(text) >= count; },
+bool CollectorProcess::WaitForLog(const QString& text, int count) {
+    return WaitUntil([&] { return Log().count(text) >= count; },
                      std::chrono::seconds(20 * kSlowdown));
 }
 
-Publisher::Publisher(const QString& brokerUrl) : m_client(PublisherOptions(brokerUrl)) {
-    QObject::connect(&m_client, &MqttClient::acknowledged, [this](int id) { m_pending.erase(id); });
-    m_client.start();
+Publisher::Publisher(const QString& brokerUrl) : client_(PublisherOptions(brokerUrl)) {
+    QObject::connect(&client_, &MqttClient::Acknowledged, [this](int id) { pending_.erase(id); });
+    client_.Start();
 }
 
-bool Publisher::waitOnline() {
-    return WaitUntil([&] { return m_client.isOnline(); }, std::chrono::seconds(10 * kSlowdown));
+bool Publisher::WaitOnline() {
+    return WaitUntil([&] { return client_.IsOnline(); }, std::chrono::seconds(10 * kSlowdown));
 }
 
-bool Publisher::waitOffline() {
-    return WaitUntil([&] { return !m_client.isOnline(); }, std::chrono::seconds(10 * kSlowdown));
+bool Publisher::WaitOffline() {
+    return WaitUntil([&] { return !client_.IsOnline(); }, std::chrono::seconds(10 * kSlowdown));
 }
 
-bool Publisher::waitAcknowledged() {
-    return WaitUntil([&] { return m_pending.empty(); }, std::chrono::seconds(20 * kSlowdown));
+bool Publisher::WaitAcknowledged() {
+    return WaitUntil([&] { return pending_.empty(); }, std::chrono::seconds(20 * kSlowdown));
 }
 
-bool Publisher::publish(const std::vector<ReadingMessage>& readings) {
+bool Publisher::Publish(const std::vector<ReadingMessage>& readings) {
     for (const ReadingMessage& r : readings) {
         const int id =
-            m_client.publish(ReadingTopic(r.site, r.device, r.battery), ReadingPayload(r), 1, true);
+            client_.Publish(ReadingTopic(r.site, r.device, r.battery), ReadingPayload(r), 1, true);
         if (id < 0) return false;
-        m_pending.insert(id);
+        pending_.insert(id);
         // Keeps the number in flight within what libmosquitto's message ids can tell apart.
-        if (m_pending.size() > 10000 && !waitAcknowledged()) return false;
+        if (pending_.size() > 10000 && !WaitAcknowledged()) return false;
     }
-    return waitAcknowledged();
+    return WaitAcknowledged();
 }
 
-bool Publisher::publish(const std::vector<AlarmMessage>& alarms) {
+bool Publisher::Publish(const std::vector<AlarmMessage>& alarms) {
     for (const AlarmMessage& a : alarms) {
-        const int id = m_client.publish(AlarmTopic(a.site), AlarmPayload(a), 1, false);
+        const int id = client_.Publish(AlarmTopic(a.site), AlarmPayload(a), 1, false);
         if (id < 0) return false;
-        m_pending.insert(id);
+        pending_.insert(id);
     }
-    return waitAcknowledged();
+    return WaitAcknowledged();
 }
 
-bool Publisher::publish(const std::vector<std::pair<QByteArray, QByteArray>>& messages) {
+bool Publisher::Publish(const std::vector<std::pair<QByteArray, QByteArray>>& messages) {
     for (const auto& [topic, payload] : messages) {
-        const int id = m_client.publish(topic, payload, 1, false);
+        const int id = client_.Publish(topic, payload, 1, false);
         if (id < 0) return false;
-        m_pending.insert(id);
+        pending_.insert(id);
     }
-    return waitAcknowledged();
+    return WaitAcknowledged();
 }
 
 std::vector<ReadingMessage> MakeReadings(const QString& site, int count, qint64 firstMs) {
@@ -151,10 +151,10 @@ std::vector<ReadingMessage> StoredReadings(const QString& conninfo) {
           "SELECT site, device, battery, (extract(epoch FROM time) * 1000)::bigint, voltage, "
           "temperature, status FROM battery_readings ORDER BY site, device, battery, time");
     std::vector<ReadingMessage> rows;
-    for (int row = 0; row < q.rows(); ++row) {
-        rows.push_back({q.text(row, 0), q.text(row, 1).toInt(), q.text(row, 2).toInt(),
-                        q.text(row, 3).toLongLong(), q.text(row, 4).toDouble(),
-                        q.text(row, 5).toDouble(), q.text(row, 6).toInt()});
+    for (int row = 0; row < q.Rows(); ++row) {
+        rows.push_back({q.Text(row, 0), q.Text(row, 1).toInt(), q.Text(row, 2).toInt(),
+                        q.Text(row, 3).toLongLong(), q.Text(row, 4).toDouble(),
+                        q.Text(row, 5).toDouble(), q.Text(row, 6).toInt()});
     }
     return rows;
 }
@@ -165,12 +165,12 @@ std::vector<AlarmMessage> StoredAlarms(const QString& conninfo) {
           "SELECT site, device, battery, (extract(epoch FROM time) * 1000)::bigint, kind, state, "
           "value, acknowledged_by FROM battery_alarms ORDER BY site, device, battery, time, state");
     std::vector<AlarmMessage> rows;
-    for (int row = 0; row < q.rows(); ++row) {
-        AlarmMessage alarm{q.text(row, 0),         q.text(row, 1).toInt(),
-                           q.text(row, 2).toInt(), q.text(row, 3).toLongLong(),
-                           q.text(row, 4),         q.text(row, 5),
-                           std::nullopt,           q.text(row, 7)};
-        if (!q.isNull(row, 6)) alarm.value = q.text(row, 6).toDouble();
+    for (int row = 0; row < q.Rows(); ++row) {
+        AlarmMessage alarm{q.Text(row, 0),         q.Text(row, 1).toInt(),
+                           q.Text(row, 2).toInt(), q.Text(row, 3).toLongLong(),
+                           q.Text(row, 4),         q.Text(row, 5),
+                           std::nullopt,           q.Text(row, 7)};
+        if (!q.IsNull(row, 6)) alarm.value = q.Text(row, 6).toDouble();
         rows.push_back(alarm);
     }
     return rows;
@@ -179,16 +179,16 @@ std::vector<AlarmMessage> StoredAlarms(const QString& conninfo) {
 qint64 StoredReadingCount(const QString& conninfo) {
     QueryResult q;
     Query(q, conninfo, "SELECT count(*) FROM battery_readings");
-    return q.rows() == 1 ? q.text(0, 0).toLongLong() : -1;
+    return q.Rows() == 1 ? q.Text(0, 0).toLongLong() : -1;
 }
 
 std::vector<QString> QueryLines(const QString& conninfo, const char* sql) {
     QueryResult q;
     Query(q, conninfo, sql);
     std::vector<QString> lines;
-    for (int row = 0; row < q.rows(); ++row) {
+    for (int row = 0; row < q.Rows(); ++row) {
         QStringList fields;
-        for (int column = 0; column < PQnfields(q.result); ++column) fields << q.text(row, column);
+        for (int column = 0; column < PQnfields(q.result); ++column) fields << q.Text(row, column);
         lines.push_back(fields.join(u' '));
     }
     return lines;

@@ -20,39 +20,39 @@ namespace collectortest {
 class CollectorProcess {
 public:
     CollectorProcess(QString brokerUrl, QString conninfo, QStringList extraArguments = {});
-    QString folder() const { return m_dir.path(); }
-    bool start();
+    QString Folder() const { return dir_.path(); }
+    bool Start();
     // SIGTERM; the exit status as waitpid() reports it.
-    int terminate();
-    void kill();
-    pid_t pid() const { return m_process.pid(); }
-    QString log() const;
+    int Terminate();
+    void Kill();
+    pid_t Pid() const { return process_.Pid(); }
+    QString Log() const;
     // Waits until the log has gained `count` lines containing `text` in all.
-    bool waitForLog(const QString& text, int count = 1);
+    bool WaitForLog(const QString& text, int count = 1);
 
 private:
-    QTemporaryDir m_dir;
-    QString m_brokerUrl;
-    QString m_conninfo;
-    QStringList m_extraArguments;
-    testservers::ChildProcess m_process;
+    QTemporaryDir dir_;
+    QString brokerUrl_;
+    QString conninfo_;
+    QStringList extraArguments_;
+    testservers::ChildProcess process_;
 };
 
 // A publisher that sends QoS 1 messages and waits until the broker has acknowledged each.
 class Publisher {
 public:
     explicit Publisher(const QString& brokerUrl);
-    bool waitOnline();
-    bool waitOffline();
-    bool publish(const std::vector<ReadingMessage>& readings);
-    bool publish(const std::vector<AlarmMessage>& alarms);
+    bool WaitOnline();
+    bool WaitOffline();
+    bool Publish(const std::vector<ReadingMessage>& readings);
+    bool Publish(const std::vector<AlarmMessage>& alarms);
     // Messages as they are, (topic, payload), not retained.
-    bool publish(const std::vector<std::pair<QByteArray, QByteArray>>& messages);
+    bool Publish(const std::vector<std::pair<QByteArray, QByteArray>>& messages);
 
 private:
-    bool waitAcknowledged();
-    MqttClient m_client;
-    std::set<int> m_pending;
+    bool WaitAcknowledged();
+    MqttClient client_;
+    std::set<int> pending_;
 };
 
 // `count` readings of one site, spread over both devices' batteries, one per millisecond.

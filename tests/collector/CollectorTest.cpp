@@ -34,36 +34,36 @@ class CollectorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         QString error;
-        ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-        ASSERT_TRUE(database.start(&error)) << error.toStdString();
-        ASSERT_TRUE(collector.start());
-        ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed to")))
-            << collector.log().toStdString();
-        ASSERT_TRUE(publisher.waitOnline());
+        ASSERT_TRUE(broker_.Start(&error)) << error.toStdString();
+        ASSERT_TRUE(database_.Start(&error)) << error.toStdString();
+        ASSERT_TRUE(collector_.Start());
+        ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("subscribed to")))
+            << collector_.Log().toStdString();
+        ASSERT_TRUE(publisher_.WaitOnline());
     }
 
     void TearDown() override {
-        if (HasFailure()) std::cerr << "collector log:\n" << collector.log().toStdString();
+        if (HasFailure()) std::cerr << "collector log:\n" << collector_.Log().toStdString();
     }
 
     // Waits until the table holds `count` rows, then returns them.
     std::vector<ReadingMessage> StoredOnceThere(size_t count) {
-        WaitUntil([&] { return StoredReadingCount(database.conninfo()) >= qint64(count); },
+        WaitUntil([&] { return StoredReadingCount(database_.Conninfo()) >= qint64(count); },
                   std::chrono::seconds(30 * kSlowdown));
-        return StoredReadings(database.conninfo());
+        return StoredReadings(database_.Conninfo());
     }
 
-    MosquittoServer broker;
-    PostgresCluster database;
-    CollectorProcess collector{broker.url(), database.conninfo()};
-    Publisher publisher{broker.url()};
+    MosquittoServer broker_;
+    PostgresCluster database_;
+    CollectorProcess collector_{broker_.Url(), database_.Conninfo()};
+    Publisher publisher_{broker_.Url()};
 };
 
 TEST_F(CollectorTest, writesExactlyWhatWasPublished) {
     std::vector<ReadingMessage> sent = MakeReadings(QStringLiteral("room-1"), 300, kStart);
     const auto other = MakeReadings(QStringLiteral("机房 2"), 100, kStart);
     sent.insert(sent.end(), other.begin(), other.end());
-    ASSERT_TRUE(publisher.publish(sent));
+    ASSERT_TRUE(publisher_.Publish(sent));
 
     // In the order the table is read back: by battery, time and state.
     const std::vector<AlarmMessage> alarms{{QStringLiteral("room-1"),
@@ -90,31 +90,31 @@ TEST_F(CollectorTest, writesExactlyWhatWasPublished) {
                                             QStringLiteral("cleared"),
                                             {},
                                             {}}};
-    ASSERT_TRUE(publisher.publish(alarms));
+    ASSERT_TRUE(publisher_.Publish(alarms));
 
     EXPECT_EQ(StoredOnceThere(sent.size()), Sorted(sent));
-    ASSERT_TRUE(WaitUntil([&] { return StoredAlarms(database.conninfo()).size() == 3; },
+    ASSERT_TRUE(WaitUntil([&] { return StoredAlarms(database_.Conninfo()).size() == 3; },
                           std::chrono::seconds(10 * kSlowdown)));
-    EXPECT_EQ(StoredAlarms(database.conninfo()), alarms);
+    EXPECT_EQ(StoredAlarms(database_.Conninfo()), alarms);
 
     // Malformed messages are logged and skipped; they neither stop nor corrupt the rest.
     MqttClientOptions rawOptions;
-    rawOptions.endpoint = *ParseMqttUrl(broker.url());
+    rawOptions.endpoint = *ParseMqttUrl(broker_.Url());
     MqttClient raw(rawOptions);
-    raw.start();
-    ASSERT_TRUE(WaitUntil([&] { return raw.isOnline(); }));
-    raw.publish("batmon/room-1/A0/9", ReadingPayload(sent.front()));
-    raw.publish("batmon/room-1/A0/1", "{\"time\": \"now\"}");
+    raw.Start();
+    ASSERT_TRUE(WaitUntil([&] { return raw.IsOnline(); }));
+    raw.Publish("batmon/room-1/A0/9", ReadingPayload(sent.front()));
+    raw.Publish("batmon/room-1/A0/1", "{\"time\": \"now\"}");
     // A hang-up (a closed terminal, a reload by mistake) neither ends it nor costs a row.
-    ASSERT_EQ(::kill(collector.pid(), SIGHUP), 0);
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("<4>SIGHUP ignored")))
-        << collector.log().toStdString();
+    ASSERT_EQ(::kill(collector_.Pid(), SIGHUP), 0);
+    ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("<4>SIGHUP ignored")))
+        << collector_.Log().toStdString();
     const auto late = MakeReadings(QStringLiteral("room-1"), 16, kStart + 1000);
-    ASSERT_TRUE(publisher.publish(late));
+    ASSERT_TRUE(publisher_.Publish(late));
     EXPECT_EQ(StoredOnceThere(sent.size() + late.size()).size(), sent.size() + late.size());
-    EXPECT_TRUE(collector.log().contains(QStringLiteral("message ignored")));
+    EXPECT_TRUE(collector_.Log().contains(QStringLiteral("message ignored")));
 
-    const int status = collector.terminate();
+    const int status = collector_.Terminate();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
     // The README's query for the latest reading of every battery of every site.
@@ -136,7 +136,7 @@ TEST_F(CollectorTest, writesExactlyWhatWasPublished) {
                                .arg(r.temperature)
                                .arg(r.status));
     }
-    EXPECT_EQ(QueryLines(database.conninfo(),
+    EXPECT_EQ(QueryLines(database_.Conninfo(),
                          "SELECT site, device, battery, (extract(epoch FROM time) * 1000)::bigint, "
                          "voltage, temperature, status FROM ("
                          "SELECT DISTINCT ON (site, device, battery) site, "
@@ -148,16 +148,16 @@ TEST_F(CollectorTest, writesExactlyWhatWasPublished) {
 
 TEST_F(CollectorTest, aResentReadingChangesNothing) {
     const auto sent = MakeReadings(QStringLiteral("room-1"), 64, kStart);
-    ASSERT_TRUE(publisher.publish(sent));
+    ASSERT_TRUE(publisher_.Publish(sent));
     ASSERT_EQ(StoredOnceThere(sent.size()).size(), sent.size());
 
     // The same readings again, once with other values: the first arrival stays.
     auto altered = sent;
     for (auto& r : altered) r.voltage += 1;
-    ASSERT_TRUE(publisher.publish(sent));
-    ASSERT_TRUE(publisher.publish(altered));
+    ASSERT_TRUE(publisher_.Publish(sent));
+    ASSERT_TRUE(publisher_.Publish(altered));
     const auto marker = MakeReadings(QStringLiteral("marker"), 1, kStart);
-    ASSERT_TRUE(publisher.publish(marker));
+    ASSERT_TRUE(publisher_.Publish(marker));
     auto expected = sent;
     expected.push_back(marker.front());
     EXPECT_EQ(StoredOnceThere(expected.size()), Sorted(expected));
@@ -165,19 +165,19 @@ TEST_F(CollectorTest, aResentReadingChangesNothing) {
 
 TEST_F(CollectorTest, brokerRestartLosesAndDoublesNothing) {
     const auto before = MakeReadings(QStringLiteral("room-1"), 200, kStart);
-    ASSERT_TRUE(publisher.publish(before));
+    ASSERT_TRUE(publisher_.Publish(before));
     ASSERT_EQ(StoredOnceThere(before.size()).size(), before.size());
 
-    broker.stop();
-    ASSERT_TRUE(publisher.waitOffline());
+    broker_.Stop();
+    ASSERT_TRUE(publisher_.WaitOffline());
     QString error;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    ASSERT_TRUE(publisher.waitOnline());
+    ASSERT_TRUE(broker_.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(publisher_.WaitOnline());
     // Published the moment the broker is back, possibly before the collector has reconnected:
     // its kept session takes them.
     const auto after = MakeReadings(QStringLiteral("room-1"), 200, kStart + 10000);
-    ASSERT_TRUE(publisher.publish(after));
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("broker connected (session kept)")));
+    ASSERT_TRUE(publisher_.Publish(after));
+    ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("broker connected (session kept)")));
 
     auto all = before;
     all.insert(all.end(), after.begin(), after.end());
@@ -186,13 +186,13 @@ TEST_F(CollectorTest, brokerRestartLosesAndDoublesNothing) {
 
 TEST_F(CollectorTest, aKilledCollectorMissesNothingPublishedWhileItWasAway) {
     const auto before = MakeReadings(QStringLiteral("room-1"), 100, kStart);
-    ASSERT_TRUE(publisher.publish(before));
+    ASSERT_TRUE(publisher_.Publish(before));
     ASSERT_EQ(StoredOnceThere(before.size()).size(), before.size());
 
-    collector.kill();
+    collector_.Kill();
     const auto away = MakeReadings(QStringLiteral("room-1"), 500, kStart + 10000);
-    ASSERT_TRUE(publisher.publish(away));
-    ASSERT_TRUE(collector.start());
+    ASSERT_TRUE(publisher_.Publish(away));
+    ASSERT_TRUE(collector_.Start());
 
     auto all = before;
     all.insert(all.end(), away.begin(), away.end());
@@ -201,23 +201,23 @@ TEST_F(CollectorTest, aKilledCollectorMissesNothingPublishedWhileItWasAway) {
 
 TEST_F(CollectorTest, databaseRestartLosesAndDoublesNothing) {
     const auto first = MakeReadings(QStringLiteral("room-1"), 100, kStart);
-    ASSERT_TRUE(publisher.publish(first));
+    ASSERT_TRUE(publisher_.Publish(first));
     ASSERT_EQ(StoredOnceThere(first.size()).size(), first.size());
 
     // A clean restart, then a crash: both while readings keep coming.
-    database.stop();
+    database_.Stop();
     const auto second = MakeReadings(QStringLiteral("room-1"), 300, kStart + 10000);
-    ASSERT_TRUE(publisher.publish(second));
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("database unavailable")));
+    ASSERT_TRUE(publisher_.Publish(second));
+    ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("database unavailable")));
     QString error;
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("database back")));
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("taking messages from the broker again")));
+    ASSERT_TRUE(database_.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("database back")));
+    ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("taking messages from the broker again")));
 
-    database.crash();
+    database_.Crash();
     const auto third = MakeReadings(QStringLiteral("room-1"), 300, kStart + 20000);
-    ASSERT_TRUE(publisher.publish(third));
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    ASSERT_TRUE(publisher_.Publish(third));
+    ASSERT_TRUE(database_.Start(&error)) << error.toStdString();
 
     auto all = first;
     all.insert(all.end(), second.begin(), second.end());
@@ -230,7 +230,7 @@ TEST_F(CollectorTest, databaseRestartLosesAndDoublesNothing) {
 // collector or holds up the other rows, and the log names the database only when it is away.
 TEST_F(CollectorTest, aRowTheDatabaseRefusesIsSetAsideAndEverySiteGoesOn) {
     QString error;
-    ASSERT_TRUE(Execute(database.conninfo(),
+    ASSERT_TRUE(Execute(database_.Conninfo(),
                         "ALTER TABLE battery_readings ADD CONSTRAINT plausible_voltage "
                         "CHECK (voltage < 16)",
                         &error))
@@ -247,23 +247,23 @@ TEST_F(CollectorTest, aRowTheDatabaseRefusesIsSetAsideAndEverySiteGoesOn) {
          R"({"time":"0001-01-01T00:00:00+01:00","voltage":12,"temperature":20.5,"status":17})"},
         {"batmon/room-1/A0/3",
          R"({"time":"9999-12-31T23:59:59-01:00","voltage":12,"temperature":20.5,"status":17})"}};
-    ASSERT_TRUE(publisher.publish(unstorable));
-    ASSERT_TRUE(publisher.publish(std::vector<ReadingMessage>{refused}));
+    ASSERT_TRUE(publisher_.Publish(unstorable));
+    ASSERT_TRUE(publisher_.Publish(std::vector<ReadingMessage>{refused}));
     std::vector<ReadingMessage> sent = MakeReadings(QStringLiteral("room-1"), 64, kStart + 1000);
     const auto other = MakeReadings(QStringLiteral("room-2"), 64, kStart);
     sent.insert(sent.end(), other.begin(), other.end());
-    ASSERT_TRUE(publisher.publish(sent));
+    ASSERT_TRUE(publisher_.Publish(sent));
 
     EXPECT_EQ(StoredOnceThere(sent.size()), Sorted(sent));
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("(1 set aside so far)")));
-    EXPECT_EQ(QueryLines(database.conninfo(),
+    ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("(1 set aside so far)")));
+    EXPECT_EQ(QueryLines(database_.Conninfo(),
                          "SELECT topic, payload::json->>'voltage' FROM battery_rejected"),
               std::vector<QString>{QStringLiteral("batmon/room-1/A0/0 20")});
-    const QString log = collector.log();
+    const QString log = collector_.Log();
     EXPECT_TRUE(log.contains(QStringLiteral(
         "<4>row set aside in battery_rejected: batmon/room-1/A0/0: new row for relation "
         "\"battery_readings\" violates check constraint \"plausible_voltage\"")));
-    EXPECT_TRUE(collector.waitForLog(QStringLiteral("(4 ignored so far)")));
+    EXPECT_TRUE(collector_.WaitForLog(QStringLiteral("(4 ignored so far)")));
     EXPECT_FALSE(log.contains(QStringLiteral("database unavailable")));
     EXPECT_FALSE(log.contains(QStringLiteral("leaving the broker")));
 }
@@ -290,18 +290,18 @@ TEST_F(CollectorTest, readingsNoDeviceCanSendAreIgnoredAndCounted) {
     const std::vector<ReadingMessage> possible{reading(0, kStart + 1, 0, 0),
                                                reading(1, kStart + 1, 25.5, 6553.5),
                                                reading(4, now + 3600 * 1000, 12.5, 21)};
-    ASSERT_TRUE(publisher.publish(impossible));
-    ASSERT_TRUE(publisher.publish(std::vector<AlarmMessage>{aheadAlarm}));
-    ASSERT_TRUE(publisher.publish(possible));
+    ASSERT_TRUE(publisher_.Publish(impossible));
+    ASSERT_TRUE(publisher_.Publish(std::vector<AlarmMessage>{aheadAlarm}));
+    ASSERT_TRUE(publisher_.Publish(possible));
 
     EXPECT_EQ(StoredOnceThere(possible.size()), Sorted(possible));
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("(7 ignored so far)")))
-        << collector.log().toStdString();
-    EXPECT_TRUE(collector.log().contains(QStringLiteral(
+    ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("(7 ignored so far)")))
+        << collector_.Log().toStdString();
+    EXPECT_TRUE(collector_.Log().contains(QStringLiteral(
         "<4>message ignored: batmon/room-1/A0/0: voltage -999999999 is not one a device can send "
         "(0 to 25.5 V)")));
-    EXPECT_TRUE(StoredAlarms(database.conninfo()).empty());
-    EXPECT_EQ(QueryLines(database.conninfo(),
+    EXPECT_TRUE(StoredAlarms(database_.Conninfo()).empty());
+    EXPECT_EQ(QueryLines(database_.Conninfo(),
                          "SELECT DISTINCT ON (site, device, battery) battery, voltage FROM "
                          "battery_readings ORDER BY site, device, battery, time DESC"),
               (std::vector<QString>{QStringLiteral("0 0"), QStringLiteral("1 25.5"),
@@ -313,7 +313,7 @@ TEST_F(CollectorTest, readingsNoDeviceCanSendAreIgnoredAndCounted) {
 // the collector never leaves the broker for any of them.
 TEST_F(CollectorTest, aMixedStreamFromSeveralSitesKeepsEveryGoodReading) {
     QString error;
-    ASSERT_TRUE(Execute(database.conninfo(),
+    ASSERT_TRUE(Execute(database_.Conninfo(),
                         "ALTER TABLE battery_readings ADD CONSTRAINT plausible_voltage "
                         "CHECK (voltage < 16)",
                         &error))
@@ -322,8 +322,8 @@ TEST_F(CollectorTest, aMixedStreamFromSeveralSitesKeepsEveryGoodReading) {
                             QStringLiteral("room-3")};
     std::vector<std::unique_ptr<Publisher>> publishers;
     for (int i = 0; i < sites.size(); ++i) {
-        publishers.push_back(std::make_unique<Publisher>(broker.url()));
-        ASSERT_TRUE(publishers.back()->waitOnline());
+        publishers.push_back(std::make_unique<Publisher>(broker_.Url()));
+        ASSERT_TRUE(publishers.back()->WaitOnline());
     }
     std::vector<ReadingMessage> good;
     std::vector<QString> setAside;
@@ -377,21 +377,22 @@ TEST_F(CollectorTest, aMixedStreamFromSeveralSitesKeepsEveryGoodReading) {
                 ++ignored;
                 if ((i + round + s) % 8 != 4) publish.push_back(r);
             }
-            ASSERT_TRUE(publishers[s]->publish(publish));
-            ASSERT_TRUE(publishers[s]->publish(alarms));
+            ASSERT_TRUE(publishers[s]->Publish(publish));
+            ASSERT_TRUE(publishers[s]->Publish(alarms));
         }
     }
 
     EXPECT_EQ(StoredOnceThere(good.size()), Sorted(good));
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("(%1 ignored so far)").arg(ignored)))
-        << collector.log().toStdString();
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("(%1 set aside so far)").arg(setAside.size())));
+    ASSERT_TRUE(collector_.WaitForLog(QStringLiteral("(%1 ignored so far)").arg(ignored)))
+        << collector_.Log().toStdString();
+    ASSERT_TRUE(
+        collector_.WaitForLog(QStringLiteral("(%1 set aside so far)").arg(setAside.size())));
     std::sort(setAside.begin(), setAside.end());
-    EXPECT_EQ(QueryLines(database.conninfo(),
+    EXPECT_EQ(QueryLines(database_.Conninfo(),
                          "SELECT topic, (extract(epoch FROM (payload::json->>'time')::timestamptz)"
                          " * 1000)::bigint FROM battery_rejected ORDER BY 1, 2"),
               setAside);
-    const QString log = collector.log();
+    const QString log = collector_.Log();
     EXPECT_EQ(log.count(QStringLiteral("broker connected")), 1) << log.toStdString();
     EXPECT_FALSE(log.contains(QStringLiteral("leaving the broker")));
     EXPECT_FALSE(log.contains(QStringLiteral("database unavailable")));
@@ -401,8 +402,8 @@ TEST(CollectorFlowTest, leavesTheBrokerWhileTooManyRowsWaitAndMissesNothing) {
     MosquittoServer broker;
     PostgresCluster database;
     QString error;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
     // Batches only by time, every 1.5 s, and at most 40 rows held: a burst of readings must
     // make the collector leave the broker and come back, perhaps several times.
     QTemporaryDir dir;
@@ -411,41 +412,41 @@ TEST(CollectorFlowTest, leavesTheBrokerWhileTooManyRowsWaitAndMissesNothing) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("batch_rows = 1000000\nflush_ms = 1500\nmax_held_rows = 40\n");
     file.close();
-    CollectorProcess collector(broker.url(), database.conninfo(),
+    CollectorProcess collector(broker.Url(), database.Conninfo(),
                                {QStringLiteral("--config"), config});
-    ASSERT_TRUE(collector.start());
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed to")));
-    Publisher publisher(broker.url());
-    ASSERT_TRUE(publisher.waitOnline());
+    ASSERT_TRUE(collector.Start());
+    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("subscribed to")));
+    Publisher publisher(broker.Url());
+    ASSERT_TRUE(publisher.WaitOnline());
 
     const auto sent = MakeReadings(QStringLiteral("room-1"), 200, kStart);
-    ASSERT_TRUE(publisher.publish(sent));
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("rows held, the database is behind")))
-        << collector.log().toStdString();
-    WaitUntil([&] { return StoredReadingCount(database.conninfo()) >= 200; },
+    ASSERT_TRUE(publisher.Publish(sent));
+    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("rows held, the database is behind")))
+        << collector.Log().toStdString();
+    WaitUntil([&] { return StoredReadingCount(database.Conninfo()) >= 200; },
               std::chrono::seconds(30 * kSlowdown));
-    EXPECT_EQ(StoredReadings(database.conninfo()), Sorted(sent));
-    if (HasFailure()) std::cerr << collector.log().toStdString();
+    EXPECT_EQ(StoredReadings(database.Conninfo()), Sorted(sent));
+    if (HasFailure()) std::cerr << collector.Log().toStdString();
 }
 
 TEST(CollectorStartTest, startsWithoutTheDatabaseAndWritesOnceItIsThere) {
     MosquittoServer broker;
     PostgresCluster database;
     QString error;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    CollectorProcess collector(broker.url(), database.conninfo());
-    ASSERT_TRUE(collector.start());
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("database unavailable")));
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed to")))
-        << collector.log().toStdString();
-    Publisher publisher(broker.url());
-    ASSERT_TRUE(publisher.waitOnline());
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    CollectorProcess collector(broker.Url(), database.Conninfo());
+    ASSERT_TRUE(collector.Start());
+    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("database unavailable")));
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("subscribed to")))
+        << collector.Log().toStdString();
+    Publisher publisher(broker.Url());
+    ASSERT_TRUE(publisher.WaitOnline());
     const auto sent = MakeReadings(QStringLiteral("room-1"), 32, kStart);
-    ASSERT_TRUE(publisher.publish(sent));
-    WaitUntil([&] { return StoredReadingCount(database.conninfo()) >= 32; },
+    ASSERT_TRUE(publisher.Publish(sent));
+    WaitUntil([&] { return StoredReadingCount(database.Conninfo()) >= 32; },
               std::chrono::seconds(20 * kSlowdown));
-    EXPECT_EQ(StoredReadings(database.conninfo()), Sorted(sent));
+    EXPECT_EQ(StoredReadings(database.Conninfo()), Sorted(sent));
 }
 
 TEST(CollectorCommandLine, answersHelpAndRefusesWhatCouldNeverWorkWithOneLine) {

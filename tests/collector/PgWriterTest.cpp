@@ -29,11 +29,11 @@ std::vector<Received<Message>> ReceivedAt(const std::vector<Message>& messages, 
 TEST(PgWriterTest, setsAsideEveryRowTheDatabaseRefusesAndWritesTheRestOfItsBatch) {
     PostgresCluster database;
     QString error;
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
-    PgWriter writer(database.conninfo());
-    ASSERT_TRUE(writer.open()) << writer.lastError().toStdString();
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
+    PgWriter writer(database.Conninfo());
+    ASSERT_TRUE(writer.Open()) << writer.LastError().toStdString();
     // A check of the site's own on top of the collector's table.
-    ASSERT_TRUE(Execute(database.conninfo(),
+    ASSERT_TRUE(Execute(database.Conninfo(),
                         "ALTER TABLE battery_readings ADD CONSTRAINT plausible_voltage "
                         "CHECK (voltage < 16)",
                         &error))
@@ -70,12 +70,12 @@ TEST(PgWriterTest, setsAsideEveryRowTheDatabaseRefusesAndWritesTheRestOfItsBatch
     const auto alarms = ReceivedAt(std::vector<AlarmMessage>{nulUser, raised}, kReceived);
 
     PgWriter::Result result;
-    ASSERT_TRUE(writer.write(ReceivedAt(readings, kReceived), alarms, &result))
-        << writer.lastError().toStdString();
+    ASSERT_TRUE(writer.Write(ReceivedAt(readings, kReceived), alarms, &result))
+        << writer.LastError().toStdString();
     EXPECT_EQ(result.newReadings, qsizetype(good.size()));
     EXPECT_EQ(result.newAlarms, 1);
-    EXPECT_EQ(StoredReadings(database.conninfo()), Sorted(good));
-    EXPECT_EQ(StoredAlarms(database.conninfo()), std::vector<AlarmMessage>{raised});
+    EXPECT_EQ(StoredReadings(database.Conninfo()), Sorted(good));
+    EXPECT_EQ(StoredAlarms(database.Conninfo()), std::vector<AlarmMessage>{raised});
 
     // Each refused row once, with its topic, in the order of the batch, and its reason.
     ASSERT_EQ(result.rejected.size(), refusedTopics.size() + 1);
@@ -89,7 +89,7 @@ TEST(PgWriterTest, setsAsideEveryRowTheDatabaseRefusesAndWritesTheRestOfItsBatch
     EXPECT_TRUE(result.rejected[3].reason.contains(QStringLiteral("plausible_voltage")))
         << result.rejected[3].reason.toStdString();
     const auto kept = QueryLines(
-        database.conninfo(),
+        database.Conninfo(),
         "SELECT (extract(epoch FROM received) * 1000)::bigint, topic, payload::json->>'voltage', "
         "reason FROM battery_rejected WHERE topic = 'batmon/room-1/A0/3' ORDER BY payload");
     ASSERT_FALSE(kept.empty());
@@ -97,19 +97,19 @@ TEST(PgWriterTest, setsAsideEveryRowTheDatabaseRefusesAndWritesTheRestOfItsBatch
                                                        "relation \"battery_readings\" violates")
                                             .arg(kReceived)))
         << kept.front().toStdString();
-    EXPECT_EQ(QueryLines(database.conninfo(), "SELECT count(*) FROM battery_rejected"),
+    EXPECT_EQ(QueryLines(database.Conninfo(), "SELECT count(*) FROM battery_rejected"),
               std::vector<QString>{QString::number(result.rejected.size())});
 
     // A database that is gone is an outage, not a refusal: nothing is set aside.
-    database.stop();
+    database.Stop();
     const auto later = MakeReadings(QStringLiteral("room-1"), 16, kStart + 60000);
-    EXPECT_FALSE(writer.write(ReceivedAt(later, kReceived), {}, &result));
-    EXPECT_FALSE(writer.lastError().isEmpty());
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
-    ASSERT_TRUE(writer.write(ReceivedAt(later, kReceived), {}, &result))
-        << writer.lastError().toStdString();
+    EXPECT_FALSE(writer.Write(ReceivedAt(later, kReceived), {}, &result));
+    EXPECT_FALSE(writer.LastError().isEmpty());
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(writer.Write(ReceivedAt(later, kReceived), {}, &result))
+        << writer.LastError().toStdString();
     EXPECT_TRUE(result.rejected.empty());
-    EXPECT_EQ(StoredReadingCount(database.conninfo()), qint64(good.size() + later.size()));
+    EXPECT_EQ(StoredReadingCount(database.Conninfo()), qint64(good.size() + later.size()));
 }
 
 }  // namespace

@@ -183,9 +183,9 @@ QString StoreDisagreement(const ShownRecords& shown, const std::vector<battery::
     for (const battery::Reading& r : stored) {
         const int step = r.device == 0xA0 ? r.battery + 1 : r.battery + 9;
         if (step < 1 || step > 14) return QStringLiteral("a reading of no polled battery");
-        onDisk[step - 1].push_back({TimeStampText(QDateTime::fromSecsSinceEpoch(r.t_ms / 1000)),
-                                    NumberText(r.voltage_dv / 10.0),
-                                    NumberText(r.temperature_dc / 10.0), StatusText(r.status)});
+        onDisk[step - 1].push_back({TimeStampText(QDateTime::fromSecsSinceEpoch(r.tMs / 1000)),
+                                    NumberText(r.voltageDv / 10.0),
+                                    NumberText(r.temperatureDc / 10.0), StatusText(r.status)});
     }
     for (std::size_t i = 0; i < shown.size(); ++i) {
         if (onDisk[i] == shown[i]) continue;

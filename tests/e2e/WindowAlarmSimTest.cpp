@@ -30,12 +30,13 @@ class SimAlarmFixture : public ::testing::Test {
 protected:
     // Starts `sim` with `arguments`, opens its port and monitors it.
     void MonitorSimulatedBus(SimProcess& sim, const QStringList& arguments) {
-        ASSERT_TRUE(window.OpenOnSimulatedBus(sim, arguments)) << window.ErrorText().toStdString();
-        startedMs = QDateTime::currentMSecsSinceEpoch();
-        window.StartMonitoring(QString::number(kPeriodMs / 1000));
+        ASSERT_TRUE(window_.OpenOnSimulatedBus(sim, arguments))
+            << window_.ErrorText().toStdString();
+        startedMs_ = QDateTime::currentMSecsSinceEpoch();
+        window_.StartMonitoring(QString::number(kPeriodMs / 1000));
     }
 
-    TForm1& Form() { return window.Form(); }
+    TForm1& Form() { return window_.Form(); }
 
     const alarms::AlarmRules& Rules() { return Form().Monitoring().Alarms().Rules(); }
 
@@ -55,8 +56,8 @@ protected:
         return n;
     }
 
-    testsupport::WindowRig window;
-    qint64 startedMs = 0;
+    testsupport::WindowRig window_;
+    qint64 startedMs_ = 0;
 };
 
 }  // namespace
@@ -69,7 +70,7 @@ TEST_F(SimAlarmFixture, aDroppedDeviceIsSilentWithinThreePeriodsAndClearsWhenItA
     for (const alarms::ActiveAlarm& a : Rules().ActiveAlarms()) {
         if (a.key.kind != AlarmKind::NoAnswer) continue;
         EXPECT_EQ(a.key.battery.device, 0xA0) << "A1 answers all along";
-        EXPECT_LE(a.sinceMs - startedMs, 3 * kPeriodMs + 1000 + 500);
+        EXPECT_LE(a.sinceMs - startedMs_, 3 * kPeriodMs + 1000 + 500);
     }
     // The page follows once the event loop has taken in the alarms.
     EXPECT_TRUE(WaitUntil(
@@ -99,7 +100,7 @@ TEST_F(SimAlarmFixture, aBatteryReportingVoltageFaultIsRedOnItsRowAndListed) {
         10s));
     GridModel* live = Control<::StringGrid>(Form(), "StringGrid")->Model();
     // The alarm is raised on the reading's arrival; its row is written once the store has it.
-    ASSERT_TRUE(window.WaitUntilShown());
+    ASSERT_TRUE(window_.WaitUntilShown());
     EXPECT_EQ(live->Cell(4, 3), QStringLiteral("电压异常"));
     EXPECT_EQ(live->data(live->index(2, 4), Qt::ForegroundRole).value<QColor>(),
               liverows::kAlarmText);

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     QObject::connect(
         &window.Form().Monitoring(), &Station::ReadingRecorded, [](const battery::Reading& r) {
             std::printf("shown %d %d %lld %d %d %d\n", r.device, r.battery,
-                        static_cast<long long>(r.t_ms), r.status, r.voltage_dv, r.temperature_dc);
+                        static_cast<long long>(r.tMs), r.status, r.voltageDv, r.temperatureDc);
             std::fflush(stdout);
         });
     if (!window.OpenPort(QString::fromLocal8Bit(argv[2]))) {

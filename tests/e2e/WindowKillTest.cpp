@@ -65,5 +65,5 @@ TEST(WindowKill, everyReadingShownBeforeSigkillIsInTheFileAndTheFileOpensCleanly
     EXPECT_EQ(probe.IntegrityCheck(), QStringLiteral("ok"));
     for (const battery::Reading& r : shown)
         EXPECT_TRUE(probe.Contains(r)) << "shown but not stored: device " << int(r.device)
-                                       << " battery " << int(r.battery) << " at " << r.t_ms;
+                                       << " battery " << int(r.battery) << " at " << r.tMs;
 }

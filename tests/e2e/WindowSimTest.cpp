@@ -52,8 +52,9 @@ class SimWindowFixture : public ::testing::Test {
 protected:
     // Starts `sim` with `arguments`, opens its port and monitors it every `period` seconds.
     void MonitorSimulatedBus(SimProcess& sim, const QStringList& arguments, const QString& period) {
-        ASSERT_TRUE(window.OpenOnSimulatedBus(sim, arguments)) << window.ErrorText().toStdString();
-        window.StartMonitoring(period);
+        ASSERT_TRUE(window_.OpenOnSimulatedBus(sim, arguments))
+            << window_.ErrorText().toStdString();
+        window_.StartMonitoring(period);
     }
     bool WaitForCycles(const SimProcess& sim, int cycles) {
         const auto requests = [&] {
@@ -64,11 +65,11 @@ protected:
         // A cycle's readings are all reported once its last block has been released, and shown
         // once the store has them.
         return WaitUntil([&] { return requests() >= 16 * cycles; }, 4s * cycles) &&
-               window.WaitForCycles(cycles, 2s);
+               window_.WaitForCycles(cycles, 2s);
     }
-    TForm1& Form() { return window.Form(); }
+    TForm1& Form() { return window_.Form(); }
 
-    testsupport::WindowRig window;
+    testsupport::WindowRig window_;
 };
 
 }  // namespace
@@ -96,7 +97,7 @@ TEST_F(SimWindowFixture, everyAnswerOfAHealthyBusIsShownExactlyAsSent) {
         EXPECT_EQ(Control<BarSeries>(Form(), "BarSeries1")->Points().at(k - 1).label,
                   last.temperature);
     }
-    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_TRUE(window_.Messages().empty());
 }
 
 TEST_F(SimWindowFixture, aNoisyBusNeverPutsAWrongValueOnTheScreen) {
@@ -146,8 +147,8 @@ TEST_F(SimWindowFixture, anUnpluggedBusTurnsTheLampSilverAndTheOperatorCanOpenAg
     EXPECT_EQ(Control<::StringGrid>(Form(), "StringGrid1")->Cells(1, 1), shown);
 
     sim = std::make_unique<SimProcess>();
-    ASSERT_TRUE(window.OpenOnSimulatedBus(*sim, {"--seed", "4"}))
-        << window.ErrorText().toStdString();
+    ASSERT_TRUE(window_.OpenOnSimulatedBus(*sim, {"--seed", "4"}))
+        << window_.ErrorText().toStdString();
     ASSERT_EQ(Control<QPushButton>(Form(), "Button1")->text(), QStringLiteral("关闭串口"));
     EXPECT_TRUE(WaitUntil(
         [&] {
@@ -163,12 +164,12 @@ TEST_F(SimWindowFixture,
     SimProcess sim;
     auto* button = Control<QPushButton>(Form(), "Button1");
     ASSERT_TRUE(
-        window.OpenOnSimulatedBus(sim, {"--seed", "3"}, testsupport::WindowRig::BusLink::Tcp))
-        << window.ErrorText().toStdString();
+        window_.OpenOnSimulatedBus(sim, {"--seed", "3"}, testsupport::WindowRig::BusLink::Tcp))
+        << window_.ErrorText().toStdString();
     EXPECT_EQ(button->text(), QStringLiteral("关闭串口"));
     EXPECT_EQ(Control<StatusBar>(Form(), "StatusBar1")->PanelText(1),
               QStringLiteral("串口") + sim.PortPath() + QStringLiteral("已打开,Baud:9600"));
-    window.StartMonitoring(QStringLiteral("3"));
+    window_.StartMonitoring(QStringLiteral("3"));
     ASSERT_TRUE(WaitForCycles(sim, 1));
     const auto sent = SentReadings(sim);
     EXPECT_EQ(HistoryGrid(Form(), 9)->Cells(1, 1),
@@ -181,7 +182,7 @@ TEST_F(SimWindowFixture,
 
     // Nobody listens there now: the usual message with the reason, and the window keeps turning.
     QTest::mouseClick(button, Qt::LeftButton);
-    const std::vector<testsupport::WindowRig::ShownMessage>& messages = window.Messages();
+    const std::vector<testsupport::WindowRig::ShownMessage>& messages = window_.Messages();
     ASSERT_TRUE(WaitUntil([&] { return !messages.empty(); }, 5s));
     EXPECT_TRUE(messages.back().text.startsWith(QStringLiteral("未发现可用串口或被占用：")))
         << messages.back().text.toStdString();

@@ -29,14 +29,15 @@ protected:
     // Starts `sim` with `arguments`, opens its port, samples every second and waits until
     // `cycles` poll cycles have ended: everything their answers gave is then on the screen.
     void MonitorCycles(SimProcess& sim, const QStringList& arguments, int cycles) {
-        ASSERT_TRUE(window.OpenOnSimulatedBus(sim, arguments)) << window.ErrorText().toStdString();
+        ASSERT_TRUE(window_.OpenOnSimulatedBus(sim, arguments))
+            << window_.ErrorText().toStdString();
         int ended = 0;
         const QMetaObject::Connection counting =
             QObject::connect(&Form().Session(), &MonitorSession::CycleEnded, [&] {
                 if (++ended == cycles)
-                    lastCycleEndedUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+                    lastCycleEndedUs_ = QDateTime::currentMSecsSinceEpoch() * 1000;
             });
-        window.StartMonitoring(QStringLiteral("1"));
+        window_.StartMonitoring(QStringLiteral("1"));
         // A cycle's sixteen paced requests take 2.4 s; the sim may still be sending then.
         const bool allEnded = WaitUntil([&] { return ended >= cycles; }, 4s * cycles);
         QObject::disconnect(counting);
@@ -44,10 +45,10 @@ protected:
         // Stop polling so the tables and the log hold still while they are compared.
         QTest::mouseClick(Control<QPushButton>(Form(), "Button1"), Qt::LeftButton);
         sim.Stop();
-        ASSERT_TRUE(window.WaitUntilShown());
+        ASSERT_TRUE(window_.WaitUntilShown());
     }
 
-    TForm1& Form() { return window.Form(); }
+    TForm1& Form() { return window_.Form(); }
 
     // Every record and live row belongs to its own battery; returns the number of records.
     int ExpectEveryReadingOnItsOwnRow(const SimProcess& sim) {
@@ -60,7 +61,7 @@ protected:
         }
         wrong << shown::LiveRowsNotTheirBattery(Form());
         EXPECT_TRUE(wrong.isEmpty()) << wrong.join(u'\n').toStdString();
-        for (const testsupport::WindowRig::ShownMessage& m : window.Messages())
+        for (const testsupport::WindowRig::ShownMessage& m : window_.Messages())
             ADD_FAILURE() << m.text.toStdString();
         return records;
     }
@@ -74,7 +75,7 @@ protected:
     void ExpectPromptAnswersShown(const SimProcess& sim, int promptMs) {
         ExpectEveryReadingOnItsOwnRow(sim);
         // The next cycle's first request went out just before the last cycle ended.
-        const qint64 requestsBeforeUs = lastCycleEndedUs - 100'000;
+        const qint64 requestsBeforeUs = lastCycleEndedUs_ - 100'000;
         std::map<shown::Register, SimLogEntry> lastRequest;
         int prompt = 0;
         for (const SimLogEntry& e : sim.ReadLog()) {
@@ -93,8 +94,8 @@ protected:
         EXPECT_GE(2 * records, prompt) << records << " of " << prompt << " prompt answers shown";
     }
 
-    testsupport::WindowRig window;
-    qint64 lastCycleEndedUs = 0;
+    testsupport::WindowRig window_;
+    qint64 lastCycleEndedUs_ = 0;
 };
 
 // Answers that come after the next request went out (or right at it) cannot be told from an

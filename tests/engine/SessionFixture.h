@@ -33,8 +33,7 @@ struct SessionRig {
         QObject::connect(
             session.get(), &MonitorSession::ReadingAccepted, [this](const battery::Reading& r) {
                 accepted.push_back({battery::ReadingStepOf(r.Id()).value_or(0),
-                                    ReadingFromRaw(r.status, r.voltage_dv, r.temperature_dc),
-                                    r.t_ms});
+                                    ReadingFromRaw(r.status, r.voltageDv, r.temperatureDc), r.tMs});
             });
         QObject::connect(session.get(), &MonitorSession::SetupReplyEcho,
                          [this](SetupCommand command, const QByteArray& reply) {

@@ -82,9 +82,9 @@ struct FakeOffice : calc::Office {
 class CalcApplicationTest : public ::testing::Test {
 protected:
     std::shared_ptr<automation::Dispatch> NewApplication() {
-        return calc::CreateExcelApplication(std::make_unique<FakeOffice>(documents));
+        return calc::CreateExcelApplication(std::make_unique<FakeOffice>(documents_));
     }
-    std::vector<std::shared_ptr<FakeDocumentState>> documents;
+    std::vector<std::shared_ptr<FakeDocumentState>> documents_;
 };
 
 TEST_F(CalcApplicationTest, cellPutsReachTheSheetInOneBulkWriteBeforeItIsShown) {
@@ -99,11 +99,11 @@ TEST_F(CalcApplicationTest, cellPutsReachTheSheetInOneBulkWriteBeforeItIsShown) 
     }
     sheet->Put("Cells", {1, 1, QStringLiteral("=1+1")});  // a later put of the same cell wins
     sheet->Put("Cells", {2, 2, QString()});
-    ASSERT_EQ(documents.size(), 1u);
-    EXPECT_EQ(documents[0]->writes, 0);
+    ASSERT_EQ(documents_.size(), 1u);
+    EXPECT_EQ(documents_[0]->writes, 0);
 
     excel->Put("Visible", {true});
-    const FakeDocumentState& doc = *documents[0];
+    const FakeDocumentState& doc = *documents_[0];
     EXPECT_EQ(doc.writesBeforeShown, 1);
     EXPECT_TRUE(doc.visible);
     EXPECT_EQ(doc.title, QStringLiteral("标题"));
@@ -133,7 +133,7 @@ TEST_F(CalcApplicationTest, sparsePutsKeepTheCellsTheyDoNotName) {
     sheet->Put("Cells", {4, 1, QStringLiteral("c")});
     excel->Put("Visible", {true});
 
-    const auto& cells = documents[0]->sheets[0].cells;
+    const auto& cells = documents_[0]->sheets[0].cells;
     EXPECT_EQ(cells.at({1, 1}), CellValue::Text("kept"));
     EXPECT_EQ(cells.at({0, 0}), CellValue::Text("a"));
     EXPECT_EQ(cells.at({2, 2}), CellValue::Text("b"));
@@ -147,9 +147,9 @@ TEST_F(CalcApplicationTest, sheetsInNewWorkbookShapesOnlyLaterWorkbooks) {
     books->Call("Add");
     excel->Put("SheetsInNewWorkbook", {3});
     books->Call("Add");
-    ASSERT_EQ(documents.size(), 2u);
-    EXPECT_EQ(documents[0]->sheets.size(), 1u);
-    EXPECT_EQ(documents[1]->sheets.size(), 3u);
+    ASSERT_EQ(documents_.size(), 2u);
+    EXPECT_EQ(documents_[0]->sheets.size(), 1u);
+    EXPECT_EQ(documents_[1]->sheets.size(), 3u);
 
     auto second = excel->Get("WorkBooks", {2}).ToObject();
     second->Get("WorkSheets", {2}).ToObject()->Put("Name", {QStringLiteral("历史数据")});
@@ -172,9 +172,9 @@ TEST_F(CalcApplicationTest, workbooksNeverShownAreClosedWhenTheApplicationIsRele
     excel->Get("WorkBooks").ToObject()->Call("Add");
     auto sheet = excel->Get("WorkBooks", {1}).ToObject()->Get("WorkSheets", {1}).ToObject();
     excel.reset();
-    EXPECT_FALSE(documents[0]->closed) << "still referenced through the sheet";
+    EXPECT_FALSE(documents_[0]->closed) << "still referenced through the sheet";
     sheet.reset();
-    EXPECT_TRUE(documents[0]->closed);
+    EXPECT_TRUE(documents_[0]->closed);
 }
 
 TEST_F(CalcApplicationTest, largeHiddenSheetIsWrittenInBandsOfWholeRowsAndContinuesOnAddedSheets) {
@@ -186,7 +186,7 @@ TEST_F(CalcApplicationTest, largeHiddenSheetIsWrittenInBandsOfWholeRowsAndContin
     for (int row = 1; row <= kRows; ++row) {
         for (int col = 1; col <= 4; ++col) sheet->Put("Cells", {row, col, QString::number(row)});
     }
-    const FakeDocumentState& doc = *documents[0];
+    const FakeDocumentState& doc = *documents_[0];
     EXPECT_GE(doc.writes, 2) << "pending cells must not grow with the whole table";
 
     auto added = book->Invoke("WorkSheets", CallKind::MethodOrPropertyGet, {})

@@ -39,16 +39,16 @@ protected:
         if (qEnvironmentVariableIsEmpty("BATMON_PLUGIN_DIR")) {
             qputenv("BATMON_PLUGIN_DIR", BATMON_CALC_PLUGIN_DIR);
         }
-        qputenv("BATMON_OFFICE_PROFILE", profile.path().toUtf8());
+        qputenv("BATMON_OFFICE_PROFILE", profile_.path().toUtf8());
         qunsetenv("BATMON_OFFICE_PROGRAM");
-        messagebox::SetHook([this](const QString& text, const QString&) { messages << text; });
+        messagebox::SetHook([this](const QString& text, const QString&) { messages_ << text; });
     }
     void TearDown() override { messagebox::SetHook({}); }
 
     static bool OfficeInstalled() { return QFileInfo(kOffice).isExecutable(); }
 
-    QTemporaryDir profile;
-    QStringList messages;
+    QTemporaryDir profile_;
+    QStringList messages_;
 };
 
 // The documents of the office that carry our caption, read back through UNO.
@@ -87,7 +87,7 @@ TEST_F(CalcOfficeTest, unreachableOfficeShowsTheMessage) {
     TestGrid grid({"a", "b"}, 3);
     ExportGridsToExcel({&grid});
     ExportGridsToExcel({&grid});
-    EXPECT_EQ(messages, QStringList(2, kCannotOpen));
+    EXPECT_EQ(messages_, QStringList(2, kCannotOpen));
 }
 
 // A listening socket at `path`: accepts connections and never says a word.
@@ -107,7 +107,7 @@ public:
         ::close(fd_);
         ::unlink(path_.constData());
     }
-    bool ok() const { return fd_ >= 0; }
+    bool Ok() const { return fd_ >= 0; }
     static int Listen(const QByteArray& path) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -136,31 +136,31 @@ protected:
         if (!BATMON_CALC_PLUGIN_BUILT) GTEST_SKIP() << "this build leaves the export plugin out";
         // Nothing may be started: whatever answers on the pipe is what is tested.
         qputenv("BATMON_OFFICE_PROGRAM", "/nonexistent/libreoffice/soffice");
-        pipePath = calc::OfficePipePath();
+        pipePath_ = calc::OfficePipePath();
     }
     void TearDown() override {
         qunsetenv("BATMON_OFFICE_TIMEOUT_MS");
         CalcOfficeTest::TearDown();
     }
-    QString pipePath;
+    QString pipePath_;
 };
 
 TEST_F(CalcPipeTest, officeThatAcceptsAndNeverAnswersFailsWithinItsTimeOut) {
     // The pipe's name cannot be predicted: random for each run, not the process id.
-    const QString name = QFileInfo(pipePath).fileName();
+    const QString name = QFileInfo(pipePath_).fileName();
     EXPECT_TRUE(name.contains(QRegularExpression(QStringLiteral("_[0-9a-f]{32}$"))))
         << name.toStdString();
     EXPECT_FALSE(name.contains(QString::number(getpid()) + QStringLiteral("$")));
 
-    MutePipe mute(pipePath);
-    ASSERT_TRUE(mute.ok()) << pipePath.toStdString();
+    MutePipe mute(pipePath_);
+    ASSERT_TRUE(mute.Ok()) << pipePath_.toStdString();
     qputenv("BATMON_OFFICE_TIMEOUT_MS", "1500");
     TestGrid grid({"a", "b"}, 3);
     QElapsedTimer clock;
     clock.start();
     ExportGridsToExcel({&grid});
     const qint64 elapsed = clock.elapsed();
-    EXPECT_EQ(messages, QStringList{kCannotOpen});
+    EXPECT_EQ(messages_, QStringList{kCannotOpen});
     EXPECT_GE(elapsed, 1400);
     EXPECT_LT(elapsed, 1500 + 3000) << "the connection must give up at its time-out";
 
@@ -178,7 +178,7 @@ TEST_F(CalcPipeTest, pipeOfAnotherUserIsNeverTalkedTo) {
     // A process of user "nobody" listens on this run's pipe before the office does.
     int ready[2];
     ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
-    const QByteArray path = pipePath.toLocal8Bit();
+    const QByteArray path = pipePath_.toLocal8Bit();
     const pid_t squatter = fork();
     ASSERT_GE(squatter, 0);
     if (squatter == 0) {
@@ -198,7 +198,7 @@ TEST_F(CalcPipeTest, pipeOfAnotherUserIsNeverTalkedTo) {
     QElapsedTimer clock;
     clock.start();
     ExportGridsToExcel({&grid});
-    EXPECT_EQ(messages, QStringList{kCannotOpen});
+    EXPECT_EQ(messages_, QStringList{kCannotOpen});
     EXPECT_LT(clock.elapsed(), 1000) << "refused at once, not after a time-out";
     try {
         calc::ConnectOffice();
@@ -241,7 +241,7 @@ TEST_F(CalcOfficeTest, exportedTablesArriveInLiveCalcDocuments) {
 
     ExportGridsToExcel({&filled});
     ExportGridsToExcel({&large});
-    ASSERT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
+    ASSERT_TRUE(messages_.isEmpty()) << messages_.join(u'\n').toStdString();
 
     std::unique_ptr<calc::OfficeProbe> probe = calc::ConnectProbe();
     std::vector<calc::DocumentContent> documents = ExportedDocuments(*probe);
@@ -263,7 +263,7 @@ TEST_F(CalcOfficeTest, exportedTablesArriveInLiveCalcDocuments) {
     // The operator quits the office; the next export starts a new one.
     probe->TerminateOffice();
     ExportGridsToExcel({&filled});
-    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join(u'\n').toStdString();
     probe = calc::ConnectProbe();
     documents = ExportedDocuments(*probe);
     ASSERT_EQ(documents.size(), 1u);
@@ -302,7 +302,7 @@ TEST_F(CalcOfficeTest, exportedDegreeSignIsDrawnWithAFontThatHasIt) {
     grid.SetCell(3, 1, QStringLiteral("25.5"));
     grid.SetCell(4, 1, QStringLiteral("正常"));
     ExportGridsToExcel({&grid});
-    ASSERT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
+    ASSERT_TRUE(messages_.isEmpty()) << messages_.join(u'\n').toStdString();
 
     QTemporaryDir out;
     std::unique_ptr<calc::OfficeProbe> probe = calc::ConnectProbe();

@@ -17,10 +17,10 @@ const QString kCannotOpen = QStringLiteral("无法打开Xls文件，请确认已
 class ExportTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        recording::Install(recorder);
+        recording::Install(recorder_);
         messagebox::SetHook([this](const QString& text, const QString&) {
-            messages << text;
-            cursorAtMessage = QApplication::overrideCursor() != nullptr;
+            messages_ << text;
+            cursorAtMessage_ = QApplication::overrideCursor() != nullptr;
         });
     }
     void TearDown() override {
@@ -30,13 +30,13 @@ protected:
 
     QStringList Calls(int app = 0) const {
         QStringList texts;
-        for (const auto& call : recorder->applications().at(app)->calls) texts << call.ToString();
+        for (const auto& call : recorder_->Applications().at(app)->calls) texts << call.ToString();
         return texts;
     }
 
-    std::shared_ptr<recording::Recorder> recorder = std::make_shared<recording::Recorder>();
-    QStringList messages;
-    bool cursorAtMessage = false;
+    std::shared_ptr<recording::Recorder> recorder_ = std::make_shared<recording::Recorder>();
+    QStringList messages_;
+    bool cursorAtMessage_ = false;
 };
 
 // The calls that put one sheet's cells, in row-then-column order.
@@ -81,14 +81,14 @@ TEST_F(ExportTest, realTimeTableIsCopiedCellByCellInTheFixedOrder) {
 
     ExportGridsToExcel({&grid});
 
-    ASSERT_EQ(recorder->applications().size(), 1);
+    ASSERT_EQ(recorder_->Applications().size(), 1);
     QStringList expected = PreambleFor(1) + SheetLookupFor(1) + CellCalls(grid);
     expected << QStringLiteral("Application.Visible put (true)");
     const QStringList calls = Calls();
     EXPECT_EQ(calls.filter(QStringLiteral("Worksheet.Cells put")).size(), 5120);
     EXPECT_EQ(calls, expected);
 
-    const recording::Application& app = *recorder->applications().at(0);
+    const recording::Application& app = *recorder_->Applications().at(0);
     EXPECT_EQ(app.caption, kCaption);
     EXPECT_TRUE(app.visible);
     EXPECT_EQ(app.sheetsInNewWorkbook, 1);
@@ -105,9 +105,9 @@ TEST_F(ExportTest, realTimeTableIsCopiedCellByCellInTheFixedOrder) {
     EXPECT_EQ(sheet.Cell(1024, 5), "正常");
     EXPECT_TRUE(sheet.cells.contains({1024, 4}));  // empty cells are written too
 
-    EXPECT_EQ(recorder->LiveObjects(), 0);
+    EXPECT_EQ(recorder_->LiveObjects(), 0);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(messages_.isEmpty());
 }
 
 TEST_F(ExportTest, historyTableIsExportedWithItsCurrentRowsAndTypedCells) {
@@ -124,7 +124,7 @@ TEST_F(ExportTest, historyTableIsExportedWithItsCurrentRowsAndTypedCells) {
     QStringList expected = PreambleFor(1) + SheetLookupFor(1) + CellCalls(grid);
     expected << QStringLiteral("Application.Visible put (true)");
     EXPECT_EQ(Calls(), expected);
-    const recording::Sheet& sheet = recorder->applications().at(0)->workbooks[0].sheets[0];
+    const recording::Sheet& sheet = recorder_->Applications().at(0)->workbooks[0].sheets[0];
     EXPECT_EQ(sheet.cells.size(), 7 * 4);
     EXPECT_EQ(sheet.Cell(1, 1), "时间");
     EXPECT_EQ(sheet.Cell(2, 2), "=1+1");
@@ -143,10 +143,10 @@ TEST_F(ExportTest, sixHistoryExportsMakeSixApplicationsInOrder) {
 
     for (const auto& grid : grids) ExportGridsToExcel({grid.get()});
 
-    ASSERT_EQ(recorder->applications().size(), 6);
+    ASSERT_EQ(recorder_->Applications().size(), 6);
     for (int table = 0; table < 6; ++table) {
         SCOPED_TRACE(table);
-        const recording::Application& app = *recorder->applications().at(table);
+        const recording::Application& app = *recorder_->Applications().at(table);
         EXPECT_EQ(app.caption, kCaption);
         EXPECT_TRUE(app.visible);
         ASSERT_EQ(app.workbooks.size(), 1);
@@ -154,21 +154,21 @@ TEST_F(ExportTest, sixHistoryExportsMakeSixApplicationsInOrder) {
         EXPECT_EQ(app.workbooks[0].sheets[0].Cell(2, 2), QString::number(table + 9));
         EXPECT_EQ(app.calls.size(), 4 + 5 + 60 + 1);
     }
-    EXPECT_EQ(recorder->LiveObjects(), 0);
+    EXPECT_EQ(recorder_->LiveObjects(), 0);
 }
 
 TEST_F(ExportTest, creationFailureShowsTheMessageOncePerExport) {
-    recorder->FailCreation(true);
+    recorder_->FailCreation(true);
     TestGrid grid({"a", "b", "c", "d"}, 15);
 
     ExportGridsToExcel({&grid});
-    EXPECT_EQ(messages, QStringList{kCannotOpen});
-    EXPECT_FALSE(cursorAtMessage) << "the wait cursor must be gone before the message box";
+    EXPECT_EQ(messages_, QStringList{kCannotOpen});
+    EXPECT_FALSE(cursorAtMessage_) << "the wait cursor must be gone before the message box";
 
     for (int table = 1; table < 6; ++table) ExportGridsToExcel({&grid});
-    EXPECT_EQ(messages, QStringList(6, kCannotOpen));
-    EXPECT_EQ(recorder->creationAttempts(), 6);
-    EXPECT_TRUE(recorder->applications().isEmpty());
+    EXPECT_EQ(messages_, QStringList(6, kCannotOpen));
+    EXPECT_EQ(recorder_->CreationAttempts(), 6);
+    EXPECT_TRUE(recorder_->Applications().isEmpty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
     // Nothing registered at all is a creation failure too.
@@ -176,12 +176,12 @@ TEST_F(ExportTest, creationFailureShowsTheMessageOncePerExport) {
     const automation::Factory calc = automation::RegisterClass("Excel.Application", {});
     ExportGridsToExcel({&grid});
     automation::RegisterClass("Excel.Application", calc);
-    EXPECT_EQ(messages.size(), 7);
+    EXPECT_EQ(messages_.size(), 7);
 }
 
 TEST_F(ExportTest, errorOnCellsPropagatesAndStopsTheExport) {
     TestGrid grid({"a", "b", "c", "d"}, 15);
-    recorder->FailOnCall("cells", 7, QStringLiteral("单元格写入失败"));
+    recorder_->FailOnCall("cells", 7, QStringLiteral("单元格写入失败"));
 
     try {
         ExportGridsToExcel({&grid});
@@ -193,11 +193,11 @@ TEST_F(ExportTest, errorOnCellsPropagatesAndStopsTheExport) {
     const QStringList calls = Calls();
     EXPECT_EQ(calls.filter(QStringLiteral("Cells")).size(), 7);
     EXPECT_EQ(calls.last(), QStringLiteral("Worksheet.Cells put (2, 3, \"\")"));
-    EXPECT_FALSE(recorder->applications().at(0)->visible);
+    EXPECT_FALSE(recorder_->Applications().at(0)->visible);
     EXPECT_TRUE(calls.filter(QStringLiteral("Visible")).isEmpty());
-    EXPECT_EQ(recorder->LiveObjects(), 0);
+    EXPECT_EQ(recorder_->LiveObjects(), 0);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(messages_.isEmpty());
 }
 
 TEST_F(ExportTest, waitCursorIsShownWhileTheApplicationWorks) {
@@ -206,7 +206,7 @@ TEST_F(ExportTest, waitCursorIsShownWhileTheApplicationWorks) {
         "Excel.Application", [&]() -> std::shared_ptr<automation::Dispatch> {
             const QCursor* cursor = QApplication::overrideCursor();
             cursorDuringCreation = cursor && cursor->shape() == Qt::WaitCursor;
-            return recorder->CreateApplication();
+            return recorder_->CreateApplication();
         });
     TestGrid grid({"a"}, 2);
     ExportGridsToExcel({&grid});

@@ -26,11 +26,11 @@ const QString kCannotOpen = QStringLiteral("无法打开Xls文件，请确认已
 class ExportJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        recording::Install(recorder);
+        recording::Install(recorder_);
         messagebox::SetHook([this](const QString& text, const QString&) {
-            messages << text;
-            messagesOnWindowThread &= QThread::currentThread() == qApp->thread();
-            cursorAtMessage |= QApplication::overrideCursor() != nullptr;
+            messages_ << text;
+            messagesOnWindowThread_ &= QThread::currentThread() == qApp->thread();
+            cursorAtMessage_ |= QApplication::overrideCursor() != nullptr;
         });
     }
     void TearDown() override {
@@ -41,18 +41,18 @@ protected:
 
     // Starts an export and collects its result in `results`.
     void Start(const QList<const GridModel*>& grids, QWidget* parent = nullptr) {
-        gridexport::StartGridExport(grids, parent,
-                                    [this](const JobResult& result) { results.push_back(result); });
+        gridexport::StartGridExport(
+            grids, parent, [this](const JobResult& result) { results_.push_back(result); });
     }
     bool WaitForResults(size_t count, std::chrono::seconds limit = std::chrono::seconds(30)) {
-        return WaitUntil([&] { return results.size() >= count; }, limit * kSlowdown);
+        return WaitUntil([&] { return results_.size() >= count; }, limit * kSlowdown);
     }
 
-    std::shared_ptr<recording::Recorder> recorder = std::make_shared<recording::Recorder>();
-    std::vector<JobResult> results;
-    QStringList messages;
-    bool messagesOnWindowThread = true;
-    bool cursorAtMessage = false;
+    std::shared_ptr<recording::Recorder> recorder_ = std::make_shared<recording::Recorder>();
+    std::vector<JobResult> results_;
+    QStringList messages_;
+    bool messagesOnWindowThread_ = true;
+    bool cursorAtMessage_ = false;
 };
 
 TEST_F(ExportJobTest, largeExportRunsOffTheWindowThreadWhileAPreciseTimerKeepsItsSchedule) {
@@ -61,7 +61,7 @@ TEST_F(ExportJobTest, largeExportRunsOffTheWindowThreadWhileAPreciseTimerKeepsIt
     const automation::Factory previous = automation::RegisterClass(
         "Excel.Application", [&]() -> std::shared_ptr<automation::Dispatch> {
             creatingThread = QThread::currentThread();
-            return recorder->CreateApplication();
+            return recorder_->CreateApplication();
         });
 
     // The poll timer of the window: 150 ms, precise.
@@ -96,8 +96,8 @@ TEST_F(ExportJobTest, largeExportRunsOffTheWindowThreadWhileAPreciseTimerKeepsIt
     }
     EXPECT_LT(worst, 100.0 * kSlowdown) << "the window's timer lost its pace during the export";
 
-    ASSERT_EQ(results[0].outcome, JobResult::Outcome::Exported);
-    const recording::Sheet& sheet = recorder->applications().at(0)->workbooks[0].sheets[0];
+    ASSERT_EQ(results_[0].outcome, JobResult::Outcome::Exported);
+    const recording::Sheet& sheet = recorder_->Applications().at(0)->workbooks[0].sheets[0];
     EXPECT_EQ(sheet.name, kSheetName);
     EXPECT_EQ(sheet.cells.size(), 100001u * 4);
     for (int row : {1, 2, 50000, 100001}) {
@@ -105,9 +105,9 @@ TEST_F(ExportJobTest, largeExportRunsOffTheWindowThreadWhileAPreciseTimerKeepsIt
             ASSERT_EQ(sheet.Cell(row, col), grid.Cell(col - 1, row - 1)) << row << "," << col;
         }
     }
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(messages_.isEmpty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(recorder->LiveObjects(), 0);
+    EXPECT_EQ(recorder_->LiveObjects(), 0);
 }
 
 TEST_F(ExportJobTest, exportsPressedInARowGoOutInOrderAsSeparateWorkbooks) {
@@ -123,40 +123,40 @@ TEST_F(ExportJobTest, exportsPressedInARowGoOutInOrderAsSeparateWorkbooks) {
     grids[5]->SetCell(1, 1, QStringLiteral("later"));
     ASSERT_TRUE(WaitForResults(6));
 
-    ASSERT_EQ(recorder->applications().size(), 6);
+    ASSERT_EQ(recorder_->Applications().size(), 6);
     for (int table = 0; table < 6; ++table) {
         SCOPED_TRACE(table);
-        EXPECT_EQ(results[table].outcome, JobResult::Outcome::Exported);
-        const recording::Application& app = *recorder->applications().at(table);
+        EXPECT_EQ(results_[table].outcome, JobResult::Outcome::Exported);
+        const recording::Application& app = *recorder_->Applications().at(table);
         EXPECT_TRUE(app.visible);
         EXPECT_EQ(app.workbooks[0].sheets[0].Cell(2, 2), QString::number(table + 9));
         EXPECT_EQ(app.calls.size(), 4 + 5 + 60 + 1) << "the call sequence is the synchronous one";
     }
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(messages_.isEmpty());
 }
 
 TEST_F(ExportJobTest, failuresAreReportedOnTheWindowThreadWithoutTheWaitCursor) {
     TestGrid grid({"a", "b", "c", "d"}, 15);
-    recorder->FailCreation(true);
+    recorder_->FailCreation(true);
     for (int table = 0; table < 3; ++table) Start({&grid});
     ASSERT_TRUE(WaitForResults(3));
-    EXPECT_EQ(messages, QStringList(3, kCannotOpen));
-    for (const JobResult& result : results)
+    EXPECT_EQ(messages_, QStringList(3, kCannotOpen));
+    for (const JobResult& result : results_)
         EXPECT_EQ(result.outcome, JobResult::Outcome::CannotOpen);
 
-    recorder->FailCreation(false);
-    recorder->FailOnCall("cells", 7, QStringLiteral("单元格写入失败"));
+    recorder_->FailCreation(false);
+    recorder_->FailOnCall("cells", 7, QStringLiteral("单元格写入失败"));
     Start({&grid});
     ASSERT_TRUE(WaitForResults(4));
-    EXPECT_EQ(results[3].outcome, JobResult::Outcome::Failed);
-    EXPECT_EQ(messages.last(), QStringLiteral("单元格写入失败"));
-    EXPECT_FALSE(recorder->applications().at(0)->visible);
+    EXPECT_EQ(results_[3].outcome, JobResult::Outcome::Failed);
+    EXPECT_EQ(messages_.last(), QStringLiteral("单元格写入失败"));
+    EXPECT_FALSE(recorder_->Applications().at(0)->visible);
 
-    EXPECT_TRUE(messagesOnWindowThread);
-    EXPECT_FALSE(cursorAtMessage) << "the wait cursor must be gone before a message box";
+    EXPECT_TRUE(messagesOnWindowThread_);
+    EXPECT_FALSE(cursorAtMessage_) << "the wait cursor must be gone before a message box";
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(recorder->LiveObjects(), 0);
+    EXPECT_EQ(recorder_->LiveObjects(), 0);
 }
 
 TEST_F(ExportJobTest, gridOrWindowGoneBeforeTheCopyEndsLeavesNothingBehind) {
@@ -166,18 +166,18 @@ TEST_F(ExportJobTest, gridOrWindowGoneBeforeTheCopyEndsLeavesNothingBehind) {
     Start({&next});
     doomed.reset();  // the window closed while its table was still being copied
     ASSERT_TRUE(WaitForResults(2));
-    EXPECT_EQ(results[0].outcome, JobResult::Outcome::Abandoned);
-    EXPECT_EQ(results[1].outcome, JobResult::Outcome::Exported);
-    EXPECT_EQ(recorder->applications().size(), 1) << "the later export still goes out";
+    EXPECT_EQ(results_[0].outcome, JobResult::Outcome::Abandoned);
+    EXPECT_EQ(results_[1].outcome, JobResult::Outcome::Exported);
+    EXPECT_EQ(recorder_->Applications().size(), 1) << "the later export still goes out";
 
     // A message for a window that is gone is not shown.
     auto window = std::make_unique<QWidget>();
-    recorder->FailCreation(true);
+    recorder_->FailCreation(true);
     Start({&next}, window.get());
     window.reset();
     ASSERT_TRUE(WaitForResults(3));
-    EXPECT_EQ(results[2].outcome, JobResult::Outcome::CannotOpen);
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(results_[2].outcome, JobResult::Outcome::CannotOpen);
+    EXPECT_TRUE(messages_.isEmpty());
 }
 
 TEST_F(ExportJobTest, tableOverTheSheetLimitContinuesOnNumberedSheetsWithTheHeader) {
@@ -191,7 +191,7 @@ TEST_F(ExportJobTest, tableOverTheSheetLimitContinuesOnNumberedSheetsWithTheHead
     EXPECT_EQ(report.tables[0].dataRows, 7);
     const QStringList names{kSheetName, kSheetName + " (2)", kSheetName + " (3)"};
     EXPECT_EQ(report.tables[0].sheets, names);
-    const recording::Application& app = *recorder->applications().at(0);
+    const recording::Application& app = *recorder_->Applications().at(0);
     EXPECT_TRUE(app.visible);
     const QList<recording::Sheet>& sheets = app.workbooks[0].sheets;
     ASSERT_EQ(sheets.size(), 3 + 2);  // the workbook's own three, two added
@@ -217,7 +217,7 @@ TEST_F(ExportJobTest, tableOverTheSheetLimitContinuesOnNumberedSheetsWithTheHead
     const gridexport::Report plain = gridexport::Run({GridSnapshot::Take(fits)}, 4);
     EXPECT_EQ(plain.tables[0].sheets, QStringList{kSheetName});
     EXPECT_TRUE(gridexport::SplitNotice(plain, 4).isEmpty());
-    for (const recording::Call& call : recorder->applications().at(1)->calls) {
+    for (const recording::Call& call : recorder_->Applications().at(1)->calls) {
         EXPECT_NE(call.object, QStringLiteral("Worksheets"));
     }
 }

@@ -91,7 +91,7 @@ public:
             if (args.isEmpty()) return Make<WorksheetsObject>(book);
             RequireArgCount(QStringLiteral("WorkSheets"), args, 1);
             const QList<Sheet>& sheets = app_->workbooks[book].sheets;
-            if (args[0].type() == Variant::Type::String) {
+            if (args[0].HeldType() == Variant::Type::String) {
                 for (int i = 0; i < sheets.size(); ++i) {
                     if (sheets[i].name.compare(args[0].ToString(), Qt::CaseInsensitive) == 0) {
                         return Make<SheetObject>(book, i);

@@ -49,9 +49,9 @@ public:
     // The `nth` call (from 1, counted over all objects) of `member` throws CallError(text).
     void FailOnCall(const QString& member, int nth, const QString& text);
 
-    int creationAttempts() const { return creationAttempts_; }
+    int CreationAttempts() const { return creationAttempts_; }
     // One entry per created application object, in creation order.
-    const QList<std::shared_ptr<Application>>& applications() const { return applications_; }
+    const QList<std::shared_ptr<Application>>& Applications() const { return applications_; }
     // Objects handed out that someone still holds a reference to.
     int LiveObjects() const;
 

@@ -27,7 +27,7 @@ namespace {
 
 MqttClientOptions Options(const MosquittoServer& broker, const QString& clientId = {}) {
     MqttClientOptions options;
-    options.endpoint = *ParseMqttUrl(broker.url());
+    options.endpoint = *ParseMqttUrl(broker.Url());
     options.clientId = clientId;
     options.cleanSession = clientId.isEmpty();
     return options;
@@ -38,36 +38,36 @@ std::chrono::seconds Seconds(int s) { return std::chrono::seconds(s * kSlowdown)
 TEST(MqttClientTest, publishesAreAcknowledgedAndDeliveredInOrderOnTheClientsThread) {
     MosquittoServer broker;
     QString error;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
 
     MqttClient subscriber(Options(broker));
-    subscriber.subscribe("batmon/test/#", 1);
+    subscriber.Subscribe("batmon/test/#", 1);
     std::vector<QByteArray> received;
     bool allOnTestThread = true;
-    QObject::connect(&subscriber, &MqttClient::messageReceived,
+    QObject::connect(&subscriber, &MqttClient::MessageReceived,
                      [&](const QByteArray& topic, const QByteArray& payload, bool) {
                          allOnTestThread &= QThread::currentThread() == qApp->thread();
                          received.push_back(topic + ' ' + payload);
                      });
     int subscriptions = 0;
-    QObject::connect(&subscriber, &MqttClient::subscribed, [&] { ++subscriptions; });
-    ASSERT_TRUE(subscriber.start(&error)) << error.toStdString();
+    QObject::connect(&subscriber, &MqttClient::Subscribed, [&] { ++subscriptions; });
+    ASSERT_TRUE(subscriber.Start(&error)) << error.toStdString();
     ASSERT_TRUE(WaitUntil([&] { return subscriptions == 1; }, Seconds(5)));
 
     MqttClient publisher(Options(broker));
     std::set<int> acknowledged;
-    QObject::connect(&publisher, &MqttClient::acknowledged, [&](int id) {
+    QObject::connect(&publisher, &MqttClient::Acknowledged, [&](int id) {
         allOnTestThread &= QThread::currentThread() == qApp->thread();
         acknowledged.insert(id);
     });
-    ASSERT_TRUE(publisher.start(&error));
-    ASSERT_TRUE(WaitUntil([&] { return publisher.isOnline(); }, Seconds(5)));
+    ASSERT_TRUE(publisher.Start(&error));
+    ASSERT_TRUE(WaitUntil([&] { return publisher.IsOnline(); }, Seconds(5)));
 
     constexpr int kCount = 500;
     std::set<int> sent;
     for (int i = 0; i < kCount; ++i) {
         const int id =
-            publisher.publish("batmon/test/" + QByteArray::number(i % 3), QByteArray::number(i));
+            publisher.Publish("batmon/test/" + QByteArray::number(i % 3), QByteArray::number(i));
         ASSERT_GT(id, 0);
         EXPECT_TRUE(sent.insert(id).second) << "message id reused while in flight";
     }
@@ -85,35 +85,35 @@ TEST(MqttClientTest, reconnectsWhenTheBrokerComesBackAndKeepsItsSession) {
     MosquittoServer broker;
     // Started before the broker: the client keeps trying until it is there.
     MqttClient client(Options(broker, QStringLiteral("reconnect-test")));
-    client.subscribe("batmon/kept/#", 1);
+    client.Subscribe("batmon/kept/#", 1);
     std::vector<bool> sessions;
     int offline = 0;
-    QObject::connect(&client, &MqttClient::online, [&](bool kept) { sessions.push_back(kept); });
-    QObject::connect(&client, &MqttClient::offline, [&] { ++offline; });
+    QObject::connect(&client, &MqttClient::Online, [&](bool kept) { sessions.push_back(kept); });
+    QObject::connect(&client, &MqttClient::Offline, [&] { ++offline; });
     std::vector<QByteArray> received;
     QObject::connect(
-        &client, &MqttClient::messageReceived,
+        &client, &MqttClient::MessageReceived,
         [&](const QByteArray&, const QByteArray& payload, bool) { received.push_back(payload); });
     QString error;
-    ASSERT_TRUE(client.start(&error)) << error.toStdString();
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    ASSERT_TRUE(WaitUntil([&] { return client.isOnline(); }, Seconds(10)));
+    ASSERT_TRUE(client.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return client.IsOnline(); }, Seconds(10)));
     EXPECT_FALSE(sessions.front());
     EXPECT_EQ(offline, 1) << "the unreachable broker is reported once, not at every attempt";
 
-    broker.stop();
-    ASSERT_TRUE(WaitUntil([&] { return !client.isOnline(); }, Seconds(5)));
+    broker.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !client.IsOnline(); }, Seconds(5)));
     EXPECT_EQ(offline, 2);
     // Published while the broker is away: kept by the client, sent and acknowledged once the
     // broker is back, and not reported as refused.
     std::set<int> acknowledgedOwn;
-    QObject::connect(&client, &MqttClient::acknowledged,
+    QObject::connect(&client, &MqttClient::Acknowledged,
                      [&](int id) { acknowledgedOwn.insert(id); });
-    const int keptId = client.publish("batmon/kept/0", "published while the broker was away");
+    const int keptId = client.Publish("batmon/kept/0", "published while the broker was away");
     EXPECT_GT(keptId, 0);
-    EXPECT_EQ(client.publish("batmon/kept/0", "at most once", 0), -1);
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    ASSERT_TRUE(WaitUntil([&] { return client.isOnline(); }, Seconds(10)));
+    EXPECT_EQ(client.Publish("batmon/kept/0", "at most once", 0), -1);
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return client.IsOnline(); }, Seconds(10)));
     EXPECT_TRUE(sessions.back()) << "the broker should have kept the session across its restart";
     ASSERT_TRUE(WaitUntil([&] { return acknowledgedOwn.count(keptId) == 1; }, Seconds(10)));
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }, Seconds(10)));
@@ -121,17 +121,17 @@ TEST(MqttClientTest, reconnectsWhenTheBrokerComesBackAndKeepsItsSession) {
     received.clear();
 
     // Published while the client is away: the kept session holds it for the client.
-    client.stop();
-    EXPECT_FALSE(client.isOnline());
+    client.Stop();
+    EXPECT_FALSE(client.IsOnline());
     MqttClient publisher(Options(broker));
     std::set<int> acknowledged;
-    QObject::connect(&publisher, &MqttClient::acknowledged,
+    QObject::connect(&publisher, &MqttClient::Acknowledged,
                      [&](int id) { acknowledged.insert(id); });
-    ASSERT_TRUE(publisher.start(&error));
-    ASSERT_TRUE(WaitUntil([&] { return publisher.isOnline(); }, Seconds(5)));
-    const int id = publisher.publish("batmon/kept/1", "while away");
+    ASSERT_TRUE(publisher.Start(&error));
+    ASSERT_TRUE(WaitUntil([&] { return publisher.IsOnline(); }, Seconds(5)));
+    const int id = publisher.Publish("batmon/kept/1", "while away");
     ASSERT_TRUE(WaitUntil([&] { return acknowledged.count(id) == 1; }, Seconds(5)));
-    ASSERT_TRUE(client.start(&error));
+    ASSERT_TRUE(client.Start(&error));
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }, Seconds(10)));
     EXPECT_EQ(received.front(), "while away");
 }
@@ -142,63 +142,63 @@ TEST(MqttClientTest, stopWhileWaitingToRetryReturnsAtOnceAndLeavesNoThreadBehind
     options.reconnectDelayFirstSeconds = 30;
     MqttClient client(options);
     int offline = 0;
-    QObject::connect(&client, &MqttClient::offline, [&] { ++offline; });
+    QObject::connect(&client, &MqttClient::Offline, [&] { ++offline; });
     QString error;
-    ASSERT_TRUE(client.start(&error)) << error.toStdString();
+    ASSERT_TRUE(client.Start(&error)) << error.toStdString();
     ASSERT_TRUE(WaitUntil([&] { return offline == 1; }, Seconds(5)));
 
     EXPECT_TRUE(testsupport::ThreadNames().contains(QStringLiteral("mqtt-connect")));
 
     QElapsedTimer stopping;
     stopping.start();
-    client.stop();
+    client.Stop();
     EXPECT_LT(stopping.elapsed(), 1000 * kSlowdown) << "the retry wait must not hold up stop()";
     // Qt lets a joined thread's last steps run on after the join returns.
     EXPECT_TRUE(WaitUntil(
         [] { return !testsupport::ThreadNames().contains(QStringLiteral("mqtt-connect")); },
         Seconds(2)));
-    ASSERT_TRUE(client.start(&error)) << "and it starts again";
+    ASSERT_TRUE(client.Start(&error)) << "and it starts again";
 }
 
 TEST(MqttClientTest, tlsConnectsOnlyToABrokerItsCaVouchesFor) {
     MosquittoServer broker;
     QString error;
-    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString() << broker.log().toStdString();
+    ASSERT_TRUE(broker.EnableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString() << broker.Log().toStdString();
 
     MqttClientOptions options;
-    options.endpoint = *ParseMqttUrl(broker.tlsUrl());
-    options.caFile = broker.caFile();
+    options.endpoint = *ParseMqttUrl(broker.TlsUrl());
+    options.caFile = broker.CaFile();
     MqttClient trusted(options);
     std::set<int> acknowledged;
-    QObject::connect(&trusted, &MqttClient::acknowledged, [&](int id) { acknowledged.insert(id); });
-    ASSERT_TRUE(trusted.start(&error)) << error.toStdString();
-    ASSERT_TRUE(WaitUntil([&] { return trusted.isOnline(); }, Seconds(10)));
-    const int id = trusted.publish("batmon/tls/A0/0", "over TLS");
+    QObject::connect(&trusted, &MqttClient::Acknowledged, [&](int id) { acknowledged.insert(id); });
+    ASSERT_TRUE(trusted.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return trusted.IsOnline(); }, Seconds(10)));
+    const int id = trusted.Publish("batmon/tls/A0/0", "over TLS");
     ASSERT_TRUE(WaitUntil([&] { return acknowledged.count(id) == 1; }, Seconds(5)));
 
     // The system's CA store does not know the test's CA: no connection, ever.
     options.caFile.clear();
     MqttClient untrusting(options);
-    ASSERT_TRUE(untrusting.start(&error)) << error.toStdString();
-    EXPECT_TRUE(testsupport::HoldsFor([&] { return !untrusting.isOnline(); },
+    ASSERT_TRUE(untrusting.Start(&error)) << error.toStdString();
+    EXPECT_TRUE(testsupport::HoldsFor([&] { return !untrusting.IsOnline(); },
                                       std::chrono::milliseconds(2500)));
 
-    options.caFile = broker.folder() + QStringLiteral("/missing.crt");
+    options.caFile = broker.Folder() + QStringLiteral("/missing.crt");
     MqttClient misconfigured(options);
-    EXPECT_FALSE(misconfigured.start(&error));
+    EXPECT_FALSE(misconfigured.Start(&error));
     EXPECT_EQ(error.toStdString(),
               "TLS: the CA file " + options.caFile.toStdString() + " does not exist");
 
     // A file that is there but holds no certificate can never work either, and is known
     // before connecting.
-    options.caFile = broker.folder() + QStringLiteral("/mosquitto.conf");
+    options.caFile = broker.Folder() + QStringLiteral("/mosquitto.conf");
     EXPECT_EQ(MqttClient::SetupProblem(options).value_or(QString()).toStdString(),
               "TLS: the CA file " + options.caFile.toStdString() +
                   " holds no certificate (no certificate or crl found)");
     MqttClient garbage(options);
-    EXPECT_FALSE(garbage.start(&error));
-    options.caFile = broker.caFile();
+    EXPECT_FALSE(garbage.Start(&error));
+    options.caFile = broker.CaFile();
     EXPECT_FALSE(MqttClient::SetupProblem(options));
 }
 
@@ -208,11 +208,11 @@ TEST(MqttClientTest, tlsConnectsOnlyToABrokerItsCaVouchesFor) {
 TEST(MqttClientTest, tlsFailuresAreNamedOnceAndRetriedUntilTheBrokerIsMended) {
     MosquittoServer broker;
     QString error;
-    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString() << broker.log().toStdString();
+    ASSERT_TRUE(broker.EnableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString() << broker.Log().toStdString();
     const auto failures = [](MqttClient& client) {
         auto reasons = std::make_shared<std::vector<QString>>();
-        QObject::connect(&client, &MqttClient::offline,
+        QObject::connect(&client, &MqttClient::Offline,
                          [reasons](const QString& reason) { reasons->push_back(reason); });
         return reasons;
     };
@@ -225,16 +225,16 @@ TEST(MqttClientTest, tlsFailuresAreNamedOnceAndRetriedUntilTheBrokerIsMended) {
 
     // The system's CA store does not know the test's CA; the certificate is for 127.0.0.1, not
     // for localhost; and the plain listener hangs up on a TLS greeting.
-    MqttClient unknownCa(tlsClient(broker.tlsUrl(), {}));
+    MqttClient unknownCa(tlsClient(broker.TlsUrl(), {}));
     MqttClient wrongHost(
-        tlsClient(QStringLiteral("mqtts://localhost:%1").arg(broker.tlsPort()), broker.caFile()));
+        tlsClient(QStringLiteral("mqtts://localhost:%1").arg(broker.TlsPort()), broker.CaFile()));
     MqttClient plainListener(
-        tlsClient(QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.port()), broker.caFile()));
+        tlsClient(QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.Port()), broker.CaFile()));
     const auto unknownCaReasons = failures(unknownCa);
     const auto wrongHostReasons = failures(wrongHost);
     const auto plainListenerReasons = failures(plainListener);
     for (MqttClient* client : {&unknownCa, &wrongHost, &plainListener})
-        ASSERT_TRUE(client->start(&error)) << error.toStdString();
+        ASSERT_TRUE(client->Start(&error)) << error.toStdString();
     ASSERT_TRUE(WaitUntil(
         [&] {
             return !unknownCaReasons->empty() && !wrongHostReasons->empty() &&
@@ -262,20 +262,20 @@ TEST(MqttClientTest, tlsFailuresAreNamedOnceAndRetriedUntilTheBrokerIsMended) {
     EXPECT_EQ(plainListenerReasons->front(),
               QStringLiteral("TLS: unexpected eof while reading (is the broker's port a TLS "
                              "listener?)"));
-    EXPECT_FALSE(unknownCa.isOnline() || wrongHost.isOnline() || plainListener.isOnline());
+    EXPECT_FALSE(unknownCa.IsOnline() || wrongHost.IsOnline() || plainListener.IsOnline());
 
     // The port the client keeps trying becomes a TLS listener.
-    plainListener.publish("batmon/tls/A0/1", "sent while the handshake failed");
+    plainListener.Publish("batmon/tls/A0/1", "sent while the handshake failed");
     MosquittoServer mended;
-    ASSERT_TRUE(mended.enableTls(&error, broker.port())) << error.toStdString();
+    ASSERT_TRUE(mended.EnableTls(&error, broker.Port())) << error.toStdString();
     MqttClient plainUntilMended(
-        tlsClient(QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.port()), mended.caFile()));
-    ASSERT_TRUE(plainUntilMended.start(&error)) << error.toStdString();
+        tlsClient(QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.Port()), mended.CaFile()));
+    ASSERT_TRUE(plainUntilMended.Start(&error)) << error.toStdString();
     const auto mendedReasons = failures(plainUntilMended);
     ASSERT_TRUE(WaitUntil([&] { return !mendedReasons->empty(); }, Seconds(10)));
-    broker.stop();
-    ASSERT_TRUE(mended.start(&error)) << error.toStdString() << mended.log().toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return plainUntilMended.isOnline(); }, Seconds(15)))
+    broker.Stop();
+    ASSERT_TRUE(mended.Start(&error)) << error.toStdString() << mended.Log().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return plainUntilMended.IsOnline(); }, Seconds(15)))
         << mendedReasons->back().toStdString();
 }
 
@@ -284,19 +284,19 @@ TEST(MqttClientTest, tlsFailuresAreNamedOnceAndRetriedUntilTheBrokerIsMended) {
 TEST(MqttClientTest, tlsWithTheSystemCaStoreReconnectsAfterTheBrokerRestarts) {
     MosquittoServer broker;
     QString error;
-    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString() << broker.log().toStdString();
+    ASSERT_TRUE(broker.EnableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString() << broker.Log().toStdString();
     // The store as OpenSSL finds it: here one that holds the test's CA only.
     const QTemporaryDir noFolder;
     const QByteArray savedFile = qgetenv("SSL_CERT_FILE");
     const QByteArray savedFolder = qgetenv("SSL_CERT_DIR");
-    qputenv("SSL_CERT_FILE", broker.caFile().toLocal8Bit());
+    qputenv("SSL_CERT_FILE", broker.CaFile().toLocal8Bit());
     qputenv("SSL_CERT_DIR", noFolder.path().toLocal8Bit());
     MqttClientOptions options;
-    options.endpoint = *ParseMqttUrl(broker.tlsUrl());
+    options.endpoint = *ParseMqttUrl(broker.TlsUrl());
     std::vector<QString> reasons;  // outlives the client, which reports its stop
     MqttClient client(options);
-    const bool started = client.start(&error);
+    const bool started = client.Start(&error);
     for (const auto& [name, value] :
          {std::pair{"SSL_CERT_FILE", savedFile}, std::pair{"SSL_CERT_DIR", savedFolder}}) {
         if (value.isEmpty())
@@ -305,53 +305,53 @@ TEST(MqttClientTest, tlsWithTheSystemCaStoreReconnectsAfterTheBrokerRestarts) {
             qputenv(name, value);
     }
     ASSERT_TRUE(started) << error.toStdString();
-    QObject::connect(&client, &MqttClient::offline,
+    QObject::connect(&client, &MqttClient::Offline,
                      [&](const QString& reason) { reasons.push_back(reason); });
-    ASSERT_TRUE(WaitUntil([&] { return client.isOnline(); }, Seconds(10)));
+    ASSERT_TRUE(WaitUntil([&] { return client.IsOnline(); }, Seconds(10)));
 
-    broker.stop();
-    ASSERT_TRUE(WaitUntil([&] { return !client.isOnline(); }, Seconds(10)));
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return client.isOnline(); }, Seconds(15)))
+    broker.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !client.IsOnline(); }, Seconds(10)));
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return client.IsOnline(); }, Seconds(15)))
         << QStringList(reasons.begin(), reasons.end()).join(u'|').toStdString();
 }
 
 TEST(MqttClientTest, theLastWillMarksAVanishedClientOffline) {
     MosquittoServer broker;
     QString error;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
     const QString site = QStringLiteral("room-7");
 
     MqttClient watcher(Options(broker));
-    watcher.subscribe(StatusTopic(site), 1);
+    watcher.Subscribe(StatusTopic(site), 1);
     std::vector<std::pair<QByteArray, bool>> statuses;
-    QObject::connect(&watcher, &MqttClient::messageReceived,
+    QObject::connect(&watcher, &MqttClient::MessageReceived,
                      [&](const QByteArray&, const QByteArray& payload, bool retained) {
                          statuses.emplace_back(payload, retained);
                      });
-    ASSERT_TRUE(watcher.start(&error));
+    ASSERT_TRUE(watcher.Start(&error));
 
     QTemporaryDir dir;
     testservers::ChildProcess client;
-    ASSERT_TRUE(client.start(QStringLiteral(WILL_CLIENT_PATH),
-                             {broker.url(), QString::fromUtf8(StatusTopic(site))},
+    ASSERT_TRUE(client.Start(QStringLiteral(WILL_CLIENT_PATH),
+                             {broker.Url(), QString::fromUtf8(StatusTopic(site))},
                              dir.filePath(QStringLiteral("client.log"))));
     ASSERT_TRUE(WaitUntil([&] { return statuses.size() == 1; }, Seconds(10)));
     EXPECT_EQ(statuses.back().first, kOnlinePayload);
 
-    client.stop(SIGKILL);  // no DISCONNECT: the broker publishes the will
+    client.Stop(SIGKILL);  // no DISCONNECT: the broker publishes the will
     ASSERT_TRUE(WaitUntil([&] { return statuses.size() == 2; }, Seconds(10)));
     EXPECT_EQ(statuses.back().first, kOfflinePayload);
 
     // Retained: a client that subscribes later learns the site is offline.
     MqttClient late(Options(broker));
-    late.subscribe(StatusTopic(site), 1);
+    late.Subscribe(StatusTopic(site), 1);
     std::vector<std::pair<QByteArray, bool>> lateStatuses;
-    QObject::connect(&late, &MqttClient::messageReceived,
+    QObject::connect(&late, &MqttClient::MessageReceived,
                      [&](const QByteArray&, const QByteArray& payload, bool retained) {
                          lateStatuses.emplace_back(payload, retained);
                      });
-    ASSERT_TRUE(late.start(&error));
+    ASSERT_TRUE(late.Start(&error));
     ASSERT_TRUE(WaitUntil([&] { return lateStatuses.size() == 1; }, Seconds(10)));
     EXPECT_EQ(lateStatuses.front(), std::make_pair(kOfflinePayload, true));
 }

@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
     options.endpoint = *ParseMqttUrl(QString::fromLocal8Bit(argv[1]));
     options.will = MqttWill{argv[2], kOfflinePayload, 1, true};
     MqttClient client(options);
-    QObject::connect(&client, &MqttClient::online,
-                     [&] { client.publish(argv[2], kOnlinePayload, 1, true); });
-    client.start();
+    QObject::connect(&client, &MqttClient::Online,
+                     [&] { client.Publish(argv[2], kOnlinePayload, 1, true); });
+    client.Start();
     return app.exec();
 }

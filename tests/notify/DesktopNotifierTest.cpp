@@ -46,13 +46,13 @@ public slots:
 
 class DesktopNotifierTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_FALSE(bus.address().isEmpty()) << bus.error().toStdString(); }
+    void SetUp() override { ASSERT_FALSE(bus_.Address().isEmpty()) << bus_.Error().toStdString(); }
     void TearDown() override {
         QDBusConnection::disconnectFromBus(QStringLiteral("batmon-test"));
         QDBusConnection::disconnectFromBus(QStringLiteral("service-test"));
     }
     QDBusConnection Connect(const QString& name) {
-        return QDBusConnection::connectToBus(bus.address(), name);
+        return QDBusConnection::connectToBus(bus_.Address(), name);
     }
     // Puts the fake service on the bus under the well-known name.
     bool Serve(FakeNotificationService& service) {
@@ -62,7 +62,7 @@ protected:
                connection.registerService(kService);
     }
 
-    PrivateSessionBus bus;
+    PrivateSessionBus bus_;
 };
 
 AlarmEvents VoltageAlarmOnA0_3(AlarmRules& rules) {
@@ -73,7 +73,7 @@ TEST_F(DesktopNotifierTest, raisedAlarmsArriveAtTheServiceWithBatteryAndConditio
     FakeNotificationService service;
     ASSERT_TRUE(Serve(service));
     DesktopNotifier notifier(Connect(QStringLiteral("batmon-test")));
-    QSignalSpy delivered(&notifier, &DesktopNotifier::delivered);
+    QSignalSpy delivered(&notifier, &DesktopNotifier::Delivered);
     AlarmRules rules;
 
     ASSERT_TRUE(notifier.NotifyRaised(VoltageAlarmOnA0_3(rules)));
@@ -106,7 +106,7 @@ TEST_F(DesktopNotifierTest, raisedAlarmsArriveAtTheServiceWithBatteryAndConditio
 
 TEST_F(DesktopNotifierTest, withoutAServiceOrABusNothingWaitsAndNothingBreaks) {
     DesktopNotifier notifier(Connect(QStringLiteral("batmon-test")));
-    QSignalSpy failed(&notifier, &DesktopNotifier::failed);
+    QSignalSpy failed(&notifier, &DesktopNotifier::Failed);
     AlarmRules rules;
 
     QElapsedTimer sending;
@@ -119,7 +119,7 @@ TEST_F(DesktopNotifierTest, withoutAServiceOrABusNothingWaitsAndNothingBreaks) {
     // No session bus at all (DBUS_SESSION_BUS_ADDRESS pointing nowhere).
     DesktopNotifier busless(QDBusConnection::connectToBus(
         QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("batmon-nobus")));
-    QSignalSpy busFailed(&busless, &DesktopNotifier::failed);
+    QSignalSpy busFailed(&busless, &DesktopNotifier::Failed);
     AlarmRules freshRules;
     EXPECT_FALSE(busless.NotifyRaised(VoltageAlarmOnA0_3(freshRules)));
     EXPECT_EQ(busFailed.count(), 1);
@@ -130,7 +130,7 @@ TEST_F(DesktopNotifierTest, withoutAServiceOrABusNothingWaitsAndNothingBreaks) {
     QElapsedTimer connecting;
     connecting.start();
     DesktopNotifier sessionless(QDBusConnection::sessionBus());
-    QSignalSpy sessionFailed(&sessionless, &DesktopNotifier::failed);
+    QSignalSpy sessionFailed(&sessionless, &DesktopNotifier::Failed);
     AlarmRules otherRules;
     EXPECT_FALSE(sessionless.NotifyRaised(VoltageAlarmOnA0_3(otherRules)));
     EXPECT_EQ(sessionFailed.count(), 1);

@@ -13,8 +13,8 @@ public:
     ~PrivateSessionBus();
 
     // Empty when the daemon could not be started; `error` then says why.
-    const QString& address() const { return address_; }
-    const QString& error() const { return error_; }
+    const QString& Address() const { return address_; }
+    const QString& Error() const { return error_; }
 
 private:
     QTemporaryDir dir_;

@@ -132,7 +132,7 @@ TEST(ReceiveEnd, theFarEndClosingEndsTheReaderWithOneHangup) {
         EXPECT_EQ(sender, &comm);
         ++hangups;
     };
-    QSignalSpy hangupSignal(&comm, &TComm::hangupRequested);
+    QSignalSpy hangupSignal(&comm, &TComm::HangupRequested);
     comm.OpenComm();
     device.Send(kAnswer);  // no OnReceiveData: the block is simply freed
 

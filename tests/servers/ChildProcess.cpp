@@ -69,32 +69,32 @@ pid_t Spawn(const QString& program, const QStringList& arguments, const QString&
 
 }  // namespace
 
-ChildProcess::~ChildProcess() { stop(SIGKILL, std::chrono::seconds(5)); }
+ChildProcess::~ChildProcess() { Stop(SIGKILL, std::chrono::seconds(5)); }
 
-bool ChildProcess::start(const QString& program, const QStringList& arguments,
+bool ChildProcess::Start(const QString& program, const QStringList& arguments,
                          const QString& logFile, int uid, int gid, QString* error) {
-    if (running()) return true;
-    m_pid = Spawn(program, arguments, logFile, uid, gid);
-    if (m_pid < 0) {
+    if (Running()) return true;
+    pid_ = Spawn(program, arguments, logFile, uid, gid);
+    if (pid_ < 0) {
         if (error) *error = QStringLiteral("fork failed");
         return false;
     }
     return true;
 }
 
-int ChildProcess::stop(int signal, std::chrono::milliseconds deadline) {
-    if (m_pid <= 0) return -1;
-    kill(m_pid, signal);
-    const int status = WaitForExit(m_pid, deadline);
-    m_pid = -1;
+int ChildProcess::Stop(int signal, std::chrono::milliseconds deadline) {
+    if (pid_ <= 0) return -1;
+    kill(pid_, signal);
+    const int status = WaitForExit(pid_, deadline);
+    pid_ = -1;
     return status;
 }
 
-bool ChildProcess::running() {
-    if (m_pid <= 0) return false;
+bool ChildProcess::Running() {
+    if (pid_ <= 0) return false;
     int status = 0;
-    if (Reaped(m_pid, &status)) {
-        m_pid = -1;
+    if (Reaped(pid_, &status)) {
+        pid_ = -1;
         return false;
     }
     return true;

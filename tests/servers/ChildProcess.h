@@ -18,16 +18,16 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // uid/gid < 0: keep the test's own user.
-    bool start(const QString& program, const QStringList& arguments, const QString& logFile,
+    bool Start(const QString& program, const QStringList& arguments, const QString& logFile,
                int uid = -1, int gid = -1, QString* error = nullptr);
     // Sends `signal`, waits up to `deadline` for the exit, then SIGKILL. Returns the exit status
     // as waitpid() reports it, or -1 when nothing was running.
-    int stop(int signal, std::chrono::milliseconds deadline = std::chrono::seconds(10));
-    bool running();
-    pid_t pid() const { return m_pid; }
+    int Stop(int signal, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+    bool Running();
+    pid_t Pid() const { return pid_; }
 
 private:
-    pid_t m_pid = -1;
+    pid_t pid_ = -1;
 };
 
 // Runs a program to its end (as `uid` when >= 0); true when it exited with 0.

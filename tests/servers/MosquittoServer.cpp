@@ -15,7 +15,7 @@ bool WaitForPort(int port, ChildProcess& process, std::chrono::milliseconds dead
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (std::chrono::steady_clock::now() < end) {
         if (AcceptsConnections(port)) return true;
-        if (!process.running()) return false;
+        if (!process.Running()) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -23,10 +23,10 @@ bool WaitForPort(int port, ChildProcess& process, std::chrono::milliseconds dead
 
 }  // namespace
 
-MosquittoServer::MosquittoServer() : m_port(FreeLoopbackPort()) {}
+MosquittoServer::MosquittoServer() : port_(FreeLoopbackPort()) {}
 
-void MosquittoServer::writeConfig() {
-    QFile config(m_dir.filePath(QStringLiteral("mosquitto.conf")));
+void MosquittoServer::WriteConfig() {
+    QFile config(dir_.filePath(QStringLiteral("mosquitto.conf")));
     config.open(QIODevice::WriteOnly);
     // Sessions keep every QoS 1 message for an absent client (no queue limit), and the broker
     // stays root when the test is root so that it can write its temporary folder.
@@ -38,22 +38,22 @@ void MosquittoServer::writeConfig() {
                                 "max_queued_messages 0\n"
                                 "user root\n"
                                 "log_type error\nlog_type warning\nlog_type notice\n")
-                     .arg(m_port)
-                     .arg(m_dir.path())
+                     .arg(port_)
+                     .arg(dir_.path())
                      .toUtf8());
-    if (m_tlsPort > 0) {
+    if (tlsPort_ > 0) {
         config.write(QStringLiteral("listener %1 127.0.0.1\ncafile %2\ncertfile %3\nkeyfile %4\n")
-                         .arg(m_tlsPort)
-                         .arg(caFile(), m_dir.filePath(QStringLiteral("server.crt")),
-                              m_dir.filePath(QStringLiteral("server.key")))
+                         .arg(tlsPort_)
+                         .arg(CaFile(), dir_.filePath(QStringLiteral("server.crt")),
+                              dir_.filePath(QStringLiteral("server.key")))
                          .toUtf8());
     }
 }
 
-bool MosquittoServer::enableTls(QString* error, int port) {
+bool MosquittoServer::EnableTls(QString* error, int port) {
     const QString openssl = QStringLiteral("/usr/bin/openssl");
-    const QString log = m_dir.filePath(QStringLiteral("openssl.log"));
-    auto path = [&](const char* name) { return m_dir.filePath(QString::fromLatin1(name)); };
+    const QString log = dir_.filePath(QStringLiteral("openssl.log"));
+    auto path = [&](const char* name) { return dir_.filePath(QString::fromLatin1(name)); };
     QFile extensions(path("server.ext"));
     extensions.open(QIODevice::WriteOnly);
     extensions.write("subjectAltName=IP:127.0.0.1\n");
@@ -65,7 +65,7 @@ bool MosquittoServer::enableTls(QString* error, int port) {
         RunToEnd(openssl,
                  QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key +
                      QStringList{QStringLiteral("-keyout"), path("ca.key"), QStringLiteral("-out"),
-                                 caFile(), QStringLiteral("-days"), QStringLiteral("2"),
+                                 CaFile(), QStringLiteral("-days"), QStringLiteral("2"),
                                  QStringLiteral("-subj"), QStringLiteral("/CN=batmon test CA")},
                  log) &&
         RunToEnd(openssl,
@@ -76,7 +76,7 @@ bool MosquittoServer::enableTls(QString* error, int port) {
                  log) &&
         RunToEnd(openssl,
                  {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                  path("server.csr"), QStringLiteral("-CA"), caFile(), QStringLiteral("-CAkey"),
+                  path("server.csr"), QStringLiteral("-CA"), CaFile(), QStringLiteral("-CAkey"),
                   path("ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
                   path("server.crt"), QStringLiteral("-days"), QStringLiteral("2"),
                   QStringLiteral("-extfile"), path("server.ext")},
@@ -85,35 +85,35 @@ bool MosquittoServer::enableTls(QString* error, int port) {
         if (error) *error = QStringLiteral("could not make test certificates, see %1").arg(log);
         return false;
     }
-    m_tlsPort = port > 0 ? port : FreeLoopbackPort();
+    tlsPort_ = port > 0 ? port : FreeLoopbackPort();
     return true;
 }
 
-MosquittoServer::~MosquittoServer() { stop(); }
+MosquittoServer::~MosquittoServer() { Stop(); }
 
-bool MosquittoServer::start(QString* error) {
-    if (m_process.running()) return true;
-    writeConfig();
-    const QString config = m_dir.filePath(QStringLiteral("mosquitto.conf"));
-    if (!m_process.start(QString::fromLatin1(kBroker), {QStringLiteral("-c"), config},
-                         m_dir.filePath(QStringLiteral("mosquitto.log")), -1, -1, error)) {
+bool MosquittoServer::Start(QString* error) {
+    if (process_.Running()) return true;
+    WriteConfig();
+    const QString config = dir_.filePath(QStringLiteral("mosquitto.conf"));
+    if (!process_.Start(QString::fromLatin1(kBroker), {QStringLiteral("-c"), config},
+                        dir_.filePath(QStringLiteral("mosquitto.log")), -1, -1, error)) {
         return false;
     }
-    if (WaitForPort(m_port, m_process, std::chrono::seconds(10)) &&
-        (m_tlsPort < 0 || WaitForPort(m_tlsPort, m_process, std::chrono::seconds(10)))) {
+    if (WaitForPort(port_, process_, std::chrono::seconds(10)) &&
+        (tlsPort_ < 0 || WaitForPort(tlsPort_, process_, std::chrono::seconds(10)))) {
         return true;
     }
-    if (error) *error = QStringLiteral("mosquitto did not start: ") + log();
-    m_process.stop(SIGKILL);
+    if (error) *error = QStringLiteral("mosquitto did not start: ") + Log();
+    process_.Stop(SIGKILL);
     return false;
 }
 
-void MosquittoServer::stop() { m_process.stop(SIGTERM); }
+void MosquittoServer::Stop() { process_.Stop(SIGTERM); }
 
-void MosquittoServer::kill() { m_process.stop(SIGKILL); }
+void MosquittoServer::Kill() { process_.Stop(SIGKILL); }
 
-QString MosquittoServer::log() const {
-    QFile file(m_dir.filePath(QStringLiteral("mosquitto.log")));
+QString MosquittoServer::Log() const {
+    QFile file(dir_.filePath(QStringLiteral("mosquitto.log")));
     file.open(QIODevice::ReadOnly);
     return QString::fromUtf8(file.readAll());
 }

@@ -17,30 +17,30 @@ public:
 
     // Adds a TLS listener on a second free port (or on `port`), with certificates made for
     // 127.0.0.1 and signed by a CA of the test's own (caFile()). Call before start().
-    bool enableTls(QString* error = nullptr, int port = 0);
-    int tlsPort() const { return m_tlsPort; }
-    QString tlsUrl() const { return QStringLiteral("mqtts://127.0.0.1:%1").arg(m_tlsPort); }
-    QString caFile() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
+    bool EnableTls(QString* error = nullptr, int port = 0);
+    int TlsPort() const { return tlsPort_; }
+    QString TlsUrl() const { return QStringLiteral("mqtts://127.0.0.1:%1").arg(tlsPort_); }
+    QString CaFile() const { return dir_.filePath(QStringLiteral("ca.crt")); }
 
     // Starts the broker and waits until it accepts connections.
-    bool start(QString* error = nullptr);
+    bool Start(QString* error = nullptr);
     // Clean stop: the broker writes its persistence file first.
-    void stop();
+    void Stop();
     // Hard stop: nothing is written.
-    void kill();
+    void Kill();
 
-    int port() const { return m_port; }
-    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port); }
-    QString folder() const { return m_dir.path(); }
-    QString log() const;
+    int Port() const { return port_; }
+    QString Url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port_); }
+    QString Folder() const { return dir_.path(); }
+    QString Log() const;
 
 private:
-    QTemporaryDir m_dir;
-    void writeConfig();
+    QTemporaryDir dir_;
+    void WriteConfig();
 
-    int m_port;
-    int m_tlsPort = -1;
-    ChildProcess m_process;
+    int port_;
+    int tlsPort_ = -1;
+    ChildProcess process_;
 };
 
 }  // namespace testservers

@@ -18,26 +18,26 @@ public:
     ~PostgresCluster();
 
     // initdb on first use, then starts the server and waits until it accepts connections.
-    bool start(QString* error = nullptr);
+    bool Start(QString* error = nullptr);
     // Fast shutdown: open sessions are ended, committed data is kept.
-    void stop();
+    void Stop();
     // Immediate shutdown, as after a crash: the next start recovers from the WAL.
-    void crash();
+    void Crash();
 
-    int port() const { return m_port; }
-    QString conninfo(const QString& database = QStringLiteral("postgres")) const;
-    QString log() const;
+    int Port() const { return port_; }
+    QString Conninfo(const QString& database = QStringLiteral("postgres")) const;
+    QString Log() const;
 
 private:
-    bool initialise(QString* error);
+    bool Initialise(QString* error);
 
-    QTemporaryDir m_dir;
-    QStringList m_settings;
-    int m_port;
-    int m_uid = -1;
-    int m_gid = -1;
-    bool m_initialised = false;
-    ChildProcess m_process;
+    QTemporaryDir dir_;
+    QStringList settings_;
+    int port_;
+    int uid_ = -1;
+    int gid_ = -1;
+    bool initialised_ = false;
+    ChildProcess process_;
 };
 
 }  // namespace testservers

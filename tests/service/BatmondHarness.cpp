@@ -20,13 +20,13 @@ BatmondProcess::BatmondProcess() { QDir(dir_.path()).mkpath(QStringLiteral("data
 bool BatmondProcess::Start(const QStringList& arguments) {
     QString error;
     const bool started =
-        process_.start(QStringLiteral(BATMOND_PATH), arguments,
+        process_.Start(QStringLiteral(BATMOND_PATH), arguments,
                        dir_.filePath(QStringLiteral("batmond.log")), -1, -1, &error);
     if (!started) qWarning("batmond: %s", qPrintable(error));
     return started;
 }
 
-int BatmondProcess::Stop(int signal) { return process_.stop(signal); }
+int BatmondProcess::Stop(int signal) { return process_.Stop(signal); }
 
 QString BatmondProcess::Log() const {
     QFile file(dir_.filePath(QStringLiteral("batmond.log")));
@@ -52,13 +52,13 @@ MqttClientOptions SubscriberOptions(const QString& url, const QString& site) {
 
 Subscriber::Subscriber(const QString& brokerUrl, const QString& site)
     : client_(SubscriberOptions(brokerUrl, site)), site_(site) {
-    QObject::connect(&client_, &MqttClient::messageReceived,
+    QObject::connect(&client_, &MqttClient::MessageReceived,
                      [this](const QByteArray& topic, const QByteArray& payload, bool retained) {
                          messages_.push_back({topic, payload, retained});
                      });
-    QObject::connect(&client_, &MqttClient::subscribed, [this] { subscribed_ = true; });
-    client_.subscribe(QByteArrayLiteral("batmon/") + site.toUtf8() + "/#", 1);
-    client_.start();
+    QObject::connect(&client_, &MqttClient::Subscribed, [this] { subscribed_ = true; });
+    client_.Subscribe(QByteArrayLiteral("batmon/") + site.toUtf8() + "/#", 1);
+    client_.Start();
 }
 
 bool Subscriber::WaitOnline() {
@@ -128,7 +128,7 @@ PerBattery StoredByBattery(const QString& dataDir) {
     PerBattery result;
     store::HistoryReader reader(store::HistoryFilePath(dataDir));
     reader.ForEachReading({}, [&](const battery::Reading& r) {
-        result[{r.device, r.battery}].emplace_back(r.status, r.voltage_dv, r.temperature_dc);
+        result[{r.device, r.battery}].emplace_back(r.status, r.voltageDv, r.temperatureDc);
         return true;
     });
     return result;

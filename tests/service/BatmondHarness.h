@@ -26,8 +26,8 @@ public:
     bool Start(const QStringList& arguments);
     // Sends `signal` and returns the exit status as waitpid() reports it.
     int Stop(int signal);
-    bool Running() { return process_.running(); }
-    pid_t Pid() const { return process_.pid(); }
+    bool Running() { return process_.Running(); }
+    pid_t Pid() const { return process_.Pid(); }
     QString Log() const;
     // Waits until the log holds `count` lines containing `text`.
     bool WaitForLog(const QString& text, int count = 1);

@@ -74,8 +74,8 @@ class BatmondTest : public ::testing::Test {
 protected:
     void SetUp() override {
         QString error;
-        ASSERT_TRUE(broker_.start(&error)) << error.toStdString();
-        subscriber_ = std::make_unique<Subscriber>(broker_.url(), site_);
+        ASSERT_TRUE(broker_.Start(&error)) << error.toStdString();
+        subscriber_ = std::make_unique<Subscriber>(broker_.Url(), site_);
         ASSERT_TRUE(subscriber_->WaitOnline());
     }
     QStringList Arguments(const QString& port) const {
@@ -83,7 +83,7 @@ protected:
                 QStringLiteral("--period"),   QStringLiteral("1"),
                 QStringLiteral("--data-dir"), batmond_.DataDir(),
                 QStringLiteral("--site"),     site_,
-                QStringLiteral("--mqtt"),     broker_.url()};
+                QStringLiteral("--mqtt"),     broker_.Url()};
     }
     // Once the bus is gone: waits until the store takes no more readings and the subscriber has
     // as many as the store.
@@ -201,7 +201,7 @@ TEST_F(BatmondTest, BrokerAwayAndBackLosesAndDoublesNothing) {
     ASSERT_TRUE(WaitUntil([&] { return subscriber_->Readings().size() >= 14; }, kLong));
 
     const qint64 stoppedMs = QDateTime::currentMSecsSinceEpoch();
-    broker_.stop();
+    broker_.Stop();
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("broker connection lost")))
         << batmond_.Log().toStdString();
     const std::size_t beforeReturn = SimReadings(sim.ReadLog()).size();
@@ -213,7 +213,7 @@ TEST_F(BatmondTest, BrokerAwayAndBackLosesAndDoublesNothing) {
         },
         std::chrono::seconds(90 * kSlowdown)));
     QString error;
-    ASSERT_TRUE(broker_.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker_.Start(&error)) << error.toStdString();
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("broker connected"), 2))
         << batmond_.Log().toStdString();
     ASSERT_TRUE(
@@ -248,8 +248,7 @@ TEST_F(BatmondTest, BrokerAwayAndBackLosesAndDoublesNothing) {
     ASSERT_TRUE(waiting.has_value()) << reader.ErrorText().toStdString();
     for (const store::OutboxEntry& e : waiting->entries)
         ADD_FAILURE() << "left in the outbox: " << std::hex << int(e.reading.device) << std::dec
-                      << '/' << int(e.reading.battery) << " @" << e.reading.t_ms << " seq "
-                      << e.seq;
+                      << '/' << int(e.reading.battery) << " @" << e.reading.tMs << " seq " << e.seq;
 }
 
 // SIGHUP re-reads the configuration file (a broken one leaves the running settings alone);
@@ -310,7 +309,7 @@ TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
                        .toUtf8());
     };
     writeConfig(QStringLiteral("period = 1\nmetrics = 127.0.0.1:%1\n").arg(metricsPort),
-                broker_.url());
+                broker_.Url());
     ASSERT_TRUE(batmond_.Start(
         {QStringLiteral("--config"), config, QStringLiteral("--data-dir"), batmond_.DataDir()}));
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("broker connected")))
@@ -321,7 +320,7 @@ TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
     QTcpServer other;
     ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
     writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\n").arg(other.serverPort()),
-                broker_.url());
+                broker_.Url());
     kill(batmond_.Pid(), SIGHUP);
     ASSERT_TRUE(batmond_.WaitForLog(
         QStringLiteral("<3>configuration not re-read: cannot serve /metrics on 127.0.0.1:%1")
@@ -331,7 +330,7 @@ TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
     writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\nca_file = %2\n")
                     .arg(metricsPort)
                     .arg(config),
-                QStringLiteral("mqtts://127.0.0.1:%1").arg(broker_.port()));
+                QStringLiteral("mqtts://127.0.0.1:%1").arg(broker_.Port()));
     kill(batmond_.Pid(), SIGHUP);
     ASSERT_TRUE(batmond_.WaitForLog(
         QStringLiteral("<3>configuration not re-read: TLS: the CA file %1 holds no certificate")
@@ -351,7 +350,7 @@ TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
 
     // The same reload on a free address is applied in full: the old listener goes.
     const quint16 newPort = quint16(testservers::FreeLoopbackPort());
-    writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\n").arg(newPort), broker_.url());
+    writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\n").arg(newPort), broker_.Url());
     kill(batmond_.Pid(), SIGHUP);
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration re-read")))
         << batmond_.Log().toStdString();
@@ -360,7 +359,7 @@ TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
     ExpectCyclesApart(sim, QDateTime::currentMSecsSinceEpoch() * 1000, 5.0, 3);
 
     // The same port under another name: the new listener can only take it from the old one.
-    writeConfig(QStringLiteral("period = 5\nmetrics = localhost:%1\n").arg(newPort), broker_.url());
+    writeConfig(QStringLiteral("period = 5\nmetrics = localhost:%1\n").arg(newPort), broker_.Url());
     kill(batmond_.Pid(), SIGHUP);
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration re-read"), 2))
         << batmond_.Log().toStdString();
@@ -373,24 +372,24 @@ TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
 TEST(BatmondTls, RefusedHandshakesAreLoggedOnceWithTheirCause) {
     testservers::MosquittoServer broker;
     QString error;
-    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.EnableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
     struct Case {
         QString url;
         QStringList caFile;
         QString line;
     };
     const Case cases[] = {
-        {broker.tlsUrl(),
+        {broker.TlsUrl(),
          {},
          QStringLiteral("<4>broker connection lost: TLS: certificate verify failed: unknown CA (")},
-        {QStringLiteral("mqtts://localhost:%1").arg(broker.tlsPort()),
-         {QStringLiteral("--ca-file"), broker.caFile()},
+        {QStringLiteral("mqtts://localhost:%1").arg(broker.TlsPort()),
+         {QStringLiteral("--ca-file"), broker.CaFile()},
          QStringLiteral(
              "<4>broker connection lost: TLS: certificate verify failed: wrong host name "
              "(the broker's certificate is not for localhost)")},
-        {QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.port()),
-         {QStringLiteral("--ca-file"), broker.caFile()},
+        {QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.Port()),
+         {QStringLiteral("--ca-file"), broker.CaFile()},
          QStringLiteral("<4>broker connection lost: TLS: unexpected eof while reading (is the "
                         "broker's port a TLS listener?)")}};
     std::vector<std::unique_ptr<BatmondProcess>> batmonds;
@@ -522,12 +521,12 @@ namespace {
 TEST(BatmondIntoPostgres, EveryAnsweredReadingEndsUpOnceInTheTable) {
     QString error;
     testservers::MosquittoServer broker;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
     testservers::PostgresCluster database;
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
-    collectortest::CollectorProcess collector(broker.url(), database.conninfo());
-    ASSERT_TRUE(collector.start());
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed")));
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
+    collectortest::CollectorProcess collector(broker.Url(), database.Conninfo());
+    ASSERT_TRUE(collector.Start());
+    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("subscribed")));
 
     SimProcess sim;
     ASSERT_TRUE(sim.StartTcp()) << sim.ErrorText().toStdString();
@@ -535,26 +534,26 @@ TEST(BatmondIntoPostgres, EveryAnsweredReadingEndsUpOnceInTheTable) {
     ASSERT_TRUE(batmond.Start({QStringLiteral("--port"), sim.PortPath(), QStringLiteral("--period"),
                                QStringLiteral("1"), QStringLiteral("--data-dir"), batmond.DataDir(),
                                QStringLiteral("--site"), QStringLiteral("room-9"),
-                               QStringLiteral("--mqtt"), broker.url()}));
-    const auto rows = [&] { return collectortest::StoredReadingCount(database.conninfo()); };
+                               QStringLiteral("--mqtt"), broker.Url()}));
+    const auto rows = [&] { return collectortest::StoredReadingCount(database.Conninfo()); };
     const auto answered = [&] { return qint64(SimReadings(sim.ReadLog()).size()); };
     ASSERT_TRUE(WaitUntil([&] { return rows() >= 14; }, kLong));
 
-    broker.stop();
+    broker.Stop();
     qint64 target = answered() + 28;
     ASSERT_TRUE(WaitUntil([&] { return answered() >= target; }, kLong));
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
     target = rows() + 14;
     ASSERT_TRUE(WaitUntil([&] { return rows() >= target; }, kLong));
 
-    collector.kill();
+    collector.Kill();
     target = answered() + 14;
     ASSERT_TRUE(WaitUntil([&] { return answered() >= target; }, kLong));
-    database.stop();
-    ASSERT_TRUE(collector.start());
+    database.Stop();
+    ASSERT_TRUE(collector.Start());
     target = answered() + 14;
     ASSERT_TRUE(WaitUntil([&] { return answered() >= target; }, kLong));
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
 
     sim.Kill();
     ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("port hung up"))) << batmond.Log().toStdString();
@@ -563,12 +562,12 @@ TEST(BatmondIntoPostgres, EveryAnsweredReadingEndsUpOnceInTheTable) {
     const qint64 taken = qint64(StoredTotal(batmond.DataDir()));
     ASSERT_TRUE(WaitUntil([&] { return rows() >= taken; }, kLong))
         << rows() << " of " << taken << "\n"
-        << collector.log().toStdString() << "\nbatmond:\n"
+        << collector.Log().toStdString() << "\nbatmond:\n"
         << batmond.Log().toStdString() << "\nbroker:\n"
-        << broker.log().toStdString();
+        << broker.Log().toStdString();
     EXPECT_TRUE(
         testsupport::HoldsFor([&] { return rows() == taken; }, std::chrono::milliseconds(500)));
-    const PerBattery inTable = ByBattery(collectortest::StoredReadings(database.conninfo()));
+    const PerBattery inTable = ByBattery(collectortest::StoredReadings(database.Conninfo()));
     EXPECT_EQ(inTable, StoredByBattery(batmond.DataDir()));
     EXPECT_TRUE(TakenAsSent(inTable, {sent}, batmond.Log(), sent.size() / 20));
     EXPECT_TRUE(ExitedWith(batmond.Stop(SIGTERM), 0));
@@ -617,16 +616,16 @@ std::vector<AlarmRow> Rows(const std::vector<AlarmMessage>& alarms) {
 TEST(BatmondIntoPostgres, AlarmEventsSurviveAKillWhileTheBrokerIsAway) {
     QString error;
     testservers::MosquittoServer broker;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
     testservers::PostgresCluster database;
-    ASSERT_TRUE(database.start(&error)) << error.toStdString();
-    collectortest::CollectorProcess collector(broker.url(), database.conninfo());
-    ASSERT_TRUE(collector.start());
-    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed")));
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
+    collectortest::CollectorProcess collector(broker.Url(), database.Conninfo());
+    ASSERT_TRUE(collector.Start());
+    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("subscribed")));
     const QString site = QStringLiteral("room-k");
-    Subscriber subscriber(broker.url(), site);
+    Subscriber subscriber(broker.Url(), site);
     ASSERT_TRUE(subscriber.WaitOnline());
-    broker.stop();
+    broker.Stop();
 
     const int tcpPort = testservers::FreeLoopbackPort();
     BatmondProcess batmond;
@@ -635,7 +634,7 @@ TEST(BatmondIntoPostgres, AlarmEventsSurviveAKillWhileTheBrokerIsAway) {
         QStringLiteral("--period"),   QStringLiteral("1"),
         QStringLiteral("--data-dir"), batmond.DataDir(),
         QStringLiteral("--site"),     site,
-        QStringLiteral("--mqtt"),     broker.url()};
+        QStringLiteral("--mqtt"),     broker.Url()};
     ASSERT_TRUE(batmond.Start(arguments));
     {
         // A swelling battery raises its alarm; the bus unplugged silences every battery.
@@ -661,7 +660,7 @@ TEST(BatmondIntoPostgres, AlarmEventsSurviveAKillWhileTheBrokerIsAway) {
         << restarted.Log().toStdString();
     const std::vector<AlarmRow> before = StoredAlarmRows(batmond.DataDir());
     ASSERT_GE(before.size(), 15u) << "swelling raised and fourteen silent, at least";
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
 
     const auto published = [&] {
         std::vector<AlarmMessage> alarms;
@@ -677,11 +676,11 @@ TEST(BatmondIntoPostgres, AlarmEventsSurviveAKillWhileTheBrokerIsAway) {
         [&] {
             stored = StoredAlarmRows(batmond.DataDir());
             return published().size() >= stored.size() &&
-                   collectortest::StoredAlarms(database.conninfo()).size() >= stored.size();
+                   collectortest::StoredAlarms(database.Conninfo()).size() >= stored.size();
         },
         kBackOff))
         << published().size() << " published, "
-        << collectortest::StoredAlarms(database.conninfo()).size() << " in the table, "
+        << collectortest::StoredAlarms(database.Conninfo()).size() << " in the table, "
         << stored.size() << " stored\n"
         << restarted.Log().toStdString();
     EXPECT_TRUE(ExitedWith(restarted.Stop(SIGTERM), 0)) << restarted.Log().toStdString();
@@ -689,9 +688,9 @@ TEST(BatmondIntoPostgres, AlarmEventsSurviveAKillWhileTheBrokerIsAway) {
     EXPECT_TRUE(WaitUntil([&] { return published().size() >= stored.size(); }, kLong));
     EXPECT_EQ(Rows(published()), stored) << "in the order they were recorded, each once";
     ASSERT_TRUE(WaitUntil(
-        [&] { return collectortest::StoredAlarms(database.conninfo()).size() >= stored.size(); },
+        [&] { return collectortest::StoredAlarms(database.Conninfo()).size() >= stored.size(); },
         kLong));
-    EXPECT_EQ(Sorted(Rows(collectortest::StoredAlarms(database.conninfo()))), Sorted(stored));
+    EXPECT_EQ(Sorted(Rows(collectortest::StoredAlarms(database.Conninfo()))), Sorted(stored));
 }
 
 }  // namespace

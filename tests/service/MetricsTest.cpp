@@ -16,9 +16,9 @@ battery::Reading Reading(std::uint8_t device, std::uint8_t battery, qint64 tMs, 
     battery::Reading r;
     r.device = device;
     r.battery = battery;
-    r.t_ms = tMs;
-    r.voltage_dv = static_cast<std::uint8_t>(voltageDv);
-    r.temperature_dc = static_cast<std::uint16_t>(temperatureDc);
+    r.tMs = tMs;
+    r.voltageDv = static_cast<std::uint8_t>(voltageDv);
+    r.temperatureDc = static_cast<std::uint16_t>(temperatureDc);
     r.status = static_cast<std::uint8_t>(status);
     return r;
 }

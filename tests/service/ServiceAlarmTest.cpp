@@ -22,8 +22,8 @@ using testsupport::WaitUntil;
 TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
     QString error;
     testservers::MosquittoServer broker;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    servicetest::Subscriber subscriber(broker.url(), QStringLiteral("room-5"));
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    servicetest::Subscriber subscriber(broker.Url(), QStringLiteral("room-5"));
     ASSERT_TRUE(subscriber.WaitOnline());
 
     QTemporaryDir dir;
@@ -32,7 +32,7 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
     options.port = QStringLiteral("tcp://127.0.0.1:%1").arg(testservers::FreeLoopbackPort());
     options.dataDir = dir.path();
     options.site = QStringLiteral("room-5");
-    options.mqtt = ParseMqttUrl(broker.url());
+    options.mqtt = ParseMqttUrl(broker.Url());
     options.metrics = QStringLiteral("127.0.0.1:%1").arg(testservers::FreeLoopbackPort());
     BatmonService service(options);
     ASSERT_TRUE(service.Start(&error)) << error.toStdString();
@@ -130,26 +130,26 @@ alarms::AlarmEvents AlarmChanges(qint64 startMs) {
 TEST(ServiceAlarms, EventsWhileTheBrokerIsAwayArriveAfterARestartInOrderOnce) {
     QString error;
     testservers::MosquittoServer broker;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
     const QString site = QStringLiteral("room-6");
-    servicetest::Subscriber subscriber(broker.url(), site);
+    servicetest::Subscriber subscriber(broker.Url(), site);
     ASSERT_TRUE(subscriber.WaitOnline());
     QTemporaryDir dir;
     ServiceOptions options = SilentBusOptions(dir.path(), site);
-    options.mqtt = ParseMqttUrl(broker.url());
+    options.mqtt = ParseMqttUrl(broker.Url());
     const alarms::AlarmEvents events = AlarmChanges(1'765'000'000'000);
     {
         BatmonService service(options);
         ASSERT_TRUE(service.Start(&error)) << error.toStdString();
         ASSERT_TRUE(WaitUntil([&] { return !subscriber.StatusPayloads().empty(); }));
-        broker.stop();
+        broker.Stop();
         for (const alarms::AlarmEvent& event : events)
             emit service.GetStation().Alarms().EventsOccurred({event});
         EXPECT_TRUE(service.Shutdown());
     }
     BatmonService restarted(options);
     ASSERT_TRUE(restarted.Start(&error)) << error.toStdString();
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
 
     const auto received = [&] {
         std::vector<AlarmMessage> alarms;

@@ -22,14 +22,14 @@ TEST(WindowMqtt, everyReadingTheWindowRecordsIsPublishedOnceWithItsAlarms) {
     const QString site = QStringLiteral("room-window");
     testservers::MosquittoServer broker;
     QString error;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    Subscriber subscriber(broker.url(), site);
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    Subscriber subscriber(broker.Url(), site);
     ASSERT_TRUE(subscriber.WaitOnline());
     StationOptions options;
     options.mqttOutbox = true;
     testsupport::WindowRig window(options);
     PublisherOptions publishing;
-    publishing.endpoint = *ParseMqttUrl(broker.url(), &error);
+    publishing.endpoint = *ParseMqttUrl(broker.Url(), &error);
     publishing.site = site;
     std::unique_ptr<MqttPublisher> publisher =
         PublishStation(window.Form().Monitoring(), publishing, &error);

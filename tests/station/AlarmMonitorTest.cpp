@@ -19,25 +19,25 @@ constexpr int kPeriodMs = 3000;
 // battery the test chooses, and an alarm monitor watching it.
 class AlarmMonitorTest : public ::testing::Test, public testsupport::SessionRig {
 protected:
-    AlarmMonitorTest() : monitor(*session, clock) {
+    AlarmMonitorTest() : monitor_(*session, clock) {
         QObject::connect(session.get(), &MonitorSession::ReadingAccepted,
                          [this](const battery::Reading& r) {
-                             arrivals.emplace_back(clock.MonotonicMs(), r.t_ms);
+                             arrivals_.emplace_back(clock.MonotonicMs(), r.tMs);
                          });
-        QObject::connect(&monitor, &AlarmMonitor::EventsOccurred,
+        QObject::connect(&monitor_, &AlarmMonitor::EventsOccurred,
                          [this](const alarms::AlarmEvents& e) {
-                             events.insert(events.end(), e.begin(), e.end());
+                             events_.insert(events_.end(), e.begin(), e.end());
                          });
         link->SetResponder([this](const QByteArray& request) -> std::optional<FakeLink::Answer> {
             const auto device = static_cast<std::uint8_t>(request[0]);
             const int battery = static_cast<std::uint8_t>(request[3]) - 0x80;
-            if (silent.count(device)) return std::nullopt;
+            if (silent_.count(device)) return std::nullopt;
             const std::uint8_t code =
-                status.count({device, battery}) ? status[{device, battery}] : 0x11;
+                status_.count({device, battery}) ? status_[{device, battery}] : 0x11;
             // The voltage byte names the register asked for, so a reading on another battery
             // shows.
             return FakeLink::Answer{
-                lateMs.count(device) ? lateMs[device] : 5,
+                lateMs_.count(device) ? lateMs_[device] : 5,
                 PollAnswerBytes(device, code, static_cast<std::uint8_t>(120 + battery), 253)};
         });
         session->SetSamplingPeriodMs(kPeriodMs);
@@ -63,7 +63,7 @@ protected:
             EXPECT_EQ(a.reading.RawVoltage, 120 + id.battery) << "step " << a.step;
         }
         constexpr qint64 kCycleMs = 16 * MonitorSession::kPacingMs + 2 * MonitorSession::kPacingMs;
-        for (const auto& [releasedMono, wallMs] : arrivals) {
+        for (const auto& [releasedMono, wallMs] : arrivals_) {
             const qint64 lag = releasedMono - wallMs;  // release after arrival, on the old clock
             if (releasedMono < steppedAtMono) {
                 EXPECT_TRUE(lag >= 0 && lag <= kCycleMs) << lag;
@@ -84,12 +84,12 @@ protected:
         OpenAndStart();
         const qint64 steppedAt = StepWallInSecondCycle(stepMs);
         RunMs(10 * kPeriodMs);
-        EXPECT_TRUE(events.empty());
+        EXPECT_TRUE(events_.empty());
         ExpectReadingsOnTheirBatteriesWithTheirWallTime(steppedAt, stepMs);
 
-        silent.insert(0xA1);
+        silent_.insert(0xA1);
         RunMs(2 * kPeriodMs);
-        EXPECT_TRUE(events.empty()) << "two silent periods are not yet an alarm";
+        EXPECT_TRUE(events_.empty()) << "two silent periods are not yet an alarm";
         RunMs(2 * kPeriodMs);
         const auto raised = EventsOf(AlarmKind::NoAnswer, AlarmState::Raised);
         EXPECT_EQ(DevicesOf(raised), std::vector<std::uint8_t>(6, 0xA1));
@@ -99,7 +99,7 @@ protected:
 
     std::vector<AlarmEvent> EventsOf(AlarmKind kind, AlarmState state) const {
         std::vector<AlarmEvent> found;
-        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+        std::copy_if(events_.begin(), events_.end(), std::back_inserter(found),
                      [&](const AlarmEvent& e) { return e.key.kind == kind && e.state == state; });
         return found;
     }
@@ -110,13 +110,13 @@ protected:
         return devices;
     }
 
-    AlarmMonitor monitor;
-    alarms::AlarmEvents events;
-    std::set<std::uint8_t> silent;
-    std::map<std::pair<std::uint8_t, int>, std::uint8_t> status;
-    std::map<std::uint8_t, qint64> lateMs;
+    AlarmMonitor monitor_;
+    alarms::AlarmEvents events_;
+    std::set<std::uint8_t> silent_;
+    std::map<std::pair<std::uint8_t, int>, std::uint8_t> status_;
+    std::map<std::uint8_t, qint64> lateMs_;
     // Per reading accepted: the monotonic time it was released and its wall time stamp.
-    std::vector<std::pair<qint64, qint64>> arrivals;
+    std::vector<std::pair<qint64, qint64>> arrivals_;
 };
 
 }  // namespace
@@ -124,14 +124,14 @@ protected:
 TEST_F(AlarmMonitorTest, answeringDevicesRaiseNothingWhileMonitoringRuns) {
     OpenAndStart();
     RunMs(10 * kPeriodMs);
-    EXPECT_TRUE(events.empty());
-    EXPECT_EQ(monitor.Rules().UnacknowledgedCount(), 0);
+    EXPECT_TRUE(events_.empty());
+    EXPECT_EQ(monitor_.Rules().UnacknowledgedCount(), 0);
 }
 
 TEST_F(AlarmMonitorTest, aSilentDeviceRaisesNoAnswerForItsBatteriesOnceAndClearsWhenBack) {
     OpenAndStart();
     RunMs(kPeriodMs);
-    silent.insert(0xA0);
+    silent_.insert(0xA0);
     const qint64 silentFrom = clock.NowMs();
     RunMs(2 * kPeriodMs);
     EXPECT_TRUE(EventsOf(AlarmKind::NoAnswer, AlarmState::Raised).empty())
@@ -145,10 +145,10 @@ TEST_F(AlarmMonitorTest, aSilentDeviceRaisesNoAnswerForItsBatteriesOnceAndClears
     RunMs(5 * kPeriodMs);
     EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Raised).size(), 8u) << "raised once";
 
-    silent.clear();
+    silent_.clear();
     RunMs(2 * kPeriodMs);
     EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Cleared).size(), 8u);
-    EXPECT_EQ(monitor.Rules().ActiveAlarms().size(), 0u);
+    EXPECT_EQ(monitor_.Rules().ActiveAlarms().size(), 0u);
 }
 
 TEST_F(AlarmMonitorTest, wallClockSetBackAnHourInMidCycleMovesNoReadingAndHidesNoSilence) {
@@ -160,8 +160,8 @@ TEST_F(AlarmMonitorTest, wallClockSetForwardAnHourInMidCycleMovesNoReadingAndRai
 }
 
 TEST_F(AlarmMonitorTest, aRestoredLastReadingFromTheFutureStillLetsSilenceRaise) {
-    monitor.Restore({}, {LastReadingTime{{0xA1, 0}, clock.NowMs() + 3'600'000}});
-    silent.insert(0xA1);
+    monitor_.Restore({}, {LastReadingTime{{0xA1, 0}, clock.NowMs() + 3'600'000}});
+    silent_.insert(0xA1);
     OpenAndStart();
     RunMs(4 * kPeriodMs);
     EXPECT_EQ(DevicesOf(EventsOf(AlarmKind::NoAnswer, AlarmState::Raised)),
@@ -169,7 +169,7 @@ TEST_F(AlarmMonitorTest, aRestoredLastReadingFromTheFutureStillLetsSilenceRaise)
 }
 
 TEST_F(AlarmMonitorTest, aDeviceThatKeepsAnsweringLateRaisesNoAnswer) {
-    lateMs[0xA1] = 400;  // late, but done before the next cycle begins: 0xA0 stays clean
+    lateMs_[0xA1] = 400;  // late, but done before the next cycle begins: 0xA0 stays clean
     OpenAndStart();
     RunMs(3 * kPeriodMs);
     EXPECT_FALSE(lateDevices.empty());
@@ -177,14 +177,14 @@ TEST_F(AlarmMonitorTest, aDeviceThatKeepsAnsweringLateRaisesNoAnswer) {
     ASSERT_EQ(raised.size(), 6u);
     EXPECT_EQ(DevicesOf(raised), std::vector<std::uint8_t>(6, 0xA1));
 
-    lateMs.clear();
+    lateMs_.clear();
     RunMs(2 * kPeriodMs);
     EXPECT_EQ(EventsOf(AlarmKind::NoAnswer, AlarmState::Cleared).size(), 6u);
 }
 
 TEST_F(AlarmMonitorTest, statusCodesRaiseTheirConditionAndClearWhenNormalAgain) {
-    status[{0xA1, 2}] = 0x71;
-    status[{0xA0, 5}] = 0x73;
+    status_[{0xA1, 2}] = 0x71;
+    status_[{0xA0, 5}] = 0x73;
     OpenAndStart();
     RunMs(2 * kPeriodMs);
     const auto voltage = EventsOf(AlarmKind::StatusVoltage, AlarmState::Raised);
@@ -192,12 +192,12 @@ TEST_F(AlarmMonitorTest, statusCodesRaiseTheirConditionAndClearWhenNormalAgain) 
     EXPECT_EQ(voltage[0].key.battery, (battery::BatteryId{0xA1, 2}));
     EXPECT_EQ(voltage[0].value, 0x71);
     EXPECT_EQ(EventsOf(AlarmKind::StatusSwelling, AlarmState::Raised).size(), 1u);
-    EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 2}), alarms::RowMark::Alarm);
+    EXPECT_EQ(monitor_.Rules().MarkOf({0xA1, 2}), alarms::RowMark::Alarm);
 
-    status.erase({0xA1, 2});
+    status_.erase({0xA1, 2});
     RunMs(kPeriodMs);
     EXPECT_EQ(EventsOf(AlarmKind::StatusVoltage, AlarmState::Cleared).size(), 1u);
-    EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 2}), alarms::RowMark::Normal);
+    EXPECT_EQ(monitor_.Rules().MarkOf({0xA1, 2}), alarms::RowMark::Normal);
     EXPECT_EQ(EventsOf(AlarmKind::StatusSwelling, AlarmState::Cleared).size(), 0u);
 }
 
@@ -218,50 +218,50 @@ TEST_F(AlarmMonitorTest, closingThePortOrStoppingTheCyclesBeforeMonitoringRaises
     session->OpenPort(QStringLiteral("ttyFAKE"));
     session->ClosePort();
     RunMs(10 * kPeriodMs);
-    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(events_.empty());
 
     OpenAndStart();
     RunMs(kPeriodMs);
     session->SetSamplingPeriodMs(0);
     RunMs(20 * kPeriodMs);
-    EXPECT_TRUE(events.empty()) << "a period of 0 stops the cycles on purpose";
+    EXPECT_TRUE(events_.empty()) << "a period of 0 stops the cycles on purpose";
     session->SetSamplingPeriodMs(kPeriodMs);
     RunMs(2 * kPeriodMs);
-    EXPECT_TRUE(events.empty()) << "silence counts anew from the restart";
+    EXPECT_TRUE(events_.empty()) << "silence counts anew from the restart";
 }
 
 TEST_F(AlarmMonitorTest, limitsAndAcknowledgementAreReportedAsEvents) {
     OpenAndStart();
     RunMs(kPeriodMs);
-    monitor.SetLimits(alarms::AlarmLimits{std::nullopt, std::nullopt, 25.0});
+    monitor_.SetLimits(alarms::AlarmLimits{std::nullopt, std::nullopt, 25.0});
     EXPECT_EQ(EventsOf(AlarmKind::HighTemperature, AlarmState::Raised).size(), 14u)
         << "every battery reads 25.3 ℃";
-    EXPECT_EQ(monitor.Rules().UnacknowledgedCount(), 14);
+    EXPECT_EQ(monitor_.Rules().UnacknowledgedCount(), 14);
 
-    monitor.Acknowledge({{{0xA0, 0}, AlarmKind::HighTemperature}}, QStringLiteral("op"));
+    monitor_.Acknowledge({{{0xA0, 0}, AlarmKind::HighTemperature}}, QStringLiteral("op"));
     const auto acked = EventsOf(AlarmKind::HighTemperature, AlarmState::Acknowledged);
     ASSERT_EQ(acked.size(), 1u);
     EXPECT_EQ(acked[0].user, QStringLiteral("op"));
-    EXPECT_EQ(monitor.Rules().UnacknowledgedCount(), 13);
+    EXPECT_EQ(monitor_.Rules().UnacknowledgedCount(), 13);
 
     RunMs(5 * kPeriodMs);
     EXPECT_EQ(EventsOf(AlarmKind::HighTemperature, AlarmState::Raised).size(), 14u)
         << "a value that stays beyond the limit raises once";
-    monitor.SetLimits({});
+    monitor_.SetLimits({});
     EXPECT_EQ(EventsOf(AlarmKind::HighTemperature, AlarmState::Cleared).size(), 14u);
 }
 
 TEST_F(AlarmMonitorTest, restoredAlarmsAreActiveWithoutBeingReportedAgain) {
     const qint64 t0 = clock.NowMs() - 60'000;
-    monitor.Restore(
+    monitor_.Restore(
         {AlarmEvent{t0, {{0xA1, 3}, AlarmKind::NoAnswer}, AlarmState::Raised, {}, {}},
          AlarmEvent{t0, {{0xA1, 4}, AlarmKind::StatusVoltage}, AlarmState::Raised, 0x71, {}},
          AlarmEvent{t0 + 1, {{0xA1, 4}, AlarmKind::StatusVoltage}, AlarmState::Cleared, 0x71, {}}},
         {LastReadingTime{{0xA1, 3}, t0 - 5000}});
-    EXPECT_TRUE(events.empty());
-    EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 3}), alarms::RowMark::NoAnswer);
-    EXPECT_EQ(monitor.Rules().MarkOf({0xA1, 4}), alarms::RowMark::Normal);
-    EXPECT_EQ(monitor.Rules().LastReadingMs({0xA1, 3}), t0 - 5000);
+    EXPECT_TRUE(events_.empty());
+    EXPECT_EQ(monitor_.Rules().MarkOf({0xA1, 3}), alarms::RowMark::NoAnswer);
+    EXPECT_EQ(monitor_.Rules().MarkOf({0xA1, 4}), alarms::RowMark::Normal);
+    EXPECT_EQ(monitor_.Rules().LastReadingMs({0xA1, 3}), t0 - 5000);
 
     OpenAndStart();
     RunMs(kPeriodMs);
@@ -270,7 +270,7 @@ TEST_F(AlarmMonitorTest, restoredAlarmsAreActiveWithoutBeingReportedAgain) {
 
 TEST_F(AlarmMonitorTest, ticksOncePerSecondOnTheSessionClock) {
     int secondTicks = 0;
-    QObject::connect(&monitor, &AlarmMonitor::Ticked, [&](qint64) { ++secondTicks; });
+    QObject::connect(&monitor_, &AlarmMonitor::Ticked, [&](qint64) { ++secondTicks; });
     RunMs(5 * AlarmMonitor::kTickMs);
     EXPECT_EQ(secondTicks, 5);
 }

@@ -28,15 +28,15 @@ constexpr auto kLong = std::chrono::seconds(20 * kSlowdown);
 class Listener {
 public:
     explicit Listener(const QString& url) : client_(Options(url)) {
-        QObject::connect(&client_, &MqttClient::messageReceived,
+        QObject::connect(&client_, &MqttClient::MessageReceived,
                          [this](const QByteArray& topic, const QByteArray& payload, bool retained) {
                              if (retained || !seen_.insert({topic, payload}).second) return;
                              if (auto r = ParseReading(topic, payload)) readings.push_back(*r);
                              if (auto a = ParseAlarm(topic, payload)) alarms.push_back(*a);
                          });
-        QObject::connect(&client_, &MqttClient::subscribed, [this] { subscribed_ = true; });
-        client_.subscribe(QByteArrayLiteral("batmon/") + kSite.toUtf8() + "/#", 1);
-        client_.start();
+        QObject::connect(&client_, &MqttClient::Subscribed, [this] { subscribed_ = true; });
+        client_.Subscribe(QByteArrayLiteral("batmon/") + kSite.toUtf8() + "/#", 1);
+        client_.Start();
     }
     bool WaitSubscribed() {
         return WaitUntil([&] { return subscribed_; }, kLong);
@@ -74,7 +74,7 @@ std::vector<std::tuple<int, int, qint64>> Keys(const std::vector<ReadingMessage>
 }
 std::vector<std::tuple<int, int, qint64>> Keys(const std::vector<battery::Reading>& readings) {
     std::vector<std::tuple<int, int, qint64>> keys;
-    for (const battery::Reading& r : readings) keys.emplace_back(r.device, r.battery, r.t_ms);
+    for (const battery::Reading& r : readings) keys.emplace_back(r.device, r.battery, r.tMs);
     return keys;
 }
 
@@ -83,8 +83,8 @@ std::vector<std::tuple<int, int, qint64>> Keys(const std::vector<battery::Readin
 TEST(MqttPublisher, publishesFromMemoryWhileConnectedAndTheBacklogInOrderAfterTheBrokerReturns) {
     QString error;
     testservers::MosquittoServer broker;
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-    Listener listener(broker.url());
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    Listener listener(broker.Url());
     ASSERT_TRUE(listener.WaitSubscribed());
 
     QTemporaryDir dir;
@@ -96,7 +96,7 @@ TEST(MqttPublisher, publishesFromMemoryWhileConnectedAndTheBacklogInOrderAfterTh
     ASSERT_TRUE(writer.Flush());
 
     PublisherOptions options;
-    options.endpoint = *ParseMqttUrl(broker.url());
+    options.endpoint = *ParseMqttUrl(broker.Url());
     options.site = kSite;
     MqttPublisher publisher(options, writer, writer.FilePath());
     ASSERT_TRUE(publisher.Start(&error)) << error.toStdString();
@@ -122,7 +122,7 @@ TEST(MqttPublisher, publishesFromMemoryWhileConnectedAndTheBacklogInOrderAfterTh
     EXPECT_EQ(publisher.OutboxReads(), readsAtStart) << "the store was read after a commit";
 
     // The broker goes away while readings and alarm events keep being recorded.
-    broker.stop();
+    broker.Stop();
     ASSERT_TRUE(WaitUntil([&] { return !publisher.IsOnline(); }, kLong));
     for (int commit = 0; commit < 10; ++commit) {
         const auto block = storetest::Sequence(qint64(recorded.size()), 14);
@@ -132,7 +132,7 @@ TEST(MqttPublisher, publishesFromMemoryWhileConnectedAndTheBacklogInOrderAfterTh
         ASSERT_TRUE(writer.Flush());
     }
     const qint64 readsBeforeReturn = publisher.OutboxReads();
-    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
     ASSERT_TRUE(WaitUntil(
         [&] {
             return listener.readings.size() == recorded.size() &&

@@ -45,7 +45,7 @@ TEST(StationRecording, aReadingIsReportedOnlyOnceItIsInTheFile) {
     QObject::connect(station.get(), &Station::ReadingRecorded, [&](const battery::Reading& key) {
         ++recorded;
         store::ReadingFilter one;
-        one.from_ms = one.to_ms = key.t_ms;
+        one.fromMs = one.toMs = key.tMs;
         one.device = key.device;
         one.battery = key.battery;
         bool found = false;

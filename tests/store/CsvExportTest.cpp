@@ -133,9 +133,8 @@ TEST(BatmonExport, writesTheSelectedRangeAndBatteriesWithABomToAFile) {
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     const QByteArray content = written.readAll();
     ASSERT_TRUE(content.startsWith("\xEF\xBB\xBF"));
-    EXPECT_EQ(content.mid(3), ExpectedCsv(0, 14 * 50, [&](const auto& r) {
-                  return r.t_ms >= from && r.t_ms <= to;
-              }));
+    EXPECT_EQ(content.mid(3),
+              ExpectedCsv(0, 14 * 50, [&](const auto& r) { return r.tMs >= from && r.tMs <= to; }));
 
     // To standard output: no BOM. Device and battery filters.
     run = RunExport({"--data-dir", dir.path(), "--device", "A1", "--battery", "2"});
@@ -186,7 +185,7 @@ TEST(BatmonExport, memoryStaysFlatFromThousandsToAMillionRows) {
     // Sanitizer builds run the loads several times slower: a fifth of the rows still shows it.
     const qint64 rows = testsupport::kSlowdown > 1 ? 200'000 : 1'000'000;
     storetest::BulkLoad(dir.path(), 0, rows);
-    const qint64 cutoff = SequenceReading(10'000).t_ms;
+    const qint64 cutoff = SequenceReading(10'000).tMs;
     const long small = ExportPeakRssKb({"--data-dir", dir.path(), "--to",
                                         QString::fromLatin1(store::FormatUtcMillis(cutoff)), "-o",
                                         dir.filePath("small.csv")});

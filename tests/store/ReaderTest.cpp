@@ -21,7 +21,7 @@ namespace {
 
 bool TimeOrdered(const std::vector<battery::Reading>& readings) {
     return std::is_sorted(readings.begin(), readings.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.t_ms, a.device, a.battery) < std::tie(b.t_ms, b.device, b.battery);
+        return std::tie(a.tMs, a.device, a.battery) < std::tie(b.tMs, b.device, b.battery);
     });
 }
 
@@ -88,10 +88,10 @@ TEST(HistoryReader, rangeReadsHonourTimeDeviceAndBatteryFilters) {
     };
 
     store::ReadingFilter range;
-    range.from_ms = storetest::kBaseMs + 1000;  // cycles 10..19, both ends included
-    range.to_ms = storetest::kBaseMs + 1900;
+    range.fromMs = storetest::kBaseMs + 1000;  // cycles 10..19, both ends included
+    range.toMs = storetest::kBaseMs + 1900;
     EXPECT_EQ(read(range), expected([&](const auto& r) {
-                  return r.t_ms >= range.from_ms && r.t_ms <= range.to_ms;
+                  return r.tMs >= range.fromMs && r.tMs <= range.toMs;
               }));
 
     store::ReadingFilter oneDevice;
@@ -106,7 +106,7 @@ TEST(HistoryReader, rangeReadsHonourTimeDeviceAndBatteryFilters) {
     EXPECT_EQ(battery.size(), 10u);
     EXPECT_EQ(battery, expected([&](const auto& r) {
                   return r.device == battery::kDeviceA0 && r.battery == 7 &&
-                         r.t_ms >= range.from_ms && r.t_ms <= range.to_ms;
+                         r.tMs >= range.fromMs && r.tMs <= range.toMs;
               }));
 
     store::ReadingFilter batteryOfBoth;

@@ -53,12 +53,12 @@ QString Fill(QSqlDatabase& db) {
         QStringLiteral("INSERT INTO mqtt_outbox (device, battery, t_ms) VALUES (?, ?, ?)"));
     for (const battery::Reading& r : Sequence(0, 28)) {
         for (const QVariant& v :
-             {QVariant(r.device), QVariant(r.battery), QVariant(r.t_ms), QVariant(r.status),
-              QVariant(r.voltage_dv), QVariant(r.temperature_dc)})
+             {QVariant(r.device), QVariant(r.battery), QVariant(r.tMs), QVariant(r.status),
+              QVariant(r.voltageDv), QVariant(r.temperatureDc)})
             reading.addBindValue(v);
         outbox.addBindValue(r.device);
         outbox.addBindValue(r.battery);
-        outbox.addBindValue(r.t_ms);
+        outbox.addBindValue(r.tMs);
         if (!reading.exec()) return reading.lastError().text();
         if (!outbox.exec()) return outbox.lastError().text();
     }

@@ -67,10 +67,10 @@ bool FileProbe::Contains(const battery::Reading& r) {
                        "WHERE device = ? AND battery = ? AND t_ms = ?"));
     q.addBindValue(r.device);
     q.addBindValue(r.battery);
-    q.addBindValue(r.t_ms);
+    q.addBindValue(r.tMs);
     if (!q.exec() || !q.next()) return false;
-    return q.value(0).toUInt() == r.status && q.value(1).toUInt() == r.voltage_dv &&
-           q.value(2).toUInt() == r.temperature_dc;
+    return q.value(0).toUInt() == r.status && q.value(1).toUInt() == r.voltageDv &&
+           q.value(2).toUInt() == r.temperatureDc;
 }
 
 std::vector<battery::Reading> FileProbe::AllReadings() {
@@ -115,10 +115,10 @@ void BulkLoad(const QString& dataDir, qint64 first, qint64 count) {
             const battery::Reading r = SequenceReading(i);
             insert.bindValue(0, r.device);
             insert.bindValue(1, r.battery);
-            insert.bindValue(2, r.t_ms);
+            insert.bindValue(2, r.tMs);
             insert.bindValue(3, r.status);
-            insert.bindValue(4, r.voltage_dv);
-            insert.bindValue(5, r.temperature_dc);
+            insert.bindValue(4, r.voltageDv);
+            insert.bindValue(5, r.temperatureDc);
             if (!insert.exec()) throw std::runtime_error("bulk insert failed");
         }
         db.commit();

@@ -46,7 +46,7 @@ TEST(HistoryWriter, handedOverReadingsReachTheFileBeforeTheNextPeriod) {
     // A device block handed over at once, and an alarm event beside it.
     const auto block = Sequence(1, 8);
     writer.Append(block);
-    writer.AppendAlarm({one.t_ms,
+    writer.AppendAlarm({one.tMs,
                         {one.Id(), alarms::AlarmKind::StatusVoltage},
                         alarms::AlarmState::Raised,
                         0x71,
@@ -58,7 +58,7 @@ TEST(HistoryWriter, handedOverReadingsReachTheFileBeforeTheNextPeriod) {
     EXPECT_TRUE(WaitUntil([&] { return writer.UnwrittenCount() == 0; }, 2s * kSlowdown));
 
     // A reading of no polled battery cannot go into the file; it must not hold up the others.
-    const battery::Reading stray{one.t_ms, 0x05, 9, 0x11, 1, 1};
+    const battery::Reading stray{one.tMs, 0x05, 9, 0x11, 1, 1};
     const battery::Reading after = SequenceReading(20);
     writer.Append(std::vector{stray, after});
     EXPECT_TRUE(writer.Flush());
@@ -97,7 +97,7 @@ TEST(HistoryWriter, aReadingOnATakenMillisecondIsKeptNotReplaced) {
     writer.Start();
     battery::Reading first = SequenceReading(0);
     battery::Reading second = first;
-    second.voltage_dv = 99;
+    second.voltageDv = 99;
     writer.Append(first);
     ASSERT_TRUE(writer.Flush());
     writer.Append(second);
@@ -106,7 +106,7 @@ TEST(HistoryWriter, aReadingOnATakenMillisecondIsKeptNotReplaced) {
     FileProbe probe(writer.FilePath());
     EXPECT_EQ(probe.CountReadings(), 2);
     EXPECT_TRUE(probe.Contains(first));
-    second.t_ms += 1;
+    second.tMs += 1;
     EXPECT_TRUE(probe.Contains(second));
 }
 

@@ -35,7 +35,7 @@ struct TLink {
         comm.OnRequestHangup = [this](TComm*) { ++hangups; };
         comm.OnOpenResult = [this](TComm*, bool ok, const QString& reason) {
             opened = ok;
-            reason_ = reason;
+            openReason = reason;
             ++results;
         };
     }
@@ -72,7 +72,7 @@ struct TLink {
     int hangups = 0;
     int results = 0;
     bool opened = false;
-    QString reason_;
+    QString openReason;
 };
 
 std::vector<SimLogEntry> Entries(const SimProcess& sim, const char* dir) {
@@ -111,7 +111,7 @@ TEST(SimOverTcp, thePollCycleArrivesExactlyAndAnswersDecodeAsOnAPty) {
     ASSERT_TRUE(tcpSim.StartTcp({"--seed", "7"})) << tcpSim.ErrorText().toStdString();
     EXPECT_TRUE(tcpSim.PortPath().startsWith("tcp://127.0.0.1:"));
     TLink overTcp(tcpSim.PortPath());
-    ASSERT_TRUE(overTcp.Open()) << overTcp.reason_.toStdString();
+    ASSERT_TRUE(overTcp.Open()) << overTcp.openReason.toStdString();
     const std::vector<Bytes> tcpAnswers = overTcp.PollCycle();
 
     // The same bus with the same seed on a pseudo-terminal gives the reference answers.
@@ -177,10 +177,10 @@ TEST(SimOverTcp, aServerThatGoesAwayIsAHangupAndTheLinkReopensWhenItIsBack) {
     link.comm.CloseComm();  // what the window does on a hang-up
 
     EXPECT_FALSE(link.Open()) << "nobody listens";
-    EXPECT_EQ(link.reason_, QStringLiteral("连接被拒绝"));
+    EXPECT_EQ(link.openReason, QStringLiteral("连接被拒绝"));
 
     ASSERT_TRUE(sim.StartTcp({}, port)) << sim.ErrorText().toStdString();
-    ASSERT_TRUE(link.Open()) << link.reason_.toStdString();
+    ASSERT_TRUE(link.Open()) << link.openReason.toStdString();
     const std::optional<Bytes> answer = link.Transact(PollFrame(0xA1, 3));
     ASSERT_TRUE(answer);
     EXPECT_TRUE(CrcOk(*answer));

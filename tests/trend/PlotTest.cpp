@@ -77,7 +77,7 @@ protected:
 }  // namespace
 
 TEST_F(PlotTest, wheelDragAndDoubleClickMoveBothPlotsTogether) {
-    QSignalSpy announced(&plot_, &TrendPlot::viewChanged);
+    QSignalSpy announced(&plot_, &TrendPlot::ViewChanged);
     const QRectF area = plot_.Axis(TrendPlotKind::Temperature).area;
     const QPointF pointer(area.left() + area.width() * 0.25, area.center().y());
     const qint64 underPointer = TimeAt(pointer.x());
@@ -137,7 +137,7 @@ TEST_F(PlotTest, hoveringNearALineShowsThatReadingWithItsStatus) {
 }
 
 TEST_F(PlotTest, liveReadingsExtendTheLinesWithoutAReload) {
-    QSignalSpy announced(&plot_, &TrendPlot::viewChanged);
+    QSignalSpy announced(&plot_, &TrendPlot::ViewChanged);
     plot_.SetFollowLive(true);
     const qint64 last = kStart + 360 * kPeriod;
     const std::size_t before = plot_.Points(kOneHash, TrendPlotKind::Voltage).size();

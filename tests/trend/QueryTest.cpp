@@ -78,11 +78,11 @@ TEST_F(TrendStoreTest, resultArrivesOnTheCallersThreadAndOnlyForTheNewestRequest
     TrendQuery query(store_.Path());
     std::vector<TrendResult> results;
     std::vector<QThread*> threads;
-    QObject::connect(&query, &TrendQuery::resultReady, [&](const TrendResult& r) {
+    QObject::connect(&query, &TrendQuery::ResultReady, [&](const TrendResult& r) {
         results.push_back(r);
         threads.push_back(QThread::currentThread());
     });
-    QSignalSpy busy(&query, &TrendQuery::busyChanged);
+    QSignalSpy busy(&query, &TrendQuery::BusyChanged);
 
     const TimeRange all{kStart, kStart + 5000 * kPeriod};
     const TimeRange late{kStart + 4000 * kPeriod, kStart + 5000 * kPeriod};
@@ -115,7 +115,7 @@ TEST_F(TrendStoreTest, readsWhileTheWriterHoldsAnOpenTransaction) {
 
     TrendQuery query(store_.Path());
     std::optional<TrendResult> result;
-    QObject::connect(&query, &TrendQuery::resultReady, [&](const TrendResult& r) { result = r; });
+    QObject::connect(&query, &TrendQuery::ResultReady, [&](const TrendResult& r) { result = r; });
     query.Request({{kOneHash}, {kStart, kStart + 10000 * kPeriod}, 10000, 3 * kPeriod});
     ASSERT_TRUE(testsupport::WaitUntil([&] { return result.has_value(); }));
     EXPECT_TRUE(result->error.isEmpty()) << result->error.toStdString();
@@ -127,7 +127,7 @@ TEST(TrendQueryFailure, aMissingStoreGivesAnErrorResultNotACrash) {
     QTemporaryDir dir;
     TrendQuery query(dir.filePath(QStringLiteral("absent.sqlite")));
     std::optional<TrendResult> result;
-    QObject::connect(&query, &TrendQuery::resultReady, [&](const TrendResult& r) { result = r; });
+    QObject::connect(&query, &TrendQuery::ResultReady, [&](const TrendResult& r) { result = r; });
     query.Request({{kOneHash}, {kStart, kStart + 1000}, 100, 3 * kPeriod});
     ASSERT_TRUE(testsupport::WaitUntil([&] { return result.has_value(); }));
     EXPECT_FALSE(result->error.isEmpty());

@@ -33,7 +33,7 @@ public:
 
 TEST(BarSeries, keepsPointsSortedByXWithDuplicatesInArrivalOrder) {
     BarSeries series;
-    QSignalSpy changes(&series, &BarSeries::changed);
+    QSignalSpy changes(&series, &BarSeries::Changed);
     series.AddXY(3, 12.1, "c", Qt::green);
     series.AddXY(1, 12.2, "a1", Qt::green);
     series.AddXY(6, 12.3, "f", Qt::green);
