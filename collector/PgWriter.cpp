@@ -6,6 +6,9 @@
 
 namespace {
 
+// The alarm level came after the first version: a table made before gets it as a column that
+// is NULL in the rows it already holds. Altering a table locks it, so that happens only once, not
+// at every connection (a long query on the table would otherwise keep the collector out).
 const char* const kSchema = R"(
 CREATE TABLE IF NOT EXISTS battery_readings (
     site text NOT NULL,
@@ -26,6 +29,13 @@ CREATE TABLE IF NOT EXISTS battery_alarms (
     value real,
     acknowledged_by text NOT NULL DEFAULT '',
     PRIMARY KEY (site, device, battery, time, kind, state));
+DO $$ BEGIN
+    IF NOT EXISTS (SELECT 1 FROM information_schema.columns
+                   WHERE table_schema = current_schema() AND table_name = 'battery_alarms'
+                     AND column_name = 'level') THEN
+        ALTER TABLE battery_alarms ADD COLUMN IF NOT EXISTS level text;
+    END IF;
+END $$;
 CREATE TEMP TABLE IF NOT EXISTS readings_in (LIKE battery_readings) ON COMMIT DELETE ROWS;
 CREATE TEMP TABLE IF NOT EXISTS alarms_in (LIKE battery_alarms) ON COMMIT DELETE ROWS;
 )";
@@ -39,11 +49,13 @@ const char* const kInsertReadings =
     "SELECT site, device, battery, time, voltage, temperature, status FROM readings_in "
     "ON CONFLICT DO NOTHING";
 const char* const kCopyAlarms =
-    "COPY alarms_in (site, device, battery, time, kind, state, value, acknowledged_by) FROM STDIN";
+    "COPY alarms_in (site, device, battery, time, kind, state, value, acknowledged_by, level) "
+    "FROM STDIN";
 const char* const kInsertAlarms =
-    "INSERT INTO battery_alarms (site, device, battery, time, kind, state, value, acknowledged_by) "
-    "SELECT site, device, battery, time, kind, state, value, acknowledged_by FROM alarms_in "
-    "ON CONFLICT DO NOTHING";
+    "INSERT INTO battery_alarms "
+    "(site, device, battery, time, kind, state, value, acknowledged_by, level) "
+    "SELECT site, device, battery, time, kind, state, value, acknowledged_by, level "
+    "FROM alarms_in ON CONFLICT DO NOTHING";
 
 // Text for one COPY field: backslash, tab and line ends would otherwise end the field or row.
 void AppendText(QByteArray& out, const QString& text) {
@@ -105,6 +117,13 @@ QByteArray AlarmCopyRows(std::span<const AlarmMessage> alarms) {
         }
         out += '\t';
         AppendText(out, a.user);
+        out += '\t';
+        // An event of a publisher without levels has none: NULL, like the rows stored before.
+        if (a.level.isEmpty()) {
+            out += "\\N";
+        } else {
+            AppendText(out, a.level);
+        }
         out += '\n';
     }
     return out;

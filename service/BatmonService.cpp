@@ -38,21 +38,20 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
     connect(&session, &MonitorSession::PortClosed, this, &BatmonService::OnPortClosed);
     connect(&session, &MonitorSession::ReadingAccepted, this,
             [this](const battery::Reading& reading) { metrics_.RecordReading(reading); });
-    connect(&station_->Health(), &DeviceHealthWatch::HealthChanged, this,
-            [](std::uint8_t device, DeviceHealth health) {
-                const QString name = battery::DeviceName(device);
-                if (health == DeviceHealth::Late)
-                    qCWarning(ServiceLog).noquote()
-                        << QStringLiteral(
-                               "device %1 answers late; its readings of the cycle are discarded")
-                               .arg(name);
-                else if (health == DeviceHealth::Silent)
-                    qCWarning(ServiceLog).noquote()
-                        << QStringLiteral("device %1 is silent").arg(name);
-                else
-                    qCInfo(ServiceLog).noquote()
-                        << QStringLiteral("device %1 answers again").arg(name);
-            });
+    connect(
+        &station_->Health(), &DeviceHealthWatch::HealthChanged, this,
+        [](std::uint8_t device, DeviceHealth health) {
+            const QString name = battery::DeviceName(device);
+            if (health == DeviceHealth::Late)
+                qCWarning(ServiceLog).noquote()
+                    << QStringLiteral(
+                           "device %1 answers late; its readings of the cycle are discarded")
+                           .arg(name);
+            else if (health == DeviceHealth::Silent)
+                qCWarning(ServiceLog).noquote() << QStringLiteral("device %1 is silent").arg(name);
+            else
+                qCInfo(ServiceLog).noquote() << QStringLiteral("device %1 answers again").arg(name);
+        });
 
     connect(station_.get(), &Station::StoreHealthChanged, this,
             [](bool writing, const QString& message) {
@@ -77,21 +76,23 @@ void BatmonService::ReportAlarm(const alarms::AlarmEvent& event) {
         QStringLiteral("%1/%2").arg(battery::DeviceName(id.device)).arg(id.battery);
     const QString kind = alarms::KindId(event.key.kind);
     const QString line =
-        QStringLiteral("alarm %1: %2 %3, value %4%5")
-            .arg(alarms::StateId(event.state), where, kind)
+        QStringLiteral("alarm %1: %2 %3 %4, value %5%6")
+            .arg(alarms::StateId(event.state), where, kind, alarms::LevelId(event.level))
             .arg(event.value.value_or(0))
             .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user);
     if (event.state == alarms::AlarmState::Raised)
         qCWarning(ServiceLog).noquote() << line;
     else
         qCInfo(ServiceLog).noquote() << line;
-    if (event.state != alarms::AlarmState::Acknowledged)
+    // Acknowledging or shelving an alarm leaves it active.
+    if (event.state == alarms::AlarmState::Raised || event.state == alarms::AlarmState::Cleared)
         metrics_.SetAlarm(id.device, id.battery, kind, event.state == alarms::AlarmState::Raised);
 }
 
 BatmonService::~BatmonService() { Shutdown(); }
 
 bool BatmonService::Start(QString* error) {
+    station_->Alarms().SetSettings(options_.alarms);
     const auto periodMs = SamplingPeriodMs(options_.periodSeconds);
     station_->Session().SetSamplingPeriodMs(periodMs.value_or(MonitorSession::kDefaultSamplingMs));
     if (!StartMetrics(error) || !StartPublisher(error)) return false;
@@ -179,6 +180,7 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     const ServiceOptions previous = options_;
     options_ = next;
     metrics_.SetSite(options_.site);
+    if (previous.alarms != next.alarms) station_->Alarms().SetSettings(next.alarms);
     if (previous.periodSeconds != next.periodSeconds)
         station_->Session().SetSamplingPeriodMs(
             SamplingPeriodMs(next.periodSeconds).value_or(MonitorSession::kDefaultSamplingMs));

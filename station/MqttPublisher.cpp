@@ -140,6 +140,7 @@ void MqttPublisher::PublishAlarm(const alarms::AlarmEvent& event) {
     message.state = alarms::StateId(event.state);
     message.value = event.value;
     message.user = event.user;
+    message.level = alarms::LevelId(event.level);
     client_.publish(AlarmTopic(options_.site), AlarmPayload(message), 1, false);
 }
 

@@ -17,7 +17,7 @@ void PrintTo(const AlarmMessage& a, std::ostream* out) {
     *out << a.site.toStdString() << ' ' << std::hex << a.device << std::dec << '/' << a.battery
          << " @" << a.timeMs << ' ' << a.kind.toStdString() << ' ' << a.state.toStdString()
          << " value=" << (a.value ? std::to_string(*a.value) : "null")
-         << " user=" << a.user.toStdString();
+         << " user=" << a.user.toStdString() << " level=" << a.level.toStdString();
 }
 
 namespace collectortest {
@@ -154,7 +154,8 @@ std::vector<AlarmMessage> StoredAlarms(const QString& conninfo) {
     QueryResult q;
     Query(q, conninfo,
           "SELECT site, device, battery, (extract(epoch FROM time) * 1000)::bigint, kind, state, "
-          "value, acknowledged_by FROM battery_alarms ORDER BY site, device, battery, time, state");
+          "value, acknowledged_by, level FROM battery_alarms "
+          "ORDER BY site, device, battery, time, state");
     std::vector<AlarmMessage> rows;
     for (int row = 0; row < q.rows(); ++row) {
         AlarmMessage alarm{q.text(row, 0),         q.text(row, 1).toInt(),
@@ -162,6 +163,7 @@ std::vector<AlarmMessage> StoredAlarms(const QString& conninfo) {
                            q.text(row, 4),         q.text(row, 5),
                            std::nullopt,           q.text(row, 7)};
         if (!q.isNull(row, 6)) alarm.value = q.text(row, 6).toDouble();
+        if (!q.isNull(row, 8)) alarm.level = q.text(row, 8);
         rows.push_back(alarm);
     }
     return rows;
