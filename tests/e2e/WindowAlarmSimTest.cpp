@@ -1,16 +1,22 @@
-// Alarms of the real window against batmon-sim: a device that goes silent and comes back, and a
-// battery that reports a fault.
+// Alarms of the real window against batmon-sim: a device that goes silent and comes back, a
+// battery that reports a fault, batteries that drift from their string, and the port closed on
+// purpose or lost.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QDateTime>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include "app/AlarmPage.h"
 #include "app/LiveRowMarks.h"
 #include "app/TForm1.h"
+#include "store/DataDir.h"
+#include "store/HistoryReader.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
 #include "tools/simctl/SimProcess.h"
@@ -20,6 +26,7 @@
 using namespace std::chrono_literals;
 using alarms::AlarmKind;
 using testsupport::Control;
+using testsupport::HoldsFor;
 using testsupport::WaitUntil;
 
 namespace {
@@ -29,6 +36,8 @@ constexpr qint64 kPeriodMs = 3000;
 class SimAlarmFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The window's alarm settings: the defaults, in a folder of the test's own.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
         messagebox::SetHook([](const QString&, const QString&) {});
         form = std::make_unique<TForm1>();
         form->show();
@@ -66,6 +75,28 @@ protected:
         return n;
     }
 
+    // The alarm events stored in `dir`'s history file with this kind.
+    static std::vector<alarms::AlarmEvent> Stored(const QString& dir, AlarmKind kind) {
+        store::HistoryReader reader(store::HistoryFilePath(dir));
+        std::vector<alarms::AlarmEvent> events;
+        reader.ForEachAlarm(0, std::numeric_limits<qint64>::max(),
+                            [&](const alarms::AlarmEvent& e) {
+                                if (e.key.kind == kind) events.push_back(e);
+                                return true;
+                            });
+        return events;
+    }
+
+    // Every watched battery has been heard since `sinceMs`.
+    bool AllHeardSince(qint64 sinceMs) {
+        for (const battery::BatteryId battery : battery::WatchedBatteries()) {
+            const auto last = Rules().LastReadingMs(battery);
+            if (!last || *last < sinceMs) return false;
+        }
+        return true;
+    }
+
+    QTemporaryDir settingsDir;
     std::unique_ptr<TForm1> form;
     qint64 startedMs = 0;
 };
@@ -119,4 +150,85 @@ TEST_F(SimAlarmFixture, aBatteryReportingVoltageFaultIsRedOnItsRowAndListed) {
               liverows::kAlarmFill);
     EXPECT_TRUE(WaitUntil(
         [&] { return ListedRows(QStringLiteral("3#"), QStringLiteral("电压异常")) == 1; }, 2s));
+}
+
+// The string analysis end to end: battery 2 of A1 (3#) loses 0.1 V and battery 4 (5#) gains
+// 1 ℃ with every reading, while their neighbours stay together.
+TEST_F(SimAlarmFixture, batteriesDriftingFromTheirStringRaiseStringAlarms) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--drift", "A1:2:-0.1", "--heat", "A1:4:1"}))
+        << sim.ErrorText().toStdString();
+    OpenAndMonitor(sim);
+
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Rules().Find({{0xA1, 2}, AlarmKind::VoltageDeviation}) != nullptr; }, 40s));
+    const alarms::ActiveAlarm* deviation = Rules().Find({{0xA1, 2}, AlarmKind::VoltageDeviation});
+    EXPECT_LT(*deviation->value, -0.3) << "below its neighbours";
+    GridModel* live = Control<::StringGrid>(*form, "StringGrid")->Model();
+    const QColor mark = live->data(live->index(2, 1), Qt::ForegroundRole).value<QColor>();
+    EXPECT_TRUE(mark == liverows::kWarningText || mark == liverows::kAlarmText);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ListedRows(QStringLiteral("3#"), QStringLiteral("电压偏离")) == 1; }, 2s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const alarms::ActiveAlarm* a = Rules().Find({{0xA1, 2}, AlarmKind::VoltageDeviation});
+            return a && a->level == alarms::AlarmLevel::Critical;
+        },
+        30s))
+        << "past 0.5 V it turns critical";
+
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ListedRows(QStringLiteral("5#"), QStringLiteral("温升过快")) == 1; }, 30s));
+    for (const alarms::ActiveAlarm& a : Rules().ActiveAlarms()) {
+        if (!alarms::IsStringKind(a.key.kind)) continue;
+        const battery::BatteryId id = a.key.battery;
+        EXPECT_TRUE(id == (battery::BatteryId{0xA1, 2}) || id == (battery::BatteryId{0xA1, 4}))
+            << alarms::KindId(a.key.kind).toStdString() << " on "
+            << battery::BatteryLabel(id).toStdString();
+    }
+}
+
+// 关闭串口 and the exit button end monitoring on purpose: however long the port stays closed, no
+// battery goes "通信中断", in the window or in its history store. The bus part unplugged (the
+// simulator's pseudo-terminal gone) does raise it, for every battery.
+TEST_F(SimAlarmFixture, closingThePortOrLeavingRaisesNothingButAnUnpluggedBusDoes) {
+    QTemporaryDir store;
+    form = std::make_unique<TForm1>(StationOptions{store.path(), 0, 0});
+    form->show();
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start()) << sim.ErrorText().toStdString();
+    OpenAndMonitor(sim);
+    ASSERT_TRUE(WaitUntil([&] { return AllHeardSince(startedMs); }, 15s));
+
+    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
+    ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("打开串口"));
+    // Four silent periods: three would raise it on an open port.
+    EXPECT_TRUE(HoldsFor(
+        [&] {
+            return ActiveOf(0xA0, AlarmKind::NoAnswer) == 0 &&
+                   ActiveOf(0xA1, AlarmKind::NoAnswer) == 0;
+        },
+        std::chrono::milliseconds(4 * kPeriodMs)));
+
+    // Opened again, then left through the exit button.
+    OpenAndMonitor(sim);
+    ASSERT_TRUE(WaitUntil([&] { return AllHeardSince(startedMs); }, 15s));
+    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn3"), Qt::LeftButton);
+    form.reset();
+    EXPECT_TRUE(Stored(store.path(), AlarmKind::NoAnswer).empty());
+
+    // The next run on the same store: the bus part is unplugged while monitoring.
+    form = std::make_unique<TForm1>(StationOptions{store.path(), 0, 0});
+    form->show();
+    OpenAndMonitor(sim);
+    ASSERT_TRUE(WaitUntil([&] { return AllHeardSince(startedMs); }, 15s));
+    sim.Kill();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ActiveOf(0xA0, AlarmKind::NoAnswer) == 8 &&
+                   ActiveOf(0xA1, AlarmKind::NoAnswer) == 6;
+        },
+        10s));
+    form.reset();
+    EXPECT_EQ(Stored(store.path(), AlarmKind::NoAnswer).size(), 14u);
 }
