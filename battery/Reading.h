@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 #include <cstdint>
+#include <limits>
 
 #include "battery/BatteryId.h"
 
@@ -23,6 +24,12 @@ struct Reading {
 
     friend bool operator==(const Reading&, const Reading&) = default;
 };
+
+// The largest values the raw fields can carry: whatever claims more did not come from a device.
+inline constexpr double kMaxVolts =
+    std::numeric_limits<decltype(Reading::voltage_dv)>::max() / 10.0;
+inline constexpr double kMaxCelsius =
+    std::numeric_limits<decltype(Reading::temperature_dc)>::max() / 10.0;
 
 // The reading of `id` from an answer's raw fields, arrived at `tMs`.
 constexpr Reading MakeReading(BatteryId id, qint64 tMs, std::uint8_t status, std::uint8_t voltageDv,

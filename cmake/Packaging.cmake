@@ -1,5 +1,13 @@
 # Debian package of the installed program: `cpack -G DEB` in a build directory.
 #
+# CPack rather than a debian/ directory and dpkg-buildpackage: the package is made from the
+# same install rules as `cmake --install` out of a tree that is already built, so what the
+# install checks see is what the package holds, there is one build system to keep right, and
+# packaging costs no second build. What debhelper would add is here by hand and checked by
+# tests/install/check-package.sh with lintian: the copyright file and changelog, compressed
+# manual pages, the conffiles, and maintainer scripts that enable nothing and stop the
+# services on removal (packaging/).
+#
 # The run-time dependencies are listed by hand rather than found by dpkg-shlibdeps: shlibdeps
 # would also scan the LibreOffice export plugin and make the office's UNO libraries hard
 # dependencies, while the program is meant to start, and only lack the export, where LibreOffice
@@ -26,7 +34,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "pseudo-terminal, and batmon-collector, which writes the readings that\n"
     "monitors publish over MQTT into a PostgreSQL database, and batmond, the\n"
     "monitor as a system service that publishes over MQTT and serves Prometheus\n"
-    "metrics.")
+    "metrics. Both services come with systemd units, which the package installs\n"
+    "without enabling them, and Prometheus rules for batmond's metrics.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_GENERATOR DEB)
@@ -53,8 +62,9 @@ set(batmon_runtime_packages
     # batmon-collector: MQTT in, PostgreSQL out.
     "libmosquitto1 (>= 2.0)"
     "libpq5 (>= 15)"
-    # batmond: the /metrics endpoint.
+    # batmond: the /metrics endpoint, and systemd's notifications.
     "libqt6network6 (>= 6.4.0)"
+    "libsystemd0 (>= 252)"
     # Faces the window's font names are mapped to: Chinese sans, Kai, Latin, and DejaVu for ℃.
     fonts-wqy-microhei
     fonts-arphic-ukai
@@ -63,9 +73,31 @@ set(batmon_runtime_packages
 list(JOIN batmon_runtime_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # The spreadsheet export drives LibreOffice Calc; everything else works without it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libreoffice-calc)
-# batmond's settings survive upgrades as a configuration file.
+# The services' settings survive upgrades as configuration files.
 set(batmon_conffiles "${CMAKE_CURRENT_BINARY_DIR}/debian-conffiles/conffiles")
-file(WRITE "${batmon_conffiles}" "/etc/batmon/batmond.conf\n")
-list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${batmon_conffiles}")
+file(WRITE "${batmon_conffiles}" "/etc/batmon/batmond.conf\n/etc/batmon/collector.conf\n")
+list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${batmon_conffiles}"
+     "${PROJECT_SOURCE_DIR}/packaging/postinst" "${PROJECT_SOURCE_DIR}/packaging/prerm"
+     "${PROJECT_SOURCE_DIR}/packaging/postrm")
+
+# What Debian wants beside every package's files: the copyright, the changelog (compressed
+# without a time stamp, so a rebuild gives the same file) and here the README the units name.
+set(batmon_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/batmon)
+add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+  COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/packaging/changelog
+          ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+  VERBATIM)
+add_custom_target(package_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+              ${PROJECT_SOURCE_DIR}/README.md
+        DESTINATION ${batmon_doc_dir})
+# Deviations from lintian's defaults that are meant, each with its reason.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME batmon)
+
+# The binaries lose the compiler's notes, which CPack's strip leaves in.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageStaging.cmake)
+set(CPACK_BATMON_STRIP ${CMAKE_STRIP})
 
 include(CPack)

@@ -1,6 +1,7 @@
 #include "collector/Collector.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include "config/Log.h"
 
@@ -76,16 +77,24 @@ bool Collector::start(QString* error) {
 
 void Collector::onMessage(const QByteArray& topic, const QByteArray& payload) {
     QString error;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    const auto ahead = [&](qint64 timeMs) {
+        if (timeMs - nowMs <= kLargestLeadMs) return false;
+        error = QStringLiteral("time %1 is more than a day ahead of this machine's clock")
+                    .arg(FormatUtcTime(timeMs));
+        return true;
+    };
     if (topic.endsWith("/alarm")) {
-        if (auto alarm = ParseAlarm(topic, payload, &error)) {
-            m_alarms.push_back(std::move(*alarm));
+        if (auto alarm = ParseAlarm(topic, payload, &error); alarm && !ahead(alarm->timeMs)) {
+            m_alarms.push_back({std::move(*alarm), nowMs});
         } else {
-            reportRejected(error);
+            ignore(topic, error);
         }
-    } else if (auto reading = ParseReading(topic, payload, &error)) {
-        m_readings.push_back(std::move(*reading));
+    } else if (auto reading = ParseReading(topic, payload, &error);
+               reading && !ahead(reading->timeMs)) {
+        m_readings.push_back({std::move(*reading), nowMs});
     } else {
-        reportRejected(error);
+        ignore(topic, error);
     }
     if (heldRows() >= m_options.batchRows && !m_databaseDown) flush();
     if (heldRows() >= m_options.maxHeldRows && !m_paused) {
@@ -93,13 +102,12 @@ void Collector::onMessage(const QByteArray& topic, const QByteArray& payload) {
     }
 }
 
-void Collector::reportRejected(const QString& reason) {
-    // One line per second at most, however many bad messages a misbehaving publisher sends.
-    ++m_rejected;
-    if (m_sinceRejectReport.isValid() && m_sinceRejectReport.elapsed() < 1000) return;
-    qCWarning(CollectorLog).noquote()
-        << QStringLiteral("message ignored: %1 (%2 ignored so far)").arg(reason).arg(m_rejected);
-    m_sinceRejectReport.start();
+void Collector::ignore(const QByteArray& topic, const QString& reason) {
+    // A topic is up to 64 KiB long: the line keeps enough of it to tell the sender.
+    constexpr qsizetype kTopicShown = 200;
+    QString shown = QString::fromUtf8(topic.left(kTopicShown));
+    if (topic.size() > kTopicShown) shown += QStringLiteral("…");
+    ignored_.Add(shown + QStringLiteral(": ") + reason);
 }
 
 void Collector::flush() {
@@ -142,11 +150,17 @@ bool Collector::writeHeld() {
     while (heldRows() > 0) {
         const auto readingCount = std::min<size_t>(m_readings.size(), size_t(m_options.batchRows));
         const auto alarmCount = std::min<size_t>(m_alarms.size(), size_t(m_options.batchRows));
-        const std::vector<ReadingMessage> readings(m_readings.begin(),
-                                                   m_readings.begin() + qsizetype(readingCount));
-        const std::vector<AlarmMessage> alarms(m_alarms.begin(),
-                                               m_alarms.begin() + qsizetype(alarmCount));
-        if (!m_db.write(readings, alarms)) return false;
+        const std::vector<ReceivedReading> readings(m_readings.begin(),
+                                                    m_readings.begin() + qsizetype(readingCount));
+        const std::vector<ReceivedAlarm> alarms(m_alarms.begin(),
+                                                m_alarms.begin() + qsizetype(alarmCount));
+        PgWriter::Result written;
+        if (!m_db.write(readings, alarms, &written)) return false;
+        for (const PgWriter::Rejected& row : written.rejected) {
+            const QString line =
+                QStringLiteral("%1: %2").arg(QString::fromUtf8(row.topic), row.reason);
+            (row.kept ? setAside_ : lost_).Add(line);
+        }
         m_readings.erase(m_readings.begin(), m_readings.begin() + qsizetype(readingCount));
         m_alarms.erase(m_alarms.begin(), m_alarms.begin() + qsizetype(alarmCount));
     }
@@ -184,6 +198,7 @@ void Collector::finishShutDown() {
     if (heldRows() > 0 && m_shutDownClock.elapsed() < m_shutDownDeadlineMs) return;
     m_flushTimer.stop();
     m_shuttingDown = false;
+    for (RefusalReport* report : {&ignored_, &setAside_, &lost_}) report->Flush();
     if (heldRows() > 0) {
         qCCritical(CollectorLog).noquote()
             << QStringLiteral("%1 rows could not be written before exit").arg(heldRows());

@@ -36,26 +36,38 @@ DO $$ BEGIN
         ALTER TABLE battery_alarms ADD COLUMN IF NOT EXISTS level text;
     END IF;
 END $$;
+CREATE TABLE IF NOT EXISTS battery_rejected (
+    received timestamptz NOT NULL,
+    topic text NOT NULL,
+    payload text NOT NULL,
+    reason text NOT NULL);
 CREATE TEMP TABLE IF NOT EXISTS readings_in (LIKE battery_readings) ON COMMIT DELETE ROWS;
 CREATE TEMP TABLE IF NOT EXISTS alarms_in (LIKE battery_alarms) ON COMMIT DELETE ROWS;
 )";
 
 // Columns are named everywhere, so that a site may add its own columns (with defaults) to the
-// tables without breaking the collector.
+// tables without breaking the collector. Each insert empties the temporary table it reads, so
+// that a batch written in parts inserts every part once.
 const char* const kCopyReadings =
     "COPY readings_in (site, device, battery, time, voltage, temperature, status) FROM STDIN";
 const char* const kInsertReadings =
+    "WITH batch AS (DELETE FROM readings_in "
+    "RETURNING site, device, battery, time, voltage, temperature, status) "
     "INSERT INTO battery_readings (site, device, battery, time, voltage, temperature, status) "
-    "SELECT site, device, battery, time, voltage, temperature, status FROM readings_in "
+    "SELECT site, device, battery, time, voltage, temperature, status FROM batch "
     "ON CONFLICT DO NOTHING";
 const char* const kCopyAlarms =
     "COPY alarms_in (site, device, battery, time, kind, state, value, acknowledged_by, level) "
     "FROM STDIN";
 const char* const kInsertAlarms =
+    "WITH batch AS (DELETE FROM alarms_in "
+    "RETURNING site, device, battery, time, kind, state, value, acknowledged_by, level) "
     "INSERT INTO battery_alarms "
     "(site, device, battery, time, kind, state, value, acknowledged_by, level) "
-    "SELECT site, device, battery, time, kind, state, value, acknowledged_by, level "
-    "FROM alarms_in ON CONFLICT DO NOTHING";
+    "SELECT site, device, battery, time, kind, state, value, acknowledged_by, level FROM batch "
+    "ON CONFLICT DO NOTHING";
+const char* const kInsertRejected =
+    "INSERT INTO battery_rejected (received, topic, payload, reason) VALUES ($1, $2, $3, $4)";
 
 // Text for one COPY field: backslash, tab and line ends would otherwise end the field or row.
 void AppendText(QByteArray& out, const QString& text) {
@@ -83,51 +95,82 @@ void AppendNumber(QByteArray& out, double value) {
     out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
+void AppendRow(QByteArray& out, const ReadingMessage& r) {
+    AppendText(out, r.site);
+    out += '\t' + QByteArray::number(r.device) + '\t' + QByteArray::number(r.battery) + '\t';
+    out += FormatUtcTime(r.timeMs).toLatin1() + '\t';
+    AppendNumber(out, r.voltage);
+    out += '\t';
+    AppendNumber(out, r.temperature);
+    out += '\t' + QByteArray::number(r.status) + '\n';
+}
+
+void AppendRow(QByteArray& out, const AlarmMessage& a) {
+    AppendText(out, a.site);
+    out += '\t' + QByteArray::number(a.device) + '\t' + QByteArray::number(a.battery) + '\t';
+    out += FormatUtcTime(a.timeMs).toLatin1() + '\t';
+    AppendText(out, a.kind);
+    out += '\t';
+    AppendText(out, a.state);
+    out += '\t';
+    if (a.value) {
+        AppendNumber(out, *a.value);
+    } else {
+        out += "\\N";
+    }
+    out += '\t';
+    AppendText(out, a.user);
+    out += '\t';
+    // An event of a publisher without levels has none: NULL, like the rows stored before.
+    if (a.level.isEmpty()) {
+        out += "\\N";
+    } else {
+        AppendText(out, a.level);
+    }
+    out += '\n';
+}
+
+// The message a row came from, as it is kept among the rejected ones.
+QByteArray TopicOf(const ReadingMessage& r) { return ReadingTopic(r.site, r.device, r.battery); }
+QByteArray TopicOf(const AlarmMessage& a) { return AlarmTopic(a.site); }
+QByteArray PayloadOf(const ReadingMessage& r) { return ReadingPayload(r); }
+QByteArray PayloadOf(const AlarmMessage& a) { return AlarmPayload(a); }
+
+template <typename Row>
+QByteArray CopyRows(std::span<const Row> rows) {
+    QByteArray out;
+    out.reserve(qsizetype(rows.size()) * 64);
+    for (const Row& row : rows) AppendRow(out, row);
+    return out;
+}
+
+template <typename Row>
+QByteArray ReceivedCopyRows(std::span<const Received<Row>> rows) {
+    QByteArray out;
+    out.reserve(qsizetype(rows.size()) * 64);
+    for (const Received<Row>& row : rows) AppendRow(out, row.message);
+    return out;
+}
+
+// SQLSTATE classes of errors about the rows a statement carried (22: data exception, 23:
+// integrity constraint violation), as opposed to the server or the connection failing.
+bool IsDataError(const QByteArray& sqlState) {
+    return sqlState.startsWith("22") || sqlState.startsWith("23");
+}
+
 }  // namespace
 
-QByteArray ReadingCopyRows(std::span<const ReadingMessage> readings) {
-    QByteArray out;
-    out.reserve(readings.size() * 64);
-    for (const ReadingMessage& r : readings) {
-        AppendText(out, r.site);
-        out += '\t' + QByteArray::number(r.device) + '\t' + QByteArray::number(r.battery) + '\t';
-        out += FormatUtcTime(r.timeMs).toLatin1() + '\t';
-        AppendNumber(out, r.voltage);
-        out += '\t';
-        AppendNumber(out, r.temperature);
-        out += '\t' + QByteArray::number(r.status) + '\n';
-    }
-    return out;
-}
+struct PgWriter::Table {
+    const char* copy;
+    const char* insert;
+};
 
-QByteArray AlarmCopyRows(std::span<const AlarmMessage> alarms) {
-    QByteArray out;
-    for (const AlarmMessage& a : alarms) {
-        AppendText(out, a.site);
-        out += '\t' + QByteArray::number(a.device) + '\t' + QByteArray::number(a.battery) + '\t';
-        out += FormatUtcTime(a.timeMs).toLatin1() + '\t';
-        AppendText(out, a.kind);
-        out += '\t';
-        AppendText(out, a.state);
-        out += '\t';
-        if (a.value) {
-            AppendNumber(out, *a.value);
-        } else {
-            out += "\\N";
-        }
-        out += '\t';
-        AppendText(out, a.user);
-        out += '\t';
-        // An event of a publisher without levels has none: NULL, like the rows stored before.
-        if (a.level.isEmpty()) {
-            out += "\\N";
-        } else {
-            AppendText(out, a.level);
-        }
-        out += '\n';
-    }
-    return out;
-}
+const PgWriter::Table PgWriter::kReadings{kCopyReadings, kInsertReadings};
+const PgWriter::Table PgWriter::kAlarms{kCopyAlarms, kInsertAlarms};
+
+QByteArray ReadingCopyRows(std::span<const ReadingMessage> readings) { return CopyRows(readings); }
+
+QByteArray AlarmCopyRows(std::span<const AlarmMessage> alarms) { return CopyRows(alarms); }
 
 PgWriter::PgWriter(QString conninfo) : m_conninfo(std::move(conninfo)) {}
 
@@ -151,10 +194,11 @@ bool PgWriter::fail() {
 bool PgWriter::open() {
     if (m_conn) return true;
     // The operator's connection string wins over these defaults: an unreachable server must not
-    // hold the collector for the system's default time-out.
+    // hold the collector for the system's default time-out. Texts go out as UTF-8.
     const QByteArray conninfo = m_conninfo.toUtf8();
-    const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
-    const char* values[] = {"5", "batmon-collector", conninfo.constData(), nullptr};
+    const char* keywords[] = {"connect_timeout", "application_name", "client_encoding", "dbname",
+                              nullptr};
+    const char* values[] = {"5", "batmon-collector", "UTF8", conninfo.constData(), nullptr};
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (PQstatus(m_conn) != CONNECTION_OK) return fail();
     // A statement stuck behind a lock or a hung server fails after this long instead of
@@ -166,44 +210,114 @@ bool PgWriter::open() {
     return true;
 }
 
-bool PgWriter::exec(const char* sql, qsizetype* affected) {
-    PGresult* result = PQexec(m_conn, sql);
+PgWriter::Outcome PgWriter::outcomeOf(PGresult* result) {
     const ExecStatusType status = PQresultStatus(result);
-    const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-    if (ok && affected) *affected = QByteArray(PQcmdTuples(result)).toLongLong();
-    PQclear(result);
-    return ok;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN)
+        return Outcome::Done;
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    m_lastError = QString::fromUtf8(primary ? primary : PQerrorMessage(m_conn)).simplified();
+    const char* sqlState = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    if (PQstatus(m_conn) != CONNECTION_OK || !sqlState || !IsDataError(sqlState))
+        return Outcome::Failed;
+    return Outcome::DataRefused;
 }
 
-bool PgWriter::copyIn(const char* sql, const QByteArray& data) {
+PgWriter::Outcome PgWriter::run(const char* sql, qsizetype* affected) {
     PGresult* result = PQexec(m_conn, sql);
-    const bool started = PQresultStatus(result) == PGRES_COPY_IN;
+    const Outcome outcome = outcomeOf(result);
+    if (outcome == Outcome::Done && affected)
+        *affected = QByteArray(PQcmdTuples(result)).toLongLong();
     PQclear(result);
-    if (!started) return false;
-    if (PQputCopyData(m_conn, data.constData(), int(data.size())) != 1) return false;
-    if (PQputCopyEnd(m_conn, nullptr) != 1) return false;
-    bool ok = true;
+    return outcome;
+}
+
+bool PgWriter::exec(const char* sql, qsizetype* affected) {
+    return run(sql, affected) == Outcome::Done;
+}
+
+PgWriter::Outcome PgWriter::copyIn(const char* sql, const QByteArray& data) {
+    if (const Outcome started = run(sql); started != Outcome::Done) return started;
+    if (PQputCopyData(m_conn, data.constData(), int(data.size())) != 1 ||
+        PQputCopyEnd(m_conn, nullptr) != 1) {
+        m_lastError = QString::fromUtf8(PQerrorMessage(m_conn)).simplified();
+        return Outcome::Failed;
+    }
+    Outcome outcome = Outcome::Done;
     while (PGresult* end = PQgetResult(m_conn)) {
-        ok = ok && PQresultStatus(end) == PGRES_COMMAND_OK;
+        if (outcome == Outcome::Done) outcome = outcomeOf(end);
         PQclear(end);
     }
-    return ok;
+    return outcome;
 }
 
-bool PgWriter::write(std::span<const ReadingMessage> readings, std::span<const AlarmMessage> alarms,
-                     Result* result) {
+PgWriter::Outcome PgWriter::copyAndInsert(const Table& table, const QByteArray& rows,
+                                          qsizetype* inserted) {
+    if (const Outcome copied = copyIn(table.copy, rows); copied != Outcome::Done) return copied;
+    qsizetype count = 0;
+    const Outcome outcome = run(table.insert, &count);
+    if (outcome == Outcome::Done) *inserted += count;
+    return outcome;
+}
+
+template <typename Row>
+bool PgWriter::writeRows(const Table& table, std::span<const Received<Row>> rows,
+                         qsizetype* inserted, std::vector<Rejected>* rejected) {
+    if (rows.empty()) return true;
+    if (!exec("SAVEPOINT batch_rows")) return false;
+    switch (copyAndInsert(table, ReceivedCopyRows(rows), inserted)) {
+        case Outcome::Done:
+            return exec("RELEASE SAVEPOINT batch_rows");
+        case Outcome::Failed:
+            return false;
+        case Outcome::DataRefused:
+            break;
+    }
+    const QString reason = m_lastError;
+    if (!exec("ROLLBACK TO SAVEPOINT batch_rows") || !exec("RELEASE SAVEPOINT batch_rows"))
+        return false;
+    if (rows.size() == 1) return setAside(rows.front(), reason, rejected);
+    // Halves until each refused row stands alone: a few bad rows in a large batch cost a few
+    // rounds each, not one round per row of the batch.
+    const std::size_t half = rows.size() / 2;
+    return writeRows(table, rows.first(half), inserted, rejected) &&
+           writeRows(table, rows.subspan(half), inserted, rejected);
+}
+
+template <typename Row>
+bool PgWriter::setAside(const Received<Row>& row, const QString& reason,
+                        std::vector<Rejected>* rejected) {
+    Rejected entry{TopicOf(row.message), reason};
+    const QByteArray received = FormatUtcTime(row.receivedMs).toLatin1();
+    const QByteArray payload = PayloadOf(row.message);
+    const QByteArray why = reason.toUtf8();
+    const char* const values[] = {received.constData(), entry.topic.constData(),
+                                  payload.constData(), why.constData()};
+    if (!exec("SAVEPOINT rejected_row")) return false;
+    PGresult* result =
+        PQexecParams(m_conn, kInsertRejected, 4, nullptr, values, nullptr, nullptr, 0);
+    const Outcome outcome = outcomeOf(result);
+    PQclear(result);
+    if (outcome == Outcome::Failed) return false;
+    if (outcome == Outcome::DataRefused) {
+        // Even the message's text cannot be kept (a database in an encoding without its
+        // characters): the caller can only log it.
+        entry.kept = false;
+        entry.reason += QStringLiteral("; not kept in battery_rejected: ") + m_lastError;
+        if (!exec("ROLLBACK TO SAVEPOINT rejected_row")) return false;
+    }
+    if (!exec("RELEASE SAVEPOINT rejected_row")) return false;
+    rejected->push_back(std::move(entry));
+    return true;
+}
+
+bool PgWriter::write(std::span<const ReceivedReading> readings,
+                     std::span<const ReceivedAlarm> alarms, Result* result) {
     if (!open()) return false;
-    Result counts;
-    if (!exec("BEGIN")) return fail();
-    if (!readings.empty() && (!copyIn(kCopyReadings, ReadingCopyRows(readings)) ||
-                              !exec(kInsertReadings, &counts.newReadings))) {
+    Result written;
+    if (!exec("BEGIN") ||
+        !writeRows(kReadings, readings, &written.newReadings, &written.rejected) ||
+        !writeRows(kAlarms, alarms, &written.newAlarms, &written.rejected) || !exec("COMMIT"))
         return fail();
-    }
-    if (!alarms.empty() &&
-        (!copyIn(kCopyAlarms, AlarmCopyRows(alarms)) || !exec(kInsertAlarms, &counts.newAlarms))) {
-        return fail();
-    }
-    if (!exec("COMMIT")) return fail();
-    if (result) *result = counts;
+    if (result) *result = std::move(written);
     return true;
 }

@@ -3,17 +3,24 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "battery/BatteryId.h"
+#include "battery/Reading.h"
 #include "battery/Status.h"
 
 namespace {
 
 // Readings and alarm values go into single-precision columns; anything beyond this is no
-// measurement and would only make the database refuse the whole batch it arrives in.
+// measurement, and anything the column cannot hold would only make the database refuse it.
 constexpr double kLargestValue = 1e9;
+// Times are written as four-digit years in UTC, which the database reads back unchanged.
+constexpr int kFirstYear = 1;
+constexpr int kLastYear = 9999;
 
 template <typename T>
 std::optional<T> Fail(QString* error, const QString& reason) {
@@ -30,9 +37,29 @@ std::optional<int> DeviceFromTopicName(QStringView name) {
     return *device;
 }
 
-bool IsPlainNumber(const QJsonValue& value) {
-    return value.isDouble() && std::isfinite(value.toDouble()) &&
-           std::fabs(value.toDouble()) <= kLargestValue;
+// A JSON number a single-precision column keeps as a number: not so large that it becomes
+// infinite, and not so close to zero that it vanishes (the database refuses both).
+bool IsStorableNumber(const QJsonValue& value) {
+    if (!value.isDouble()) return false;
+    const double magnitude = std::fabs(value.toDouble());
+    return std::isfinite(magnitude) && magnitude <= kLargestValue &&
+           (magnitude == 0 || magnitude >= std::numeric_limits<float>::min());
+}
+
+// Text a database column can hold as it is: no NUL and no other control characters.
+bool IsPlainText(const QString& text) {
+    return std::none_of(text.cbegin(), text.cend(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+// Why a reading's value is not one a device's register can carry, or nothing when it is.
+std::optional<QString> RegisterProblem(QStringView name, double value, double largest,
+                                       QStringView unit) {
+    if (value >= 0 && value <= largest) return std::nullopt;
+    return QStringLiteral("%1 %2 is not one a device can send (0 to %3 %4)")
+        .arg(name, QString::number(value, 'g', QLocale::FloatingPointShortest))
+        .arg(largest)
+        .arg(unit);
 }
 
 // A JSON number that is a whole number in [low, high].
@@ -56,8 +83,7 @@ std::optional<QJsonObject> ParseObject(const QByteArray& payload, QString* error
 std::optional<QStringList> TopicLevels(const QByteArray& topic, qsizetype count, QString* error) {
     const QStringList levels = QString::fromUtf8(topic).split(u'/');
     if (levels.size() != count || levels[0] != u"batmon" || !IsValidSiteName(levels[1])) {
-        return Fail<QStringList>(
-            error, QStringLiteral("unexpected topic %1").arg(QString::fromUtf8(topic)));
+        return Fail<QStringList>(error, QStringLiteral("unexpected topic"));
     }
     return levels;
 }
@@ -105,6 +131,9 @@ std::optional<qint64> ParseUtcTime(const QString& text) {
     normalised.replace(kFraction, QStringLiteral(".\\1"));
     const QDateTime time = QDateTime::fromString(normalised, Qt::ISODateWithMs);
     if (!time.isValid()) return std::nullopt;
+    // A zone offset can carry a time of year 1 or 9999 out of the years written back.
+    const int utcYear = time.toUTC().date().year();
+    if (utcYear < kFirstYear || utcYear > kLastYear) return std::nullopt;
     return time.toMSecsSinceEpoch();
 }
 
@@ -132,8 +161,7 @@ std::optional<ReadingMessage> ParseReading(const QByteArray& topic, const QByteA
     bool batteryOk = false;
     const int battery = (*levels)[3].toInt(&batteryOk);
     if (!device || !batteryOk || !IsBattery(battery) || (*levels)[3] != QString::number(battery)) {
-        return Fail<ReadingMessage>(
-            error, QStringLiteral("unexpected topic %1").arg(QString::fromUtf8(topic)));
+        return Fail<ReadingMessage>(error, QStringLiteral("unexpected topic"));
     }
     const auto object = ParseObject(payload, error);
     if (!object) return std::nullopt;
@@ -142,9 +170,14 @@ std::optional<ReadingMessage> ParseReading(const QByteArray& topic, const QByteA
     const QJsonValue temperature = object->value(u"temperature");
     const auto status = WholeNumber(object->value(u"status"), 0, 255);
     if (!time) return Fail<ReadingMessage>(error, QStringLiteral("no valid time"));
-    if (!IsPlainNumber(voltage) || !IsPlainNumber(temperature)) {
+    if (!IsStorableNumber(voltage) || !IsStorableNumber(temperature)) {
         return Fail<ReadingMessage>(error, QStringLiteral("voltage or temperature is no number"));
     }
+    if (auto problem = RegisterProblem(u"voltage", voltage.toDouble(), battery::kMaxVolts, u"V"))
+        return Fail<ReadingMessage>(error, *problem);
+    if (auto problem =
+            RegisterProblem(u"temperature", temperature.toDouble(), battery::kMaxCelsius, u"℃"))
+        return Fail<ReadingMessage>(error, *problem);
     if (!status) return Fail<ReadingMessage>(error, QStringLiteral("status is no code 0-255"));
     return ReadingMessage{(*levels)[1],           *device, battery, *time, voltage.toDouble(),
                           temperature.toDouble(), *status};
@@ -173,8 +206,7 @@ std::optional<AlarmMessage> ParseAlarm(const QByteArray& topic, const QByteArray
     const auto levels = TopicLevels(topic, 3, error);
     if (!levels) return std::nullopt;
     if ((*levels)[2] != u"alarm") {
-        return Fail<AlarmMessage>(
-            error, QStringLiteral("unexpected topic %1").arg(QString::fromUtf8(topic)));
+        return Fail<AlarmMessage>(error, QStringLiteral("unexpected topic"));
     }
     const auto object = ParseObject(payload, error);
     if (!object) return std::nullopt;
@@ -204,7 +236,10 @@ std::optional<AlarmMessage> ParseAlarm(const QByteArray& topic, const QByteArray
     if (!alarm.level.isEmpty() && alarm.level != u"warning" && alarm.level != u"critical") {
         return Fail<AlarmMessage>(error, QStringLiteral("no valid level"));
     }
-    if (IsPlainNumber(value)) {
+    if (!IsPlainText(alarm.user)) {
+        return Fail<AlarmMessage>(error, QStringLiteral("user holds control characters"));
+    }
+    if (IsStorableNumber(value)) {
         alarm.value = value.toDouble();
     } else if (!value.isNull() && !value.isUndefined()) {
         return Fail<AlarmMessage>(error, QStringLiteral("value is no number"));

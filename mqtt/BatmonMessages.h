@@ -16,8 +16,12 @@
 //       user:  with "acknowledged", "shelved" and "unshelved": the login name of who did it
 //   batmon/<site>/status                  "online"; "offline" as the last will; retained
 //
-// Times are RFC 3339 in UTC with milliseconds. A site name is one topic level: not empty, at
-// most 256 bytes, and without '/', '+', '#' or control characters.
+// Times are RFC 3339 in UTC with milliseconds, in the years 1 to 9999 (UTC). A site name is one
+// topic level: not empty, at most 256 bytes, and without '/', '+', '#' or control characters.
+//
+// Reading back refuses what no device sends and no database column keeps: a voltage outside 0 to
+// 25.5 V or a temperature outside 0 to 6553.5 ℃ (what the registers' tenths can carry), numbers
+// a single-precision column would turn into zero or infinity, and control characters in text.
 
 #include <QByteArray>
 #include <QString>

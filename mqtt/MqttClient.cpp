@@ -1,9 +1,15 @@
 #include "mqtt/MqttClient.h"
 
 #include <mosquitto.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 
+#include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <system_error>
 
@@ -24,16 +30,164 @@ bool Fail(QString* error, const QString& reason) {
     return false;
 }
 
+// libmosquitto opens the CA file when it is set but reads it only when it connects, and then
+// says little more than "TLS error": a file without a certificate is caught here.
+std::optional<QString> CaFileProblem(const QString& path) {
+    if (const auto problem = config::ReadableFileProblem(path))
+        return QStringLiteral("the CA file ") + *problem;
+    X509_STORE* store = X509_STORE_new();
+    ERR_clear_error();
+    const bool loaded = X509_STORE_load_file(store, path.toLocal8Bit().constData()) == 1;
+    const unsigned long code = ERR_peek_last_error();
+    ERR_clear_error();
+    X509_STORE_free(store);
+    if (loaded) return std::nullopt;
+    const char* reason = ERR_reason_error_string(code);
+    return QStringLiteral("the CA file %1 holds no certificate (%2)")
+        .arg(path, QString::fromUtf8(reason ? reason : "unreadable"));
+}
+
+struct CaStore {
+    QByteArray file;
+    QByteArray folder;
+};
+
+// The system's CA certificates where OpenSSL looks for them (SSL_CERT_FILE and SSL_CERT_DIR
+// override), named to libmosquitto as a file and a folder: its own option for the system's
+// store connects once, but then refuses every reconnection.
+CaStore SystemCaStore() {
+    const auto chosen = [](const char* variable, const char* fallback) {
+        const QByteArray set = qgetenv(variable);
+        return set.isEmpty() ? QByteArray(fallback) : set;
+    };
+    CaStore store{chosen(X509_get_default_cert_file_env(), X509_get_default_cert_file()),
+                  chosen(X509_get_default_cert_dir_env(), X509_get_default_cert_dir())};
+    if (!QFileInfo(QString::fromLocal8Bit(store.file)).isReadable()) store.file.clear();
+    if (!QFileInfo(QString::fromLocal8Bit(store.folder)).isDir()) store.folder.clear();
+    return store;
+}
+
+// What went wrong in a TLS handshake, from libmosquitto's error lines and the connection's
+// certificate check. The network thread (or the one connecting) keeps it from the first line of
+// a failure to the last.
+thread_local QString tTlsCause;
+// Set while the connecting thread makes an attempt, which reports its own failure.
+thread_local bool tConnecting = false;
+
+QString VerifyFailure(long result) {
+    switch (result) {
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+            return QStringLiteral("certificate verify failed: unknown CA (%1)")
+                .arg(QString::fromUtf8(X509_verify_cert_error_string(result)));
+        default:
+            return QStringLiteral("certificate verify failed: %1")
+                .arg(QString::fromUtf8(X509_verify_cert_error_string(result)));
+    }
+}
+
+// One of libmosquitto's error lines: "OpenSSL Error[0]: error:0A000086:SSL routines::certificate
+// verify failed", "Error: host name verification failed.". True when it ends a failed
+// handshake, with its cause in tTlsCause.
+bool NoteTlsError(mosquitto* mosq, const QString& line, const QString& host, bool handshake) {
+    if (line.contains(QStringLiteral("host name verification failed"))) {
+        tTlsCause = QStringLiteral(
+                        "certificate verify failed: wrong host name (the broker's certificate "
+                        "is not for %1)")
+                        .arg(host);
+        return false;
+    }
+    if (!line.startsWith(QStringLiteral("OpenSSL Error[0]"))) return false;
+    if (!tTlsCause.isEmpty()) return true;  // the host name check said more
+    const auto* ssl = static_cast<const SSL*>(mosquitto_ssl_get(mosq));
+    if (const long verified = ssl ? SSL_get_verify_result(ssl) : X509_V_OK; verified != X509_V_OK) {
+        tTlsCause = VerifyFailure(verified);
+        return true;
+    }
+    // "error:0A000126:SSL routines::unexpected eof while reading": the reason is the last field.
+    tTlsCause = line.mid(line.lastIndexOf(u':') + 1).trimmed();
+    // A plain listener answers a TLS greeting by hanging up, or with bytes that are no TLS.
+    if (handshake && (tTlsCause.contains(QStringLiteral("unexpected eof")) ||
+                      tTlsCause.contains(QStringLiteral("wrong version number"))))
+        tTlsCause += QStringLiteral(" (is the broker's port a TLS listener?)");
+    return true;
+}
+
+// A handle with every option of `options` applied; nothing, with `error` set, when one cannot
+// be. Callbacks reach `self`.
+mosquitto* ConfiguredHandle(const MqttClientOptions& options, void* self, QString* error) {
+    if (!options.cleanSession && options.clientId.isEmpty()) {
+        Fail(error, QStringLiteral("a kept session needs a fixed client id"));
+        return nullptr;
+    }
+    const QByteArray clientId = options.clientId.toUtf8();
+    mosquitto* mosq = mosquitto_new(clientId.isEmpty() ? nullptr : clientId.constData(),
+                                    options.cleanSession, self);
+    if (!mosq) {
+        Fail(error, QStringLiteral("cannot create an MQTT client"));
+        return nullptr;
+    }
+    const auto refuse = [&](const QString& reason) {
+        mosquitto_destroy(mosq);
+        Fail(error, reason);
+        return nullptr;
+    };
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_reconnect_delay_set(mosq, std::max(1, options.reconnectDelayFirstSeconds),
+                                  std::max(1, options.reconnectDelayLastSeconds), true);
+    const MqttEndpoint& endpoint = options.endpoint;
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!endpoint.user.isEmpty()) {
+        const QByteArray user = endpoint.user.toUtf8();
+        const QByteArray password = endpoint.password.toUtf8();
+        rc = mosquitto_username_pw_set(
+            mosq, user.constData(), endpoint.password.isEmpty() ? nullptr : password.constData());
+        if (rc != MOSQ_ERR_SUCCESS) return refuse(ErrorText(rc));
+    }
+    if (options.will) {
+        const MqttWill& will = *options.will;
+        rc = mosquitto_will_set(mosq, will.topic.constData(), int(will.payload.size()),
+                                will.payload.constData(), will.qos, will.retain);
+        if (rc != MOSQ_ERR_SUCCESS) return refuse(QStringLiteral("last will: ") + ErrorText(rc));
+    }
+    if (endpoint.tls) {
+        CaStore store;
+        if (options.caFile.isEmpty()) {
+            store = SystemCaStore();
+            if (store.file.isEmpty() && store.folder.isEmpty())
+                return refuse(QStringLiteral("TLS: no CA file given and the system has no CA "
+                                             "store (%1 or %2)")
+                                  .arg(QString::fromUtf8(X509_get_default_cert_file()),
+                                       QString::fromUtf8(X509_get_default_cert_dir())));
+        } else {
+            if (const auto problem = CaFileProblem(options.caFile))
+                return refuse(QStringLiteral("TLS: ") + *problem);
+            store.file = options.caFile.toLocal8Bit();
+        }
+        rc = mosquitto_tls_set(mosq, store.file.isEmpty() ? nullptr : store.file.constData(),
+                               store.folder.isEmpty() ? nullptr : store.folder.constData(), nullptr,
+                               nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) return refuse(QStringLiteral("TLS: ") + ErrorText(rc));
+    }
+    return mosq;
+}
+
 }  // namespace
 
 // Makes the first connection, retrying with back-off, on a thread of its own so that
 // connecting never blocks the client's thread. libmosquitto's network thread reconnects by
-// itself, but only once a first connection has been made.
+// itself once a first connection has been made, except after a failed TLS handshake, which
+// ends that thread for good: then this connector joins it and starts over.
 class MqttClient::Connector : public QObject {
 public:
     explicit Connector(MqttClient* client)
         : client_(client),
-          delay_(std::chrono::seconds(std::max(1, client->m_options.reconnectDelayFirstSeconds))),
+          firstDelay_(
+              std::chrono::seconds(std::max(1, client->m_options.reconnectDelayFirstSeconds))),
+          delay_(firstDelay_),
           lastDelay_(
               std::chrono::seconds(std::max(1, client->m_options.reconnectDelayLastSeconds))) {
         retry_.setSingleShot(true);
@@ -41,38 +195,62 @@ public:
     }
 
     void Try() {
+        if (replaceNetworkThread_) {
+            replaceNetworkThread_ = false;
+            // A connection made meanwhile after all is kept.
+            if (client_->connected_) return;
+            // Marks the client as leaving, so that the network thread ends if it still runs,
+            // and joins it.
+            mosquitto_disconnect(client_->m_mosq);
+            mosquitto_loop_stop(client_->m_mosq, false);
+        }
         const MqttEndpoint& endpoint = client_->m_options.endpoint;
+        tConnecting = true;
+        tTlsCause.clear();
         const int rc = mosquitto_connect_async(client_->m_mosq, endpoint.host.toUtf8().constData(),
                                                endpoint.port, client_->m_options.keepAliveSeconds);
+        tConnecting = false;
         if (rc == MOSQ_ERR_SUCCESS) {
             mosquitto_loop_start(client_->m_mosq);
-            // Its work is done: the client's thread lets it go.
-            client_->post([client = client_] { client->m_connector.reset(); });
             return;
         }
-        if (!reported_) {
-            const QString reason =
-                rc == MOSQ_ERR_ERRNO
-                    ? QString::fromStdString(
-                          std::error_code(errno, std::generic_category()).message())
-                    : ErrorText(rc);
-            client_->post([client = client_, reason] {
-                emit client->offline(QStringLiteral("cannot reach the broker: ") + reason);
-            });
-            reported_ = true;
+        QString reason;
+        if (rc == MOSQ_ERR_TLS) {
+            reason = QStringLiteral("TLS: ") + (tTlsCause.isEmpty() ? ErrorText(rc) : tTlsCause);
+        } else {
+            reason = QStringLiteral("cannot reach the broker: ") +
+                     (rc == MOSQ_ERR_ERRNO
+                          ? QString::fromStdString(
+                                std::error_code(errno, std::generic_category()).message())
+                          : ErrorText(rc));
         }
-        retry_.start(delay_);
-        delay_ = std::min(delay_ * 2, lastDelay_);
+        client_->post([client = client_, reason] { client->reportFailure(reason); });
+        Retry();
     }
+
+    // libmosquitto's network thread gave up after a failed TLS handshake.
+    void ReplaceNetworkThread() {
+        if (retry_.isActive()) return;  // an attempt of this thread failed: it retries anyway
+        replaceNetworkThread_ = true;
+        Retry();
+    }
+
+    void Connected() { delay_ = firstDelay_; }
 
     void Finish() { retry_.stop(); }
 
 private:
+    void Retry() {
+        retry_.start(delay_);
+        delay_ = std::min(delay_ * 2, lastDelay_);
+    }
+
     MqttClient* client_;
     QTimer retry_{this};
+    const std::chrono::milliseconds firstDelay_;
     std::chrono::milliseconds delay_;
     const std::chrono::milliseconds lastDelay_;
-    bool reported_ = false;
+    bool replaceNetworkThread_ = false;
 };
 
 MqttClient::MqttClient(MqttClientOptions options, QObject* parent)
@@ -85,60 +263,34 @@ MqttClient::~MqttClient() {
     if (m_mosq) mosquitto_destroy(m_mosq);
 }
 
+std::optional<QString> MqttClient::SetupProblem(const MqttClientOptions& options) {
+    InitLibraryOnce();
+    QString error;
+    mosquitto* mosq = ConfiguredHandle(options, nullptr, &error);
+    if (!mosq) return error;
+    mosquitto_destroy(mosq);
+    return std::nullopt;
+}
+
 bool MqttClient::start(QString* error) {
     if (m_running) return true;
-    if (!m_options.cleanSession && m_options.clientId.isEmpty()) {
-        return Fail(error, QStringLiteral("a kept session needs a fixed client id"));
-    }
     if (m_mosq) {
         mosquitto_destroy(m_mosq);
         m_mosq = nullptr;
     }
     m_generation.fetch_add(1);
-    const QByteArray clientId = m_options.clientId.toUtf8();
-    m_mosq = mosquitto_new(clientId.isEmpty() ? nullptr : clientId.constData(),
-                           m_options.cleanSession, this);
-    if (!m_mosq) return Fail(error, QStringLiteral("cannot create an MQTT client"));
-
-    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    m_mosq = ConfiguredHandle(m_options, this, error);
+    if (!m_mosq) return false;
     mosquitto_connect_with_flags_callback_set(m_mosq, &MqttClient::OnConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttClient::OnDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::OnPublish);
     mosquitto_subscribe_callback_set(m_mosq, &MqttClient::OnSubscribe);
     mosquitto_message_callback_set(m_mosq, &MqttClient::OnMessage);
-    mosquitto_reconnect_delay_set(m_mosq, std::max(1, m_options.reconnectDelayFirstSeconds),
-                                  std::max(1, m_options.reconnectDelayLastSeconds), true);
-
-    const MqttEndpoint& endpoint = m_options.endpoint;
-    int rc = MOSQ_ERR_SUCCESS;
-    if (!endpoint.user.isEmpty()) {
-        const QByteArray user = endpoint.user.toUtf8();
-        const QByteArray password = endpoint.password.toUtf8();
-        rc = mosquitto_username_pw_set(
-            m_mosq, user.constData(), endpoint.password.isEmpty() ? nullptr : password.constData());
-        if (rc != MOSQ_ERR_SUCCESS) return Fail(error, ErrorText(rc));
-    }
-    if (m_options.will) {
-        const MqttWill& will = *m_options.will;
-        rc = mosquitto_will_set(m_mosq, will.topic.constData(), int(will.payload.size()),
-                                will.payload.constData(), will.qos, will.retain);
-        if (rc != MOSQ_ERR_SUCCESS)
-            return Fail(error, QStringLiteral("last will: ") + ErrorText(rc));
-    }
-    if (endpoint.tls) {
-        if (m_options.caFile.isEmpty()) {
-            rc = mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        } else {
-            // libmosquitto says only "Invalid function arguments provided." for a missing file.
-            if (const auto problem = config::ReadableFileProblem(m_options.caFile))
-                return Fail(error, QStringLiteral("TLS: the CA file ") + *problem);
-            const QByteArray caFile = m_options.caFile.toLocal8Bit();
-            rc = mosquitto_tls_set(m_mosq, caFile.constData(), nullptr, nullptr, nullptr, nullptr);
-        }
-        if (rc != MOSQ_ERR_SUCCESS) return Fail(error, QStringLiteral("TLS: ") + ErrorText(rc));
-    }
+    mosquitto_log_callback_set(m_mosq, &MqttClient::OnLog);
 
     m_running = true;
+    connected_ = false;
+    lastFailure_.clear();
     m_connector =
         std::make_unique<threads::WorkerThread<Connector>>(QStringLiteral("mqtt-connect"), this);
     m_connector->Post([](Connector& connector) { connector.Try(); });
@@ -185,10 +337,18 @@ void MqttClient::setOnline(bool online, bool sessionPresent, const QString& reas
     if (m_online == online) return;
     m_online = online;
     if (online) {
+        lastFailure_.clear();
+        if (m_connector) m_connector->Post([](Connector& connector) { connector.Connected(); });
         emit this->online(sessionPresent);
     } else {
         emit offline(reason);
     }
+}
+
+void MqttClient::reportFailure(const QString& reason) {
+    if (reason == lastFailure_) return;
+    lastFailure_ = reason;
+    emit offline(reason);
 }
 
 void MqttClient::post(std::function<void()> stateChange) {
@@ -208,6 +368,7 @@ void MqttClient::OnConnect(mosquitto*, void* self, int rc, int flags) {
             [client, reason] { emit client->offline(QStringLiteral("refused: ") + reason); });
         return;
     }
+    client->connected_ = true;
     // Subscribing here, before anything is handed to the client's thread, means no message of a
     // fresh session can slip past between the connection and the subscription.
     client->subscribeAll();
@@ -216,9 +377,19 @@ void MqttClient::OnConnect(mosquitto*, void* self, int rc, int flags) {
 }
 
 void MqttClient::OnDisconnect(mosquitto*, void* self, int rc) {
+    const int savedErrno = errno;
     auto* client = static_cast<MqttClient*>(self);
-    const QString reason = rc == 0 ? QStringLiteral("disconnected") : ErrorText(rc);
-    client->post([client, reason] { client->setOnline(false, false, reason); });
+    client->connected_ = false;
+    // A TLS error on the connection ends the network thread too: the connector makes a new one.
+    const bool tlsError = !tTlsCause.isEmpty();
+    QString reason = rc == 0 ? QStringLiteral("disconnected") : ErrorText(rc);
+    if (tlsError) reason = QStringLiteral("TLS: ") + tTlsCause;
+    tTlsCause.clear();
+    client->post([client, reason, tlsError] {
+        client->setOnline(false, false, reason);
+        if (tlsError) client->replaceNetworkThread();
+    });
+    errno = savedErrno;
 }
 
 void MqttClient::OnPublish(mosquitto*, void* self, int mid) {
@@ -240,4 +411,29 @@ void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
     const bool retained = message->retain;
     threads::Post(client, [client, topic = std::move(topic), payload = std::move(payload),
                            retained] { emit client->messageReceived(topic, payload, retained); });
+}
+
+void MqttClient::OnLog(mosquitto* mosq, void* self, int level, const char* text) {
+    if (level != MOSQ_LOG_ERR) return;
+    // libmosquitto decides whether to reconnect by errno after some of its callbacks.
+    const int savedErrno = errno;
+    auto* client = static_cast<MqttClient*>(self);
+    const bool handshake = !client->connected_;
+    // An attempt of the connecting thread reports its own failure, and the end of a connection
+    // the broker had accepted is reported as it is lost.
+    if (NoteTlsError(mosq, QString::fromUtf8(text), client->m_options.endpoint.host, handshake) &&
+        handshake && !tConnecting) {
+        const QString reason = QStringLiteral("TLS: ") + tTlsCause;
+        tTlsCause.clear();
+        client->post([client, reason] {
+            client->reportFailure(reason);
+            client->replaceNetworkThread();
+        });
+    }
+    errno = savedErrno;
+}
+
+void MqttClient::replaceNetworkThread() {
+    if (m_connector)
+        m_connector->Post([](Connector& connector) { connector.ReplaceNetworkThread(); });
 }

@@ -56,8 +56,12 @@ public:
     MqttClient& operator=(const MqttClient&) = delete;
 
     // Starts connecting in the background. False (with `error`) only for a set-up the client
-    // can never connect with (bad options, TLS files missing); an unreachable broker is retried.
+    // can never connect with (bad options, TLS files missing or without a certificate); an
+    // unreachable broker, or one whose TLS handshake fails, is retried.
     bool start(QString* error = nullptr);
+    // Why a client with `options` could never connect, or nothing when it could: the checks of
+    // start(), without connecting. For trying new settings before giving up the running ones.
+    static std::optional<QString> SetupProblem(const MqttClientOptions& options);
     // Disconnects cleanly (the broker does not send the last will) and stops retrying.
     void stop();
 
@@ -75,6 +79,9 @@ public:
 
 signals:
     void online(bool sessionPresent);
+    // The connection ended, or an attempt to make one failed ("cannot reach the broker: ...",
+    // "TLS: certificate verify failed: unknown CA ..."); a failed attempt is reported again
+    // only when its reason changes.
     void offline(const QString& reason);
     void subscribed();
     void messageReceived(const QByteArray& topic, const QByteArray& payload, bool retained);
@@ -94,6 +101,13 @@ private:
     static void OnPublish(mosquitto*, void* self, int mid);
     static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
+
+    // A connection attempt failed for `reason`: reported once until the reason changes or a
+    // connection is made.
+    void reportFailure(const QString& reason);
+    // libmosquitto's network thread ends for good after a TLS error: a new one is made.
+    void replaceNetworkThread();
 
     void subscribeAll();
     // Runs a connection event's `stateChange` on this object's thread.
@@ -105,9 +119,14 @@ private:
     bool m_running = false;
     std::atomic<int> m_generation{0};
     class Connector;
-    // Makes the first connection; ends once there is one, or on stop().
+    // Makes the first connection, and a new one whenever a failed TLS handshake has ended
+    // libmosquitto's network thread (which then gives up for good); runs until stop().
     std::unique_ptr<threads::WorkerThread<Connector>> m_connector;
     bool m_online = false;  // owned by this object's thread
+    QString lastFailure_;   // owned by this object's thread
+    // Whether the broker accepted the current connection: set on the network thread, read
+    // before a new connection replaces the current one.
+    std::atomic<bool> connected_{false};
     std::mutex m_subscriptionsMutex;
     std::vector<Subscription> m_subscriptions;  // read by the network thread on connect
 };

@@ -8,21 +8,25 @@ set -euo pipefail
 set_name="${1:-all}"
 
 # The compiler and build tools, Qt with its SQLite driver, the libraries the programs link
-# (libpq-dev only because configuring the tree looks for it: batmon-collector is part of it),
-# and the faces the window's font names are mapped to.
+# (libpq-dev and libsystemd-dev only because configuring the tree looks for them:
+# batmon-collector and batmond are part of it; libssl-dev for the MQTT client's TLS
+# diagnostics), and the faces the window's font names are
+# mapped to.
 run_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
-  libqt6sql6-sqlite libsqlite3-dev libmosquitto-dev libpq-dev tzdata
+  libqt6sql6-sqlite libsqlite3-dev libmosquitto-dev libpq-dev libsystemd-dev libssl-dev tzdata
   fonts-wqy-microhei fonts-arphic-ukai fonts-liberation fonts-dejavu-core
 )
 
 # Tests and CI: GoogleTest, the real servers the tests start, LibreOffice with its SDK (the
 # export plugin and its tests), a private session bus, the sanitizers' and fuzzer's clang,
-# the lint tools, Xvfb for screenshots, and what packaging and its tests call.
+# the lint tools, Xvfb for screenshots, and what packaging and its tests call: scdoc for the
+# manual pages, man to render them, systemd-analyze for the units, lintian for the package,
+# promtool for the Prometheus rules.
 test_packages=(
   libgtest-dev libgmock-dev
-  file dpkg-dev
+  file dpkg-dev scdoc man-db systemd lintian
   xvfb xauth x11-utils imagemagick
   libreoffice-calc libreoffice-dev poppler-utils
   clang libclang-rt-14-dev clang-format clang-tidy

@@ -63,11 +63,16 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
                     qCCritical(StoreLog).noquote()
                         << QStringLiteral("store error: %1").arg(message);
             });
-    // Alarm events reach the log and /metrics (the publisher sends them to the broker).
+    // Alarm events reach the log and /metrics (the publisher sends them to the broker); the
+    // alarms active at the last stop, restored by the station, are active in /metrics from the
+    // start.
     connect(&station_->Alarms(), &AlarmMonitor::EventsOccurred, this,
             [this](const alarms::AlarmEvents& events) {
                 for (const alarms::AlarmEvent& event : events) ReportAlarm(event);
             });
+    for (const alarms::ActiveAlarm& alarm : station_->Alarms().Rules().ActiveAlarms())
+        metrics_.SetAlarm(alarm.key.battery.device, alarm.key.battery.battery,
+                          alarms::KindId(alarm.key.kind), true);
 }
 
 void BatmonService::ReportAlarm(const alarms::AlarmEvent& event) {
@@ -112,47 +117,61 @@ bool BatmonService::Start(QString* error) {
 }
 
 bool BatmonService::StartMetrics(QString* error) {
-    if (options_.metrics.isEmpty()) {
-        metricsServer_.reset();
-        return true;
-    }
-    const std::optional<MetricsAddress> listen = ParseMetricsAddress(options_.metrics);
+    if (options_.metrics.isEmpty()) return true;
+    metricsServer_ = MakeMetricsServer(options_.metrics, error);
+    return metricsServer_ != nullptr;
+}
+
+std::unique_ptr<MetricsServer> BatmonService::MakeMetricsServer(const QString& address,
+                                                                QString* error) {
+    const std::optional<MetricsAddress> listen = ParseMetricsAddress(address);
     if (!listen) {
-        if (error) *error = QStringLiteral("not a metrics address: %1").arg(options_.metrics);
-        return false;
+        if (error) *error = QStringLiteral("not a metrics address: %1").arg(address);
+        return nullptr;
     }
-    if (!metricsServer_) {
-        metricsServer_ = std::make_unique<MetricsServer>([this] {
-            metrics_.SetCounts(station_->Session().Counts());
-            return metrics_.Render();
-        });
-    }
+    auto server = std::make_unique<MetricsServer>([this] {
+        metrics_.SetCounts(station_->Session().Counts());
+        return metrics_.Render();
+    });
     QString reason;
-    if (!metricsServer_->Listen(listen->address, listen->port, &reason)) {
-        if (error)
-            *error =
-                QStringLiteral("cannot serve /metrics on %1: %2").arg(options_.metrics, reason);
-        return false;
+    if (!server->Listen(listen->address, listen->port, &reason)) {
+        if (error) *error = QStringLiteral("cannot serve /metrics on %1: %2").arg(address, reason);
+        return nullptr;
     }
-    return true;
+    return server;
 }
 
 bool BatmonService::StartPublisher(QString* error) {
     publisher_.reset();
     if (!options_.mqtt) return true;
+    publisher_ = MakePublisher(options_, error);
+    return publisher_ && publisher_->Start(error);
+}
+
+std::unique_ptr<MqttPublisher> BatmonService::MakePublisher(const ServiceOptions& options,
+                                                            QString* error) {
     if (!station_->Writer()) {
         if (error)
             *error = QStringLiteral(
                 "--mqtt needs --data-dir: readings wait in the store until the broker has them");
-        return false;
+        return nullptr;
     }
     PublisherOptions publisherOptions;
-    publisherOptions.endpoint = *options_.mqtt;
-    publisherOptions.site = options_.site;
-    publisherOptions.caFile = options_.caFile;
-    publisher_ = PublishStation(*station_, publisherOptions, error);
-    if (!publisher_) return false;
-    connect(publisher_.get(), &MqttPublisher::ConnectionChanged, this,
+    publisherOptions.endpoint = *options.mqtt;
+    publisherOptions.site = options.site;
+    publisherOptions.caFile = options.caFile;
+    // The checks the publisher's client makes when it starts, made before anything running is
+    // given up for it.
+    MqttClientOptions client;
+    client.endpoint = publisherOptions.endpoint;
+    client.caFile = publisherOptions.caFile;
+    if (const auto problem = MqttClient::SetupProblem(client)) {
+        if (error) *error = *problem;
+        return nullptr;
+    }
+    std::unique_ptr<MqttPublisher> publisher = PublishStation(*station_, publisherOptions, error);
+    if (!publisher) return nullptr;
+    connect(publisher.get(), &MqttPublisher::ConnectionChanged, this,
             [this](bool online, const QString& reason) {
                 if (shuttingDown_) return;
                 if (online)
@@ -161,7 +180,7 @@ bool BatmonService::StartPublisher(QString* error) {
                     qCWarning(MqttLog).noquote()
                         << QStringLiteral("broker connection lost: %1").arg(reason);
             });
-    return publisher_->Start(error);
+    return publisher;
 }
 
 bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
@@ -177,6 +196,51 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
             *error = QStringLiteral("--mqtt needs --data-dir, which changes only with a restart");
         return false;
     }
+
+    // What changes is built and checked first; only when all of it works is anything running
+    // replaced, so that a reload that fails leaves the service exactly as it was.
+    const bool brokerChanges =
+        options_.mqtt != next.mqtt || options_.site != next.site || options_.caFile != next.caFile;
+    std::unique_ptr<MqttPublisher> publisher;
+    if (brokerChanges && next.mqtt) {
+        publisher = MakePublisher(next, error);
+        if (!publisher) return false;
+    }
+    const bool metricsChange = options_.metrics != next.metrics;
+    std::unique_ptr<MetricsServer> metricsServer;
+    bool previousListenerClosed = false;
+    if (metricsChange && !next.metrics.isEmpty()) {
+        metricsServer = MakeMetricsServer(next.metrics, error);
+        // Another host on the same port (127.0.0.1:9105 to 0.0.0.0:9105) can only listen once
+        // the running listener has let the port go.
+        const auto previous = ParseMetricsAddress(options_.metrics);
+        const auto wanted = ParseMetricsAddress(next.metrics);
+        if (!metricsServer && metricsServer_ && previous && wanted &&
+            previous->port == wanted->port) {
+            metricsServer_->Close();
+            previousListenerClosed = true;
+            metricsServer = MakeMetricsServer(next.metrics, error);
+        }
+        if (!metricsServer) {
+            if (previousListenerClosed) RelistenMetrics();
+            return false;
+        }
+    }
+
+    if (brokerChanges) {
+        std::unique_ptr<MqttPublisher> previous = std::move(publisher_);
+        if (previous) previous->Stop();
+        publisher_ = std::move(publisher);
+        // Checked above: only a file changed meanwhile makes this fail.
+        if (publisher_ && !publisher_->Start(error)) {
+            publisher_ = std::move(previous);
+            if (publisher_) publisher_->Start();
+            metricsServer.reset();
+            if (previousListenerClosed) RelistenMetrics();
+            return false;
+        }
+    }
+    if (metricsChange) metricsServer_ = std::move(metricsServer);
     const ServiceOptions previous = options_;
     options_ = next;
     metrics_.SetSite(options_.site);
@@ -184,11 +248,6 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     if (previous.periodSeconds != next.periodSeconds)
         station_->Session().SetSamplingPeriodMs(
             SamplingPeriodMs(next.periodSeconds).value_or(MonitorSession::kDefaultSamplingMs));
-    if (previous.metrics != next.metrics && !StartMetrics(error)) return false;
-    if ((previous.mqtt != next.mqtt || previous.site != next.site ||
-         previous.caFile != next.caFile) &&
-        !StartPublisher(error))
-        return false;
     if (previous.port != next.port) {
         reopenTimer_.stop();
         station_->Session().ClosePort();
@@ -202,13 +261,30 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     return true;
 }
 
-void BatmonService::Shutdown() {
-    if (shuttingDown_) return;
+void BatmonService::RelistenMetrics() {
+    const auto listen = ParseMetricsAddress(options_.metrics);
+    QString reason;
+    if (metricsServer_ && listen && metricsServer_->Listen(listen->address, listen->port, &reason))
+        return;
+    qCCritical(ServiceLog).noquote()
+        << QStringLiteral("cannot serve /metrics on %1 again: %2").arg(options_.metrics, reason);
+}
+
+bool BatmonService::Shutdown() {
+    if (shuttingDown_) return lostAtStop_.None();
     shuttingDown_ = true;
     reopenTimer_.stop();
     if (publisher_) publisher_->Stop();
-    station_->Shutdown();
+    lostAtStop_ = station_->Shutdown();
     station_->Session().ClosePort();
+    if (lostAtStop_.None()) return true;
+    qCCritical(StoreLog).noquote()
+        << QStringLiteral(
+               "store error at stop: %1 readings and %2 alarm events could not be written and "
+               "are lost")
+               .arg(lostAtStop_.readings)
+               .arg(lostAtStop_.alarms);
+    return false;
 }
 
 quint16 BatmonService::MetricsPort() const { return metricsServer_ ? metricsServer_->Port() : 0; }

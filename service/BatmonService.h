@@ -8,6 +8,7 @@
 #include "engine/Clock.h"
 #include "service/MetricsText.h"
 #include "service/ServiceOptions.h"
+#include "store/WriterReports.h"
 
 class Station;
 class MqttPublisher;
@@ -27,11 +28,15 @@ public:
     // Opens the port and starts the publisher and the endpoint; false with `error` when a
     // setting can never work (the metrics address cannot be bound, bad MQTT settings).
     bool Start(QString* error);
-    // Applies changed settings: period, port, site, broker and metrics address. The store's
+    // Applies changed settings: period, port, site, broker and metrics address, all or none:
+    // when one cannot be applied (the metrics address is taken, the broker settings can never
+    // connect) it returns false with `error` and everything runs on as before. The store's
     // folder is fixed for the life of the process.
     bool Reload(const ServiceOptions& options, QString* error);
-    // Finishes the current write, says goodbye to the broker and closes the port.
-    void Shutdown();
+    // Finishes the current write, says goodbye to the broker and closes the port. What the store
+    // holds while it cannot write is tried for a few seconds; false (after one error line with
+    // the count) when some of it could not be written.
+    bool Shutdown();
 
     Station& GetStation() { return *station_; }
     quint16 MetricsPort() const;
@@ -47,6 +52,13 @@ private:
     void Reopen();
     bool StartPublisher(QString* error);
     bool StartMetrics(QString* error);
+    // A publisher for `options` whose settings passed every check its start makes, not started
+    // yet; nothing, with `error`, otherwise.
+    std::unique_ptr<MqttPublisher> MakePublisher(const ServiceOptions& options, QString* error);
+    // A /metrics endpoint listening on `address`; nothing, with `error`, when it cannot.
+    std::unique_ptr<MetricsServer> MakeMetricsServer(const QString& address, QString* error);
+    // Listens on the running metrics address again after a reload let it go and then failed.
+    void RelistenMetrics();
 
     ServiceOptions options_;
     SystemClock clock_;
@@ -57,4 +69,5 @@ private:
     QTimer reopenTimer_;
     bool reopenFailureLogged_ = false;
     bool shuttingDown_ = false;
+    store::Unwritten lostAtStop_;
 };

@@ -50,7 +50,12 @@ void MetricsServer::Accept() {
             }
             const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
             QByteArray answer;
-            if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
+            // A whole head can arrive in one read, far beyond the limit: it is refused all the
+            // same, however it came.
+            if (end + 4 > kMaxRequestHead) {
+                answer = Response("431 Request Header Fields Too Large", "text/plain",
+                                  "request head over 8 KiB\n");
+            } else if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
                 answer = Response("400 Bad Request", "text/plain", "bad request\n");
             } else if (requestLine[0] != "GET" && requestLine[0] != "HEAD") {
                 answer = Response("405 Method Not Allowed", "text/plain", "GET only\n");

@@ -8,8 +8,9 @@
 #include <optional>
 
 // A minimal HTTP/1.x endpoint for Prometheus: GET /metrics answers with the text `render`
-// returns; other paths get 404, other methods 405. One request per connection; a request head
-// larger than 8 KiB or not complete within 5 s closes the connection.
+// returns; other paths get 404, other methods 405. One request per connection; a complete
+// request head larger than 8 KiB gets 431, a longer one still coming or one not complete within
+// 5 s closes the connection.
 class MetricsServer : public QObject {
     Q_OBJECT
 public:

@@ -7,6 +7,8 @@
 #include "config/SignalPipe.h"
 #include "service/BatmonService.h"
 #include "service/ServiceOptions.h"
+#include "service/ServiceStatus.h"
+#include "service/SystemdNotifier.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -25,10 +27,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     BatmonService service(*parsed.options);
+    // Made on this thread, whose event loop paces the bus: the watchdog's keep-alive stops when
+    // that loop hangs.
+    SystemdNotifier systemd;
+    ServiceStatus status(service.GetStation(), systemd, parsed.options->port);
     QObject::connect(&signalPipe, &config::SignalPipe::TerminateRequested, &app, [&] {
         qCInfo(ServiceLog).noquote() << QStringLiteral("stopping");
-        service.Shutdown();
-        QCoreApplication::exit(0);
+        systemd.Stopping();
+        // Readings held in memory that the store could not write at the end are an error.
+        QCoreApplication::exit(service.Shutdown() ? 0 : 1);
     });
     // A configuration that no longer parses, or holds a key batmond does not know, leaves the
     // running one in place.
@@ -48,5 +55,6 @@ int main(int argc, char** argv) {
         qCCritical(ServiceLog).noquote() << QStringLiteral("batmond: %1").arg(error);
         return 1;
     }
+    status.Started();
     return app.exec();
 }

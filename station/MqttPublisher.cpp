@@ -17,16 +17,15 @@ MqttClientOptions ClientOptions(const PublisherOptions& options) {
     return client;
 }
 
-ReadingMessage MessageOf(const QString& site, const battery::Reading& r) {
-    ReadingMessage message;
-    message.site = site;
-    message.device = r.device;
-    message.battery = r.battery;
-    message.timeMs = r.t_ms;
-    message.voltage = r.voltage_dv / 10.0;
-    message.temperature = r.temperature_dc / 10.0;
-    message.status = r.status;
-    return message;
+// The messages of an outbox page, converted one by one.
+template <class Entry, class Convert>
+std::optional<OutboxMessagePage> MessagesOf(const std::optional<store::OutboxPage<Entry>>& page,
+                                            Convert&& convert) {
+    if (!page) return std::nullopt;
+    OutboxMessagePage messages{{}, page->lastSeq, page->complete};
+    messages.messages.reserve(page->entries.size());
+    for (const Entry& entry : page->entries) messages.messages.push_back(convert(entry));
+    return messages;
 }
 
 }  // namespace
@@ -37,19 +36,36 @@ MqttPublisher::MqttPublisher(PublisherOptions options, store::HistoryWriter& wri
       options_(std::move(options)),
       writer_(writer),
       historyFile_(historyFile),
-      client_(ClientOptions(options_)) {
+      client_(ClientOptions(options_)),
+      readings_(
+          [this](qint64 afterSeq, int limit) -> std::optional<OutboxMessagePage> {
+              store::HistoryReader* reader = Reader();
+              if (!reader) return std::nullopt;
+              return MessagesOf(reader->ReadOutbox(afterSeq, limit),
+                                [this](const auto& e) { return ReadingMessageOf(e); });
+          },
+          kMemoryRows),
+      alarms_(
+          [this](qint64 afterSeq, int limit) -> std::optional<OutboxMessagePage> {
+              store::HistoryReader* reader = Reader();
+              if (!reader) return std::nullopt;
+              return MessagesOf(reader->ReadAlarmOutbox(store::kMqttChannel, afterSeq, limit),
+                                [this](const auto& e) { return AlarmMessageOf(e); });
+          },
+          kMemoryRows) {
     markTimer_.setSingleShot(true);
     markTimer_.setInterval(200);
     connect(&markTimer_, &QTimer::timeout, this, &MqttPublisher::FlushAcknowledged);
     connect(&client_, &MqttClient::acknowledged, this, &MqttPublisher::OnAcknowledged);
-    connect(&client_, &MqttClient::online, this, [this](bool) {
-        client_.publish(StatusTopic(options_.site), kOnlinePayload, 1, true);
-        emit ConnectionChanged(true, {});
-        Pump();
+    connect(&client_, &MqttClient::online, this, &MqttPublisher::OnOnline);
+    connect(&client_, &MqttClient::offline, this, [this](const QString& reason) {
+        // What commits meanwhile waits in the file; it is read there after the reconnect.
+        readings_.Reload();
+        alarms_.Reload();
+        emit ConnectionChanged(false, reason);
     });
-    connect(&client_, &MqttClient::offline, this,
-            [this](const QString& reason) { emit ConnectionChanged(false, reason); });
-    connect(&writer_, &store::HistoryWriter::Committed, this, &MqttPublisher::Pump);
+    connect(&writer_, &store::HistoryWriter::OutboxCommitted, this,
+            &MqttPublisher::OnOutboxCommitted);
 }
 
 MqttPublisher::~MqttPublisher() { Stop(); }
@@ -64,7 +80,7 @@ bool MqttPublisher::Start(QString* error) {
     return client_.start(error);
 }
 
-// Readings still on their way when the client stops stay in the outbox and go out again on the
+// Messages still on their way when the client stops stay in the outbox and go out again on the
 // next start: the broker may then see some twice, never none.
 void MqttPublisher::Stop() {
     FlushAcknowledged();
@@ -72,65 +88,96 @@ void MqttPublisher::Stop() {
     if (client_.isOnline()) client_.publish(StatusTopic(options_.site), kOfflinePayload, 1, true);
     client_.stop();
     inFlight_.clear();
-    claimed_.clear();
-    acknowledgedKeys_.clear();
+    readings_.Reset();
+    alarms_.Reset();
 }
 
-// The outbox lists readings in the order they were written, so the readings this publisher has
-// claimed are always its first rows, as long as they are there: reading as many rows as are
-// claimed plus the free room shows every claimed row still present and the next ones to send.
-// An acknowledged reading missing from that view has left the outbox and needs no memory.
+void MqttPublisher::OnOnline() {
+    client_.publish(StatusTopic(options_.site), kOnlinePayload, 1, true);
+    readings_.Reload();
+    alarms_.Reload();
+    emit ConnectionChanged(true, {});
+    Pump();
+}
+
+void MqttPublisher::OnOutboxCommitted(const store::OutboxBatch& added) {
+    std::vector<OutboxMessage> readings;
+    readings.reserve(added.readings.size());
+    for (const store::OutboxEntry& entry : added.readings)
+        readings.push_back(ReadingMessageOf(entry));
+    std::vector<OutboxMessage> alarms;
+    for (const store::AlarmOutboxEntry& entry : added.alarms)
+        if (entry.channel == store::kMqttChannel) alarms.push_back(AlarmMessageOf(entry));
+    readings_.Committed(std::move(readings));
+    alarms_.Committed(std::move(alarms));
+    Pump();
+}
+
+// Alarm events go first: there are few of them, and they matter most.
 void MqttPublisher::Pump() {
     if (!client_.isOnline()) return;
-    const int room = options_.window - static_cast<int>(inFlight_.size());
-    if (room <= 0) return;
-    if (!reader_ || !reader_->IsOpen())
-        reader_ = std::make_unique<store::HistoryReader>(historyFile_);
-    if (!reader_->IsOpen()) return;  // the writer has not made the file yet; the next commit
-    std::set<ReadingKey> present;
-    for (const store::OutboxEntry& entry :
-         reader_->ReadOutbox(static_cast<int>(claimed_.size()) + room)) {
-        const battery::Reading& r = entry.reading;
-        const ReadingKey key{r.t_ms, r.device, r.battery};
-        if (claimed_.count(key)) {
-            present.insert(key);
-            continue;
-        }
-        const int id = client_.publish(ReadingTopic(options_.site, r.device, r.battery),
-                                       ReadingPayload(MessageOf(options_.site, r)), 1, true);
-        if (id < 0) break;  // refused: tried again from here on the next pump
-        inFlight_[id] = Sent{key, entry.seq};
-        claimed_.insert(key);
-    }
-    for (auto it = acknowledgedKeys_.begin(); it != acknowledgedKeys_.end();) {
-        if (present.count(*it)) {
-            ++it;
-        } else {
-            claimed_.erase(*it);
-            it = acknowledgedKeys_.erase(it);
+    for (OutboxFeed* feed : {&alarms_, &readings_}) {
+        for (;;) {
+            const int room = options_.window - static_cast<int>(inFlight_.size());
+            if (room <= 0) return;
+            const OutboxMessage* message = feed->Next(room);
+            if (!message) break;
+            const int id = client_.publish(message->topic, message->payload, 1, message->retain);
+            if (id < 0) return;  // refused: tried again from here on the next pump
+            inFlight_[id] = Sent{feed == &readings_, message->seq};
+            feed->Sent();
         }
     }
 }
 
 void MqttPublisher::OnAcknowledged(int messageId) {
     const auto it = inFlight_.find(messageId);
-    if (it == inFlight_.end()) return;  // a status or alarm message
-    acknowledged_.push_back(it->second.seq);
-    acknowledgedKeys_.insert(it->second.key);
+    if (it == inFlight_.end()) return;  // a status message
+    if (it->second.reading) {
+        acknowledgedReadingSeqs_.push_back(it->second.seq);
+        ++acknowledgedReadings_;
+    } else {
+        acknowledgedAlarmSeqs_.push_back(it->second.seq);
+    }
     inFlight_.erase(it);
-    ++acknowledgedTotal_;
     if (!markTimer_.isActive()) markTimer_.start();
     if (static_cast<int>(inFlight_.size()) <= options_.window / 2) Pump();
 }
 
 void MqttPublisher::FlushAcknowledged() {
     markTimer_.stop();
-    if (acknowledged_.empty()) return;
-    writer_.MarkPublished(std::move(acknowledged_));
-    acknowledged_.clear();
+    if (!acknowledgedReadingSeqs_.empty())
+        writer_.MarkPublished(std::move(acknowledgedReadingSeqs_));
+    if (!acknowledgedAlarmSeqs_.empty())
+        writer_.MarkAlarmsPublished(std::move(acknowledgedAlarmSeqs_));
+    acknowledgedReadingSeqs_.clear();
+    acknowledgedAlarmSeqs_.clear();
 }
 
-void MqttPublisher::PublishAlarm(const alarms::AlarmEvent& event) {
+// The reader is opened when the outbox is first read, and again after a failed open (the writer
+// has not made the file yet).
+store::HistoryReader* MqttPublisher::Reader() {
+    if (!reader_ || !reader_->IsOpen())
+        reader_ = std::make_unique<store::HistoryReader>(historyFile_);
+    return reader_->IsOpen() ? reader_.get() : nullptr;
+}
+
+OutboxMessage MqttPublisher::ReadingMessageOf(const store::OutboxEntry& entry) const {
+    const battery::Reading& r = entry.reading;
+    ReadingMessage message;
+    message.site = options_.site;
+    message.device = r.device;
+    message.battery = r.battery;
+    message.timeMs = r.t_ms;
+    message.voltage = r.Volts();
+    message.temperature = r.Celsius();
+    message.status = r.status;
+    return {entry.seq, ReadingTopic(options_.site, r.device, r.battery), ReadingPayload(message),
+            true};
+}
+
+OutboxMessage MqttPublisher::AlarmMessageOf(const store::AlarmOutboxEntry& entry) const {
+    const alarms::AlarmEvent& event = entry.event;
     AlarmMessage message;
     message.site = options_.site;
     message.device = event.key.battery.device;
@@ -141,7 +188,7 @@ void MqttPublisher::PublishAlarm(const alarms::AlarmEvent& event) {
     message.value = event.value;
     message.user = event.user;
     message.level = alarms::LevelId(event.level);
-    client_.publish(AlarmTopic(options_.site), AlarmPayload(message), 1, false);
+    return {entry.seq, AlarmTopic(options_.site), AlarmPayload(message), false};
 }
 
 std::unique_ptr<MqttPublisher> PublishStation(Station& station, const PublisherOptions& options,
@@ -154,11 +201,6 @@ std::unique_ptr<MqttPublisher> PublishStation(Station& station, const PublisherO
                 "them");
         return nullptr;
     }
-    auto publisher = std::make_unique<MqttPublisher>(
-        options, *writer, store::HistoryFilePath(station.Options().dataDir));
-    QObject::connect(&station.Alarms(), &AlarmMonitor::EventsOccurred, publisher.get(),
-                     [sender = publisher.get()](const alarms::AlarmEvents& events) {
-                         for (const alarms::AlarmEvent& event : events) sender->PublishAlarm(event);
-                     });
-    return publisher;
+    return std::make_unique<MqttPublisher>(options, *writer,
+                                           store::HistoryFilePath(station.Options().dataDir));
 }

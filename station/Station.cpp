@@ -40,9 +40,9 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
 
 Station::~Station() { Shutdown(); }
 
-void Station::Shutdown() {
+store::Unwritten Station::Shutdown(std::chrono::milliseconds retryFor) {
     retention_.reset();
-    if (writer_) writer_->Shutdown();
+    return writer_ ? writer_->Shutdown(retryFor) : store::Unwritten{};
 }
 
 std::vector<battery::Reading> Station::LoadRecent() const {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "engine/MonitorSession.h"
 #include "station/AlarmMonitor.h"
 #include "station/DeviceHealth.h"
+#include "store/WriterReports.h"
 
 namespace store {
 class HistoryWriter;
@@ -51,8 +53,13 @@ public:
     const StationOptions& Options() const { return options_; }
     // The stored readings of the last restoreHours, oldest first; empty without a store.
     std::vector<battery::Reading> LoadRecent() const;
-    // Finishes the writes handed over so far and closes the store (at exit).
-    void Shutdown();
+    // How long Shutdown keeps trying to write what the store holds while its file cannot be
+    // written (held by another program, of a newer version, on a full disk).
+    static constexpr std::chrono::milliseconds kStopWriteBudget{3000};
+    // Finishes the writes handed over so far and closes the store (at exit). Returns what could
+    // not be written and is lost: readings and alarm events held in memory while the file could
+    // not be written, after trying for up to `retryFor`.
+    store::Unwritten Shutdown(std::chrono::milliseconds retryFor = kStopWriteBudget);
 
 signals:
     // The store took or stopped taking readings; `message` is one line for the operator.

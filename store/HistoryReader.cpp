@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "store/AlarmRow.h"
 #include "store/Schema.h"
 
 namespace store {
@@ -175,8 +176,8 @@ bool HistoryReader::ForEachAlarm(qint64 fromMs, qint64 toMs,
     QSqlQuery query(QSqlDatabase::database(connectionName_, false));
     query.setForwardOnly(true);
     query.prepare(
-        QStringLiteral("SELECT t_ms, device, battery, kind, state, value, user FROM alarms "
-                       "WHERE t_ms BETWEEN ? AND ? ORDER BY t_ms, id"));
+        QStringLiteral("SELECT %1 FROM alarms WHERE t_ms BETWEEN ? AND ? ORDER BY t_ms, id")
+            .arg(AlarmColumns()));
     query.addBindValue(fromMs);
     query.addBindValue(toMs);
     if (!query.exec()) {
@@ -184,53 +185,24 @@ bool HistoryReader::ForEachAlarm(qint64 fromMs, qint64 toMs,
         return false;
     }
     while (query.next()) {
-        const battery::BatteryId id{static_cast<std::uint8_t>(query.value(1).toUInt()),
-                                    static_cast<std::uint8_t>(query.value(2).toUInt())};
-        const std::optional<alarms::AlarmKind> kind = alarms::KindFromId(query.value(3).toString());
-        const std::optional<alarms::AlarmState> state =
-            alarms::StateFromId(query.value(4).toString());
-        if (!kind || !state || !battery::IsBusBattery(id)) continue;
-        alarms::AlarmEvent event;
-        event.tMs = query.value(0).toLongLong();
-        event.key = {id, *kind};
-        event.state = *state;
-        // A no-answer alarm carries no value, whatever an earlier version wrote for it.
-        if (!query.value(5).isNull() && !alarms::IsNoAnswer(*kind))
-            event.value = query.value(5).toDouble();
-        event.user = query.value(6).toString();
-        if (!row(event)) break;
+        const std::optional<alarms::AlarmEvent> event = AlarmFromRow(query, 0);
+        if (event && !row(*event)) break;
     }
     return true;
 }
 
-std::vector<OutboxEntry> HistoryReader::ReadOutbox(int limit) {
-    std::vector<OutboxEntry> entries;
-    if (!open_) return entries;
-    QSqlQuery query(QSqlDatabase::database(connectionName_, false));
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral(
-        "SELECT o.seq, r.t_ms, r.status, r.voltage_dv, r.temperature_dc, r.device, r.battery "
-        "FROM mqtt_outbox o JOIN readings r "
-        "ON r.device = o.device AND r.battery = o.battery AND r.t_ms = o.t_ms "
-        "ORDER BY o.seq LIMIT ?"));
-    query.addBindValue(limit);
-    if (!query.exec()) {
-        errorText_ = query.lastError().text();
-        return entries;
-    }
-    while (query.next()) {
-        OutboxEntry entry;
-        QSqlQuery& q = query;
-        entry.seq = q.value(0).toLongLong();
-        entry.reading.t_ms = q.value(1).toLongLong();
-        entry.reading.status = static_cast<std::uint8_t>(q.value(2).toUInt());
-        entry.reading.voltage_dv = static_cast<std::uint8_t>(q.value(3).toUInt());
-        entry.reading.temperature_dc = static_cast<std::uint16_t>(q.value(4).toUInt());
-        entry.reading.device = static_cast<std::uint8_t>(q.value(5).toUInt());
-        entry.reading.battery = static_cast<std::uint8_t>(q.value(6).toUInt());
-        entries.push_back(entry);
-    }
-    return entries;
+std::optional<OutboxPage<OutboxEntry>> HistoryReader::ReadOutbox(qint64 afterSeq, int limit) {
+    if (!open_) return std::nullopt;
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    return ReadReadingOutbox(db, afterSeq, limit, &errorText_);
+}
+
+std::optional<OutboxPage<AlarmOutboxEntry>> HistoryReader::ReadAlarmOutbox(const QString& channel,
+                                                                           qint64 afterSeq,
+                                                                           int limit) {
+    if (!open_) return std::nullopt;
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    return store::ReadAlarmOutbox(db, channel, afterSeq, limit, &errorText_);
 }
 
 }  // namespace store

@@ -11,6 +11,7 @@
 
 #include "alarms/AlarmTypes.h"
 #include "battery/Reading.h"
+#include "store/Outbox.h"
 
 namespace store {
 
@@ -21,11 +22,6 @@ struct ReadingFilter {
     std::optional<std::uint8_t> battery;
     // When not empty, only these batteries.
     std::vector<battery::BatteryId> batteries;
-};
-
-struct OutboxEntry {
-    qint64 seq = 0;
-    battery::Reading reading;
 };
 
 // Reads the history file through a connection of its own, on the thread that made it. Never
@@ -59,8 +55,12 @@ public:
     bool ForEachAlarm(qint64 fromMs, qint64 toMs,
                       const std::function<bool(const alarms::AlarmEvent&)>& row);
 
-    // Readings waiting for the broker, oldest first.
-    std::vector<OutboxEntry> ReadOutbox(int limit);
+    // Up to `limit` readings waiting for the broker, numbered after `afterSeq`, oldest first;
+    // nothing when the outbox cannot be read.
+    std::optional<OutboxPage<OutboxEntry>> ReadOutbox(qint64 afterSeq, int limit);
+    // The same for the alarm events waiting for one channel's sender.
+    std::optional<OutboxPage<AlarmOutboxEntry>> ReadAlarmOutbox(const QString& channel,
+                                                                qint64 afterSeq, int limit);
 
 private:
     QString connectionName_;

@@ -2,33 +2,31 @@
 
 #include <QObject>
 #include <QString>
-#include <QThread>
-#include <atomic>
 #include <chrono>
-#include <functional>
-#include <mutex>
 #include <span>
 #include <vector>
 
 #include "alarms/AlarmTypes.h"
 #include "battery/Reading.h"
+#include "store/Outbox.h"
+#include "store/WriterWorker.h"
+#include "threads/Worker.h"
 
 namespace store {
 
-class WriterWorker;
-
 // Writes readings and alarm events to the history file on a thread of its own.
 //
-// Append() and AppendAlarm() only copy into a short hand-over queue and post one wake-up to
-// the writer thread, so the caller never waits for the disk. The writer commits everything
-// handed over since its last commit in one transaction. Whatever it could not write (disk
-// full, folder read-only, file held by another batmon, file of a newer version) stays in
-// memory and is written on the next retry: every retry period on its own timer, or at once on
-// Retry(). A corrupt file is renamed aside with a time stamp and a new one is started.
+// Append() and AppendAlarm() only post what they are given to the writer's thread, so the
+// caller never waits for the disk. The writer commits everything handed over since its last
+// commit in one transaction. Whatever it could not write (disk full, folder read-only, file
+// held by another batmon, file of a newer version) stays in memory and is written on the next
+// retry: every retry period on its own timer, or at once on Retry(). A corrupt file is renamed
+// aside with a time stamp and a new one is started.
 //
 // Health is reported by HealthChanged: once when a fault starts (one operator message), once
-// when writing works again. Its signals are emitted on the thread it lives on, which must run
-// an event loop (normally the main thread, which also calls Append).
+// when writing works again. Its signals are emitted on the thread that made it, which must run
+// an event loop (normally the main thread, which also calls Append) and is the only thread that
+// calls it.
 class HistoryWriter : public QObject {
     Q_OBJECT
 public:
@@ -46,10 +44,11 @@ public:
     void SetRetryPeriod(std::chrono::milliseconds period);
     void Retry();
 
-    // When on, every reading written is also entered in the MQTT outbox until MarkPublished.
-    // Set before Start().
+    // When on, every reading and alarm event written is also entered in the broker's outbox
+    // (OutboxCommitted tells which) until MarkPublished. Set before Start().
     void SetOutboxEnabled(bool enabled);
-    void MarkPublished(std::vector<qint64> outboxSeqs);
+    void MarkPublished(std::vector<qint64> readingSeqs);
+    void MarkAlarmsPublished(std::vector<qint64> alarmSeqs);
 
     // Deletes readings older than `cutoffMs` (and their outbox entries) on the writer thread.
     void DeleteReadingsBefore(qint64 cutoffMs);
@@ -57,13 +56,16 @@ public:
     // Writes everything handed over so far (one attempt) and returns whether all of it is in
     // the file. Waits for the writer thread; for exit and shutdown, not for the receive path.
     bool Flush();
-    // Flush, then close the file, release the lock and stop the thread. Idempotent.
-    void Shutdown();
+    // Writes what is held, trying again for up to `retryFor` while the file cannot be written,
+    // then closes the file, releases the lock and stops the thread. Returns what could not be
+    // written and is lost with the program. Idempotent.
+    Unwritten Shutdown(std::chrono::milliseconds retryFor = std::chrono::milliseconds(0));
 
     QString FilePath() const { return filePath_; }
-    // Readings handed over that are not (yet) in the file. Any thread.
-    qint64 UnwrittenCount() const { return unwritten_.load(std::memory_order_relaxed); }
-    bool IsHealthy() const { return healthy_.load(std::memory_order_relaxed); }
+    // Readings handed over that are not in the file as far as the commit notices received so
+    // far tell (Flush delivers the notices of its write before it returns).
+    qint64 UnwrittenCount() const { return handedOver_ - committed_; }
+    bool IsHealthy() const { return healthy_; }
 
 signals:
     // writing: the file takes readings. message: what the operator should know, in one line
@@ -71,36 +73,25 @@ signals:
     void HealthChanged(bool writing, const QString& message);
     // After each commit: the total of readings written by this writer so far.
     void Committed(qint64 totalReadings);
+    // Right after Committed, when the commit added outbox rows: those rows.
+    void OutboxCommitted(const store::OutboxBatch& added);
     void ReadingsDeleted(qint64 count);
 
-private slots:
-    void RunOwnerJobs();
-
 private:
-    friend class WriterWorker;
-    void WakeWriter();
-    // Runs `job` on the writer thread; `wait`: until it has run.
-    void RunOnWriter(std::function<void(WriterWorker&)> job, bool wait);
+    void OnCommitted(const CommitNotice& notice);
+    // Delivers the worker's reports already queued for this object, so a caller that waited
+    // for the worker sees their outcome.
+    void TakeReports();
 
     QString filePath_;
-    QThread thread_;
-    WriterWorker* worker_ = nullptr;  // lives on thread_
+    threads::WorkerThread<WriterWorker> worker_;
     bool started_ = false;
     bool stopped_ = false;
-
-    // Hand-over queue: filled by Append, emptied by the writer thread.
-    std::mutex handOverMutex_;
-    std::vector<battery::Reading> handOverReadings_;
-    std::vector<alarms::AlarmEvent> handOverAlarms_;
-    bool wakePosted_ = false;
-
-    // Jobs for the writer thread and reports for this object's thread.
-    std::mutex jobsMutex_;
-    std::vector<std::function<void(WriterWorker&)>> writerJobs_;
-    std::vector<std::function<void()>> ownerJobs_;
-
-    std::atomic<qint64> unwritten_{0};
-    std::atomic<bool> healthy_{true};
+    Unwritten lost_;
+    qint64 handedOver_ = 0;
+    bool alarmHandedOver_ = false;
+    qint64 committed_ = 0;
+    bool healthy_ = true;
 };
 
 }  // namespace store

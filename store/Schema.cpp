@@ -2,13 +2,15 @@
 
 #include <QSqlQuery>
 #include <QStringList>
+#include <QUuid>
+#include <span>
 
 namespace store {
 namespace {
 
 // Readings are keyed by battery and time without a separate rowid: the table is its own index
 // for "one battery over a time range", and each row costs about 20 bytes of record.
-constexpr const char* kCreateStatements[] = {
+constexpr const char* kCreateReadings =
     "CREATE TABLE readings ("
     " device INTEGER NOT NULL CHECK (device IN (160, 161)),"
     " battery INTEGER NOT NULL CHECK (battery BETWEEN 0 AND 7),"
@@ -16,7 +18,10 @@ constexpr const char* kCreateStatements[] = {
     " status INTEGER NOT NULL,"
     " voltage_dv INTEGER NOT NULL,"
     " temperature_dc INTEGER NOT NULL,"
-    " PRIMARY KEY (device, battery, t_ms)) WITHOUT ROWID",
+    " PRIMARY KEY (device, battery, t_ms)) WITHOUT ROWID";
+
+// `value` is NULL for an alarm that carries none (no answer).
+constexpr const char* kCreateAlarms =
     "CREATE TABLE alarms ("
     " id INTEGER PRIMARY KEY,"
     " t_ms INTEGER NOT NULL,"
@@ -25,15 +30,48 @@ constexpr const char* kCreateStatements[] = {
     " kind TEXT NOT NULL,"
     " state TEXT NOT NULL CHECK (state IN ('raised', 'cleared', 'acknowledged')),"
     " value REAL,"
-    " user TEXT NOT NULL DEFAULT '')",
-    "CREATE INDEX alarms_by_time ON alarms (t_ms)",
-    // Readings a broker has not yet acknowledged, in the order they were recorded. Rows exist
-    // only while publishing lags behind, so the table costs nothing in the steady state.
+    " user TEXT NOT NULL DEFAULT '')";
+constexpr const char* kCreateAlarmIndex = "CREATE INDEX alarms_by_time ON alarms (t_ms)";
+
+// Readings a broker has not yet acknowledged, in the order they were recorded. Rows exist only
+// while publishing lags behind, so the table costs nothing in the steady state. AUTOINCREMENT:
+// a number is never handed out twice, even after the newest row was deleted, so a sender can
+// name a row by its number alone.
+constexpr const char* kCreateReadingOutbox =
     "CREATE TABLE mqtt_outbox ("
-    " seq INTEGER PRIMARY KEY,"
+    " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
     " device INTEGER NOT NULL,"
     " battery INTEGER NOT NULL,"
-    " t_ms INTEGER NOT NULL)",
+    " t_ms INTEGER NOT NULL)";
+
+// Alarm events a sender has not yet delivered, one row per event and channel ('mqtt' for the
+// broker; a later channel such as mail adds rows under its own name, not a table). The numbers
+// are shared by all channels and never reused, so each channel's rows stay in recording order.
+constexpr const char* kCreateAlarmOutbox =
+    "CREATE TABLE alarm_outbox ("
+    " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " channel TEXT NOT NULL,"
+    " alarm_id INTEGER NOT NULL)";
+constexpr const char* kCreateAlarmOutboxIndex =
+    "CREATE INDEX alarm_outbox_by_channel ON alarm_outbox (channel, seq)";
+
+constexpr const char* kCreateStatements[] = {
+    kCreateReadings,      kCreateAlarms,      kCreateAlarmIndex,
+    kCreateReadingOutbox, kCreateAlarmOutbox, kCreateAlarmOutboxIndex,
+};
+
+// Version 1 to 2: the reading outbox gets numbers that are never reused (its rows keep theirs),
+// the alarm outbox is added, and the value 0 that version 1 wrote for no-answer alarms becomes
+// NULL.
+constexpr const char* kUpgradeFrom1[] = {
+    "ALTER TABLE mqtt_outbox RENAME TO mqtt_outbox_v1",
+    kCreateReadingOutbox,
+    "INSERT INTO mqtt_outbox (seq, device, battery, t_ms)"
+    " SELECT seq, device, battery, t_ms FROM mqtt_outbox_v1 ORDER BY seq",
+    "DROP TABLE mqtt_outbox_v1",
+    kCreateAlarmOutbox,
+    kCreateAlarmOutboxIndex,
+    "UPDATE alarms SET value = NULL WHERE kind = 'no_answer'",
 };
 
 bool Exec(QSqlDatabase& db, const QString& sql, QSqlError* error) {
@@ -41,6 +79,28 @@ bool Exec(QSqlDatabase& db, const QString& sql, QSqlError* error) {
     if (query.exec(sql)) return true;
     *error = query.lastError();
     return false;
+}
+
+// Runs `statements` and sets the current version in one transaction: a file is either upgraded
+// completely or left as it was.
+bool RunInTransaction(QSqlDatabase& db, std::span<const char* const> statements, QSqlError* error) {
+    if (!db.transaction()) {
+        *error = db.lastError();
+        return false;
+    }
+    for (const char* sql : statements) {
+        if (!Exec(db, QString::fromLatin1(sql), error)) {
+            db.rollback();
+            return false;
+        }
+    }
+    if (!Exec(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), error) ||
+        !db.commit()) {
+        if (!error->isValid()) *error = db.lastError();
+        db.rollback();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -123,28 +183,37 @@ SchemaStatus PrepareForWriting(QSqlDatabase& db, bool thoroughCheck) {
             return status;
         }
     }
-    if (status.version == 0) {
-        if (!db.transaction()) {
-            status.error = db.lastError();
-            return fail(SchemaStatus::Kind::Failed);
-        }
-        for (const char* sql : kCreateStatements) {
-            if (!Exec(db, QString::fromLatin1(sql), &status.error)) {
-                db.rollback();
-                return fail(SchemaStatus::Kind::Failed);
-            }
-        }
-        if (!Exec(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
-                  &status.error) ||
-            !db.commit()) {
-            if (!status.error.isValid()) status.error = db.lastError();
-            db.rollback();
-            return fail(SchemaStatus::Kind::Failed);
-        }
-        status.version = kSchemaVersion;
-    }
+    if (status.version == 0 && !RunInTransaction(db, kCreateStatements, &status.error))
+        return fail(SchemaStatus::Kind::Failed);
+    if (status.version == 1 && !RunInTransaction(db, kUpgradeFrom1, &status.error))
+        return fail(SchemaStatus::Kind::Failed);
+    status.version = kSchemaVersion;
     status.kind = SchemaStatus::Kind::Ready;
     return status;
+}
+
+bool CreateHistoryFile(const QString& path, QString* error) {
+    const QString connection =
+        QStringLiteral("batmon-store-create-") + QUuid::createUuid().toString();
+    bool ready = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        if (!db.open()) {
+            if (error) *error = db.lastError().text();
+        } else {
+            const SchemaStatus status = PrepareForWriting(db, false);
+            ready = status.kind == SchemaStatus::Kind::Ready;
+            if (!ready && error)
+                *error = status.kind == SchemaStatus::Kind::NewerVersion
+                             ? QStringLiteral("version %1 is newer than this program's")
+                                   .arg(status.version)
+                             : status.error.text();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ready;
 }
 
 }  // namespace store

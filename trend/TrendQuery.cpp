@@ -1,44 +1,56 @@
 #include "trend/TrendQuery.h"
 
-#include <sqlite3.h>
-
-#include <QCoreApplication>
-#include <QEvent>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QThread>
-#include <QUuid>
-#include <QVariant>
 #include <algorithm>
 #include <climits>
-#include <condition_variable>
 #include <limits>
-#include <mutex>
 #include <optional>
 
 namespace {
 
-constexpr char kReadBatterySql[] =
-    "SELECT t_ms, status, voltage_dv, temperature_dc FROM readings "
-    "WHERE device = ?1 AND battery = ?2 AND t_ms BETWEEN ?3 AND ?4 ORDER BY t_ms";
-constexpr int kBusyTimeoutMs = 2000;
-constexpr int kCancelCheckRows = 4096;
-
-sqlite3* NativeHandle(QSqlDatabase& db) {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return nullptr;
-    return *static_cast<sqlite3* const*>(handle.constData());
-}
-
 // Store values are raw register contents; anything outside the 16-bit sample fields is clamped
 // rather than wrapped, so a damaged row cannot show up as a plausible reading.
-std::int16_t ClampToInt16(sqlite3_int64 value) {
-    return std::int16_t(std::clamp<sqlite3_int64>(value, INT16_MIN, INT16_MAX));
+std::int16_t ClampToInt16(qint64 value) {
+    return std::int16_t(std::clamp<qint64>(value, INT16_MIN, INT16_MAX));
 }
 
-struct Statement {
-    sqlite3_stmt* handle = nullptr;
-    ~Statement() { sqlite3_finalize(handle); }
+TrendSample SampleOf(const store::StoredRow& row) {
+    TrendSample sample;
+    sample.tMs = row.tMs;
+    sample.status = std::uint8_t(row.status);
+    sample.voltageDv = ClampToInt16(row.voltageDv);
+    sample.temperatureDc = ClampToInt16(row.temperatureDc);
+    return sample;
+}
+
+struct Cancelled {};
+
+// One battery's stored rows in a time range as trend samples. Throws Cancelled when the caller
+// no longer wants the answer.
+class SampleReader {
+public:
+    SampleReader(store::RangeReader& store, const std::function<bool()>& cancelled)
+        : store_(store), cancelled_(cancelled) {}
+
+    // Calls `take` for every row in [fromMs, toMs] in ascending time; false on a read error.
+    template <typename Take>
+    bool Read(battery::BatteryId battery, qint64 fromMs, qint64 toMs, Take&& take) {
+        const auto outcome = store_.Read(
+            battery, fromMs, toMs,
+            [&take](std::span<const store::StoredRow> rows) {
+                for (const store::StoredRow& row : rows) take(SampleOf(row));
+            },
+            cancelled_);
+        if (outcome == store::RangeReader::Outcome::Cancelled) throw Cancelled{};
+        return outcome == store::RangeReader::Outcome::Done;
+    }
+    std::optional<qint64> FirstTime(battery::BatteryId battery) {
+        return store_.FirstTime(battery);
+    }
+    std::optional<qint64> LastTime(battery::BatteryId battery) { return store_.LastTime(battery); }
+
+private:
+    store::RangeReader& store_;
+    const std::function<bool()>& cancelled_;
 };
 
 }  // namespace
@@ -55,78 +67,6 @@ std::size_t TrendSummaries::HeldBytes() const {
 }
 
 namespace {
-
-constexpr char kFirstTimeSql[] =
-    "SELECT min(t_ms) FROM readings WHERE device = ?1 AND battery = ?2";
-constexpr char kLastTimeSql[] = "SELECT max(t_ms) FROM readings WHERE device = ?1 AND battery = ?2";
-
-struct Cancelled {};
-
-// Steps through one battery's rows in a time range, checking for cancellation as it goes.
-class RowReader {
-public:
-    RowReader(sqlite3* db, const std::function<bool()>& cancelled)
-        : db_(db), cancelled_(cancelled) {}
-
-    bool Prepare() {
-        return sqlite3_prepare_v2(db_, kReadBatterySql, -1, &rows_.handle, nullptr) == SQLITE_OK &&
-               sqlite3_prepare_v2(db_, kFirstTimeSql, -1, &first_.handle, nullptr) == SQLITE_OK &&
-               sqlite3_prepare_v2(db_, kLastTimeSql, -1, &last_.handle, nullptr) == SQLITE_OK;
-    }
-    QString Error() const { return QString::fromUtf8(sqlite3_errmsg(db_)); }
-    qint64 RowsRead() const { return rowsRead_; }
-
-    // Calls `take` for every row in [fromMs, toMs] in ascending time; false on a read error.
-    // Throws Cancelled when the caller no longer wants the answer.
-    template <typename Take>
-    bool Read(battery::BatteryId battery, qint64 fromMs, qint64 toMs, Take&& take) {
-        if (fromMs > toMs) return true;
-        sqlite3_reset(rows_.handle);
-        sqlite3_bind_int(rows_.handle, 1, battery.device);
-        sqlite3_bind_int(rows_.handle, 2, battery.battery);
-        sqlite3_bind_int64(rows_.handle, 3, fromMs);
-        sqlite3_bind_int64(rows_.handle, 4, toMs);
-        int rc = SQLITE_ROW;
-        while ((rc = sqlite3_step(rows_.handle)) == SQLITE_ROW) {
-            TrendSample sample;
-            sample.tMs = sqlite3_column_int64(rows_.handle, 0);
-            sample.status = std::uint8_t(sqlite3_column_int(rows_.handle, 1));
-            sample.voltageDv = ClampToInt16(sqlite3_column_int64(rows_.handle, 2));
-            sample.temperatureDc = ClampToInt16(sqlite3_column_int64(rows_.handle, 3));
-            take(sample);
-            if (++rowsRead_ % kCancelCheckRows == 0 && cancelled_ && cancelled_()) {
-                sqlite3_reset(rows_.handle);
-                throw Cancelled{};
-            }
-        }
-        sqlite3_reset(rows_.handle);
-        return rc == SQLITE_DONE;
-    }
-
-    // Time of the battery's oldest and newest stored row, if any.
-    std::optional<qint64> FirstTime(battery::BatteryId battery) { return TimeOf(first_, battery); }
-    std::optional<qint64> LastTime(battery::BatteryId battery) { return TimeOf(last_, battery); }
-
-private:
-    static std::optional<qint64> TimeOf(Statement& statement, battery::BatteryId battery) {
-        sqlite3_reset(statement.handle);
-        sqlite3_bind_int(statement.handle, 1, battery.device);
-        sqlite3_bind_int(statement.handle, 2, battery.battery);
-        std::optional<qint64> t;
-        if (sqlite3_step(statement.handle) == SQLITE_ROW &&
-            sqlite3_column_type(statement.handle, 0) != SQLITE_NULL)
-            t = sqlite3_column_int64(statement.handle, 0);
-        sqlite3_reset(statement.handle);
-        return t;
-    }
-
-    sqlite3* db_;
-    const std::function<bool()>& cancelled_;
-    Statement rows_;
-    Statement first_;
-    Statement last_;
-    qint64 rowsRead_ = 0;
-};
 
 // Feeds readings and digests to the reducer in time order and decides the line breaks itself,
 // from the real times of the readings on either side (digested readings are sparse in time, so
@@ -159,7 +99,7 @@ constexpr qint64 kEndOfTime = std::numeric_limits<qint64>::max();
 
 // Brings a digest up to the rows stored since it was last read; starts it over when the oldest
 // rows it holds were deleted from the store.
-bool CatchUp(RowReader& reader, battery::BatteryId battery, BucketSummary& summary) {
+bool CatchUp(SampleReader& reader, battery::BatteryId battery, BucketSummary& summary) {
     const std::optional<qint64> first = reader.FirstTime(battery);
     if (!first) {
         summary.Clear();
@@ -171,7 +111,7 @@ bool CatchUp(RowReader& reader, battery::BatteryId battery, BucketSummary& summa
                        [&summary](const TrendSample& s) { summary.Add(s); });
 }
 
-bool ReadFromDigests(RowReader& reader, const TrendRequest& request, battery::BatteryId battery,
+bool ReadFromDigests(SampleReader& reader, const TrendRequest& request, battery::BatteryId battery,
                      BucketSummary& summary, LineFeeder& feeder) {
     constexpr qint64 w = BucketSummary::kBucketMs;
     const TimeRange& range = request.range;
@@ -197,20 +137,16 @@ bool ReadFromDigests(RowReader& reader, const TrendRequest& request, battery::Ba
 
 }  // namespace
 
-TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
+TrendResult ReadTrend(store::RangeReader& store, const TrendRequest& request,
                       const std::function<bool()>& cancelled, TrendSummaries* summaries) {
     TrendResult result;
     result.request = request;
-    sqlite3* native = NativeHandle(db);
-    if (native == nullptr) {
-        result.error = QStringLiteral("no SQLite connection");
+    if (!store.IsOpen()) {
+        result.error = store.ErrorText();
         return result;
     }
-    RowReader reader(native, cancelled);
-    if (!reader.Prepare()) {
-        result.error = reader.Error();
-        return result;
-    }
+    SampleReader reader(store, cancelled);
+    const qint64 rowsBefore = store.RowsRead();
     if (request.wholeHistory) {
         std::optional<qint64> first, last;
         for (const battery::BatteryId& battery : request.batteries) {
@@ -243,7 +179,7 @@ TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
                                  [&feeder](const TrendSample& s) { feeder.Reading(s); });
             }
             if (!ok) {
-                result.error = reader.Error();
+                result.error = store.ErrorText();
                 break;
             }
             result.batteries.push_back({battery, feeder.Finish()});
@@ -251,155 +187,59 @@ TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
     } catch (const Cancelled&) {
         result.error = QStringLiteral("cancelled");
     }
-    result.rowsRead = reader.RowsRead();
+    result.rowsRead = store.RowsRead() - rowsBefore;
     return result;
 }
 
-QString OpenReadOnlyStore(const QString& path, const QString& connectionName) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-    db.setDatabaseName(path);
-    db.setConnectOptions(
-        QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    if (!db.open()) return db.lastError().text();
-    return {};
+TrendReader::TrendReader(QString storePath,
+                         std::shared_ptr<const std::atomic<std::uint64_t>> latest)
+    : storePath_(std::move(storePath)), latest_(std::move(latest)) {}
+
+TrendReader::~TrendReader() = default;
+
+void TrendReader::Read(std::uint64_t id, const TrendRequest& request) {
+    const auto superseded = [this, id] { return latest_->load() != id; };
+    if (superseded()) return;
+    // A store that could not be opened (not made yet) is tried again on the next request.
+    if (!store_ || !store_->IsOpen()) store_ = std::make_unique<store::RangeReader>(storePath_);
+    TrendResult result = ReadTrend(*store_, request, superseded, &summaries_);
+    result.requestId = id;
+    if (!superseded()) emit Done(threads::Handed<TrendResult>(std::move(result)));
 }
 
-namespace {
-
-const auto kResultEvent = QEvent::Type(QEvent::registerEventType());
-
-}  // namespace
-
-struct TrendQuery::Mailbox {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::optional<std::pair<std::uint64_t, TrendRequest>> pending;  // newest request only
-    std::optional<TrendResult> result;
-    bool stopping = false;
-    // The newest request's id, read by the reader between rows to notice it was superseded.
-    std::atomic<std::uint64_t> latest{0};
-};
-
-// The query thread: waits for a request, reads it with its own connection, leaves the result
-// in the mailbox and wakes the owner.
-class TrendQuery::Reader : public QThread {
-public:
-    Reader(QString path, std::shared_ptr<Mailbox> mailbox, QObject* owner)
-        : path_(std::move(path)), mailbox_(std::move(mailbox)), owner_(owner) {
-        setObjectName(QStringLiteral("trend query"));
-    }
-
-    ~Reader() override {
-        {
-            const std::lock_guard lock(mailbox_->mutex);
-            mailbox_->stopping = true;
-        }
-        mailbox_->latest.store(0);  // a read in progress stops at its next check
-        mailbox_->wake.notify_all();
-        wait();
-        // The thread's last act is to take the mailbox lock; taking it here too makes its end
-        // visible to ThreadSanitizer, which cannot see QThread::wait in an uninstrumented Qt.
-        const std::lock_guard lock(mailbox_->mutex);
-    }
-
-protected:
-    void run() override {
-        const QString connection = QStringLiteral("trend-") + QUuid::createUuid().toString();
-        bool opened = false;
-        TrendSummaries summaries;
-        while (true) {
-            std::pair<std::uint64_t, TrendRequest> job;
-            {
-                std::unique_lock lock(mailbox_->mutex);
-                mailbox_->wake.wait(lock,
-                                    [this] { return mailbox_->stopping || mailbox_->pending; });
-                if (mailbox_->stopping) break;
-                job = std::move(*mailbox_->pending);
-                mailbox_->pending.reset();
-            }
-            const std::uint64_t id = job.first;
-            TrendResult result;
-            if (!opened) {
-                const QString error = OpenReadOnlyStore(path_, connection);
-                opened = error.isEmpty();
-                if (!opened) {
-                    QSqlDatabase::removeDatabase(connection);
-                    result.request = job.second;
-                    result.error = error;
-                }
-            }
-            if (opened) {
-                QSqlDatabase db = QSqlDatabase::database(connection, false);
-                result = ReadTrend(
-                    db, job.second, [this, id] { return mailbox_->latest.load() != id; },
-                    &summaries);
-            }
-            result.requestId = id;
-            if (mailbox_->latest.load() != id) continue;  // superseded while reading
-            {
-                const std::lock_guard lock(mailbox_->mutex);
-                mailbox_->result = std::move(result);
-            }
-            QCoreApplication::postEvent(owner_, new QEvent(kResultEvent));
-        }
-        if (opened) {
-            QSqlDatabase::database(connection, false).close();
-            QSqlDatabase::removeDatabase(connection);
-        }
-        const std::lock_guard lock(mailbox_->mutex);
-    }
-
-private:
-    QString path_;
-    std::shared_ptr<Mailbox> mailbox_;
-    QObject* owner_;
-};
+void TrendReader::Finish() { store_.reset(); }
 
 TrendQuery::TrendQuery(const QString& storePath, QObject* parent)
-    : QObject(parent), mailbox_(std::make_shared<Mailbox>()) {
+    : QObject(parent),
+      latest_(std::make_shared<std::atomic<std::uint64_t>>(0)),
+      reader_(QStringLiteral("trend query"), storePath, latest_) {
     qRegisterMetaType<TrendResult>();
-    reader_ = std::make_unique<Reader>(storePath, mailbox_, this);
-    reader_->start();
+    connect(reader_.Worker(), &TrendReader::Done, this,
+            [this](const threads::Handed<TrendResult>& result) { Receive(result.Get()); });
 }
 
-// The reader is stopped and joined before the QObject part goes, so no wake-up can be posted to
-// a destroyed object; wake-ups already posted are dropped with it.
-TrendQuery::~TrendQuery() { reader_.reset(); }
+// A read in progress stops at its next check, and requests still queued are passed over.
+TrendQuery::~TrendQuery() {
+    latest_->store(0);
+    reader_.Stop();
+}
 
 std::uint64_t TrendQuery::Request(const TrendRequest& request) {
-    std::uint64_t id = 0;
-    {
-        const std::lock_guard lock(mailbox_->mutex);
-        id = mailbox_->latest.fetch_add(1) + 1;
-        mailbox_->pending.emplace(id, request);
-        mailbox_->result.reset();  // an older answer not yet taken is stale now
-    }
-    mailbox_->wake.notify_one();
+    const std::uint64_t id = latest_->fetch_add(1) + 1;
+    reader_.Post([id, request](TrendReader& reader) { reader.Read(id, request); });
     SetBusy(true);
     return id;
 }
 
 void TrendQuery::Cancel() {
-    {
-        const std::lock_guard lock(mailbox_->mutex);
-        mailbox_->latest.fetch_add(1);
-        mailbox_->pending.reset();
-        mailbox_->result.reset();
-    }
+    latest_->fetch_add(1);
     SetBusy(false);
 }
 
-// Only the reader posts events to this object, and only to say a result is waiting. The event
-// is not looked at: it carries nothing, and its memory was written on the other thread.
-void TrendQuery::customEvent(QEvent*) {
-    std::optional<TrendResult> result;
-    {
-        const std::lock_guard lock(mailbox_->mutex);
-        result.swap(mailbox_->result);
-    }
-    if (!result || result->requestId != mailbox_->latest.load()) return;
+void TrendQuery::Receive(const TrendResult& result) {
+    if (result.requestId != latest_->load()) return;
     SetBusy(false);
-    emit resultReady(*result);
+    emit resultReady(result);
 }
 
 void TrendQuery::SetBusy(bool busy) {

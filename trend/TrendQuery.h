@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QSqlDatabase>
 #include <QString>
 #include <array>
 #include <atomic>
@@ -11,6 +10,8 @@
 #include <vector>
 
 #include "battery/BatteryId.h"
+#include "store/RangeReader.h"
+#include "threads/Worker.h"
 #include "trend/BucketSummary.h"
 #include "trend/MinMaxReducer.h"
 
@@ -51,7 +52,7 @@ private:
     std::array<BucketSummary, battery::kWatchedCount> summaries_;
 };
 
-// Reads the request from an open connection to a history store, per battery, over the store's
+// Reads the request through the store's range reader, per battery, over the store's
 // (device, battery, time) order, reducing as the rows arrive: memory is bounded by the column
 // count whatever the range holds. Grouping by pixel column in SQL would make SQLite sort every
 // row of the range and need a query per extreme to learn its time; walking the index once is
@@ -61,20 +62,36 @@ private:
 // deleted), with raw rows only for the partial digests at the range's ends and for digests
 // that hide an outage. Every spike is still a kept reading at its own time.
 // `cancelled` is polled between rows; a cancelled read returns with the error "cancelled".
-TrendResult ReadTrend(QSqlDatabase& db, const TrendRequest& request,
+TrendResult ReadTrend(store::RangeReader& store, const TrendRequest& request,
                       const std::function<bool()>& cancelled = {},
                       TrendSummaries* summaries = nullptr);
 
-// Opens a read-only connection named `connectionName` to the store file at `path` (in the
-// calling thread, where it must stay). Returns the error text, empty on success.
-QString OpenReadOnlyStore(const QString& path, const QString& connectionName);
+// The query thread's worker: reads each request with a store reader of its own (opened on its
+// first request) and keeps the digests between requests. A request that a newer one superseded
+// (`latest` moved past its id) is not read, or stops reading, and gives no result.
+class TrendReader : public QObject {
+    Q_OBJECT
+public:
+    TrendReader(QString storePath, std::shared_ptr<const std::atomic<std::uint64_t>> latest);
+    ~TrendReader() override;
 
-// Runs trend requests on a thread of its own with a read-only connection of its own. Results
-// arrive as `resultReady` on the thread that owns this object; a newer request supersedes an
-// older one (the older one stops reading and its result is never delivered), so a slow query
-// never holds up the caller and never lands after a newer answer.
-// Requests and results pass through a mutex-guarded mailbox; the posted events between the
-// threads carry no data, they only wake the other side.
+    void Read(std::uint64_t id, const TrendRequest& request);
+    void Finish();
+
+signals:
+    void Done(const threads::Handed<TrendResult>& result);
+
+private:
+    QString storePath_;
+    std::shared_ptr<const std::atomic<std::uint64_t>> latest_;
+    std::unique_ptr<store::RangeReader> store_;
+    TrendSummaries summaries_;
+};
+
+// Runs trend requests on a thread of its own (a TrendReader worker). Results arrive as
+// `resultReady` on the thread that owns this object; a newer request supersedes an older one
+// (the older one stops reading and its result is never delivered), so a slow query never holds
+// up the caller and never lands after a newer answer.
 class TrendQuery : public QObject {
     Q_OBJECT
 public:
@@ -91,16 +108,11 @@ signals:
     void resultReady(const TrendResult& result);
     void busyChanged(bool busy);
 
-protected:
-    void customEvent(QEvent* event) override;
-
 private:
-    struct Mailbox;
-    class Reader;
-
+    void Receive(const TrendResult& result);
     void SetBusy(bool busy);
 
-    std::shared_ptr<Mailbox> mailbox_;
-    std::unique_ptr<Reader> reader_;
+    std::shared_ptr<std::atomic<std::uint64_t>> latest_;  // the newest request's id
+    threads::WorkerThread<TrendReader> reader_;
     bool busy_ = false;
 };

@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPushButton>
 #include <cstdio>
 
 #include "bench/app/BenchSupport.h"
-#include "bench/app/SimulatedBus.h"
 #include "tests/common/FormControls.h"
+#include "tests/common/WindowRig.h"
+#include "tools/simctl/SimProcess.h"
 #include "widgets/EventDispatcher.h"
 
 using testsupport::Comm1;
@@ -44,8 +46,12 @@ int main(int argc, char** argv) {
     const int periodS = argc > 2 ? std::atoi(argv[2]) : 1;
 
     SimProcess sim;
-    TForm1 form;
-    if (!bench::OpenOnSimulatedBus(form, sim)) return 1;
+    testsupport::WindowRig window;
+    TForm1& form = window.Form();
+    if (!window.OpenOnSimulatedBus(sim)) {
+        std::fprintf(stderr, "%s\n", qPrintable(window.ErrorText()));
+        return 1;
+    }
     bench::RunEventLoopFor(500);  // start-up settles
     const double idle = CoreShareOver(seconds);
 

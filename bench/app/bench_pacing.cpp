@@ -6,13 +6,15 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "bench/app/BenchSupport.h"
-#include "bench/app/SimulatedBus.h"
 #include "tests/common/FormControls.h"
+#include "tests/common/WindowRig.h"
+#include "tools/simctl/SimProcess.h"
 #include "widgets/EventDispatcher.h"
 
 using testsupport::Comm1;
@@ -39,8 +41,13 @@ int main(int argc, char** argv) {
     const std::string key = overTcp ? "pacing_tcp_" : "pacing_";
 
     SimProcess sim;
-    TForm1 form;
-    if (!bench::OpenOnSimulatedBus(form, sim, overTcp)) return 1;
+    testsupport::WindowRig window;
+    TForm1& form = window.Form();
+    using BusLink = testsupport::WindowRig::BusLink;
+    if (!window.OpenOnSimulatedBus(sim, {}, overTcp ? BusLink::Tcp : BusLink::Pty)) {
+        std::fprintf(stderr, "%s\n", qPrintable(window.ErrorText()));
+        return 1;
+    }
     Control<QLineEdit>(form, "sample_time")->setText(QString::number(periodS));
     Control<QPushButton>(form, "RzBitBtn14")->click();
     const double pressUs = MonotonicUs();

@@ -23,12 +23,14 @@
 
 #include "mqtt/BatmonMessages.h"
 #include "mqtt/MqttClient.h"
-#include "tests/common/EventLoopWait.h"
+#include "tests/common/WaitFor.h"
 #include "tests/servers/ChildProcess.h"
 #include "tests/servers/MosquittoServer.h"
 #include "tests/servers/PostgresCluster.h"
 
 using namespace std::chrono_literals;
+using testsupport::RunEventLoopFor;
+using testsupport::WaitUntil;
 
 namespace {
 
@@ -74,7 +76,7 @@ public:
         m_client.start();
     }
     bool waitOnline() {
-        return RunEventLoopUntil([&] { return m_client.isOnline(); }, 10s);
+        return WaitUntil([&] { return m_client.isOnline(); }, 10s);
     }
     void publish(const ReadingMessage& r) {
         if (m_client.publish(ReadingTopic(r.site, r.device, r.battery), ReadingPayload(r)) > 0) {
@@ -82,7 +84,7 @@ public:
         }
     }
     bool waitAcknowledged(qint64 behind = 0) {
-        return RunEventLoopUntil([&] { return m_sent - m_acknowledged <= behind; }, 120s, 1ms);
+        return WaitUntil([&] { return m_sent - m_acknowledged <= behind; }, 120s, 1ms);
     }
     qint64 sent() const { return m_sent; }
 
@@ -149,13 +151,13 @@ int main(int argc, char** argv) {
         return file.open(QIODevice::ReadOnly) && file.readAll().count(text) >= count;
     };
     collector.start(QStringLiteral(BATMON_COLLECTOR_PATH), arguments, log);
-    if (!RunEventLoopUntil([&] { return logHas("subscribed to", 1); }, 30s, 10ms)) return 1;
+    if (!WaitUntil([&] { return logHas("subscribed to", 1); }, 30s, 10ms)) return 1;
     Publisher publisher(broker.url());
     if (!publisher.waitOnline()) return 1;
     const qint64 start = QDateTime::currentMSecsSinceEpoch();
     publisher.publish(Reading(0, 0, start - 1000));
     publisher.waitAcknowledged();
-    if (!RunEventLoopUntil([&] { return rowCount() == 1; }, 30s, 20ms)) {
+    if (!WaitUntil([&] { return rowCount() == 1; }, 30s, 20ms)) {
         QFile file(log);
         file.open(QIODevice::ReadOnly);
         std::fprintf(stderr, "the collector wrote nothing:\n%s\n", file.readAll().constData());
@@ -173,7 +175,7 @@ int main(int argc, char** argv) {
     drain.start();
     collector.start(QStringLiteral(BATMON_COLLECTOR_PATH), arguments, log);
     const qint64 expected = 1 + readings;
-    RunEventLoopUntil([&] { return rowCount() >= expected; }, 300s, 20ms);
+    WaitUntil([&] { return rowCount() >= expected; }, 300s, 20ms);
     const double drainSeconds = double(drain.elapsed()) / 1000.0;
     const qint64 stored = rowCount();
     std::printf("throughput: %lld of %lld readings in %.2f s (collector start included)\n", stored,
@@ -197,7 +199,7 @@ int main(int argc, char** argv) {
         }
         RunEventLoopFor(1ms);
     }
-    RunEventLoopUntil([&] { return rowCount() >= total; }, 60s, 20ms);
+    WaitUntil([&] { return rowCount() >= total; }, 60s, 20ms);
     const auto delays = QueryColumn(
         conninfo, "SELECT extract(epoch FROM written - time) * 1000 FROM battery_readings");
     std::printf("delay: %zu readings at %d/s\n", delays.size(), rate);

@@ -14,7 +14,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "serial/SerialComm.h"
+#include "tests/common/WaitFor.h"
 
 namespace {
 
@@ -36,12 +36,6 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-void RunEventLoopFor(std::chrono::milliseconds duration) {
-    QEventLoop loop;
-    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 double Percentile(std::vector<double> values, double fraction) {
@@ -69,7 +63,7 @@ std::vector<double> MeasureDelivery(TComm& comm, int deviceFd) {
         if (write(deviceFd, answer, sizeof answer) != static_cast<ssize_t>(sizeof answer)) break;
         lastByteSent = Clock::now();
         while (!delivered) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        RunEventLoopFor(std::chrono::milliseconds(2));  // a quiet line between answers
+        testsupport::RunEventLoopFor(std::chrono::milliseconds(2));  // a quiet line between answers
     }
     comm.OnReceiveData = nullptr;
     return delaysMs;
@@ -128,7 +122,7 @@ int main(int argc, char** argv) {
     const std::vector<double> delaysMs = MeasureDelivery(comm, master);
 
     const double cpuBefore = CpuSeconds();
-    RunEventLoopFor(std::chrono::seconds(kIdleSeconds));
+    testsupport::RunEventLoopFor(std::chrono::seconds(kIdleSeconds));
     const double idleCpuMs = (CpuSeconds() - cpuBefore) * 1000.0;
     comm.CloseComm();
     close(master);

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "battery/BatteryId.h"
+#include "store/Schema.h"
 #include "trend/TrendTypes.h"
 
 namespace benchstore {
@@ -61,22 +62,23 @@ private:
 };
 
 // Thirty days of readings of all fourteen batteries at a 10 s period (3,628,800 rows), in the
-// store's table layout, with an occasional abnormal status and a few outages. Returns rows.
-// Readings from `fromMs` to `toMs`, with no readings inside `outage` (empty by default).
+// history file the store makes, with an occasional abnormal status and a few outages. Returns
+// rows. Readings from `fromMs` to `toMs`, with no readings inside `outage` (empty by default).
 inline qint64 FillStore(const QString& path, qint64 fromMs = kStartMs, qint64 toMs = kEndMs,
                         TimeRange outage = {}) {
+    QString error;
+    if (!store::CreateHistoryFile(path, &error)) {
+        std::fprintf(stderr, "cannot make the store: %s\n", qPrintable(error));
+        return 0;
+    }
     sqlite3* db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_exec(db,
-                 "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF;"
-                 "CREATE TABLE readings (t_ms INTEGER NOT NULL, device INTEGER NOT NULL,"
-                 " battery INTEGER NOT NULL, status INTEGER NOT NULL, voltage_dv INTEGER NOT NULL,"
-                 " temperature_dc INTEGER NOT NULL, PRIMARY KEY (device, battery, t_ms))"
-                 " WITHOUT ROWID; BEGIN",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO readings VALUES (?1, ?2, ?3, ?4, ?5, ?6)", -1, &insert,
-                       nullptr);
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO readings (t_ms, device, battery, status, voltage_dv,"
+                       " temperature_dc) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                       -1, &insert, nullptr);
     qint64 rows = 0;
     for (const battery::BatteryId& id : battery::WatchedBatteries()) {
         ReadingGenerator generator(*battery::WatchedIndex(id));

@@ -3,7 +3,6 @@
 // the worst of several runs, and the same for one day.
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -19,7 +18,7 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-std::vector<double> TimeReads(QSqlDatabase& db, const TrendRequest& request, int runs,
+std::vector<double> TimeReads(store::RangeReader& db, const TrendRequest& request, int runs,
                               TrendSummaries* summaries = nullptr) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
@@ -43,9 +42,8 @@ int main(int argc, char** argv) {
     const qint64 rows = benchstore::FillStore(path);
     std::printf("store: %lld rows written in %.1f s\n", rows, fill.elapsed() / 1000.0);
 
-    OpenReadOnlyStore(path, QStringLiteral("bench"));
     {
-        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("bench"));
+        store::RangeReader db(path);
         TrendRequest request;
         request.batteries.assign(battery::WatchedBatteries().begin(),
                                  battery::WatchedBatteries().end());
@@ -76,6 +74,5 @@ int main(int argc, char** argv) {
         std::printf("RESULT trend_query_day_ms %.1f\n", Median(day));
         std::printf("RESULT trend_digest_mb %.2f\n", summaries.HeldBytes() / 1e6);
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench"));
     return 0;
 }

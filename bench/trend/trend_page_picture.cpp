@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "bench/trend/BenchStore.h"
-#include "tests/common/EventLoopWait.h"
+#include "tests/common/WaitFor.h"
 #include "trend/TrendPage.h"
 #include "trend/TrendPlot.h"
 #include "widgets/Fonts.h"
@@ -35,13 +35,13 @@ int main(int argc, char** argv) {
     page.resize(1048, 609 - 22);
     page.show();
     page.SetCheckedBatteries({{0xA0, 0}, {0xA0, 5}, {0xA1, 0}, {0xA1, 2}, {0xA1, 5}});
-    RunEventLoopUntil(
+    testsupport::WaitUntil(
         [&] { return !page.Plot()->Busy() && !page.Plot()->PlottedBatteries().empty(); },
         std::chrono::seconds(20));
     page.findChild<QPushButton*>(QStringLiteral("trendRange7d"))->click();
-    RunEventLoopFor(std::chrono::milliseconds(100));
-    RunEventLoopUntil([&] { return !page.Plot()->Busy(); }, std::chrono::seconds(20));
-    RunEventLoopFor(std::chrono::milliseconds(100));
+    testsupport::RunEventLoopFor(std::chrono::milliseconds(100));
+    testsupport::WaitUntil([&] { return !page.Plot()->Busy(); }, std::chrono::seconds(20));
+    testsupport::RunEventLoopFor(std::chrono::milliseconds(100));
     if (!page.grab().save(QString::fromLocal8Bit(argv[1]))) return 1;
     std::printf("saved %s\n", argv[1]);
     return 0;

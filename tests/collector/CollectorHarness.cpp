@@ -125,6 +125,15 @@ bool Publisher::publish(const std::vector<AlarmMessage>& alarms) {
     return waitAcknowledged();
 }
 
+bool Publisher::publish(const std::vector<std::pair<QByteArray, QByteArray>>& messages) {
+    for (const auto& [topic, payload] : messages) {
+        const int id = m_client.publish(topic, payload, 1, false);
+        if (id < 0) return false;
+        m_pending.insert(id);
+    }
+    return waitAcknowledged();
+}
+
 std::vector<ReadingMessage> MakeReadings(const QString& site, int count, qint64 firstMs) {
     static const int kStatuses[] = {0x11, 0x11, 0x71, 0x11, 0x72, 0x00, 0x11, 0x73, 0x5A};
     std::vector<ReadingMessage> readings;
@@ -185,6 +194,14 @@ std::vector<QString> QueryLines(const QString& conninfo, const char* sql) {
         lines.push_back(fields.join(u' '));
     }
     return lines;
+}
+
+bool Execute(const QString& conninfo, const char* sql, QString* error) {
+    QueryResult q;
+    Query(q, conninfo, sql);
+    if (PQresultStatus(q.result) == PGRES_COMMAND_OK) return true;
+    if (error) *error = QString::fromUtf8(PQerrorMessage(q.conn));
+    return false;
 }
 
 std::vector<ReadingMessage> Sorted(std::vector<ReadingMessage> readings) {

@@ -46,6 +46,8 @@ public:
     bool waitOffline();
     bool publish(const std::vector<ReadingMessage>& readings);
     bool publish(const std::vector<AlarmMessage>& alarms);
+    // Messages as they are, (topic, payload), not retained.
+    bool publish(const std::vector<std::pair<QByteArray, QByteArray>>& messages);
 
 private:
     bool waitAcknowledged();
@@ -63,6 +65,8 @@ std::vector<AlarmMessage> StoredAlarms(const QString& conninfo);
 qint64 StoredReadingCount(const QString& conninfo);
 // Each row of a query's result as its fields joined by spaces.
 std::vector<QString> QueryLines(const QString& conninfo, const char* sql);
+// Runs a statement that returns no rows; false with the server's message in `error`.
+bool Execute(const QString& conninfo, const char* sql, QString* error = nullptr);
 
 // Sorted as StoredReadings() returns them.
 std::vector<ReadingMessage> Sorted(std::vector<ReadingMessage> readings);

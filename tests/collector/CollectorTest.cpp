@@ -6,9 +6,12 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <tuple>
 
 #include "tests/collector/CollectorHarness.h"
@@ -226,6 +229,178 @@ TEST_F(CollectorTest, databaseRestartLosesAndDoublesNothing) {
     all.insert(all.end(), second.begin(), second.end());
     all.insert(all.end(), third.begin(), third.end());
     EXPECT_EQ(StoredOnceThere(all.size()), Sorted(all));
+}
+
+// A row PostgreSQL refuses (here by a check the site added to its table) is set aside with its
+// topic; the values the database could never hold do not even reach it. Nothing stops the
+// collector or holds up the other rows, and the log names the database only when it is away.
+TEST_F(CollectorTest, aRowTheDatabaseRefusesIsSetAsideAndEverySiteGoesOn) {
+    QString error;
+    ASSERT_TRUE(Execute(database.conninfo(),
+                        "ALTER TABLE battery_readings ADD CONSTRAINT plausible_voltage "
+                        "CHECK (voltage < 16)",
+                        &error))
+        << error.toStdString();
+    ReadingMessage refused = MakeReadings(QStringLiteral("room-1"), 1, kStart).front();
+    refused.voltage = 20;
+    const std::vector<std::pair<QByteArray, QByteArray>> unstorable{
+        {"batmon/room-1/A0/1",
+         R"({"time":"2026-03-01T08:00:01.000Z","voltage":1e-50,"temperature":20.5,"status":17})"},
+        {"batmon/room-1/alarm",
+         R"({"time":"2026-03-01T08:00:01.000Z","device":"A0","battery":1,"kind":"no_answer",)"
+         R"("state":"acknowledged","value":null,"user":"\u0000"})"},
+        {"batmon/room-1/A0/2",
+         R"({"time":"0001-01-01T00:00:00+01:00","voltage":12,"temperature":20.5,"status":17})"},
+        {"batmon/room-1/A0/3",
+         R"({"time":"9999-12-31T23:59:59-01:00","voltage":12,"temperature":20.5,"status":17})"}};
+    ASSERT_TRUE(publisher.publish(unstorable));
+    ASSERT_TRUE(publisher.publish(std::vector<ReadingMessage>{refused}));
+    std::vector<ReadingMessage> sent = MakeReadings(QStringLiteral("room-1"), 64, kStart + 1000);
+    const auto other = MakeReadings(QStringLiteral("room-2"), 64, kStart);
+    sent.insert(sent.end(), other.begin(), other.end());
+    ASSERT_TRUE(publisher.publish(sent));
+
+    EXPECT_EQ(StoredOnceThere(sent.size()), Sorted(sent));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("(1 set aside so far)")));
+    EXPECT_EQ(QueryLines(database.conninfo(),
+                         "SELECT topic, payload::json->>'voltage' FROM battery_rejected"),
+              std::vector<QString>{QStringLiteral("batmon/room-1/A0/0 20")});
+    const QString log = collector.log();
+    EXPECT_TRUE(log.contains(QStringLiteral(
+        "<4>row set aside in battery_rejected: batmon/room-1/A0/0: new row for relation "
+        "\"battery_readings\" violates check constraint \"plausible_voltage\"")));
+    EXPECT_TRUE(collector.waitForLog(QStringLiteral("(4 ignored so far)")));
+    EXPECT_FALSE(log.contains(QStringLiteral("database unavailable")));
+    EXPECT_FALSE(log.contains(QStringLiteral("leaving the broker")));
+}
+
+// Values no device's registers can carry, and times beyond tomorrow, are refused and counted:
+// the README's latest-reading query must not show a reading from the year 9999.
+TEST_F(CollectorTest, readingsNoDeviceCanSendAreIgnoredAndCounted) {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const auto reading = [&](int battery, qint64 timeMs, double voltage, double temperature) {
+        return ReadingMessage{
+            QStringLiteral("room-1"), 0xA0, battery, timeMs, voltage, temperature, 0x11};
+    };
+    const std::vector<ReadingMessage> impossible{
+        reading(0, kStart, -999999999, 20),
+        reading(1, kStart, 12, -5e8),
+        reading(2, kStart, 25.6, 20),
+        reading(3, kStart, 12, 6553.6),
+        reading(4, 253370764800000, 12, 20),  // 9999-01-01T00:00:00Z
+        reading(5, now + 2 * 86400 * 1000, 12, 20)};
+    AlarmMessage aheadAlarm{
+        QStringLiteral("room-1"), 0xA0, 6, now + 2 * 86400 * 1000, QStringLiteral("no_answer"),
+        QStringLiteral("raised"), {},   {}};
+    // The largest values the registers carry, and a clock an hour ahead, are fine.
+    const std::vector<ReadingMessage> possible{reading(0, kStart + 1, 0, 0),
+                                               reading(1, kStart + 1, 25.5, 6553.5),
+                                               reading(4, now + 3600 * 1000, 12.5, 21)};
+    ASSERT_TRUE(publisher.publish(impossible));
+    ASSERT_TRUE(publisher.publish(std::vector<AlarmMessage>{aheadAlarm}));
+    ASSERT_TRUE(publisher.publish(possible));
+
+    EXPECT_EQ(StoredOnceThere(possible.size()), Sorted(possible));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("(7 ignored so far)")))
+        << collector.log().toStdString();
+    EXPECT_TRUE(collector.log().contains(QStringLiteral(
+        "<4>message ignored: batmon/room-1/A0/0: voltage -999999999 is not one a device can send "
+        "(0 to 25.5 V)")));
+    EXPECT_TRUE(StoredAlarms(database.conninfo()).empty());
+    EXPECT_EQ(QueryLines(database.conninfo(),
+                         "SELECT DISTINCT ON (site, device, battery) battery, voltage FROM "
+                         "battery_readings ORDER BY site, device, battery, time DESC"),
+              (std::vector<QString>{QStringLiteral("0 0"), QStringLiteral("1 25.5"),
+                                    QStringLiteral("4 12.5")}));
+}
+
+// Several sites publish at once, bad messages of every kind among their readings. Every good
+// reading of every site arrives; every bad message is refused or set aside and counted; and
+// the collector never leaves the broker for any of them.
+TEST_F(CollectorTest, aMixedStreamFromSeveralSitesKeepsEveryGoodReading) {
+    QString error;
+    ASSERT_TRUE(Execute(database.conninfo(),
+                        "ALTER TABLE battery_readings ADD CONSTRAINT plausible_voltage "
+                        "CHECK (voltage < 16)",
+                        &error))
+        << error.toStdString();
+    const QStringList sites{QStringLiteral("room-1"), QStringLiteral("机房 2"),
+                            QStringLiteral("room-3")};
+    std::vector<std::unique_ptr<Publisher>> publishers;
+    for (int i = 0; i < sites.size(); ++i) {
+        publishers.push_back(std::make_unique<Publisher>(broker.url()));
+        ASSERT_TRUE(publishers.back()->waitOnline());
+    }
+    std::vector<ReadingMessage> good;
+    std::vector<QString> setAside;
+    int ignored = 0;
+    constexpr int kRounds = 10;
+    constexpr int kPerRound = 40;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int s = 0; s < sites.size(); ++s) {
+            std::vector<ReadingMessage> readings =
+                MakeReadings(sites[s], kPerRound, kStart + round * kPerRound);
+            std::vector<AlarmMessage> alarms;
+            std::vector<ReadingMessage> publish;
+            for (int i = 0; i < kPerRound; ++i) {
+                ReadingMessage r = readings[i];
+                switch ((i + round + s) % 8) {
+                    case 0:
+                        r.voltage = -999999999;
+                        break;
+                    case 1:
+                        r.voltage = 1e-50;
+                        break;
+                    case 2:
+                        r.timeMs = 253370764800000 + i;  // the year 9999
+                        break;
+                    case 3:
+                        r.voltage = 20;  // refused by the site's check
+                        setAside.push_back(
+                            QStringLiteral("%1 %2")
+                                .arg(QString::fromUtf8(ReadingTopic(r.site, r.device, r.battery)))
+                                .arg(r.timeMs));
+                        --ignored;
+                        break;
+                    case 4:
+                        alarms.push_back({r.site,
+                                          r.device,
+                                          r.battery,
+                                          r.timeMs,
+                                          QStringLiteral("no_answer"),
+                                          QStringLiteral("acknowledged"),
+                                          {},
+                                          QStringLiteral("op") + QChar(0)});
+                        break;
+                    case 5:
+                        r.temperature = 6553.6;
+                        break;
+                    default:
+                        good.push_back(r);
+                        publish.push_back(r);
+                        continue;
+                }
+                ++ignored;
+                if ((i + round + s) % 8 != 4) publish.push_back(r);
+            }
+            ASSERT_TRUE(publishers[s]->publish(publish));
+            ASSERT_TRUE(publishers[s]->publish(alarms));
+        }
+    }
+
+    EXPECT_EQ(StoredOnceThere(good.size()), Sorted(good));
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("(%1 ignored so far)").arg(ignored)))
+        << collector.log().toStdString();
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("(%1 set aside so far)").arg(setAside.size())));
+    std::sort(setAside.begin(), setAside.end());
+    EXPECT_EQ(QueryLines(database.conninfo(),
+                         "SELECT topic, (extract(epoch FROM (payload::json->>'time')::timestamptz)"
+                         " * 1000)::bigint FROM battery_rejected ORDER BY 1, 2"),
+              setAside);
+    const QString log = collector.log();
+    EXPECT_EQ(log.count(QStringLiteral("broker connected")), 1) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("leaving the broker")));
+    EXPECT_FALSE(log.contains(QStringLiteral("database unavailable")));
 }
 
 TEST(CollectorFlowTest, leavesTheBrokerWhileTooManyRowsWaitAndMissesNothing) {

@@ -1,25 +1,32 @@
 #include "tests/common/WaitFor.h"
 
 #include <QDeadlineTimer>
-
-#include "tests/common/EventLoopWait.h"
+#include <QEventLoop>
+#include <QTimer>
 
 namespace testsupport {
-namespace {
 
-constexpr std::chrono::milliseconds kSlice(2);
+void RunEventLoopFor(std::chrono::milliseconds duration) {
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
-}  // namespace
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    return RunEventLoopUntil(condition, timeout, kSlice);
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
+               std::chrono::milliseconds slice) {
+    const QDeadlineTimer deadline(timeout);
+    while (!condition()) {
+        if (deadline.hasExpired()) return condition();
+        RunEventLoopFor(slice);
+    }
+    return true;
 }
 
 bool HoldsFor(const std::function<bool()>& condition, std::chrono::milliseconds duration) {
-    QDeadlineTimer deadline(duration);
+    const QDeadlineTimer deadline(duration);
     while (!deadline.hasExpired()) {
         if (!condition()) return false;
-        RunEventLoopFor(kSlice);
+        RunEventLoopFor(kWaitSlice);
     }
     return condition();
 }

@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <cstdlib>
@@ -30,10 +29,10 @@
 #include "store/HistoryReader.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
+#include "tests/common/WindowRig.h"
 #include "tests/e2e/ShownReadings.h"
 #include "tools/simctl/SimProcess.h"
 #include "widgets/BarChart.h"
-#include "widgets/MessageBox.h"
 #include "widgets/StringGrid.h"
 
 using testsupport::Comm1;
@@ -333,18 +332,6 @@ QStringList FaultOptions(int seed, int splitPauseMs) {
 const QColor kLampSilver(192, 192, 192);
 
 // Takes the program's message boxes into a list while it exists, instead of showing them.
-class MessageRecorder {
-public:
-    MessageRecorder() {
-        messagebox::SetHook([this](const QString& text, const QString&) { texts << text; });
-    }
-    ~MessageRecorder() { messagebox::SetHook({}); }
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
-
-    QStringList texts;
-};
-
 }  // namespace
 
 TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
@@ -353,25 +340,18 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     const std::chrono::milliseconds unplugAt = duration * 2 / 3;
     QElapsedTimer clock;
 
-    MessageRecorder messages;
-    QTemporaryDir dataDir;
-    StationOptions storeOptions;
-    storeOptions.dataDir = dataDir.path();
-    auto form = std::make_unique<TForm1>(storeOptions);
-    form->show();
+    testsupport::WindowRig window;
+    TForm1* form = &window.Form();
 
     // The first bus pauses inside answers for less than the 20 ms read interval, the second
     // for more: the first kind must arrive whole, the second is lost but must show nothing.
     SimProcess firstBus;
-    ASSERT_TRUE(firstBus.Start(FaultOptions(101, 8))) << firstBus.ErrorText().toStdString();
+    ASSERT_TRUE(window.OpenOnSimulatedBus(firstBus, FaultOptions(101, 8)))
+        << window.ErrorText().toStdString();
     clock.start();
-    Control<QComboBox>(*form, "Com_combox")->setEditText(firstBus.PortPath());
-    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
     ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
-    Control<QLineEdit>(*form, "sample_time")->setText(QStringLiteral("1"));
-    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
+    window.StartMonitoring(QStringLiteral("1"));
     ASSERT_EQ(form->Session().SamplingTimer().Interval(), 1000);
-    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return TotalRecords(*form) > 0; }, 10s));
 
     const auto remainingUntil = [&](std::chrono::milliseconds at) {
@@ -398,9 +378,8 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     // A new bus on a new port: the operator opens it and the traffic resumes without
     // starting the monitoring again.
     SimProcess secondBus;
-    ASSERT_TRUE(secondBus.Start(FaultOptions(202, 40))) << secondBus.ErrorText().toStdString();
-    Control<QComboBox>(*form, "Com_combox")->setEditText(secondBus.PortPath());
-    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
+    ASSERT_TRUE(window.OpenOnSimulatedBus(secondBus, FaultOptions(202, 40)))
+        << window.ErrorText().toStdString();
     ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
     const int firstDeviceRecordsAtReopen = RecordsOfSteps(*form, 1, 8);
     const int secondDeviceRecordsAtReopen = RecordsOfSteps(*form, 9, 14);
@@ -501,17 +480,18 @@ TEST(SoakTest, faultsNeverCorruptTheScreenAndThePortRecovers) {
     // Answers paused for less than the read interval arrive whole; so most answers are shown.
     EXPECT_GT(shownByFault[QStringLiteral("split")], 0);
     EXPECT_GT(shown, traffic.requests / 3);
-    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join(u'\n').toStdString();
+    for (const testsupport::WindowRig::ShownMessage& m : window.Messages())
+        ADD_FAILURE() << m.text.toStdString();
 
     // A reading is shown once it is in the file: wait until the last ones handed over are.
     const auto storedCount = [&] {
-        return store::HistoryReader(store::HistoryFilePath(dataDir.path())).LoadSince(0).size();
+        return store::HistoryReader(store::HistoryFilePath(window.DataDir())).LoadSince(0).size();
     };
     EXPECT_TRUE(WaitUntil([&] { return storedCount() == std::size_t(TotalRecords(*form)); }, 5s));
     const ShownRecords shownAtEnd = RecordsShown(*form);
-    form.reset();
+    window.Close();
     const std::vector<battery::Reading> stored =
-        store::HistoryReader(store::HistoryFilePath(dataDir.path())).LoadSince(0);
+        store::HistoryReader(store::HistoryFilePath(window.DataDir())).LoadSince(0);
     const QString storeDisagreement = StoreDisagreement(shownAtEnd, stored);
     EXPECT_TRUE(storeDisagreement.isEmpty()) << storeDisagreement.toStdString();
 

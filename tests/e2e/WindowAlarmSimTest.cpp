@@ -11,16 +11,17 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <limits>
+#include <optional>
 
-#include "app/AlarmPage.h"
 #include "app/LiveRowMarks.h"
 #include "app/TForm1.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
+#include "tests/common/WindowRig.h"
 #include "tools/simctl/SimProcess.h"
-#include "widgets/MessageBox.h"
 #include "widgets/StringGrid.h"
 
 using namespace std::chrono_literals;
@@ -38,26 +39,31 @@ protected:
     void SetUp() override {
         // The window's alarm settings: the defaults, in a folder of the test's own.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-        messagebox::SetHook([](const QString&, const QString&) {});
-        form = std::make_unique<TForm1>();
-        form->show();
+        window.emplace();
     }
-    void TearDown() override {
-        form.reset();
-        messagebox::SetHook({});
+    void TearDown() override { window.reset(); }
+
+    // Starts `sim` with `arguments`, opens its port and monitors it.
+    void MonitorSimulatedBus(SimProcess& sim, const QStringList& arguments) {
+        ASSERT_TRUE(window->OpenOnSimulatedBus(sim, arguments))
+            << window->ErrorText().toStdString();
+        Monitor();
     }
 
-    void OpenAndMonitor(const SimProcess& sim) {
-        Control<QComboBox>(*form, "Com_combox")->setEditText(sim.PortPath());
-        QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
-        ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
-        Control<QLineEdit>(*form, "sample_time")->setText(QString::number(kPeriodMs / 1000));
-        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
+    // Opens the port of the running `sim` again and monitors it.
+    void MonitorAgain(const SimProcess& sim) {
+        ASSERT_TRUE(window->OpenPort(sim.PortPath())) << window->ErrorText().toStdString();
+        Monitor();
+    }
+
+    void Monitor() {
         startedMs = QDateTime::currentMSecsSinceEpoch();
-        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
+        window->StartMonitoring(QString::number(kPeriodMs / 1000));
     }
 
-    const alarms::AlarmRules& Rules() { return form->Monitoring().Alarms().Rules(); }
+    TForm1& Form() { return window->Form(); }
+
+    const alarms::AlarmRules& Rules() { return Form().Monitoring().Alarms().Rules(); }
 
     int ActiveOf(std::uint8_t device, AlarmKind kind) {
         int n = 0;
@@ -68,16 +74,16 @@ protected:
 
     // Rows of the page's active list with this battery label and condition text.
     int ListedRows(const QString& battery, const QString& condition) {
-        auto* table = Control<QTableWidget>(*form, "AlarmActiveTable");
+        auto* table = Control<QTableWidget>(Form(), "AlarmActiveTable");
         int n = 0;
         for (int row = 0; row < table->rowCount(); ++row)
             n += table->item(row, 0)->text() == battery && table->item(row, 1)->text() == condition;
         return n;
     }
 
-    // The alarm events stored in `dir`'s history file with this kind.
-    static std::vector<alarms::AlarmEvent> Stored(const QString& dir, AlarmKind kind) {
-        store::HistoryReader reader(store::HistoryFilePath(dir));
+    // The alarm events of this kind in the window's history store.
+    std::vector<alarms::AlarmEvent> Stored(AlarmKind kind) const {
+        store::HistoryReader reader(store::HistoryFilePath(window->DataDir()));
         std::vector<alarms::AlarmEvent> events;
         reader.ForEachAlarm(0, std::numeric_limits<qint64>::max(),
                             [&](const alarms::AlarmEvent& e) {
@@ -97,7 +103,7 @@ protected:
     }
 
     QTemporaryDir settingsDir;
-    std::unique_ptr<TForm1> form;
+    std::optional<testsupport::WindowRig> window;
     qint64 startedMs = 0;
 };
 
@@ -105,9 +111,7 @@ protected:
 
 TEST_F(SimAlarmFixture, aDroppedDeviceIsSilentWithinThreePeriodsAndClearsWhenItAnswersAgain) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--drop-device", "A0", "--drop-for-s", "16"}))
-        << sim.ErrorText().toStdString();
-    OpenAndMonitor(sim);
+    MonitorSimulatedBus(sim, {"--drop-device", "A0", "--drop-for-s", "16"});
 
     ASSERT_TRUE(WaitUntil([&] { return ActiveOf(0xA0, AlarmKind::NoAnswer) == 8; }, 15s));
     for (const alarms::ActiveAlarm& a : Rules().ActiveAlarms()) {
@@ -134,15 +138,16 @@ TEST_F(SimAlarmFixture, aDroppedDeviceIsSilentWithinThreePeriodsAndClearsWhenItA
 
 TEST_F(SimAlarmFixture, aBatteryReportingVoltageFaultIsRedOnItsRowAndListed) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--status", "A1:2=0x71"})) << sim.ErrorText().toStdString();
-    OpenAndMonitor(sim);
+    MonitorSimulatedBus(sim, {"--status", "A1:2=0x71"});
 
     ASSERT_TRUE(WaitUntil(
         [&] {
             return Rules().Find({{0xA1, 2}, AlarmKind::StatusVoltage}) != nullptr;
         },
         10s));
-    GridModel* live = Control<::StringGrid>(*form, "StringGrid")->Model();
+    GridModel* live = Control<::StringGrid>(Form(), "StringGrid")->Model();
+    // The alarm is raised on the reading's arrival; its row is written once the store has it.
+    ASSERT_TRUE(window->WaitUntilShown());
     EXPECT_EQ(live->Cell(4, 3), QStringLiteral("电压异常"));
     EXPECT_EQ(live->data(live->index(2, 4), Qt::ForegroundRole).value<QColor>(),
               liverows::kAlarmText);
@@ -156,15 +161,14 @@ TEST_F(SimAlarmFixture, aBatteryReportingVoltageFaultIsRedOnItsRowAndListed) {
 // 1 ℃ with every reading, while their neighbours stay together.
 TEST_F(SimAlarmFixture, batteriesDriftingFromTheirStringRaiseStringAlarms) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--drift", "A1:2:-0.1", "--heat", "A1:4:1"}))
-        << sim.ErrorText().toStdString();
-    OpenAndMonitor(sim);
+    MonitorSimulatedBus(sim, {"--drift", "A1:2:-0.1", "--heat", "A1:4:1"});
 
     ASSERT_TRUE(WaitUntil(
         [&] { return Rules().Find({{0xA1, 2}, AlarmKind::VoltageDeviation}) != nullptr; }, 40s));
     const alarms::ActiveAlarm* deviation = Rules().Find({{0xA1, 2}, AlarmKind::VoltageDeviation});
     EXPECT_LT(*deviation->value, -0.3) << "below its neighbours";
-    GridModel* live = Control<::StringGrid>(*form, "StringGrid")->Model();
+    ASSERT_TRUE(window->WaitUntilShown());
+    GridModel* live = Control<::StringGrid>(Form(), "StringGrid")->Model();
     const QColor mark = live->data(live->index(2, 1), Qt::ForegroundRole).value<QColor>();
     EXPECT_TRUE(mark == liverows::kWarningText || mark == liverows::kAlarmText);
     EXPECT_TRUE(WaitUntil(
@@ -186,22 +190,23 @@ TEST_F(SimAlarmFixture, batteriesDriftingFromTheirStringRaiseStringAlarms) {
             << alarms::KindId(a.key.kind).toStdString() << " on "
             << battery::BatteryLabel(id).toStdString();
     }
+    // The store has the events with their levels: the warning first, then the critical raise.
+    ASSERT_TRUE(WaitUntil([&] { return Stored(AlarmKind::VoltageDeviation).size() >= 2; }, 5s));
+    const auto events = Stored(AlarmKind::VoltageDeviation);
+    EXPECT_EQ(events.front().level, alarms::AlarmLevel::Warning);
+    EXPECT_EQ(events.back().level, alarms::AlarmLevel::Critical);
 }
 
 // 关闭串口 and the exit button end monitoring on purpose: however long the port stays closed, no
 // battery goes "通信中断", in the window or in its history store. The bus part unplugged (the
 // simulator's pseudo-terminal gone) does raise it, for every battery.
 TEST_F(SimAlarmFixture, closingThePortOrLeavingRaisesNothingButAnUnpluggedBusDoes) {
-    QTemporaryDir store;
-    form = std::make_unique<TForm1>(StationOptions{store.path(), 0, 0});
-    form->show();
     SimProcess sim;
-    ASSERT_TRUE(sim.Start()) << sim.ErrorText().toStdString();
-    OpenAndMonitor(sim);
+    MonitorSimulatedBus(sim, {});
     ASSERT_TRUE(WaitUntil([&] { return AllHeardSince(startedMs); }, 15s));
 
-    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
-    ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("打开串口"));
+    QTest::mouseClick(Control<QPushButton>(Form(), "Button1"), Qt::LeftButton);
+    ASSERT_EQ(Control<QPushButton>(Form(), "Button1")->text(), QStringLiteral("打开串口"));
     // Four silent periods: three would raise it on an open port.
     EXPECT_TRUE(HoldsFor(
         [&] {
@@ -211,16 +216,15 @@ TEST_F(SimAlarmFixture, closingThePortOrLeavingRaisesNothingButAnUnpluggedBusDoe
         std::chrono::milliseconds(4 * kPeriodMs)));
 
     // Opened again, then left through the exit button.
-    OpenAndMonitor(sim);
+    MonitorAgain(sim);
     ASSERT_TRUE(WaitUntil([&] { return AllHeardSince(startedMs); }, 15s));
-    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn3"), Qt::LeftButton);
-    form.reset();
-    EXPECT_TRUE(Stored(store.path(), AlarmKind::NoAnswer).empty());
+    QTest::mouseClick(Control<QPushButton>(Form(), "RzBitBtn3"), Qt::LeftButton);
+    window->Close();
+    EXPECT_TRUE(Stored(AlarmKind::NoAnswer).empty());
 
     // The next run on the same store: the bus part is unplugged while monitoring.
-    form = std::make_unique<TForm1>(StationOptions{store.path(), 0, 0});
-    form->show();
-    OpenAndMonitor(sim);
+    window->Reopen();
+    MonitorAgain(sim);
     ASSERT_TRUE(WaitUntil([&] { return AllHeardSince(startedMs); }, 15s));
     sim.Kill();
     ASSERT_TRUE(WaitUntil(
@@ -229,6 +233,6 @@ TEST_F(SimAlarmFixture, closingThePortOrLeavingRaisesNothingButAnUnpluggedBusDoe
                    ActiveOf(0xA1, AlarmKind::NoAnswer) == 6;
         },
         10s));
-    form.reset();
-    EXPECT_EQ(Stored(store.path(), AlarmKind::NoAnswer).size(), 14u);
+    window->Close();
+    EXPECT_EQ(Stored(AlarmKind::NoAnswer).size(), 14u);
 }

@@ -5,16 +5,10 @@
 // PORT.
 
 #include <QApplication>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <cstdio>
 
-#include "app/TForm1.h"
 #include "station/Station.h"
-#include "tests/common/FormControls.h"
-
-using testsupport::Control;
+#include "tests/common/WindowRig.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
@@ -22,18 +16,18 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     StationOptions options;
     options.dataDir = QString::fromLocal8Bit(argv[1]);
-    TForm1 form(options);
-    form.show();
+    testsupport::WindowRig window(options);
     // Connected after the window's own handlers, so it runs once they have shown the reading.
-    QObject::connect(&form.Monitoring(), &Station::ReadingRecorded, [](const battery::Reading& r) {
-        std::printf("shown %d %d %lld %d %d %d\n", r.device, r.battery,
-                    static_cast<long long>(r.t_ms), r.status, r.voltage_dv, r.temperature_dc);
-        std::fflush(stdout);
-    });
-    Control<QComboBox>(form, "Com_combox")->setEditText(QString::fromLocal8Bit(argv[2]));
-    Control<QPushButton>(form, "Button1")->click();
-    Control<QLineEdit>(form, "sample_time")->setText(QStringLiteral("1"));
-    Control<QPushButton>(form, "RzBitBtn14")->click();
-    Control<QPushButton>(form, "RzBitBtn7")->click();
+    QObject::connect(
+        &window.Form().Monitoring(), &Station::ReadingRecorded, [](const battery::Reading& r) {
+            std::printf("shown %d %d %lld %d %d %d\n", r.device, r.battery,
+                        static_cast<long long>(r.t_ms), r.status, r.voltage_dv, r.temperature_dc);
+            std::fflush(stdout);
+        });
+    if (!window.OpenPort(QString::fromLocal8Bit(argv[2]))) {
+        std::fprintf(stderr, "%s\n", qPrintable(window.ErrorText()));
+        return 1;
+    }
+    window.StartMonitoring(QStringLiteral("1"));
     return app.exec();
 }

@@ -14,9 +14,9 @@
 #include "display/TextFormats.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
+#include "tests/common/WindowRig.h"
 #include "tools/simctl/SimProcess.h"
 #include "widgets/BarChart.h"
-#include "widgets/MessageBox.h"
 #include "widgets/StringGrid.h"
 
 using testsupport::Comm1;
@@ -50,23 +50,10 @@ std::pair<int, int> DeviceAndRegisterOfStep(int step) {
 
 class SimWindowFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        messagebox::SetHook([this](const QString& text, const QString&) { messages << text; });
-        form = std::make_unique<TForm1>();
-        form->show();
-        QObject::connect(&form->Session(), &MonitorSession::CycleEnded, [this] { ++cyclesEnded; });
-    }
-    void TearDown() override {
-        form.reset();
-        messagebox::SetHook({});
-    }
-    void OpenAndMonitor(const SimProcess& sim, const QString& period) {
-        Control<QComboBox>(*form, "Com_combox")->setEditText(sim.PortPath());
-        QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
-        ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
-        Control<QLineEdit>(*form, "sample_time")->setText(period);
-        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
-        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
+    // Starts `sim` with `arguments`, opens its port and monitors it every `period` seconds.
+    void MonitorSimulatedBus(SimProcess& sim, const QStringList& arguments, const QString& period) {
+        ASSERT_TRUE(window.OpenOnSimulatedBus(sim, arguments)) << window.ErrorText().toStdString();
+        window.StartMonitoring(period);
     }
     bool WaitForCycles(const SimProcess& sim, int cycles) {
         const auto requests = [&] {
@@ -74,29 +61,28 @@ protected:
             for (const SimLogEntry& e : sim.ReadLog()) n += e.dir == QStringLiteral("rx");
             return n;
         };
-        // A cycle's readings are all reported once its last block has been released.
+        // A cycle's readings are all reported once its last block has been released, and shown
+        // once the store has them.
         return WaitUntil([&] { return requests() >= 16 * cycles; }, 4s * cycles) &&
-               WaitUntil([&] { return cyclesEnded >= cycles; }, 2s);
+               window.WaitForCycles(cycles, 2s);
     }
+    TForm1& Form() { return window.Form(); }
 
-    std::unique_ptr<TForm1> form;
-    int cyclesEnded = 0;
-    QStringList messages;
+    testsupport::WindowRig window;
 };
 
 }  // namespace
 
 TEST_F(SimWindowFixture, everyAnswerOfAHealthyBusIsShownExactlyAsSent) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--seed", "7"})) << sim.ErrorText().toStdString();
-    OpenAndMonitor(sim, QStringLiteral("3"));
+    MonitorSimulatedBus(sim, {"--seed", "7"}, QStringLiteral("3"));
     ASSERT_TRUE(WaitForCycles(sim, 2));
 
     const auto sent = SentReadings(sim);
     for (int step = 1; step <= 14; ++step) {
         SCOPED_TRACE(step);
         const std::vector<Sent>& answers = sent.at(DeviceAndRegisterOfStep(step));
-        StringGrid* grid = HistoryGrid(*form, step);
+        StringGrid* grid = HistoryGrid(Form(), step);
         ASSERT_EQ(answers.size(), 2u);
         for (int r = 1; r <= 2; ++r) {
             EXPECT_EQ(grid->Cells(1, r), answers[r - 1].voltage);
@@ -105,21 +91,21 @@ TEST_F(SimWindowFixture, everyAnswerOfAHealthyBusIsShownExactlyAsSent) {
     }
     for (int k = 1; k <= 6; ++k) {
         const Sent& last = sent.at(DeviceAndRegisterOfStep(k + 8)).back();
-        EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid")->Cells(2, k), last.voltage);
-        EXPECT_EQ(Control<BarSeries>(*form, "Series1")->Points().at(k - 1).label, last.voltage);
-        EXPECT_EQ(Control<BarSeries>(*form, "BarSeries1")->Points().at(k - 1).label,
+        EXPECT_EQ(Control<::StringGrid>(Form(), "StringGrid")->Cells(2, k), last.voltage);
+        EXPECT_EQ(Control<BarSeries>(Form(), "Series1")->Points().at(k - 1).label, last.voltage);
+        EXPECT_EQ(Control<BarSeries>(Form(), "BarSeries1")->Points().at(k - 1).label,
                   last.temperature);
     }
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(window.Messages().empty());
 }
 
 TEST_F(SimWindowFixture, aNoisyBusNeverPutsAWrongValueOnTheScreen) {
     SimProcess sim;
-    ASSERT_TRUE(
-        sim.Start({"--seed", "11", "--corrupt-every", "3", "--split-every", "4", "--split-pause-ms",
-                   "60", "--double-every", "5", "--noise-every", "7", "--drop-rate", "0.1"}))
-        << sim.ErrorText().toStdString();
-    OpenAndMonitor(sim, QStringLiteral("3"));
+    MonitorSimulatedBus(
+        sim,
+        {"--seed", "11", "--corrupt-every", "3", "--split-every", "4", "--split-pause-ms", "60",
+         "--double-every", "5", "--noise-every", "7", "--drop-rate", "0.1"},
+        QStringLiteral("3"));
     ASSERT_TRUE(WaitForCycles(sim, 2));
 
     const auto sent = SentReadings(sim);
@@ -130,7 +116,7 @@ TEST_F(SimWindowFixture, aNoisyBusNeverPutsAWrongValueOnTheScreen) {
         std::set<std::pair<QString, QString>> sentValues;
         if (found != sent.end())
             for (const Sent& s : found->second) sentValues.insert({s.voltage, s.temperature});
-        StringGrid* model = HistoryGrid(*form, step);
+        StringGrid* model = HistoryGrid(Form(), step);
         const int records =
             int(static_cast<const HistoryGridModel*>(model->Model())->RecordCount());
         EXPECT_LE(records, 2);
@@ -145,26 +131,24 @@ TEST_F(SimWindowFixture, aNoisyBusNeverPutsAWrongValueOnTheScreen) {
 
 TEST_F(SimWindowFixture, anUnpluggedBusTurnsTheLampSilverAndTheOperatorCanOpenAgain) {
     auto sim = std::make_unique<SimProcess>();
-    ASSERT_TRUE(sim->Start({"--seed", "3"}));
-    OpenAndMonitor(*sim, QStringLiteral("3"));
+    MonitorSimulatedBus(*sim, {"--seed", "3"}, QStringLiteral("3"));
     ASSERT_TRUE(WaitUntil(
-        [&] { return Control<::StringGrid>(*form, "StringGrid1")->RowCount() == 2; }, 3s));
-    const QString shown = Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1);
+        [&] { return Control<::StringGrid>(Form(), "StringGrid1")->RowCount() == 2; }, 3s));
+    const QString shown = Control<::StringGrid>(Form(), "StringGrid1")->Cells(1, 1);
     sim->Kill();
 
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return Control<QPushButton>(*form, "Button1")->text() == QStringLiteral("打开串口");
+            return Control<QPushButton>(Form(), "Button1")->text() == QStringLiteral("打开串口");
         },
         3s));
-    EXPECT_EQ(Control<CircleShape>(*form, "Shape1")->BrushColor(), QColor(192, 192, 192));
-    EXPECT_EQ(Control<::StringGrid>(*form, "StringGrid1")->Cells(1, 1), shown);
+    EXPECT_EQ(Control<CircleShape>(Form(), "Shape1")->BrushColor(), QColor(192, 192, 192));
+    EXPECT_EQ(Control<::StringGrid>(Form(), "StringGrid1")->Cells(1, 1), shown);
 
     sim = std::make_unique<SimProcess>();
-    ASSERT_TRUE(sim->Start({"--seed", "4"}));
-    Control<QComboBox>(*form, "Com_combox")->setEditText(sim->PortPath());
-    QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
-    ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
+    ASSERT_TRUE(window.OpenOnSimulatedBus(*sim, {"--seed", "4"}))
+        << window.ErrorText().toStdString();
+    ASSERT_EQ(Control<QPushButton>(Form(), "Button1")->text(), QStringLiteral("关闭串口"));
     EXPECT_TRUE(WaitUntil(
         [&] {
             for (const SimLogEntry& e : sim->ReadLog())
@@ -177,19 +161,17 @@ TEST_F(SimWindowFixture, anUnpluggedBusTurnsTheLampSilverAndTheOperatorCanOpenAg
 TEST_F(SimWindowFixture,
        aSerialDeviceServerOverTcpWorksLikeASerialPortAndSaysWhyItCannotBeReached) {
     SimProcess sim;
-    ASSERT_TRUE(sim.StartTcp({"--seed", "3"})) << sim.ErrorText().toStdString();
-    auto* button = Control<QPushButton>(*form, "Button1");
-    Control<QComboBox>(*form, "Com_combox")->setEditText(sim.PortPath());
-    QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return button->text() == QStringLiteral("关闭串口"); }, 5s));
-    EXPECT_EQ(Control<StatusBar>(*form, "StatusBar1")->PanelText(1),
+    auto* button = Control<QPushButton>(Form(), "Button1");
+    ASSERT_TRUE(
+        window.OpenOnSimulatedBus(sim, {"--seed", "3"}, testsupport::WindowRig::BusLink::Tcp))
+        << window.ErrorText().toStdString();
+    EXPECT_EQ(button->text(), QStringLiteral("关闭串口"));
+    EXPECT_EQ(Control<StatusBar>(Form(), "StatusBar1")->PanelText(1),
               QStringLiteral("串口") + sim.PortPath() + QStringLiteral("已打开,Baud:9600"));
-    Control<QLineEdit>(*form, "sample_time")->setText(QStringLiteral("3"));
-    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
-    QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
+    window.StartMonitoring(QStringLiteral("3"));
     ASSERT_TRUE(WaitForCycles(sim, 1));
     const auto sent = SentReadings(sim);
-    EXPECT_EQ(HistoryGrid(*form, 9)->Cells(1, 1),
+    EXPECT_EQ(HistoryGrid(Form(), 9)->Cells(1, 1),
               sent.at(DeviceAndRegisterOfStep(9)).at(0).voltage);
 
     // The server goes away: shown like an unplugged adapter.
@@ -199,9 +181,10 @@ TEST_F(SimWindowFixture,
 
     // Nobody listens there now: the usual message with the reason, and the window keeps turning.
     QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return !messages.isEmpty(); }, 5s));
-    EXPECT_TRUE(messages.back().startsWith(QStringLiteral("未发现可用串口或被占用：")))
-        << messages.back().toStdString();
-    EXPECT_TRUE(Control<StatusBar>(*form, "StatusBar1")->PanelText(1).contains(name));
+    const std::vector<testsupport::WindowRig::ShownMessage>& messages = window.Messages();
+    ASSERT_TRUE(WaitUntil([&] { return !messages.empty(); }, 5s));
+    EXPECT_TRUE(messages.back().text.startsWith(QStringLiteral("未发现可用串口或被占用：")))
+        << messages.back().text.toStdString();
+    EXPECT_TRUE(Control<StatusBar>(Form(), "StatusBar1")->PanelText(1).contains(name));
     EXPECT_TRUE(button->isEnabled());
 }

@@ -13,9 +13,9 @@
 #include "engine/MonitorSession.h"
 #include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
+#include "tests/common/WindowRig.h"
 #include "tests/e2e/ShownReadings.h"
 #include "tools/simctl/SimProcess.h"
-#include "widgets/MessageBox.h"
 
 using namespace std::chrono_literals;
 using testsupport::Control;
@@ -24,41 +24,30 @@ using testsupport::WaitUntil;
 
 namespace {
 
-class TrustFixture : public ::testing::Test {
+class WindowTrust : public ::testing::Test {
 protected:
-    void SetUp() override {
-        messagebox::SetHook([this](const QString& text, const QString&) { messages << text; });
-        form = std::make_unique<TForm1>();
-        form->show();
-    }
-    void TearDown() override {
-        form.reset();
-        messagebox::SetHook({});
-    }
-
-    // Opens the sim's port, samples every second and waits until `cycles` poll cycles have
-    // ended: everything their answers gave is then on the screen.
-    void MonitorCycles(SimProcess& sim, int cycles) {
-        Control<QComboBox>(*form, "Com_combox")->setEditText(sim.PortPath());
-        QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
-        ASSERT_EQ(Control<QPushButton>(*form, "Button1")->text(), QStringLiteral("关闭串口"));
-        Control<QLineEdit>(*form, "sample_time")->setText(QStringLiteral("1"));
-        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn14"), Qt::LeftButton);
+    // Starts `sim` with `arguments`, opens its port, samples every second and waits until
+    // `cycles` poll cycles have ended: everything their answers gave is then on the screen.
+    void MonitorCycles(SimProcess& sim, const QStringList& arguments, int cycles) {
+        ASSERT_TRUE(window.OpenOnSimulatedBus(sim, arguments)) << window.ErrorText().toStdString();
         int ended = 0;
         const QMetaObject::Connection counting =
-            QObject::connect(&form->Session(), &MonitorSession::CycleEnded, [&] {
+            QObject::connect(&Form().Session(), &MonitorSession::CycleEnded, [&] {
                 if (++ended == cycles)
                     lastCycleEndedUs = QDateTime::currentMSecsSinceEpoch() * 1000;
             });
-        QTest::mouseClick(Control<QPushButton>(*form, "RzBitBtn7"), Qt::LeftButton);
+        window.StartMonitoring(QStringLiteral("1"));
         // A cycle's sixteen paced requests take 2.4 s; the sim may still be sending then.
         const bool allEnded = WaitUntil([&] { return ended >= cycles; }, 4s * cycles);
         QObject::disconnect(counting);
         ASSERT_TRUE(allEnded) << ended << " cycles ended";
         // Stop polling so the tables and the log hold still while they are compared.
-        QTest::mouseClick(Control<QPushButton>(*form, "Button1"), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(Form(), "Button1"), Qt::LeftButton);
         sim.Stop();
+        ASSERT_TRUE(window.WaitUntilShown());
     }
+
+    TForm1& Form() { return window.Form(); }
 
     // Every record and live row belongs to its own battery; returns the number of records.
     int ExpectEveryReadingOnItsOwnRow(const SimProcess& sim) {
@@ -66,12 +55,13 @@ protected:
         int records = 0;
         QStringList wrong;
         for (int step = 1; step <= 14; ++step) {
-            records += shown::RecordCount(*HistoryGrid(*form, step));
-            wrong << shown::RowsNotSentForTheirBattery(*form, step, sent);
+            records += shown::RecordCount(*HistoryGrid(Form(), step));
+            wrong << shown::RowsNotSentForTheirBattery(Form(), step, sent);
         }
-        wrong << shown::LiveRowsNotTheirBattery(*form);
+        wrong << shown::LiveRowsNotTheirBattery(Form());
         EXPECT_TRUE(wrong.isEmpty()) << wrong.join(u'\n').toStdString();
-        EXPECT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
+        for (const testsupport::WindowRig::ShownMessage& m : window.Messages())
+            ADD_FAILURE() << m.text.toStdString();
         return records;
     }
 
@@ -99,44 +89,37 @@ protected:
         }
         int records = 0;
         for (int step = 1; step <= 14; ++step)
-            records += shown::RecordCount(*HistoryGrid(*form, step));
+            records += shown::RecordCount(*HistoryGrid(Form(), step));
         EXPECT_GE(2 * records, prompt) << records << " of " << prompt << " prompt answers shown";
     }
 
-    std::unique_ptr<TForm1> form;
-    QStringList messages;
+    testsupport::WindowRig window;
     qint64 lastCycleEndedUs = 0;
 };
 
 // Answers that come after the next request went out (or right at it) cannot be told from an
 // answer to that next request: none of them may show up on a neighbour's row.
-class SlowAnswers : public TrustFixture, public ::testing::WithParamInterface<int> {};
+class SlowAnswers : public WindowTrust, public ::testing::WithParamInterface<int> {};
 
 TEST_P(SlowAnswers, neverPutAReadingOnAnotherBatterysRow) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--seed", "21", "--delay-ms", QString::number(GetParam())}))
-        << sim.ErrorText().toStdString();
-    MonitorCycles(sim, 2);
+    MonitorCycles(sim, {"--seed", "21", "--delay-ms", QString::number(GetParam())}, 2);
     ExpectEveryReadingOnItsOwnRow(sim);
 }
 
 INSTANTIATE_TEST_SUITE_P(DelayMs, SlowAnswers, ::testing::Values(150, 200, 400, 1000));
 
 // Every fifth answer late: each block of eight holds one, so nothing may move.
-TEST_F(TrustFixture, lateAnswersInEveryBlockMoveNoReading) {
+TEST_F(WindowTrust, lateAnswersInEveryBlockMoveNoReading) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--seed", "22", "--late-every", "5", "--late-ms", "200"}))
-        << sim.ErrorText().toStdString();
-    MonitorCycles(sim, 2);
+    MonitorCycles(sim, {"--seed", "22", "--late-every", "5", "--late-ms", "200"}, 2);
     ExpectEveryReadingOnItsOwnRow(sim);
 }
 
 // Every eleventh answer late: the blocks without one are shown, the others cost their device.
-TEST_F(TrustFixture, anOccasionalLateAnswerCostsItsDeviceButMovesNoReading) {
+TEST_F(WindowTrust, anOccasionalLateAnswerCostsItsDeviceButMovesNoReading) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--seed", "25", "--late-every", "11", "--late-ms", "200"}))
-        << sim.ErrorText().toStdString();
-    MonitorCycles(sim, 3);
+    MonitorCycles(sim, {"--seed", "25", "--late-every", "11", "--late-ms", "200"}, 3);
     const int records = ExpectEveryReadingOnItsOwnRow(sim);
     EXPECT_GT(records, 0);
     EXPECT_LT(records, 3 * 14);
@@ -144,17 +127,15 @@ TEST_F(TrustFixture, anOccasionalLateAnswerCostsItsDeviceButMovesNoReading) {
 
 // 100 ms plus the 20 ms read interval: the buffer reaches the window 30 ms before the next
 // request, room enough for a busy machine. (The engine tests place answers up to the slot edge.)
-TEST_F(TrustFixture, answersWellInsideThePacingAreShownOnTheirOwnRows) {
+TEST_F(WindowTrust, answersWellInsideThePacingAreShownOnTheirOwnRows) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--seed", "23", "--delay-ms", "100"})) << sim.ErrorText().toStdString();
-    MonitorCycles(sim, 2);
+    MonitorCycles(sim, {"--seed", "23", "--delay-ms", "100"}, 2);
     ExpectPromptAnswersShown(sim, 130);
 }
 
-TEST_F(TrustFixture, strayBytesBeforeAnswersHideNoReading) {
+TEST_F(WindowTrust, strayBytesBeforeAnswersHideNoReading) {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--seed", "24", "--noise-every", "1"})) << sim.ErrorText().toStdString();
-    MonitorCycles(sim, 2);
+    MonitorCycles(sim, {"--seed", "24", "--noise-every", "1"}, 2);
     ExpectPromptAnswersShown(sim, 130);
 }
 

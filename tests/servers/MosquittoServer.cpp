@@ -50,7 +50,7 @@ void MosquittoServer::writeConfig() {
     }
 }
 
-bool MosquittoServer::enableTls(QString* error) {
+bool MosquittoServer::enableTls(QString* error, int port) {
     const QString openssl = QStringLiteral("/usr/bin/openssl");
     const QString log = m_dir.filePath(QStringLiteral("openssl.log"));
     auto path = [&](const char* name) { return m_dir.filePath(QString::fromLatin1(name)); };
@@ -85,7 +85,7 @@ bool MosquittoServer::enableTls(QString* error) {
         if (error) *error = QStringLiteral("could not make test certificates, see %1").arg(log);
         return false;
     }
-    m_tlsPort = FreeLoopbackPort();
+    m_tlsPort = port > 0 ? port : FreeLoopbackPort();
     return true;
 }
 

@@ -15,9 +15,9 @@ public:
     MosquittoServer();
     ~MosquittoServer();
 
-    // Adds a TLS listener on a second free port, with certificates made for 127.0.0.1 and signed
-    // by a CA of the test's own (caFile()). Call before start().
-    bool enableTls(QString* error = nullptr);
+    // Adds a TLS listener on a second free port (or on `port`), with certificates made for
+    // 127.0.0.1 and signed by a CA of the test's own (caFile()). Call before start().
+    bool enableTls(QString* error = nullptr, int port = 0);
     int tlsPort() const { return m_tlsPort; }
     QString tlsUrl() const { return QStringLiteral("mqtts://127.0.0.1:%1").arg(m_tlsPort); }
     QString caFile() const { return m_dir.filePath(QStringLiteral("ca.crt")); }

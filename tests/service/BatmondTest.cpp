@@ -4,8 +4,15 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cmath>
+#include <optional>
+#include <tuple>
 
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
@@ -42,6 +49,25 @@ void SettleStore(const QString& dataDir) {
 }
 
 bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+// When the poll cycles after `afterUs` (wall clock, microseconds) began: the first request of
+// each, as the simulator received it.
+std::vector<qint64> CycleStarts(const SimProcess& sim, qint64 afterUs) {
+    std::vector<qint64> starts;
+    for (const SimLogEntry& e : sim.ReadLog())
+        if (e.dir == QStringLiteral("rx") && e.tUs > afterUs && e.device == 0xA0 &&
+            e.registerAddress == 0x80)
+            starts.push_back(e.tUs);
+    return starts;
+}
+
+// Waits for `count` cycles after `afterUs` and expects them `seconds` apart.
+void ExpectCyclesApart(const SimProcess& sim, qint64 afterUs, double seconds, std::size_t count) {
+    ASSERT_TRUE(WaitUntil([&] { return CycleStarts(sim, afterUs).size() >= count; }, kLong));
+    const std::vector<qint64> starts = CycleStarts(sim, afterUs);
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        EXPECT_NEAR(double(starts[i] - starts[i - 1]) / 1e6, seconds, 0.5) << i;
+}
 
 // A broker, a subscriber on it, and the folder of one batmond.
 class BatmondTest : public ::testing::Test {
@@ -218,7 +244,9 @@ TEST_F(BatmondTest, BrokerAwayAndBackLosesAndDoublesNothing) {
     EXPECT_TRUE(ExitedWith(batmond_.Stop(SIGTERM), 0));
     store::HistoryReader reader(store::HistoryFilePath(batmond_.DataDir()));
     ASSERT_TRUE(reader.IsOpen());
-    for (const store::OutboxEntry& e : reader.ReadOutbox(10))
+    const auto waiting = reader.ReadOutbox(0, 10);
+    ASSERT_TRUE(waiting.has_value()) << reader.ErrorText().toStdString();
+    for (const store::OutboxEntry& e : waiting->entries)
         ADD_FAILURE() << "left in the outbox: " << std::hex << int(e.reading.device) << std::dec
                       << '/' << int(e.reading.battery) << " @" << e.reading.t_ms << " seq "
                       << e.seq;
@@ -252,25 +280,8 @@ TEST_F(BatmondTest, HangupRereadsTheFileAndTerminateExitsCleanly) {
         QStringLiteral("configuration not re-read: %1:3: unknown key 'keepdays'").arg(config)))
         << batmond_.Log().toStdString();
     EXPECT_EQ(batmond_.Log().count(QStringLiteral("configuration re-read:")), 1);
-    const qint64 reloadedUs = QDateTime::currentMSecsSinceEpoch() * 1000;
-    // Cycles now start 3 s apart: the first requests of the cycles after the re-read.
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            int starts = 0;
-            for (const SimLogEntry& e : sim.ReadLog())
-                if (e.dir == QStringLiteral("rx") && e.tUs > reloadedUs && e.device == 0xA0 &&
-                    e.registerAddress == 0x80)
-                    ++starts;
-            return starts >= 3;
-        },
-        kLong));
-    std::vector<qint64> starts;
-    for (const SimLogEntry& e : sim.ReadLog())
-        if (e.dir == QStringLiteral("rx") && e.tUs > reloadedUs && e.device == 0xA0 &&
-            e.registerAddress == 0x80)
-            starts.push_back(e.tUs);
-    for (std::size_t i = 1; i < starts.size(); ++i)
-        EXPECT_NEAR(double(starts[i] - starts[i - 1]) / 1e6, 3.0, 0.5);
+    // Cycles now start 3 s apart.
+    ExpectCyclesApart(sim, QDateTime::currentMSecsSinceEpoch() * 1000, 3.0, 3);
 
     writeConfig("port = x\nperiod = soon\n");
     kill(batmond_.Pid(), SIGHUP);
@@ -353,6 +364,130 @@ TEST_F(BatmondTest, StoppingOrMovingToAnotherPortRaisesNothingButALostServerDoes
     EXPECT_EQ(storedNoAnswer(), 14u);
 }
 
+// A reload that cannot be applied in full is not applied at all: the /metrics listener, the
+// period and the broker connection all stay as they were, whichever part failed.
+TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.StartTcp()) << sim.ErrorText().toStdString();
+    const QString config = batmond_.Folder() + QStringLiteral("/batmond.conf");
+    const quint16 metricsPort = quint16(testservers::FreeLoopbackPort());
+    const auto writeConfig = [&](const QString& more, const QString& broker) {
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QStringLiteral("port = %1\nsite = room-1\nmqtt = %2\n%3")
+                       .arg(sim.PortPath(), broker, more)
+                       .toUtf8());
+    };
+    writeConfig(QStringLiteral("period = 1\nmetrics = 127.0.0.1:%1\n").arg(metricsPort),
+                broker_.url());
+    ASSERT_TRUE(batmond_.Start(
+        {QStringLiteral("--config"), config, QStringLiteral("--data-dir"), batmond_.DataDir()}));
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("broker connected")))
+        << batmond_.Log().toStdString();
+    ASSERT_FALSE(FetchMetrics(metricsPort).isEmpty());
+
+    // A metrics address some other program holds, with a new period.
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
+    writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\n").arg(other.serverPort()),
+                broker_.url());
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(
+        QStringLiteral("<3>configuration not re-read: cannot serve /metrics on 127.0.0.1:%1")
+            .arg(other.serverPort())))
+        << batmond_.Log().toStdString();
+    // Broker settings that can never connect: a CA "file" that holds no certificate.
+    writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\nca_file = %2\n")
+                    .arg(metricsPort)
+                    .arg(config),
+                QStringLiteral("mqtts://127.0.0.1:%1").arg(broker_.port()));
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(
+        QStringLiteral("<3>configuration not re-read: TLS: the CA file %1 holds no certificate")
+            .arg(config)))
+        << batmond_.Log().toStdString();
+
+    const qint64 afterUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+    const std::size_t published = subscriber_->Readings().size();
+    // At a period of 1 s a cycle starts on the first period after its sixteen paced requests:
+    // every 3 s. The 5 s of the reloads that failed are not in force.
+    ExpectCyclesApart(sim, afterUs, 3.0, 4);
+    EXPECT_FALSE(FetchMetrics(metricsPort).isEmpty());
+    EXPECT_TRUE(WaitUntil([&] { return subscriber_->Readings().size() >= published + 14; }, kLong));
+    EXPECT_EQ(subscriber_->StatusPayloads(), std::vector<QByteArray>{kOnlinePayload});
+    EXPECT_EQ(batmond_.Log().count(QStringLiteral("broker connected")), 1);
+    EXPECT_FALSE(batmond_.Log().contains(QStringLiteral("configuration re-read")));
+
+    // The same reload on a free address is applied in full: the old listener goes.
+    const quint16 newPort = quint16(testservers::FreeLoopbackPort());
+    writeConfig(QStringLiteral("period = 5\nmetrics = 127.0.0.1:%1\n").arg(newPort), broker_.url());
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration re-read")))
+        << batmond_.Log().toStdString();
+    EXPECT_FALSE(FetchMetrics(newPort).isEmpty());
+    EXPECT_FALSE(testservers::AcceptsConnections(metricsPort));
+    ExpectCyclesApart(sim, QDateTime::currentMSecsSinceEpoch() * 1000, 5.0, 3);
+
+    // The same port under another name: the new listener can only take it from the old one.
+    writeConfig(QStringLiteral("period = 5\nmetrics = localhost:%1\n").arg(newPort), broker_.url());
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("configuration re-read"), 2))
+        << batmond_.Log().toStdString();
+    EXPECT_FALSE(FetchMetrics(newPort).isEmpty());
+    EXPECT_TRUE(ExitedWith(batmond_.Stop(SIGTERM), 0));
+}
+
+// A broker whose TLS handshake fails is named in the log with the cause, once while the cause
+// stays the same, however often batmond tries again.
+TEST(BatmondTls, RefusedHandshakesAreLoggedOnceWithTheirCause) {
+    testservers::MosquittoServer broker;
+    QString error;
+    ASSERT_TRUE(broker.enableTls(&error)) << error.toStdString();
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    struct Case {
+        QString url;
+        QStringList caFile;
+        QString line;
+    };
+    const Case cases[] = {
+        {broker.tlsUrl(),
+         {},
+         QStringLiteral("<4>broker connection lost: TLS: certificate verify failed: unknown CA (")},
+        {QStringLiteral("mqtts://localhost:%1").arg(broker.tlsPort()),
+         {QStringLiteral("--ca-file"), broker.caFile()},
+         QStringLiteral(
+             "<4>broker connection lost: TLS: certificate verify failed: wrong host name "
+             "(the broker's certificate is not for localhost)")},
+        {QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.port()),
+         {QStringLiteral("--ca-file"), broker.caFile()},
+         QStringLiteral("<4>broker connection lost: TLS: unexpected eof while reading (is the "
+                        "broker's port a TLS listener?)")}};
+    std::vector<std::unique_ptr<BatmondProcess>> batmonds;
+    for (const Case& c : cases) {
+        batmonds.push_back(std::make_unique<BatmondProcess>());
+        BatmondProcess& batmond = *batmonds.back();
+        ASSERT_TRUE(batmond.Start(QStringList{QStringLiteral("--port"), QStringLiteral("x"),
+                                              QStringLiteral("--data-dir"), batmond.DataDir(),
+                                              QStringLiteral("--mqtt"), c.url} +
+                                  c.caFile));
+    }
+    for (std::size_t i = 0; i < batmonds.size(); ++i)
+        ASSERT_TRUE(batmonds[i]->WaitForLog(cases[i].line)) << batmonds[i]->Log().toStdString();
+    // Attempts 1 s, 2 s and 4 s apart: three more at least, and no further line.
+    EXPECT_TRUE(testsupport::HoldsFor(
+        [&] {
+            return std::all_of(batmonds.begin(), batmonds.end(), [](const auto& batmond) {
+                return batmond->Log().count(QStringLiteral("broker connection lost")) == 1;
+            });
+        },
+        std::chrono::milliseconds(3500)));
+    for (auto& batmond : batmonds) {
+        EXPECT_TRUE(ExitedWith(batmond->Stop(SIGTERM), 0)) << batmond->Log().toStdString();
+        EXPECT_EQ(batmond->Log().count(QStringLiteral("broker connection lost")), 1)
+            << batmond->Log().toStdString();
+    }
+}
+
 TEST(Batmond, RefusesBadSettingsWithOneLineNamingTheCause) {
     testsupport::ExpectStandardCommandLine(QStringLiteral(BATMOND_PATH), QStringLiteral("batmond"));
     const auto refused = [](const QStringList& arguments, const QString& cause) {
@@ -400,6 +535,50 @@ TEST(Batmond, RefusesBadSettingsWithOneLineNamingTheCause) {
                             QStringLiteral("mqtt://127.0.0.1:1")}));
     EXPECT_TRUE(ExitedWith(withoutStore.Stop(0), 1));
     EXPECT_TRUE(withoutStore.Log().contains(QStringLiteral("needs --data-dir")));
+}
+
+// Readings held in memory because the store cannot write them (here: a history file of a newer
+// version) are not dropped silently at stop: batmond tries them for a few seconds, then names
+// how many are lost in an error line and exits with a failure.
+TEST(Batmond, ReadingsTheStoreCouldNotWriteAreCountedAtStopAndTheExitFails) {
+    BatmondProcess batmond;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "newer");
+        db.setDatabaseName(store::HistoryFilePath(batmond.DataDir()));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA user_version = 7")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("newer");
+    SimProcess sim;
+    ASSERT_TRUE(sim.StartTcp()) << sim.ErrorText().toStdString();
+    const int metricsPort = testservers::FreeLoopbackPort();
+    ASSERT_TRUE(batmond.Start({QStringLiteral("--port"), sim.PortPath(), QStringLiteral("--period"),
+                               QStringLiteral("1"), QStringLiteral("--data-dir"), batmond.DataDir(),
+                               QStringLiteral("--metrics"),
+                               QStringLiteral("127.0.0.1:%1").arg(metricsPort)}));
+    ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("版本 7"))) << batmond.Log().toStdString();
+    double accepted = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            QString error;
+            const auto metrics = promtext::Parse(FetchMetrics(quint16(metricsPort)), &error);
+            if (metrics)
+                accepted =
+                    promtext::Value(*metrics, "batmon_answers_total", {{"outcome", "accepted"}})
+                        .value_or(0);
+            return accepted >= 28;
+        },
+        kLong));
+
+    EXPECT_TRUE(ExitedWith(batmond.Stop(SIGTERM), 1)) << batmond.Log().toStdString();
+    const QRegularExpressionMatch lost =
+        QRegularExpression(QStringLiteral("<3>store error at stop: (\\d+) readings and 0 alarm "
+                                          "events could not be written and are lost\n"))
+            .match(batmond.Log());
+    ASSERT_TRUE(lost.hasMatch()) << batmond.Log().toStdString();
+    EXPECT_GE(lost.captured(1).toDouble(), accepted);
 }
 
 }  // namespace
@@ -462,6 +641,126 @@ TEST(BatmondIntoPostgres, EveryAnsweredReadingEndsUpOnceInTheTable) {
     EXPECT_EQ(inTable, StoredByBattery(batmond.DataDir()));
     EXPECT_TRUE(TakenAsSent(inTable, {sent}, batmond.Log(), sent.size() / 20));
     EXPECT_TRUE(ExitedWith(batmond.Stop(SIGTERM), 0));
+}
+
+// The store's alarm events as the collector writes them, sorted alike: by device, battery, time,
+// kind and state.
+using AlarmRow = std::tuple<int, int, qint64, QString, QString, std::optional<float>>;
+std::vector<AlarmRow> Sorted(std::vector<AlarmRow> rows) {
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+// In the order they were recorded, which is not always the order of their times: an event
+// carries the time of the reading behind it.
+std::vector<AlarmRow> StoredAlarmRows(const QString& dataDir) {
+    std::vector<AlarmRow> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "alarm-rows");
+        db.setDatabaseName(store::HistoryFilePath(dataDir));
+        db.open();
+        QSqlQuery q(db);
+        q.exec(
+            QStringLiteral("SELECT device, battery, t_ms, kind, state, value FROM alarms "
+                           "ORDER BY id"));
+        while (q.next())
+            rows.emplace_back(
+                q.value(0).toInt(), q.value(1).toInt(), q.value(2).toLongLong(),
+                q.value(3).toString(), q.value(4).toString(),
+                q.value(5).isNull() ? std::nullopt : std::optional<float>(q.value(5).toFloat()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("alarm-rows");
+    return rows;
+}
+std::vector<AlarmRow> Rows(const std::vector<AlarmMessage>& alarms) {
+    std::vector<AlarmRow> rows;
+    for (const AlarmMessage& a : alarms)
+        rows.emplace_back(a.device, a.battery, a.timeMs, a.kind, a.state,
+                          a.value ? std::optional<float>(float(*a.value)) : std::nullopt);
+    return rows;
+}
+
+// batmond is killed while alarms change with the broker away, and started again: once the
+// broker is back, the subscriber gets every alarm event the store holds in the order they were
+// recorded, once, and PostgreSQL holds each of them.
+TEST(BatmondIntoPostgres, AlarmEventsSurviveAKillWhileTheBrokerIsAway) {
+    QString error;
+    testservers::MosquittoServer broker;
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+    testservers::PostgresCluster database;
+    ASSERT_TRUE(database.start(&error)) << error.toStdString();
+    collectortest::CollectorProcess collector(broker.url(), database.conninfo());
+    ASSERT_TRUE(collector.start());
+    ASSERT_TRUE(collector.waitForLog(QStringLiteral("subscribed")));
+    const QString site = QStringLiteral("room-k");
+    Subscriber subscriber(broker.url(), site);
+    ASSERT_TRUE(subscriber.WaitOnline());
+    broker.stop();
+
+    const int tcpPort = testservers::FreeLoopbackPort();
+    BatmondProcess batmond;
+    const QStringList arguments = {
+        QStringLiteral("--port"),     QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort),
+        QStringLiteral("--period"),   QStringLiteral("1"),
+        QStringLiteral("--data-dir"), batmond.DataDir(),
+        QStringLiteral("--site"),     site,
+        QStringLiteral("--mqtt"),     broker.url()};
+    ASSERT_TRUE(batmond.Start(arguments));
+    {
+        // A swelling battery raises its alarm; the bus unplugged silences every battery.
+        SimProcess swelling;
+        ASSERT_TRUE(swelling.StartTcp({QStringLiteral("--status"), QStringLiteral("A0:3=0x73")},
+                                      quint16(tcpPort)))
+            << swelling.ErrorText().toStdString();
+        ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("status_swelling")))
+            << batmond.Log().toStdString();
+        swelling.Kill();
+        ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("no_answer"), 14))
+            << batmond.Log().toStdString();
+    }
+    // The bus is back and the alarms clear one battery after the other: killed in the middle.
+    SimProcess sim;
+    ASSERT_TRUE(sim.StartTcp({}, quint16(tcpPort))) << sim.ErrorText().toStdString();
+    ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("alarm cleared"))) << batmond.Log().toStdString();
+    batmond.Stop(SIGKILL);
+
+    BatmondProcess restarted;
+    ASSERT_TRUE(restarted.Start(arguments));  // on the first one's store
+    ASSERT_TRUE(restarted.WaitForLog(QStringLiteral("port opened")))
+        << restarted.Log().toStdString();
+    const std::vector<AlarmRow> before = StoredAlarmRows(batmond.DataDir());
+    ASSERT_GE(before.size(), 15u) << "swelling raised and fourteen silent, at least";
+    ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+
+    const auto published = [&] {
+        std::vector<AlarmMessage> alarms;
+        for (const auto& m : subscriber.Messages())
+            if (auto a = ParseAlarm(m.topic, m.payload)) alarms.push_back(*a);
+        return alarms;
+    };
+    // The restarted batmond clears what is left once the bus answers; then nothing changes. The
+    // clients come back with their reconnect back-off, which has grown while the broker was away.
+    const auto kBackOff = std::chrono::seconds(60 * kSlowdown);
+    std::vector<AlarmRow> stored;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            stored = StoredAlarmRows(batmond.DataDir());
+            return published().size() >= stored.size() &&
+                   collectortest::StoredAlarms(database.conninfo()).size() >= stored.size();
+        },
+        kBackOff))
+        << published().size() << " published, "
+        << collectortest::StoredAlarms(database.conninfo()).size() << " in the table, "
+        << stored.size() << " stored\n"
+        << restarted.Log().toStdString();
+    EXPECT_TRUE(ExitedWith(restarted.Stop(SIGTERM), 0)) << restarted.Log().toStdString();
+    stored = StoredAlarmRows(batmond.DataDir());
+    EXPECT_TRUE(WaitUntil([&] { return published().size() >= stored.size(); }, kLong));
+    EXPECT_EQ(Rows(published()), stored) << "in the order they were recorded, each once";
+    ASSERT_TRUE(WaitUntil(
+        [&] { return collectortest::StoredAlarms(database.conninfo()).size() >= stored.size(); },
+        kLong));
+    EXPECT_EQ(Sorted(Rows(collectortest::StoredAlarms(database.conninfo()))), Sorted(stored));
 }
 
 }  // namespace

@@ -134,6 +134,31 @@ TEST_F(MetricsServerTest, EndlessRequestHeadIsCutOff) {
     EXPECT_EQ(renders_, 0);
 }
 
+// The limit holds however the head arrives: whole in one segment, or in pieces that each stay
+// below it; a head of exactly 8 KiB is still answered.
+TEST_F(MetricsServerTest, RequestHeadOverEightKibIsRefusedEvenWhenItArrivesWhole) {
+    const QByteArray start = "GET /metrics HTTP/1.1\r\nX: ";
+    const QByteArray tooLarge = start + QByteArray(20000, 'a') + "\r\n\r\n";
+    EXPECT_TRUE(Exchange(tooLarge).startsWith("HTTP/1.1 431 Request Header Fields Too Large\r\n"));
+
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, server_.Port());
+    ASSERT_TRUE(WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
+    socket.write(start + QByteArray(6000, 'b'));
+    socket.flush();
+    ASSERT_TRUE(testsupport::HoldsFor([&] { return socket.bytesAvailable() == 0; },
+                                      std::chrono::milliseconds(200)));
+    socket.write(QByteArray(2500, 'b') + "\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return socket.bytesAvailable() > 0; }));
+    EXPECT_TRUE(socket.readAll().startsWith("HTTP/1.1 431"));
+    EXPECT_EQ(renders_, 0);
+
+    const QByteArray exactly = start + QByteArray(8192 - start.size() - 4, 'c') + "\r\n\r\n";
+    ASSERT_EQ(exactly.size(), 8192);
+    EXPECT_TRUE(Exchange(exactly).startsWith("HTTP/1.1 200 OK"));
+    EXPECT_EQ(renders_, 1);
+}
+
 TEST(MetricsAddress, HostAndPortForms) {
     auto listen = ParseMetricsAddress(QStringLiteral("0.0.0.0:9105"));
     ASSERT_TRUE(listen);

@@ -2,25 +2,19 @@
 // once, from its store's outbox, and its alarm events follow.
 #include <gtest/gtest.h>
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <algorithm>
 
-#include "app/TForm1.h"
 #include "engine/MonitorSession.h"
 #include "mqtt/MqttUrl.h"
 #include "station/MqttPublisher.h"
 #include "station/Station.h"
-#include "tests/common/FormControls.h"
 #include "tests/common/WaitFor.h"
+#include "tests/common/WindowRig.h"
 #include "tests/servers/MosquittoServer.h"
 #include "tests/service/BatmondHarness.h"
 #include "tools/simctl/SimProcess.h"
 
 using namespace servicetest;
-using testsupport::Control;
 using testsupport::kSlowdown;
 using testsupport::WaitUntil;
 
@@ -31,37 +25,31 @@ TEST(WindowMqtt, everyReadingTheWindowRecordsIsPublishedOnceWithItsAlarms) {
     ASSERT_TRUE(broker.start(&error)) << error.toStdString();
     Subscriber subscriber(broker.url(), site);
     ASSERT_TRUE(subscriber.WaitOnline());
-    SimProcess bus;
-    ASSERT_TRUE(bus.Start({QStringLiteral("--status"), QStringLiteral("A1:2=0x71")}))
-        << bus.ErrorText().toStdString();
-
-    QTemporaryDir dataDir;
     StationOptions options;
-    options.dataDir = dataDir.path();
     options.mqttOutbox = true;
-    auto form = std::make_unique<TForm1>(options);
+    testsupport::WindowRig window(options);
     PublisherOptions publishing;
     publishing.endpoint = *ParseMqttUrl(broker.url(), &error);
     publishing.site = site;
     std::unique_ptr<MqttPublisher> publisher =
-        PublishStation(form->Monitoring(), publishing, &error);
+        PublishStation(window.Form().Monitoring(), publishing, &error);
     ASSERT_TRUE(publisher && publisher->Start(&error)) << error.toStdString();
 
-    Control<QComboBox>(*form, "Com_combox")->setEditText(bus.PortPath());
-    Control<QPushButton>(*form, "Button1")->click();
-    Control<QLineEdit>(*form, "sample_time")->setText(QStringLiteral("1"));
-    Control<QPushButton>(*form, "RzBitBtn14")->click();
-    Control<QPushButton>(*form, "RzBitBtn7")->click();
+    SimProcess bus;
+    ASSERT_TRUE(
+        window.OpenOnSimulatedBus(bus, {QStringLiteral("--status"), QStringLiteral("A1:2=0x71")}))
+        << window.ErrorText().toStdString();
+    window.StartMonitoring(QStringLiteral("1"));
     const auto kLong = std::chrono::seconds(30 * kSlowdown);
     ASSERT_TRUE(WaitUntil([&] { return subscriber.Readings().size() >= 3 * 14; }, kLong));
 
     // Stopped between cycles, once the store and the broker have caught up.
-    form->Session().ClosePort();
+    window.Form().Session().ClosePort();
     std::size_t stored = 0;
     ASSERT_TRUE(WaitUntil(
         [&] {
             stored = 0;
-            for (const auto& [battery, readings] : StoredByBattery(dataDir.path()))
+            for (const auto& [battery, readings] : StoredByBattery(window.DataDir()))
                 stored += readings.size();
             return subscriber.Readings().size() == stored && publisher->PublishedCount() > 0;
         },

@@ -36,19 +36,19 @@ protected:
     void SetUp() override {
         raw_ = ThreeDays();
         store_.Insert(kBattery, raw_);
-        ASSERT_TRUE(OpenReadOnlyStore(store_.Path(), QStringLiteral("digest-test")).isEmpty());
+        reader_ = std::make_unique<store::RangeReader>(store_.Path());
+        ASSERT_TRUE(reader_->IsOpen()) << reader_->ErrorText().toStdString();
     }
-    void TearDown() override { QSqlDatabase::removeDatabase(QStringLiteral("digest-test")); }
 
     TrendResult Read(const TrendRequest& request, TrendSummaries* summaries) {
-        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("digest-test"));
-        TrendResult result = ReadTrend(db, request, {}, summaries);
+        TrendResult result = ReadTrend(*reader_, request, {}, summaries);
         EXPECT_TRUE(result.error.isEmpty()) << result.error.toStdString();
         return result;
     }
 
     TestStore store_;
     TrendSeries raw_;
+    std::unique_ptr<store::RangeReader> reader_;
 };
 
 }  // namespace

@@ -7,17 +7,14 @@
 #include <QUuid>
 #include <QVariant>
 
+#include "store/Schema.h"
+
 TestStore::TestStore() : connection_(QUuid::createUuid().toString()) {
+    QString error;
+    EXPECT_TRUE(store::CreateHistoryFile(Path(), &error)) << error.toStdString();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     db.setDatabaseName(Path());
     EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
-    QSqlQuery query(db);
-    EXPECT_TRUE(query.exec(QStringLiteral("PRAGMA journal_mode=WAL")));
-    EXPECT_TRUE(query.exec(QStringLiteral(
-        "CREATE TABLE readings (t_ms INTEGER NOT NULL, device INTEGER NOT NULL, "
-        "battery INTEGER NOT NULL, status INTEGER NOT NULL, voltage_dv INTEGER NOT NULL, "
-        "temperature_dc INTEGER NOT NULL, PRIMARY KEY (device, battery, t_ms)) WITHOUT ROWID")))
-        << query.lastError().text().toStdString();
 }
 
 TestStore::~TestStore() {

@@ -8,8 +8,8 @@
 #include "battery/BatteryId.h"
 #include "trend/TrendTypes.h"
 
-// A history store file in a temporary folder, with the store's readings table, written through
-// a connection of its own (as the store's writer would).
+// A history store file in a temporary folder, made by the store, with readings written through
+// a connection of the test's own (as the store's writer would).
 class TestStore {
 public:
     TestStore();

@@ -1,0 +1,90 @@
+#include "tests/store/SchemaVersion1.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+#include "store/DataDir.h"
+#include "tests/store/StoreTestSupport.h"
+
+namespace storetest {
+namespace {
+
+// Version 1's layout, as its program created it.
+constexpr const char* kVersion1Statements[] = {
+    "CREATE TABLE readings ("
+    " device INTEGER NOT NULL CHECK (device IN (160, 161)),"
+    " battery INTEGER NOT NULL CHECK (battery BETWEEN 0 AND 7),"
+    " t_ms INTEGER NOT NULL,"
+    " status INTEGER NOT NULL,"
+    " voltage_dv INTEGER NOT NULL,"
+    " temperature_dc INTEGER NOT NULL,"
+    " PRIMARY KEY (device, battery, t_ms)) WITHOUT ROWID",
+    "CREATE TABLE alarms ("
+    " id INTEGER PRIMARY KEY,"
+    " t_ms INTEGER NOT NULL,"
+    " device INTEGER NOT NULL,"
+    " battery INTEGER NOT NULL,"
+    " kind TEXT NOT NULL,"
+    " state TEXT NOT NULL CHECK (state IN ('raised', 'cleared', 'acknowledged')),"
+    " value REAL,"
+    " user TEXT NOT NULL DEFAULT '')",
+    "CREATE INDEX alarms_by_time ON alarms (t_ms)",
+    "CREATE TABLE mqtt_outbox ("
+    " seq INTEGER PRIMARY KEY,"
+    " device INTEGER NOT NULL,"
+    " battery INTEGER NOT NULL,"
+    " t_ms INTEGER NOT NULL)",
+    "PRAGMA user_version = 1",
+    "PRAGMA journal_mode = WAL",
+};
+
+QString Fill(QSqlDatabase& db) {
+    QSqlQuery q(db);
+    for (const char* sql : kVersion1Statements)
+        if (!q.exec(QString::fromLatin1(sql))) return q.lastError().text();
+    QSqlQuery reading(db);
+    reading.prepare(QStringLiteral(
+        "INSERT INTO readings (device, battery, t_ms, status, voltage_dv, temperature_dc) "
+        "VALUES (?, ?, ?, ?, ?, ?)"));
+    QSqlQuery outbox(db);
+    outbox.prepare(
+        QStringLiteral("INSERT INTO mqtt_outbox (device, battery, t_ms) VALUES (?, ?, ?)"));
+    for (const battery::Reading& r : Sequence(0, 28)) {
+        for (const QVariant& v :
+             {QVariant(r.device), QVariant(r.battery), QVariant(r.t_ms), QVariant(r.status),
+              QVariant(r.voltage_dv), QVariant(r.temperature_dc)})
+            reading.addBindValue(v);
+        outbox.addBindValue(r.device);
+        outbox.addBindValue(r.battery);
+        outbox.addBindValue(r.t_ms);
+        if (!reading.exec()) return reading.lastError().text();
+        if (!outbox.exec()) return outbox.lastError().text();
+    }
+    if (!q.exec(QStringLiteral(
+            "INSERT INTO alarms (t_ms, device, battery, kind, state, value, user) VALUES "
+            "(1000, 161, 0, 'no_answer', 'raised', 0, ''), "
+            "(1001, 160, 2, 'limit_low_voltage', 'raised', 11.8, ''), "
+            "(1002, 161, 0, 'no_answer', 'acknowledged', 0, 'wang'), "
+            "(1003, 161, 0, 'no_answer', 'cleared', 0, '')")))
+        return q.lastError().text();
+    return {};
+}
+
+}  // namespace
+
+QString MakeVersion1File(const QString& dataDir) {
+    const QString connection = QUuid::createUuid().toString();
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(store::HistoryFilePath(dataDir));
+        error = db.open() ? Fill(db) : db.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return error;
+}
+
+}  // namespace storetest
