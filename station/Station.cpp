@@ -81,16 +81,8 @@ void Station::OnWriterHealthChanged(bool writing, const QString& message) {
     emit StoreHealthChanged(writing, message);
 }
 
-// The store's alarm table holds raised, cleared and acknowledged events only (its schema refuses
-// any other state, and a refused row would fail the whole write, readings included): shelving is
-// not recorded until the store takes it.
 void Station::RecordAlarms(const alarms::AlarmEvents& events) {
-    for (const alarms::AlarmEvent& event : events) {
-        if (event.state == alarms::AlarmState::Shelved ||
-            event.state == alarms::AlarmState::Unshelved)
-            continue;
-        writer_->AppendAlarm(event);
-    }
+    for (const alarms::AlarmEvent& event : events) writer_->AppendAlarm(event);
 }
 
 // Every stored alarm event is read, not only recent ones: an alarm raised long ago and never
