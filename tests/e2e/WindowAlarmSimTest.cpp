@@ -164,7 +164,10 @@ TEST_F(SimAlarmFixture, batteriesDriftingFromTheirStringRaiseStringAlarms) {
     MonitorSimulatedBus(sim, {"--drift", "A1:2:-0.1", "--heat", "A1:4:1"});
 
     ASSERT_TRUE(WaitUntil(
-        [&] { return Rules().Find({{0xA1, 2}, AlarmKind::VoltageDeviation}) != nullptr; }, 40s));
+        [&] {
+            return Rules().Find({{0xA1, 2}, AlarmKind::VoltageDeviation}) != nullptr;
+        },
+        40s));
     const alarms::ActiveAlarm* deviation = Rules().Find({{0xA1, 2}, AlarmKind::VoltageDeviation});
     EXPECT_LT(*deviation->value, -0.3) << "below its neighbours";
     ASSERT_TRUE(window->WaitUntilShown());

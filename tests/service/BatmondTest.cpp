@@ -306,8 +306,8 @@ TEST_F(BatmondTest, StoppingOrMovingToAnotherPortRaisesNothingButALostServerDoes
     const auto writeConfig = [&](const SimProcess& sim) {
         QFile file(config);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("port = " + sim.PortPath().toUtf8() + "\nperiod = 1\nsite = " +
-                   site_.toUtf8() + "\nmqtt = " + broker_.url().toUtf8() + "\n");
+        file.write("port = " + sim.PortPath().toUtf8() + "\nperiod = 1\nsite = " + site_.toUtf8() +
+                   "\nmqtt = " + broker_.url().toUtf8() + "\n");
     };
     const auto noAnswerEvents = [&] {
         std::vector<AlarmMessage> found;
