@@ -1,31 +1,46 @@
 #include "alarms/AlarmRules.h"
 
 #include <algorithm>
-#include <tuple>
+#include <cmath>
+#include <limits>
+
+#include "battery/Status.h"
 
 namespace alarms {
 
 namespace {
 
 // Readings are tenths converted to double and limits are typed decimals: compare with a margin
-// far below the readings' resolution so that 12.0 typed and 120/10 read count as equal.
+// far below a tenth, so that 12.0 typed and 120/10 read count as equal.
 constexpr double kEpsilon = 1e-6;
 
 constexpr int kFirstA1Index = battery::kBatteriesPerDevice;
 
-// Whether a limit alarm holds after this value: it starts beyond the limit and ends only once
-// the value is back inside by the hysteresis margin.
-bool BelowLimit(bool active, double value, double limit, double hysteresis) {
-    return active ? value < limit + hysteresis - kEpsilon : value < limit - kEpsilon;
-}
-
-bool AboveLimit(bool active, double value, double limit, double hysteresis) {
-    return active ? value > limit - hysteresis + kEpsilon : value > limit + kEpsilon;
-}
-
 std::optional<int> DeviceSlot(std::uint8_t device) {
     if (!battery::IsDevice(device)) return std::nullopt;
     return battery::DeviceIndex(device);
+}
+
+// The middle of the first `count` of `values` (the mean of the two middle ones for an even
+// count). At most eight values: an insertion sort is all it takes.
+template <std::size_t N>
+double Median(std::array<double, N> values, std::size_t count) {
+    for (std::size_t i = 1; i < count; ++i) {
+        for (std::size_t j = i; j > 0 && values[j] < values[j - 1]; --j)
+            std::swap(values[j], values[j - 1]);
+    }
+    const std::size_t half = count / 2;
+    return count % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+AlarmEvent EventOf(const ActiveAlarm& alarm, AlarmState state, Instant now, QString user = {},
+                   QString note = {}) {
+    AlarmEvent event{now.wallMs, alarm.key, state, alarm.value, std::move(user)};
+    event.level = alarm.level;
+    event.limit = alarm.limit;
+    event.note = std::move(note);
+    event.shelved = alarm.shelf.has_value();
+    return event;
 }
 
 }  // namespace
@@ -34,29 +49,86 @@ std::optional<ActiveAlarm>& AlarmRules::Slot(int index, AlarmKind kind) {
     return batteries_[index].alarms[static_cast<std::size_t>(kind)];
 }
 
+AlarmRules::Run& AlarmRules::RunOf(int index, AlarmKind kind) {
+    return batteries_[index].runs[static_cast<std::size_t>(kind)];
+}
+
 void AlarmRules::Raise(int index, AlarmKind kind, std::optional<double> value, Instant now,
-                       AlarmEvents& out) {
+                       AlarmEvents& out, AlarmLevel level, std::optional<double> limit) {
     auto& slot = Slot(index, kind);
     if (slot) return;
     const AlarmKey key{battery::WatchedBattery(index), kind};
-    slot = ActiveAlarm{key, now.wallMs, value, false, {}};
-    out.push_back(AlarmEvent{now.wallMs, key, AlarmState::Raised, value, {}});
+    slot = ActiveAlarm{key, now.wallMs, value, false, {}, level, limit};
+    out.push_back(EventOf(*slot, AlarmState::Raised, now));
+}
+
+// A warning that turns critical is a new condition: it needs a new acknowledgement, and it ends
+// a shelf put on the warning, so that it reaches somebody.
+void AlarmRules::Escalate(int index, AlarmKind kind, double value, double limit, Instant now,
+                          AlarmEvents& out) {
+    auto& slot = Slot(index, kind);
+    if (slot->shelf) {
+        slot->shelf.reset();
+        out.push_back(EventOf(*slot, AlarmState::Unshelved, now));
+    }
+    slot->level = AlarmLevel::Critical;
+    slot->value = value;
+    slot->limit = limit;
+    slot->acknowledged = false;
+    slot->acknowledgedBy.clear();
+    out.push_back(EventOf(*slot, AlarmState::Raised, now));
 }
 
 void AlarmRules::Clear(int index, AlarmKind kind, Instant now, AlarmEvents& out) {
     auto& slot = Slot(index, kind);
     if (!slot) return;
-    out.push_back(AlarmEvent{now.wallMs, slot->key, AlarmState::Cleared, slot->value, {}});
+    out.push_back(EventOf(*slot, AlarmState::Cleared, now));
     slot.reset();
 }
 
-void AlarmRules::Set(int index, AlarmKind kind, bool on, std::optional<double> value, Instant now,
-                     AlarmEvents& out) {
-    if (on) {
-        Raise(index, kind, value, now, out);
-    } else {
+// `measure` is what the limits apply to (none: nothing measured, which ends the alarm); `value`
+// is what the events carry.
+void AlarmRules::Grade(int index, AlarmKind kind, Run& run, std::optional<double> measure,
+                       double value, const Grading& grading, Instant now, AlarmEvents& out) {
+    const LevelLimits& limits = grading.limits;
+    if (!measure || limits.IsOff()) {
+        run = {};
         Clear(index, kind, now, out);
+        return;
     }
+    const double bad = grading.direction * *measure;  // larger is worse
+    const auto beyond = [&](const std::optional<double>& limit) {
+        return limit && bad > grading.direction * *limit + kEpsilon;
+    };
+    const int onDelay = settings_.onDelayReadings;
+    run.warning = beyond(limits.warning) ? std::min(run.warning + 1, onDelay) : 0;
+    run.critical = beyond(limits.critical) ? std::min(run.critical + 1, onDelay) : 0;
+
+    auto& slot = Slot(index, kind);
+    if (slot) {
+        // It clears inside the limit passed first: the warning's, or the critical one alone.
+        double first = std::numeric_limits<double>::max();
+        for (const std::optional<double>& limit : {limits.warning, limits.critical}) {
+            if (limit) first = std::min(first, grading.direction * *limit);
+        }
+        if (bad <= first - grading.margin + kEpsilon) {
+            run = {};
+            Clear(index, kind, now, out);
+        } else if (slot->level == AlarmLevel::Warning && run.critical >= onDelay) {
+            Escalate(index, kind, value, *limits.critical, now, out);
+        }
+        return;
+    }
+    if (run.critical >= onDelay)
+        Raise(index, kind, value, now, out, AlarmLevel::Critical, limits.critical);
+    else if (run.warning >= onDelay)
+        Raise(index, kind, value, now, out, AlarmLevel::Warning, limits.warning);
+}
+
+AlarmRules::Grading AlarmRules::GradingOf(const LevelLimits& limits, int direction,
+                                          bool voltage) const {
+    return {limits, direction,
+            voltage ? settings_.voltageClearMarginV : settings_.temperatureClearMarginC};
 }
 
 // At most one status alarm per battery: the one for the code reported last. An unknown code
@@ -74,43 +146,149 @@ void AlarmRules::CheckStatus(int index, std::uint8_t statusCode, Instant now, Al
     if (wanted) Raise(index, *wanted, statusCode, now, out);
 }
 
+// A device that reports "no such device" sends no measurement: its numbers are not checked
+// and earlier limit alarms of that battery end.
 void AlarmRules::CheckLimits(int index, const LastValues& values, Instant now, AlarmEvents& out) {
-    // A device that reports "no such device" sends no measurement: its numbers are not checked
-    // and earlier limit alarms of that battery end.
-    const bool measured = values.statusCode != 0x00;
-    const auto check = [&](AlarmKind kind, const std::optional<double>& limit, double value,
-                           auto beyond, double hysteresis) {
-        const bool active = Slot(index, kind).has_value();
-        const bool on = measured && limit && beyond(active, value, *limit, hysteresis);
-        Set(index, kind, on, value, now, out);
+    const bool measured = values.statusCode != battery::kStatusNoDevice;
+    const AlarmLimits& limits = limitsOf_[index];
+    const auto check = [&](AlarmKind kind, const LevelLimits& level, int direction, double value,
+                           bool voltage) {
+        Grade(index, kind, RunOf(index, kind), measured ? std::optional(value) : std::nullopt,
+              value, GradingOf(level, direction, voltage), now, out);
     };
-    check(AlarmKind::LowVoltage, limits_.lowVoltage, values.voltage, BelowLimit,
-          kVoltageHysteresisV);
-    check(AlarmKind::HighVoltage, limits_.highVoltage, values.voltage, AboveLimit,
-          kVoltageHysteresisV);
-    check(AlarmKind::HighTemperature, limits_.highTemperature, values.temperature, AboveLimit,
-          kTemperatureHysteresisC);
+    check(AlarmKind::LowVoltage, limits.lowVoltage, -1, values.voltage, true);
+    check(AlarmKind::HighVoltage, limits.highVoltage, 1, values.voltage, true);
+    check(AlarmKind::HighTemperature, limits.highTemperature, 1, values.temperature, false);
+}
+
+// The rise of a battery's temperature over the last kRiseWindowMs: the sign of a thermal
+// runaway. Readings without a measurement are not kept, and end the alarm like a limit's.
+void AlarmRules::CheckRise(int index, const LastValues& values, Instant now, AlarmEvents& out) {
+    auto& history = batteries_[index].temperatures;
+    const bool measured = values.statusCode != battery::kStatusNoDevice;
+    std::optional<double> rise;
+    if (measured) {
+        while (!history.empty() && history.front().monoMs < now.monoMs - kRiseWindowMs)
+            history.pop_front();
+        history.push_back({now.monoMs, values.temperature});
+        rise = values.temperature - history.front().celsius;
+    }
+    Grade(index, AlarmKind::TemperatureRise, RunOf(index, AlarmKind::TemperatureRise), rise,
+          rise.value_or(0), GradingOf(settings_.strings.temperatureRise, 1, false), now, out);
+}
+
+// The batteries of one device against each other: a battery's voltage away from the device's
+// median (either way), its temperature above the median, and the spread of the voltages. Only
+// fresh, measured readings take part, and a device needs kMinFreshReadings of them; the others
+// keep their alarms until they report again. A battery's conditions count only the readings it
+// gave since the last analysis. The spread is the device's: it is raised on the battery farthest
+// from the median and stays with it until it clears.
+void AlarmRules::AnalyseDevice(int firstIndex, int endIndex, Run& spreadRun, Instant now,
+                               AlarmEvents& out) {
+    std::array<int, battery::kBatteriesPerDevice> fresh{};
+    std::array<double, battery::kBatteriesPerDevice> voltages{};
+    std::array<double, battery::kBatteriesPerDevice> temperatures{};
+    std::size_t count = 0;
+    bool anyNew = false;
+    const std::int64_t freshSinceMs = now.monoMs - kFreshPeriods * CycleMs();
+    for (int i = firstIndex; i < endIndex; ++i) {
+        const BatteryState& state = batteries_[i];
+        if (!state.lastValues || state.lastValues->statusCode == battery::kStatusNoDevice ||
+            !state.heardMonoMs || *state.heardMonoMs < freshSinceMs)
+            continue;
+        fresh[count] = i;
+        voltages[count] = state.lastValues->voltage;
+        temperatures[count] = state.lastValues->temperature;
+        anyNew = anyNew || state.unanalysed;
+        ++count;
+    }
+    const auto done = [&] {
+        for (int i = firstIndex; i < endIndex; ++i) batteries_[i].unanalysed = false;
+    };
+    if (count < kMinFreshReadings) {
+        for (int i = firstIndex; i < endIndex; ++i) {
+            RunOf(i, AlarmKind::VoltageDeviation) = {};
+            RunOf(i, AlarmKind::TemperatureAboveMedian) = {};
+        }
+        spreadRun = {};
+        done();
+        return;
+    }
+    const double medianVoltage = Median(voltages, count);
+    const double medianTemperature = Median(temperatures, count);
+    const StringLimits& limits = settings_.strings;
+    int farthest = fresh[0];
+    double farthestBy = -1;
+    for (std::size_t n = 0; n < count; ++n) {
+        const int i = fresh[n];
+        const double deviation = voltages[n] - medianVoltage;
+        if (std::fabs(deviation) > farthestBy + kEpsilon) {
+            farthest = i;
+            farthestBy = std::fabs(deviation);
+        }
+        if (!batteries_[i].unanalysed) continue;
+        Grade(i, AlarmKind::VoltageDeviation, RunOf(i, AlarmKind::VoltageDeviation),
+              std::fabs(deviation), deviation, GradingOf(limits.voltageDeviation, 1, true), now,
+              out);
+        const double warmer = temperatures[n] - medianTemperature;
+        Grade(i, AlarmKind::TemperatureAboveMedian, RunOf(i, AlarmKind::TemperatureAboveMedian),
+              warmer, warmer, GradingOf(limits.temperatureAboveMedian, 1, false), now, out);
+    }
+    if (anyNew) {
+        int holder = farthest;
+        for (int i = firstIndex; i < endIndex; ++i) {
+            if (Slot(i, AlarmKind::VoltageSpread)) holder = i;
+        }
+        const auto [low, high] = std::minmax_element(
+            voltages.begin(), voltages.begin() + static_cast<std::ptrdiff_t>(count));
+        const double spread = *high - *low;
+        Grade(holder, AlarmKind::VoltageSpread, spreadRun, spread, spread,
+              GradingOf(limits.voltageSpread, 1, true), now, out);
+    }
+    done();
 }
 
 void AlarmRules::RaiseNoAnswer(int firstIndex, int endIndex, Instant now, AlarmEvents& out) {
     for (int i = firstIndex; i < endIndex; ++i) Raise(i, AlarmKind::NoAnswer, {}, now, out);
 }
 
-AlarmEvents AlarmRules::SetLimits(const AlarmLimits& limits, Instant now) {
-    limits_ = limits;
+std::int64_t AlarmRules::CycleMs() const {
+    return std::max(periodMs_, kPollStepMs * kPollStepsPerCycle);
+}
+
+AlarmEvents AlarmRules::SetSettings(const AlarmSettings& settings, Instant now) {
+    settings_ = settings;
     AlarmEvents out;
+    spreadRuns_ = {};
     for (int i = 0; i < battery::kWatchedCount; ++i) {
-        const auto& last = batteries_[i].lastValues;
-        if (last) {
-            CheckLimits(i, *last, now, out);
-            continue;
+        limitsOf_[i] = settings_.LimitsOf(battery::WatchedBattery(i));
+        BatteryState& state = batteries_[i];
+        state.runs = {};
+        if (state.lastValues) {
+            CheckLimits(i, *state.lastValues, now, out);
+        } else {
+            // Restored alarms of a battery not heard from since: only a limit switched off ends
+            // them.
+            const AlarmLimits& limits = limitsOf_[i];
+            if (limits.lowVoltage.IsOff()) Clear(i, AlarmKind::LowVoltage, now, out);
+            if (limits.highVoltage.IsOff()) Clear(i, AlarmKind::HighVoltage, now, out);
+            if (limits.highTemperature.IsOff()) Clear(i, AlarmKind::HighTemperature, now, out);
         }
-        // Restored alarms of a battery not heard from since: only a limit switched off ends them.
-        if (!limits_.lowVoltage) Clear(i, AlarmKind::LowVoltage, now, out);
-        if (!limits_.highVoltage) Clear(i, AlarmKind::HighVoltage, now, out);
-        if (!limits_.highTemperature) Clear(i, AlarmKind::HighTemperature, now, out);
+        // The string conditions are measured anew at the next analysis or reading.
+        const StringLimits& strings = settings_.strings;
+        if (strings.voltageDeviation.IsOff()) Clear(i, AlarmKind::VoltageDeviation, now, out);
+        if (strings.voltageSpread.IsOff()) Clear(i, AlarmKind::VoltageSpread, now, out);
+        if (strings.temperatureAboveMedian.IsOff())
+            Clear(i, AlarmKind::TemperatureAboveMedian, now, out);
+        if (strings.temperatureRise.IsOff()) Clear(i, AlarmKind::TemperatureRise, now, out);
     }
     return out;
+}
+
+AlarmEvents AlarmRules::SetLimits(const AlarmLimits& limits, Instant now) {
+    AlarmSettings settings = settings_;
+    settings.limits = limits;
+    return SetSettings(settings, now);
 }
 
 void AlarmRules::SetSamplingPeriodMs(std::int64_t periodMs) {
@@ -126,11 +304,26 @@ AlarmEvents AlarmRules::OnReading(battery::BatteryId battery, std::uint8_t statu
     state.lastReadingMs = now.wallMs;
     state.heardMonoMs = now.monoMs;
     state.lastValues = LastValues{statusCode, voltage, temperature};
+    state.unanalysed = true;
     lateBlocksInARow_[*index < kFirstA1Index ? 0 : 1] = 0;
 
     Clear(*index, AlarmKind::NoAnswer, now, out);
     CheckStatus(*index, statusCode, now, out);
     CheckLimits(*index, *state.lastValues, now, out);
+    CheckRise(*index, *state.lastValues, now, out);
+    if (statusCode == battery::kStatusNoDevice) {
+        RunOf(*index, AlarmKind::VoltageDeviation) = {};
+        RunOf(*index, AlarmKind::TemperatureAboveMedian) = {};
+        Clear(*index, AlarmKind::VoltageDeviation, now, out);
+        Clear(*index, AlarmKind::TemperatureAboveMedian, now, out);
+    }
+    return out;
+}
+
+AlarmEvents AlarmRules::OnCycleEnded(Instant now) {
+    AlarmEvents out;
+    AnalyseDevice(0, kFirstA1Index, spreadRuns_[0], now, out);
+    AnalyseDevice(kFirstA1Index, battery::kWatchedCount, spreadRuns_[1], now, out);
     return out;
 }
 
@@ -169,11 +362,21 @@ AlarmEvents AlarmRules::OnDeviceLate(std::uint8_t device, Instant now) {
     return out;
 }
 
+void AlarmRules::EndShelves(Instant now, AlarmEvents& out) {
+    for (auto& state : batteries_) {
+        for (auto& slot : state.alarms) {
+            if (!slot || !slot->shelf || now.monoMs < slot->shelf->untilMonoMs) continue;
+            slot->shelf.reset();
+            out.push_back(EventOf(*slot, AlarmState::Unshelved, now));
+        }
+    }
+}
+
 AlarmEvents AlarmRules::Tick(Instant now) {
     AlarmEvents out;
+    EndShelves(now, out);
     if (!monitoring_) return out;
-    const std::int64_t silentAfterMs =
-        kSilentPeriods * std::max(periodMs_, kPollStepMs * kPollStepsPerCycle);
+    const std::int64_t silentAfterMs = kSilentPeriods * CycleMs();
     for (int i = 0; i < battery::kWatchedCount; ++i) {
         const std::int64_t heardMonoMs = std::max(
             batteries_[i].heardMonoMs.value_or(monitoringSinceMonoMs_), monitoringSinceMonoMs_);
@@ -192,7 +395,37 @@ AlarmEvents AlarmRules::Acknowledge(const std::vector<AlarmKey>& keys, const QSt
         if (!slot || slot->acknowledged) continue;
         slot->acknowledged = true;
         slot->acknowledgedBy = user;
-        out.push_back(AlarmEvent{now.wallMs, key, AlarmState::Acknowledged, slot->value, user});
+        out.push_back(EventOf(*slot, AlarmState::Acknowledged, now, user));
+    }
+    return out;
+}
+
+AlarmEvents AlarmRules::Shelve(const std::vector<AlarmKey>& keys, const QString& user,
+                               std::int64_t durationMs, const QString& reason, Instant now) {
+    AlarmEvents out;
+    if (user.isEmpty() || reason.trimmed().isEmpty() || durationMs <= 0) return out;
+    for (const AlarmKey& key : keys) {
+        const std::optional<int> index = battery::WatchedIndex(key.battery);
+        if (!index) continue;
+        auto& slot = Slot(*index, key.kind);
+        if (!slot) continue;
+        slot->shelf =
+            Shelf{user, reason.trimmed(), now.wallMs + durationMs, now.monoMs + durationMs};
+        out.push_back(EventOf(*slot, AlarmState::Shelved, now, user, reason.trimmed()));
+    }
+    return out;
+}
+
+AlarmEvents AlarmRules::Unshelve(const std::vector<AlarmKey>& keys, const QString& user,
+                                 Instant now) {
+    AlarmEvents out;
+    for (const AlarmKey& key : keys) {
+        const std::optional<int> index = battery::WatchedIndex(key.battery);
+        if (!index) continue;
+        auto& slot = Slot(*index, key.kind);
+        if (!slot || !slot->shelf) continue;
+        slot->shelf.reset();
+        out.push_back(EventOf(*slot, AlarmState::Unshelved, now, user));
     }
     return out;
 }
@@ -205,8 +438,18 @@ void AlarmRules::Restore(const AlarmEvents& stored) {
         auto& slot = Slot(*index, event.key.kind);
         switch (event.state) {
             case AlarmState::Raised:
-                // A raise without a clear in between (a crash lost the clear) keeps the first.
-                if (!slot) slot = ActiveAlarm{event.key, event.tMs, event.value, false, {}};
+                if (!slot) {
+                    slot = ActiveAlarm{event.key, event.tMs,   event.value, false,
+                                       {},        event.level, event.limit};
+                } else if (event.level > slot->level) {  // a warning that turned critical
+                    slot->level = event.level;
+                    slot->value = event.value;
+                    slot->limit = event.limit;
+                    slot->acknowledged = false;
+                    slot->acknowledgedBy.clear();
+                }
+                // Otherwise a raise without a clear in between (a crash lost the clear): the
+                // first is kept.
                 break;
             case AlarmState::Cleared:
                 slot.reset();
@@ -216,6 +459,9 @@ void AlarmRules::Restore(const AlarmEvents& stored) {
                     slot->acknowledged = true;
                     slot->acknowledgedBy = event.user;
                 }
+                break;
+            case AlarmState::Shelved:
+            case AlarmState::Unshelved:
                 break;
         }
     }
@@ -260,15 +506,19 @@ int AlarmRules::UnacknowledgedCount() const {
     return count;
 }
 
-// A silent battery's last status is stale, so "no answer" wins over the red mark.
+// A silent battery's last status is stale, so "no answer" wins over the other marks.
 RowMark AlarmRules::MarkOf(battery::BatteryId battery) const {
     const std::optional<int> index = battery::WatchedIndex(battery);
     if (!index) return RowMark::Normal;
     const auto& alarms = batteries_[*index].alarms;
     if (alarms[static_cast<std::size_t>(AlarmKind::NoAnswer)]) return RowMark::NoAnswer;
-    const bool any = std::any_of(alarms.begin(), alarms.end(),
-                                 [](const auto& slot) { return slot.has_value(); });
-    return any ? RowMark::Alarm : RowMark::Normal;
+    RowMark mark = RowMark::Normal;
+    for (const auto& slot : alarms) {
+        if (!slot) continue;
+        if (slot->level == AlarmLevel::Critical) return RowMark::Alarm;
+        mark = RowMark::Warning;
+    }
+    return mark;
 }
 
 std::optional<std::int64_t> AlarmRules::LastReadingMs(battery::BatteryId battery) const {

@@ -25,7 +25,15 @@ constexpr std::array<KindNames, kAllKinds.size()> kKindNames = {{
     {AlarmKind::HighVoltage, "limit_high_voltage", u"电压过高"},
     {AlarmKind::HighTemperature, "limit_high_temperature", u"温度过高"},
     {AlarmKind::NoAnswer, "no_answer", u"通信中断"},
+    {AlarmKind::VoltageDeviation, "voltage_deviation", u"电压偏离"},
+    {AlarmKind::VoltageSpread, "voltage_spread", u"电压离散"},
+    {AlarmKind::TemperatureAboveMedian, "temperature_above_median", u"温度偏高"},
+    {AlarmKind::TemperatureRise, "temperature_rise", u"温升过快"},
 }};
+
+QString Number(double value, int decimals, const char16_t* unit) {
+    return QString::number(value, 'f', decimals) + QString::fromUtf16(unit);
+}
 
 const KindNames& NamesOf(AlarmKind kind) { return kKindNames[static_cast<std::size_t>(kind)]; }
 
@@ -49,6 +57,10 @@ bool IsNoAnswer(AlarmKind kind) { return kind == AlarmKind::NoAnswer; }
 
 bool IsStatusKind(AlarmKind kind) { return kind <= AlarmKind::StatusUnknown; }
 
+bool IsGraded(AlarmKind kind) { return !IsStatusKind(kind) && !IsNoAnswer(kind); }
+
+bool IsStringKind(AlarmKind kind) { return kind >= AlarmKind::VoltageDeviation; }
+
 std::optional<AlarmKind> StatusKind(std::uint8_t statusCode) {
     if (statusCode == battery::kStatusNormal) return std::nullopt;
     for (const KindNames& names : kKindNames) {
@@ -62,9 +74,16 @@ QString ValueText(AlarmKind kind, std::optional<double> value) {
     switch (kind) {
         case AlarmKind::LowVoltage:
         case AlarmKind::HighVoltage:
-            return QString::number(*value, 'f', 1) + QStringLiteral(" V");
+            return Number(*value, 1, u" V");
         case AlarmKind::HighTemperature:
-            return QString::number(*value, 'f', 1) + QStringLiteral(" ℃");
+            return Number(*value, 1, u" ℃");
+        // Differences from a median of tenths may end in hundredths.
+        case AlarmKind::VoltageDeviation:
+        case AlarmKind::VoltageSpread:
+            return Number(*value, 2, u" V");
+        case AlarmKind::TemperatureAboveMedian:
+        case AlarmKind::TemperatureRise:
+            return Number(*value, 2, u" ℃");
         case AlarmKind::NoAnswer:
             return {};
         default:
@@ -77,6 +96,21 @@ QString ValueText(AlarmKind kind, std::optional<double> value) {
     }
 }
 
+QString LevelId(AlarmLevel level) {
+    return level == AlarmLevel::Warning ? QStringLiteral("warning") : QStringLiteral("critical");
+}
+
+std::optional<AlarmLevel> LevelFromId(QStringView id) {
+    for (AlarmLevel level : {AlarmLevel::Warning, AlarmLevel::Critical}) {
+        if (id == LevelId(level)) return level;
+    }
+    return std::nullopt;
+}
+
+QString LevelText(AlarmLevel level) {
+    return level == AlarmLevel::Warning ? QStringLiteral("预警") : QStringLiteral("严重");
+}
+
 QString StateId(AlarmState state) {
     switch (state) {
         case AlarmState::Raised:
@@ -85,12 +119,16 @@ QString StateId(AlarmState state) {
             return QStringLiteral("cleared");
         case AlarmState::Acknowledged:
             return QStringLiteral("acknowledged");
+        case AlarmState::Shelved:
+            return QStringLiteral("shelved");
+        case AlarmState::Unshelved:
+            return QStringLiteral("unshelved");
     }
     return {};
 }
 
 std::optional<AlarmState> StateFromId(QStringView id) {
-    for (AlarmState state : {AlarmState::Raised, AlarmState::Cleared, AlarmState::Acknowledged}) {
+    for (AlarmState state : kAllStates) {
         if (id == StateId(state)) return state;
     }
     return std::nullopt;
@@ -104,6 +142,10 @@ QString StateText(AlarmState state) {
             return QStringLiteral("恢复");
         case AlarmState::Acknowledged:
             return QStringLiteral("已确认");
+        case AlarmState::Shelved:
+            return QStringLiteral("已搁置");
+        case AlarmState::Unshelved:
+            return QStringLiteral("取消搁置");
     }
     return {};
 }

@@ -13,8 +13,11 @@
 
 #include "app/AlarmLimitsDialog.h"
 #include "app/LayoutKit.h"
+#include "app/LiveRowMarks.h"
+#include "app/ShelveDialog.h"
 #include "display/TextFormats.h"
 #include "station/AlarmMonitor.h"
+#include "widgets/MessageBox.h"
 
 using namespace layout;
 
@@ -53,6 +56,24 @@ void SetRow(QTableWidget* table, int row, const QStringList& texts) {
     for (int c = 0; c < texts.size(); ++c) table->setItem(row, c, new QTableWidgetItem(texts[c]));
 }
 
+// The level in the colour of the row marks: red for critical, amber for warning.
+void ShowLevel(QTableWidget* table, int row, int column, alarms::AlarmLevel level) {
+    auto* item = new QTableWidgetItem(alarms::LevelText(level));
+    item->setForeground(level == alarms::AlarmLevel::Critical ? liverows::kAlarmText
+                                                              : liverows::kWarningText);
+    table->setItem(row, column, item);
+}
+
+void SetWidths(QTableWidget* table, std::initializer_list<int> widths) {
+    int column = 0;
+    for (const int width : widths) table->setColumnWidth(column++, width);
+}
+
+// "至 2026-03-01 16:00:00 alice：换电池" for a shelved alarm; empty otherwise.
+QString ShelfText(const std::optional<alarms::Shelf>& shelf) {
+    if (!shelf) return {};
+    return QStringLiteral("至 %1 %2：%3").arg(TimeText(shelf->untilMs), shelf->user, shelf->reason);
+}
 }  // namespace
 
 QString LoginName() {
@@ -62,14 +83,14 @@ QString LoginName() {
     return account ? QString::fromLocal8Bit(account->pw_name) : QString();
 }
 
-alarms::AlarmLimits SavedAlarmLimits() {
+alarms::AlarmSettings SavedAlarmSettings() {
     QSettings settings = ProgramSettings();
-    return alarms::LoadLimits(settings);
+    return alarms::LoadSettings(settings);
 }
 
-void SaveAlarmLimits(const alarms::AlarmLimits& limits) {
+void SaveAlarmSettings(const alarms::AlarmSettings& alarmSettings) {
     QSettings settings = ProgramSettings();
-    alarms::SaveLimits(settings, limits);
+    alarms::SaveSettings(settings, alarmSettings);
 }
 
 AlarmPage::AlarmPage(AlarmMonitor& monitor, const alarms::AlarmEvents& stored, QWidget* parent)
@@ -77,23 +98,31 @@ AlarmPage::AlarmPage(AlarmMonitor& monitor, const alarms::AlarmEvents& stored, Q
     setObjectName(QStringLiteral("TabSheetAlarms"));
     MakeLabel(this, "AlarmActiveLabel", {8, 8, 200, 18}, QStringLiteral("当前报警"), kBlue, 15,
               true);
+    AlarmShelveButton =
+        MakeButton(this, "AlarmShelveButton", {536, 4, 97, 25}, QStringLiteral("搁置"));
+    AlarmUnshelveButton =
+        MakeButton(this, "AlarmUnshelveButton", {648, 4, 97, 25}, QStringLiteral("取消搁置"));
     AlarmAckButton = MakeButton(this, "AlarmAckButton", {760, 4, 97, 25}, QStringLiteral("确认"));
     AlarmLimitsButton =
         MakeButton(this, "AlarmLimitsButton", {872, 4, 97, 25}, QStringLiteral("报警设置"));
     AlarmActiveTable =
         MakeTable(this, "AlarmActiveTable", {8, 34, 1024, 220},
                   {QStringLiteral("电池"), QStringLiteral("报警类型"), QStringLiteral("开始时间"),
-                   QStringLiteral("数值"), QStringLiteral("确认")});
+                   QStringLiteral("数值"), QStringLiteral("确认"), QStringLiteral("级别"),
+                   QStringLiteral("搁置")});
     MakeLabel(this, "AlarmHistoryLabel", {8, 262, 200, 18}, QStringLiteral("报警历史"), kBlue, 15,
               true);
     AlarmHistoryTable =
         MakeTable(this, "AlarmHistoryTable", {8, 288, 1024, 280},
                   {QStringLiteral("时间"), QStringLiteral("电池"), QStringLiteral("报警类型"),
-                   QStringLiteral("状态"), QStringLiteral("数值"), QStringLiteral("确认人")});
-    for (QTableWidget* table : {AlarmActiveTable, AlarmHistoryTable})
-        for (int c = 0; c < table->columnCount() - 1; ++c) table->setColumnWidth(c, 170);
+                   QStringLiteral("状态"), QStringLiteral("数值"), QStringLiteral("确认人"),
+                   QStringLiteral("级别"), QStringLiteral("备注")});
+    SetWidths(AlarmActiveTable, {100, 130, 170, 100, 160, 60});
+    SetWidths(AlarmHistoryTable, {170, 100, 130, 90, 100, 120, 60});
 
     connect(AlarmAckButton, &QPushButton::clicked, this, &AlarmPage::AcknowledgeClick);
+    connect(AlarmShelveButton, &QPushButton::clicked, this, &AlarmPage::ShelveClick);
+    connect(AlarmUnshelveButton, &QPushButton::clicked, this, &AlarmPage::UnshelveClick);
     connect(AlarmLimitsButton, &QPushButton::clicked, this, &AlarmPage::LimitsClick);
 
     AddHistoryRows(stored.begin(), stored.end());
@@ -118,9 +147,14 @@ void AlarmPage::ShowActiveAlarms() {
                                             ? QStringLiteral("已确认 %1").arg(alarm.acknowledgedBy)
                                             : QStringLiteral("未确认");
         SetRow(AlarmActiveTable, row,
-               {battery::BatteryLabel(alarm.key.battery), alarms::KindText(alarm.key.kind),
-                TimeText(alarm.sinceMs), alarms::ValueText(alarm.key.kind, alarm.value),
-                acknowledgement});
+               {battery::BatteryLabel(alarm.key.battery),
+                alarms::KindText(alarm.key.kind),
+                TimeText(alarm.sinceMs),
+                alarms::ValueText(alarm.key.kind, alarm.value),
+                acknowledgement,
+                {},
+                ShelfText(alarm.shelf)});
+        ShowLevel(AlarmActiveTable, row, 5, alarm.level);
         AlarmActiveTable->item(row, 0)->setData(kKeyRole, PackKey(alarm.key));
         if (std::find(selected.begin(), selected.end(), alarm.key) != selected.end()) {
             const QModelIndex first = AlarmActiveTable->model()->index(row, 0);
@@ -142,9 +176,15 @@ void AlarmPage::AddHistoryRows(alarms::AlarmEvents::const_iterator first,
     for (int row = count - 1; first != last; ++first, --row) {
         const alarms::AlarmEvent& event = *first;
         SetRow(AlarmHistoryTable, row,
-               {TimeText(event.tMs), battery::BatteryLabel(event.key.battery),
-                alarms::KindText(event.key.kind), alarms::StateText(event.state),
-                alarms::ValueText(event.key.kind, event.value), event.user});
+               {TimeText(event.tMs),
+                battery::BatteryLabel(event.key.battery),
+                alarms::KindText(event.key.kind),
+                alarms::StateText(event.state),
+                alarms::ValueText(event.key.kind, event.value),
+                event.user,
+                {},
+                event.note});
+        ShowLevel(AlarmHistoryTable, row, 6, event.level);
     }
     if (AlarmHistoryTable->rowCount() > kHistoryRows) AlarmHistoryTable->setRowCount(kHistoryRows);
 }
@@ -158,14 +198,32 @@ std::vector<alarms::AlarmKey> AlarmPage::SelectedKeys() const {
 
 void AlarmPage::AcknowledgeClick() { monitor_.Acknowledge(SelectedKeys(), LoginName()); }
 
+// Only a signed-in operator shelves, so that the events say who did.
+void AlarmPage::ShelveClick() {
+    const std::vector<alarms::AlarmKey> keys = SelectedKeys();
+    if (keys.empty()) return;
+    if (LoginName().isEmpty()) {
+        messagebox::Show(this, QStringLiteral("未登录的用户不能搁置报警"), QStringLiteral("提示"));
+        return;
+    }
+    auto* dialog = new ShelveDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, keys] {
+        monitor_.Shelve(keys, LoginName(), dialog->Hours(), dialog->Reason());
+    });
+    dialog->open();
+}
+
+void AlarmPage::UnshelveClick() { monitor_.Unshelve(SelectedKeys(), LoginName()); }
+
 // The dialog is window-modal but does not block: the poll cycle and the receive path go on
 // while the operator types.
 void AlarmPage::LimitsClick() {
-    auto* dialog = new AlarmLimitsDialog(monitor_.Limits(), this);
+    auto* dialog = new AlarmLimitsDialog(monitor_.Settings(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
-        SaveAlarmLimits(dialog->Limits());
-        monitor_.SetLimits(dialog->Limits());
+        SaveAlarmSettings(dialog->Settings());
+        monitor_.SetSettings(dialog->Settings());
     });
     dialog->open();
 }

@@ -11,9 +11,10 @@ class QPushButton;
 class QTableWidget;
 
 // The page "报警记录": the active alarms on top (battery, condition, since, value,
-// acknowledgement), the alarm history below, newest first. "确认" acknowledges the selected
-// active alarms in the operator's login name; "报警设置" opens the limits dialog and keeps what
-// it accepts in the program's settings.
+// acknowledgement, level, shelving), the alarm history below, newest first. "确认" acknowledges
+// the selected active alarms in the operator's login name; "搁置" shelves them for a chosen time
+// with a reason, "取消搁置" ends that; "报警设置" opens the limits dialog and keeps what it accepts
+// in the program's settings.
 class AlarmPage : public QWidget {
     Q_OBJECT
 public:
@@ -33,18 +34,23 @@ private:
                         alarms::AlarmEvents::const_iterator last);
     std::vector<alarms::AlarmKey> SelectedKeys() const;
     void AcknowledgeClick();
+    void ShelveClick();
+    void UnshelveClick();
     void LimitsClick();
 
     AlarmMonitor& monitor_;
     QTableWidget* AlarmActiveTable = nullptr;
     QTableWidget* AlarmHistoryTable = nullptr;
     QPushButton* AlarmAckButton = nullptr;
+    QPushButton* AlarmShelveButton = nullptr;
+    QPushButton* AlarmUnshelveButton = nullptr;
     QPushButton* AlarmLimitsButton = nullptr;
 };
 
-// Who acknowledges: the login name ($USER, else the account of the process).
+// Who acknowledges and shelves: the login name ($USER, else the account of the process).
 QString LoginName();
 
-// The alarm limits kept in the program's settings (group "alarms"); all off when none are kept.
-alarms::AlarmLimits SavedAlarmLimits();
-void SaveAlarmLimits(const alarms::AlarmLimits& limits);
+// The alarm settings kept in the program's settings (group "alarms"); the defaults when none
+// are kept.
+alarms::AlarmSettings SavedAlarmSettings();
+void SaveAlarmSettings(const alarms::AlarmSettings& settings);

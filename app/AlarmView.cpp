@@ -44,7 +44,7 @@ AlarmView::AlarmView(Station& station, const Targets& targets, QObject* parent)
     AlarmMonitor& monitor = station.Alarms();
     connect(&monitor, &AlarmMonitor::EventsOccurred, this, &AlarmView::ShowEvents);
     connect(&monitor, &AlarmMonitor::Ticked, this, &AlarmView::ShowState);
-    monitor.SetLimits(SavedAlarmLimits());
+    monitor.SetSettings(SavedAlarmSettings());
     ShowState(monitor.NowMs());
 }
 

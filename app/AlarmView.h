@@ -30,7 +30,8 @@ public:
         std::vector<HistoryGridModel*> historyTables;
     };
 
-    // Loads the saved limits into the station's alarm monitor and shows the restored alarms.
+    // Loads the saved alarm settings into the station's alarm monitor and shows the restored
+    // alarms.
     AlarmView(Station& station, const Targets& targets, QObject* parent = nullptr);
 
     AlarmPage* Page() const { return page_; }

@@ -16,6 +16,9 @@ void Show(GridModel& table, const alarms::AlarmRules& rules, std::int64_t nowMs)
             case alarms::RowMark::Normal:
                 table.SetRowLook(row, {}, {});
                 break;
+            case alarms::RowMark::Warning:
+                table.SetRowLook(row, kWarningText, kWarningFill);
+                break;
             case alarms::RowMark::Alarm:
                 table.SetRowLook(row, kAlarmText, kAlarmFill);
                 break;

@@ -7,13 +7,16 @@
 
 class GridModel;
 
-// How the real-time table shows its batteries' alarms: a status or limit alarm in red text on a
-// light red background, a battery not heard from in grey with the age of its last reading in
-// the time column. Rows of batteries without an alarm keep the table's usual look.
+// How the real-time table shows its batteries' alarms: a critical alarm (every status alarm, a
+// limit or string alarm at its critical level) in red text on a light red background, warnings
+// alone in amber on light amber, a battery not heard from in grey with the age of its last
+// reading in the time column. Rows of batteries without an alarm keep the table's usual look.
 namespace liverows {
 
 inline const QColor kAlarmText{0xFF, 0x00, 0x00};
 inline const QColor kAlarmFill{0xFF, 0xDC, 0xDC};
+inline const QColor kWarningText{0xC0, 0x60, 0x00};
+inline const QColor kWarningFill{0xFF, 0xEE, 0xC8};
 inline const QColor kSilentText{0x80, 0x80, 0x80};
 
 inline constexpr int kTimeColumn = 1;

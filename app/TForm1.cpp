@@ -171,8 +171,10 @@ void TForm1::ShowStoreHealth(bool, const QString& message) {
     if (!message.isEmpty()) Memo1->appendPlainText(message);
 }
 
+// Closing the window ends monitoring on purpose, through the session, so that nothing takes the
+// closed port for a lost one.
 void TForm1::FormClose() {
-    session_->Link().Close();
+    session_->ClosePort();
     station_->Shutdown();
     emit Closing();
 }
@@ -202,7 +204,7 @@ void TForm1::RzBitBtn12Click() { RzPageControl1->setCurrentIndex(1); }
 void TForm1::RzBitBtn13Click() { RzPageControl1->setCurrentIndex(2); }
 
 void TForm1::RzBitBtn3Click() {
-    session_->Link().Close();
+    session_->ClosePort();
     close();
 }
 

@@ -53,6 +53,17 @@ QString RegisterName(BatteryId id) {
         .toUpper();
 }
 
+std::optional<BatteryId> BatteryFromRegisterName(QStringView name) {
+    const QString n = name.trimmed().toString().toUpper();
+    for (std::uint8_t device : kDevices) {
+        for (int battery = 0; battery < kBatteriesPerDevice; ++battery) {
+            const BatteryId id{device, static_cast<std::uint8_t>(battery)};
+            if (n == RegisterName(id)) return id;
+        }
+    }
+    return std::nullopt;
+}
+
 QString BatteryLabel(BatteryId id) {
     if (id.device == kDeviceA1 && id.battery < kWatchedOfA1)
         return QStringLiteral("%1#").arg(id.battery + 1);

@@ -48,6 +48,8 @@ BatteryId WatchedBattery(int index);  // index 0..13
 
 // The device and register a battery is read from: "A0-80" … "A1-87".
 QString RegisterName(BatteryId id);
+// The bus battery RegisterName names (any case, surrounding spaces ignored), or nothing.
+std::optional<BatteryId> BatteryFromRegisterName(QStringView name);
 
 // The name the window gives a battery: "A0-80" … "A0-87" for A0, "1#" … "6#" for A1's
 // watched batteries, and "A1-86", "A1-87" for A1's other two.

@@ -6,6 +6,9 @@
 
 namespace {
 
+// The alarm level came after the first version: a table made before gets it as a column that
+// is NULL in the rows it already holds. Altering a table locks it, so that happens only once, not
+// at every connection (a long query on the table would otherwise keep the collector out).
 const char* const kSchema = R"(
 CREATE TABLE IF NOT EXISTS battery_readings (
     site text NOT NULL,
@@ -26,6 +29,13 @@ CREATE TABLE IF NOT EXISTS battery_alarms (
     value real,
     acknowledged_by text NOT NULL DEFAULT '',
     PRIMARY KEY (site, device, battery, time, kind, state));
+DO $$ BEGIN
+    IF NOT EXISTS (SELECT 1 FROM information_schema.columns
+                   WHERE table_schema = current_schema() AND table_name = 'battery_alarms'
+                     AND column_name = 'level') THEN
+        ALTER TABLE battery_alarms ADD COLUMN IF NOT EXISTS level text;
+    END IF;
+END $$;
 CREATE TABLE IF NOT EXISTS battery_rejected (
     received timestamptz NOT NULL,
     topic text NOT NULL,
@@ -47,12 +57,14 @@ const char* const kInsertReadings =
     "SELECT site, device, battery, time, voltage, temperature, status FROM batch "
     "ON CONFLICT DO NOTHING";
 const char* const kCopyAlarms =
-    "COPY alarms_in (site, device, battery, time, kind, state, value, acknowledged_by) FROM STDIN";
+    "COPY alarms_in (site, device, battery, time, kind, state, value, acknowledged_by, level) "
+    "FROM STDIN";
 const char* const kInsertAlarms =
     "WITH batch AS (DELETE FROM alarms_in "
-    "RETURNING site, device, battery, time, kind, state, value, acknowledged_by) "
-    "INSERT INTO battery_alarms (site, device, battery, time, kind, state, value, acknowledged_by) "
-    "SELECT site, device, battery, time, kind, state, value, acknowledged_by FROM batch "
+    "RETURNING site, device, battery, time, kind, state, value, acknowledged_by, level) "
+    "INSERT INTO battery_alarms "
+    "(site, device, battery, time, kind, state, value, acknowledged_by, level) "
+    "SELECT site, device, battery, time, kind, state, value, acknowledged_by, level FROM batch "
     "ON CONFLICT DO NOTHING";
 const char* const kInsertRejected =
     "INSERT INTO battery_rejected (received, topic, payload, reason) VALUES ($1, $2, $3, $4)";
@@ -108,6 +120,13 @@ void AppendRow(QByteArray& out, const AlarmMessage& a) {
     }
     out += '\t';
     AppendText(out, a.user);
+    out += '\t';
+    // An event of a publisher without levels has none: NULL, like the rows stored before.
+    if (a.level.isEmpty()) {
+        out += "\\N";
+    } else {
+        AppendText(out, a.level);
+    }
     out += '\n';
 }
 

@@ -124,7 +124,10 @@ QString CommandLine::HelpText() const {
     for (const Setting& setting : settings_) {
         const QString help = QString::fromUtf8(setting.help);
         if (setting.place == SettingPlace::File) {
-            fileRows.append({QString::fromLatin1(setting.key), help});
+            QString key = QString::fromLatin1(setting.key);
+            if (setting.qualifierName)
+                key += QStringLiteral("[.%1]").arg(QLatin1String(setting.qualifierName));
+            fileRows.append({key, help});
             continue;
         }
         QString option = OptionName(setting.key);

@@ -12,10 +12,20 @@ std::optional<IniFile> Refuse(QString* error, const QString& reason) {
     return std::nullopt;
 }
 
-bool KnownInFile(SettingTable settings, const QString& key) {
-    return std::any_of(settings.begin(), settings.end(), [&](const Setting& s) {
+const Setting* FileSetting(SettingTable settings, QStringView key) {
+    const auto found = std::find_if(settings.begin(), settings.end(), [&](const Setting& s) {
         return s.valueName && s.place != SettingPlace::CommandLine && key == QLatin1String(s.key);
     });
+    return found == settings.end() ? nullptr : &*found;
+}
+
+// The setting's key of "KEY.QUALIFIER" when KEY takes qualifiers and QUALIFIER is not empty.
+std::optional<QString> QualifiedSetting(SettingTable settings, const QString& key) {
+    const qsizetype dot = key.indexOf(u'.');
+    if (dot <= 0 || dot == key.size() - 1) return std::nullopt;
+    const Setting* setting = FileSetting(settings, QStringView(key).first(dot));
+    if (!setting || !setting->qualifierName) return std::nullopt;
+    return key.left(dot);
 }
 
 // The line's text, or nothing when it is not UTF-8 text: a control character other than a
@@ -89,7 +99,8 @@ std::optional<IniFile> IniFile::Parse(const QString& path, const QByteArray& tex
             return Refuse(error,
                           where + QStringLiteral("expected KEY = VALUE, not '%1'").arg(line));
         if (inUnknownSection) continue;  // its section's line said so already
-        if (!KnownInFile(settings, key)) {
+        const std::optional<QString> qualified = QualifiedSetting(settings, key);
+        if (!FileSetting(settings, key) && !qualified) {
             ini.unknown_.append(where + QStringLiteral("unknown key '%1'").arg(key));
             continue;
         }
@@ -113,6 +124,7 @@ std::optional<IniFile> IniFile::Parse(const QString& path, const QByteArray& tex
                                              .arg(key));
         }
         ini.values_[key] = Entry{value, number};
+        if (qualified) ini.qualifiers_[*qualified].append(key.mid(qualified->size() + 1));
     }
     return ini;
 }
@@ -120,6 +132,11 @@ std::optional<IniFile> IniFile::Parse(const QString& path, const QByteArray& tex
 QString IniFile::Value(const QString& key) const {
     const auto it = values_.find(key);
     return it == values_.end() ? QString() : it->second.value;
+}
+
+QStringList IniFile::Qualifiers(const QString& key) const {
+    const auto it = qualifiers_.find(key);
+    return it == qualifiers_.end() ? QStringList() : it->second;
 }
 
 int IniFile::Line(const QString& key) const {

@@ -42,6 +42,10 @@ public:
     QString Value(const QString& key) const;
     // The line the key is on; 0 when it is absent.
     int Line(const QString& key) const;
+    // The qualifiers given for a setting that takes them, as written, in the order of the file:
+    // "A1-82" for a line "alarm_high_temperature_warning.A1-82 = 42". Each one's value and line
+    // are those of "KEY.QUALIFIER".
+    QStringList Qualifiers(const QString& key) const;
     // "FILE:LINE: unknown key 'keepdays'", "FILE:LINE: unknown section '[batmond]'".
     const QStringList& Unknown() const { return unknown_; }
 
@@ -53,6 +57,7 @@ private:
 
     QString path_;
     std::map<QString, Entry> values_;
+    std::map<QString, QStringList> qualifiers_;  // by the setting's key
     QStringList unknown_;
 };
 

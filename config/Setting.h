@@ -15,12 +15,15 @@ enum class SettingPlace {
 
 // One setting of a program. Its INI key is `key`; its command-line option is the key with '-'
 // for '_' ("data_dir": --data-dir), or -k for a one-letter key. A setting without `valueName`
-// is a flag of the command line.
+// is a flag of the command line. A setting with a `qualifierName` may also be given in the file
+// once per thing it names, as `key.QUALIFIER` ("alarm_high_temperature_warning.A1-82"); the
+// program judges the qualifiers.
 struct Setting {
     const char* key;
     const char* valueName;  // shown in the help (--port PORT); nullptr for a flag
     const char* help;
     SettingPlace place = SettingPlace::Both;
+    const char* qualifierName = nullptr;  // shown in the help (key[.BATTERY])
 };
 
 // A program's settings, the one table its command line and its INI file are read with.

@@ -13,6 +13,10 @@ QString SettingValues::Value(const char* key) const {
     return file_ ? file_->Value(QLatin1String(key)) : QString();
 }
 
+QStringList SettingValues::Qualifiers(const char* key) const {
+    return file_ ? file_->Qualifiers(QLatin1String(key)) : QStringList();
+}
+
 QString SettingValues::Label(const char* key) const {
     if (FromCommandLine(key)) return OptionName(key);
     if (!file_ || !file_->Contains(QLatin1String(key)))

@@ -16,6 +16,9 @@ public:
 
     bool Has(const char* key) const;
     QString Value(const char* key) const;  // empty when neither gives it
+    // The qualifiers the file gives `key` (IniFile::Qualifiers); their values and labels are
+    // those of "key.QUALIFIER".
+    QStringList Qualifiers(const char* key) const;
     // Names where the value came from, to start a message about it: "--period" from the command
     // line, "/etc/batmon/batmond.conf:3: period" from the file.
     QString Label(const char* key) const;

@@ -197,6 +197,7 @@ QByteArray AlarmPayload(const AlarmMessage& alarm) {
                        {QStringLiteral("value"),
                         alarm.value ? QJsonValue(*alarm.value) : QJsonValue(QJsonValue::Null)}};
     if (!alarm.user.isEmpty()) object.insert(QStringLiteral("user"), alarm.user);
+    if (!alarm.level.isEmpty()) object.insert(QStringLiteral("level"), alarm.level);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -219,14 +220,21 @@ std::optional<AlarmMessage> ParseAlarm(const QByteArray& topic, const QByteArray
     alarm.kind = object->value(u"kind").toString();
     alarm.state = object->value(u"state").toString();
     alarm.user = object->value(u"user").toString();
+    alarm.level = object->value(u"level").toString();
     const QJsonValue value = object->value(u"value");
     if (!time) return Fail<AlarmMessage>(error, QStringLiteral("no valid time"));
     if (!device || !battery) return Fail<AlarmMessage>(error, QStringLiteral("no valid battery"));
     if (!kKind.match(alarm.kind).hasMatch()) {
         return Fail<AlarmMessage>(error, QStringLiteral("no valid kind"));
     }
-    if (alarm.state != u"raised" && alarm.state != u"cleared" && alarm.state != u"acknowledged") {
+    static const QStringList kStates = {QStringLiteral("raised"), QStringLiteral("cleared"),
+                                        QStringLiteral("acknowledged"), QStringLiteral("shelved"),
+                                        QStringLiteral("unshelved")};
+    if (!kStates.contains(alarm.state)) {
         return Fail<AlarmMessage>(error, QStringLiteral("no valid state"));
+    }
+    if (!alarm.level.isEmpty() && alarm.level != u"warning" && alarm.level != u"critical") {
+        return Fail<AlarmMessage>(error, QStringLiteral("no valid level"));
     }
     if (!IsPlainText(alarm.user)) {
         return Fail<AlarmMessage>(error, QStringLiteral("user holds control characters"));

@@ -8,11 +8,12 @@
 //        "status": 17, "status_text": "正常"}
 //   batmon/<site>/alarm                   one alarm event, QoS 1:
 //       {"time": "2026-03-01T08:00:00.125Z", "device": "A0", "battery": 3,
-//        "kind": "status_voltage", "state": "raised", "value": 11.2}
+//        "kind": "status_voltage", "state": "raised", "value": 11.2, "level": "critical"}
 //       kind:  the alarm's stable identifier (lower-case letters, digits, '_')
-//       state: "raised", "cleared" or "acknowledged"
+//       state: "raised", "cleared", "acknowledged", "shelved" or "unshelved"
 //       value: the reading that raised or cleared it, or null when there is none
-//       user:  only with "acknowledged": the login name of who acknowledged it
+//       level: "warning" or "critical" (left out by versions that had no levels)
+//       user:  with "acknowledged", "shelved" and "unshelved": the login name of who did it
 //   batmon/<site>/status                  "online"; "offline" as the last will; retained
 //
 // Times are RFC 3339 in UTC with milliseconds, in the years 1 to 9999 (UTC). A site name is one
@@ -47,6 +48,7 @@ struct AlarmMessage {
     QString state;
     std::optional<double> value;
     QString user;
+    QString level{};  // "warning" or "critical"; empty from a publisher without levels
 
     bool operator==(const AlarmMessage&) const = default;
 };

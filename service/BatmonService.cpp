@@ -81,21 +81,23 @@ void BatmonService::ReportAlarm(const alarms::AlarmEvent& event) {
         QStringLiteral("%1/%2").arg(battery::DeviceName(id.device)).arg(id.battery);
     const QString kind = alarms::KindId(event.key.kind);
     const QString line =
-        QStringLiteral("alarm %1: %2 %3, value %4%5")
-            .arg(alarms::StateId(event.state), where, kind)
+        QStringLiteral("alarm %1: %2 %3 %4, value %5%6")
+            .arg(alarms::StateId(event.state), where, kind, alarms::LevelId(event.level))
             .arg(event.value.value_or(0))
             .arg(event.user.isEmpty() ? QString() : QStringLiteral(", by ") + event.user);
     if (event.state == alarms::AlarmState::Raised)
         qCWarning(ServiceLog).noquote() << line;
     else
         qCInfo(ServiceLog).noquote() << line;
-    if (event.state != alarms::AlarmState::Acknowledged)
+    // Acknowledging or shelving an alarm leaves it active.
+    if (event.state == alarms::AlarmState::Raised || event.state == alarms::AlarmState::Cleared)
         metrics_.SetAlarm(id.device, id.battery, kind, event.state == alarms::AlarmState::Raised);
 }
 
 BatmonService::~BatmonService() { Shutdown(); }
 
 bool BatmonService::Start(QString* error) {
+    station_->Alarms().SetSettings(options_.alarms);
     const auto periodMs = SamplingPeriodMs(options_.periodSeconds);
     station_->Session().SetSamplingPeriodMs(periodMs.value_or(MonitorSession::kDefaultSamplingMs));
     if (!StartMetrics(error) || !StartPublisher(error)) return false;
@@ -242,6 +244,7 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     const ServiceOptions previous = options_;
     options_ = next;
     metrics_.SetSite(options_.site);
+    if (previous.alarms != next.alarms) station_->Alarms().SetSettings(next.alarms);
     if (previous.periodSeconds != next.periodSeconds)
         station_->Session().SetSamplingPeriodMs(
             SamplingPeriodMs(next.periodSeconds).value_or(MonitorSession::kDefaultSamplingMs));

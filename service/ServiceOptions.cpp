@@ -1,6 +1,7 @@
 #include "service/ServiceOptions.h"
 
 #include <QFileInfo>
+#include <map>
 
 #include "config/BatmondConf.h"
 #include "config/IniFile.h"
@@ -12,6 +13,42 @@
 namespace {
 
 const QString kProgram = QStringLiteral("batmond");
+
+// The alarm settings of the file's alarm_* keys, the defaults for those it does not set. A
+// battery's own limits are named by its register ("alarm_high_temperature_warning.A1-82").
+// Nothing, with one line in `error` naming the key, for a value the limits dialog would refuse.
+std::optional<alarms::AlarmSettings> ReadAlarmSettings(const config::SettingValues& values,
+                                                       QString* error) {
+    alarms::AlarmSettingTexts texts = alarms::SettingTexts(alarms::AlarmSettings{});
+    std::map<battery::BatteryId, QString> written;  // each battery's qualifier as written
+    for (int i = 0; i < alarms::kSettingFieldCount; ++i) {
+        const QByteArray key = alarms::IniKey(static_cast<alarms::SettingField>(i)).toLatin1();
+        if (values.Has(key.constData()))
+            texts.common[std::size_t(i)] = values.Value(key.constData());
+        if (i >= alarms::kLimitFieldCount) continue;
+        for (const QString& qualifier : values.Qualifiers(key.constData())) {
+            const QByteArray qualified = key + '.' + qualifier.toLatin1();
+            const std::optional<battery::BatteryId> battery =
+                battery::BatteryFromRegisterName(qualifier);
+            if (!battery || !battery::WatchedIndex(*battery)) {
+                *error = QStringLiteral(
+                             "%1: not a watched battery: \"%2\" (A0-80 to A0-87, "
+                             "A1-80 to A1-85)")
+                             .arg(values.Label(qualified.constData()), qualifier);
+                return std::nullopt;
+            }
+            texts.batteries[*battery][std::size_t(i)] = values.Value(qualified.constData());
+            written[*battery] = qualifier;
+        }
+    }
+    const alarms::SettingsCheck check = alarms::ParseSettings(texts);
+    if (check.settings) return check.settings;
+    QString key = alarms::IniKey(check.problem.field);
+    if (check.problem.battery) key += u'.' + written[*check.problem.battery];
+    *error = QStringLiteral("%1: %2").arg(values.Label(key.toLatin1().constData()),
+                                          check.problem.reason);
+    return std::nullopt;
+}
 
 // A whole number of at least `low` and at most `high`, or nothing.
 std::optional<int> WholeNumber(const QString& text, int low, int high) {
@@ -80,6 +117,9 @@ config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
     if (!broker) return refuse(error);
     result.mqtt = broker->endpoint;
     result.caFile = broker->caFile;
+    const std::optional<alarms::AlarmSettings> alarmSettings = ReadAlarmSettings(values, &error);
+    if (!alarmSettings) return refuse(error);
+    result.alarms = *alarmSettings;
     result.metrics = values.Value("metrics");
     if (!result.metrics.isEmpty() && !ParseMetricsAddress(result.metrics))
         return refuse(QStringLiteral("%1 wants HOST:PORT with an IP address, or a port for "

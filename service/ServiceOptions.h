@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <optional>
 
+#include "alarms/AlarmLimits.h"
 #include "config/CommandLine.h"
 #include "mqtt/MqttUrl.h"
 
@@ -16,7 +17,8 @@ struct ServiceOptions {
     QString caFile;
     QString metrics;  // HOST:PORT of /metrics; empty: none
     int keepDays = 0;
-    QString configFile;  // the INI file read, empty when none
+    alarms::AlarmSettings alarms;  // from the file's alarm_* keys; the defaults without them
+    QString configFile;            // the INI file read, empty when none
 
     bool operator==(const ServiceOptions&) const = default;
 };

@@ -18,9 +18,10 @@ struct LastReadingTime {
     std::int64_t tMs = 0;
 };
 
-// Watches a monitoring session for alarms: every accepted reading, every device that answers
-// too late, the start of monitoring, the loss of the port and changes of the sampling period go
-// to the alarm rules, and a one-second tick on the session's clock drives the silence rule.
+// Watches a monitoring session for alarms: every accepted reading, the end of every poll cycle
+// (for the string analysis), every device that answers too late, the start of monitoring, the
+// opening, closing and loss of the port and changes of the sampling period go to the alarm rules,
+// and a one-second tick on the session's clock drives the silence rule and the end of shelving.
 // What the rules decide is reported as EventsOccurred, once per change.
 class AlarmMonitor : public QObject {
     Q_OBJECT
@@ -30,11 +31,19 @@ public:
     AlarmMonitor(MonitorSession& session, Clock& clock, QObject* parent = nullptr);
     ~AlarmMonitor() override;
 
+    void SetSettings(const alarms::AlarmSettings& settings);
+    const alarms::AlarmSettings& Settings() const { return rules_.Settings(); }
+    // The common limits only, keeping the other settings.
     void SetLimits(const alarms::AlarmLimits& limits);
     const alarms::AlarmLimits& Limits() const { return rules_.Limits(); }
 
     // Acknowledges the active alarms among `keys` that nobody acknowledged yet.
     void Acknowledge(const std::vector<alarms::AlarmKey>& keys, const QString& user);
+    // Shelves the active alarms among `keys` for `hours` by a signed-in operator who says why,
+    // or ends their shelving.
+    void Shelve(const std::vector<alarms::AlarmKey>& keys, const QString& user, int hours,
+                const QString& reason);
+    void Unshelve(const std::vector<alarms::AlarmKey>& keys, const QString& user);
 
     // Brings back the alarms of the stored events (oldest first) and the batteries' last
     // reading times at start-up. Emits nothing: the events are already known to whoever stored
@@ -52,7 +61,8 @@ signals:
 
 private:
     void OnReading(const battery::Reading& reading);
-    void OnPortClosed();
+    void OnPortOpened();
+    void OnPortClosed(bool hungUp);
     void OnSamplingPeriodChanged(int ms);
     void OnTick();
     void Report(const alarms::AlarmEvents& events);
@@ -60,5 +70,6 @@ private:
     Clock& clock_;
     alarms::AlarmRules rules_;
     std::unique_ptr<PeriodicTimer> tick_;
-    bool started_ = false;  // the session's monitoring was started at least once
+    bool started_ = false;          // the session's monitoring was started at least once
+    bool closedOnPurpose_ = false;  // the port was closed, not lost, and not opened since
 };

@@ -187,6 +187,7 @@ OutboxMessage MqttPublisher::AlarmMessageOf(const store::AlarmOutboxEntry& entry
     message.state = alarms::StateId(event.state);
     message.value = event.value;
     message.user = event.user;
+    message.level = alarms::LevelId(event.level);
     return {entry.seq, AlarmTopic(options_.site), AlarmPayload(message), false};
 }
 

@@ -8,7 +8,8 @@ namespace store {
 QString AlarmColumns(const QString& tableAlias) {
     const QString prefix = tableAlias.isEmpty() ? QString() : tableAlias + u'.';
     QStringList columns;
-    for (const char* name : {"t_ms", "device", "battery", "kind", "state", "value", "user"})
+    for (const char* name :
+         {"t_ms", "device", "battery", "kind", "state", "value", "user", "level"})
         columns << prefix + QLatin1String(name);
     return columns.join(QStringLiteral(", "));
 }
@@ -21,6 +22,7 @@ void BindAlarm(QSqlQuery& insert, int first, const alarms::AlarmEvent& event) {
     insert.bindValue(first + 4, alarms::StateId(event.state));
     insert.bindValue(first + 5, event.value ? QVariant(*event.value) : QVariant());
     insert.bindValue(first + 6, event.user.isNull() ? QStringLiteral("") : event.user);
+    insert.bindValue(first + 7, alarms::LevelId(event.level));
 }
 
 std::optional<alarms::AlarmEvent> AlarmFromRow(const QSqlQuery& row, int first) {
@@ -38,6 +40,9 @@ std::optional<alarms::AlarmEvent> AlarmFromRow(const QSqlQuery& row, int first) 
     if (!row.value(first + 5).isNull() && !alarms::IsNoAnswer(*kind))
         event.value = row.value(first + 5).toDouble();
     event.user = row.value(first + 6).toString();
+    // A row from before levels has none: its alarm was critical.
+    event.level =
+        alarms::LevelFromId(row.value(first + 7).toString()).value_or(alarms::AlarmLevel::Critical);
     return event;
 }
 

@@ -25,8 +25,8 @@ BatchWriter::BatchWriter(const QSqlDatabase& db)
                        "voltage_dv, temperature_dc) VALUES (?, ?, ?, ?, ?, ?)"));
     insertReadingOutbox_.prepare(
         QStringLiteral("INSERT INTO mqtt_outbox (device, battery, t_ms) VALUES (?, ?, ?)"));
-    insertAlarm_.prepare(
-        QStringLiteral("INSERT INTO alarms (%1) VALUES (?, ?, ?, ?, ?, ?, ?)").arg(AlarmColumns()));
+    insertAlarm_.prepare(QStringLiteral("INSERT INTO alarms (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                             .arg(AlarmColumns()));
     insertAlarmOutbox_.prepare(
         QStringLiteral("INSERT INTO alarm_outbox (channel, alarm_id) VALUES (?, ?)"));
 }

@@ -3,7 +3,9 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QUuid>
+#include <iterator>
 #include <span>
+#include <vector>
 
 namespace store {
 namespace {
@@ -20,7 +22,8 @@ constexpr const char* kCreateReadings =
     " temperature_dc INTEGER NOT NULL,"
     " PRIMARY KEY (device, battery, t_ms)) WITHOUT ROWID";
 
-// `value` is NULL for an alarm that carries none (no answer).
+// `value` is NULL for an alarm that carries none (no answer); `level` is NULL in the rows of
+// files from before levels, whose alarms all count as critical.
 constexpr const char* kCreateAlarms =
     "CREATE TABLE alarms ("
     " id INTEGER PRIMARY KEY,"
@@ -28,9 +31,11 @@ constexpr const char* kCreateAlarms =
     " device INTEGER NOT NULL,"
     " battery INTEGER NOT NULL,"
     " kind TEXT NOT NULL,"
-    " state TEXT NOT NULL CHECK (state IN ('raised', 'cleared', 'acknowledged')),"
+    " state TEXT NOT NULL"
+    "  CHECK (state IN ('raised', 'cleared', 'acknowledged', 'shelved', 'unshelved')),"
     " value REAL,"
-    " user TEXT NOT NULL DEFAULT '')";
+    " user TEXT NOT NULL DEFAULT '',"
+    " level TEXT CHECK (level IN ('warning', 'critical')))";
 constexpr const char* kCreateAlarmIndex = "CREATE INDEX alarms_by_time ON alarms (t_ms)";
 
 // Readings a broker has not yet acknowledged, in the order they were recorded. Rows exist only
@@ -72,6 +77,19 @@ constexpr const char* kUpgradeFrom1[] = {
     kCreateAlarmOutbox,
     kCreateAlarmOutboxIndex,
     "UPDATE alarms SET value = NULL WHERE kind = 'no_answer'",
+};
+
+// Version 2 to 3: alarm events carry their level, and shelving is recorded. SQLite cannot change
+// a CHECK constraint in place, so the table is made anew and its rows copied with their ids (the
+// alarm outbox names rows by id); the rows kept have no level.
+constexpr const char* kUpgradeFrom2[] = {
+    "ALTER TABLE alarms RENAME TO alarms_v2",
+    "DROP INDEX alarms_by_time",
+    kCreateAlarms,
+    "INSERT INTO alarms (id, t_ms, device, battery, kind, state, value, user)"
+    " SELECT id, t_ms, device, battery, kind, state, value, user FROM alarms_v2 ORDER BY id",
+    "DROP TABLE alarms_v2",
+    kCreateAlarmIndex,
 };
 
 bool Exec(QSqlDatabase& db, const QString& sql, QSqlError* error) {
@@ -185,8 +203,12 @@ SchemaStatus PrepareForWriting(QSqlDatabase& db, bool thoroughCheck) {
     }
     if (status.version == 0 && !RunInTransaction(db, kCreateStatements, &status.error))
         return fail(SchemaStatus::Kind::Failed);
-    if (status.version == 1 && !RunInTransaction(db, kUpgradeFrom1, &status.error))
-        return fail(SchemaStatus::Kind::Failed);
+    if (status.version == 1 || status.version == 2) {
+        std::vector<const char*> upgrade;
+        if (status.version == 1) upgrade.assign(std::begin(kUpgradeFrom1), std::end(kUpgradeFrom1));
+        upgrade.insert(upgrade.end(), std::begin(kUpgradeFrom2), std::end(kUpgradeFrom2));
+        if (!RunInTransaction(db, upgrade, &status.error)) return fail(SchemaStatus::Kind::Failed);
+    }
     status.version = kSchemaVersion;
     status.kind = SchemaStatus::Kind::Ready;
     return status;

@@ -1,19 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <ostream>
 
 #include "alarms/AlarmRules.h"
-
-namespace alarms {
-
-void PrintTo(const AlarmEvent& e, std::ostream* out) {  // "A0-83 status_voltage raised 113 @t"
-    *out << battery::BatteryLabel(e.key.battery).toStdString() << ' '
-         << KindId(e.key.kind).toStdString() << ' ' << StateId(e.state).toStdString() << ' '
-         << e.value.value_or(NAN) << " @" << e.tMs << ' ' << e.user.toStdString();
-}
-
-}  // namespace alarms
+#include "tests/alarms/AlarmPrinting.h"
 
 namespace {
 
@@ -31,11 +21,34 @@ double Tenths(int raw) {  // as the receive path decodes readings
     return raw / 10.0;
 }
 
-AlarmEvent Raised(BatteryId battery, AlarmKind kind, std::optional<double> value, std::int64_t t) {
-    return {t, {battery, kind}, AlarmState::Raised, value, {}};
+// Events as the rules report them; a limit alarm's carries the limit it passed.
+AlarmEvent Raised(BatteryId battery, AlarmKind kind, std::optional<double> value, std::int64_t t,
+                  std::optional<double> limit = std::nullopt) {
+    AlarmEvent event{t, {battery, kind}, AlarmState::Raised, value, {}};
+    event.limit = limit;
+    return event;
 }
-AlarmEvent Cleared(BatteryId battery, AlarmKind kind, std::optional<double> value, std::int64_t t) {
-    return {t, {battery, kind}, AlarmState::Cleared, value, {}};
+AlarmEvent Cleared(BatteryId battery, AlarmKind kind, std::optional<double> value, std::int64_t t,
+                   std::optional<double> limit = std::nullopt) {
+    AlarmEvent event = Raised(battery, kind, value, t, limit);
+    event.state = AlarmState::Cleared;
+    return event;
+}
+
+// Critical limits only, the way the three limits of earlier versions were.
+AlarmLimits Critical(std::optional<double> low, std::optional<double> high,
+                     std::optional<double> temperature) {
+    return {{std::nullopt, low}, {std::nullopt, high}, {std::nullopt, temperature}};
+}
+
+// The rules these tests are about, alone: a limit alarm raised by one reading, a 0.5 ℃
+// temperature margin, and no string analysis, whose temperature rise would join in.
+AlarmSettings StatusAndLimitSettings() {
+    AlarmSettings settings;
+    settings.onDelayReadings = 1;
+    settings.temperatureClearMarginC = 0.5;
+    settings.strings = {{}, {}, {}, {}};
+    return settings;
 }
 
 std::vector<BatteryId> BatteriesOf(const AlarmEvents& events, AlarmKind kind, AlarmState state) {
@@ -56,6 +69,8 @@ std::vector<BatteryId> DeviceBatteries(std::uint8_t device) {
 
 class AlarmRulesTest : public ::testing::Test {
 protected:
+    AlarmRulesTest() { rules_.SetSettings(StatusAndLimitSettings(), now_); }
+
     AlarmEvents Read(BatteryId battery, std::uint8_t status, double voltage = 12.5,
                      double temperature = 25.0) {
         return rules_.OnReading(battery, status, voltage, temperature, now_);
@@ -111,7 +126,7 @@ TEST_F(AlarmRulesTest, eachAbnormalStatusRaisesOnceAndClearsOnce) {
 TEST_F(AlarmRulesTest, limitsAreOffUntilSetAndThenRaiseAndClearWithHysteresis) {
     EXPECT_TRUE(Read(kA0_3, 0x11, Tenths(0), Tenths(65535)).empty());
     EXPECT_TRUE(Read(kA0_3, 0x11, Tenths(125), Tenths(250)).empty());
-    EXPECT_TRUE(rules_.SetLimits({Tenths(120), Tenths(140), Tenths(450)}, now_).empty());
+    EXPECT_TRUE(rules_.SetLimits(Critical(Tenths(120), Tenths(140), Tenths(450)), now_).empty());
 
     struct Step {
         int voltage, temperature;  // tenths
@@ -151,21 +166,21 @@ TEST_F(AlarmRulesTest, limitsAreOffUntilSetAndThenRaiseAndClearWithHysteresis) {
 TEST_F(AlarmRulesTest, changedLimitsApplyToTheLastReadingsAndNoSuchDeviceIsNotMeasured) {
     Read(kA0_3, 0x11, Tenths(115));
     Read(kA1_0, 0x11, Tenths(125));
-    EXPECT_EQ(rules_.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now_),
-              AlarmEvents{Raised(kA0_3, AlarmKind::LowVoltage, Tenths(115), now_)});
+    EXPECT_EQ(rules_.SetLimits(Critical(Tenths(120), std::nullopt, std::nullopt), now_),
+              AlarmEvents{Raised(kA0_3, AlarmKind::LowVoltage, Tenths(115), now_, 12.0)});
     now_ += kPeriodMs;
     // Status 0x00 carries no measurement: its zero volts end the low-voltage alarm instead of
     // standing beside "无此设备" as a second one.
     EXPECT_EQ(Read(kA0_3, 0x00, 0.0, 0.0),
               (AlarmEvents{Raised(kA0_3, AlarmKind::StatusNoDevice, 0x00, now_),
-                           Cleared(kA0_3, AlarmKind::LowVoltage, Tenths(115), now_)}));
+                           Cleared(kA0_3, AlarmKind::LowVoltage, Tenths(115), now_, 12.0)}));
     Read(kA1_0, 0x11, Tenths(110));
     EXPECT_EQ(rules_.SetLimits({}, now_),
-              AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now_)});
+              AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now_, 12.0)});
 }
 
 TEST_F(AlarmRulesTest, aValueFlappingOnALimitRaisesOnceInsteadOfFlooding) {
-    rules_.SetLimits({Tenths(120), std::nullopt, Tenths(450)}, now_);
+    rules_.SetLimits(Critical(Tenths(120), std::nullopt, Tenths(450)), now_);
     AlarmEvents all;
     for (int i = 0; i < 200; ++i) {
         now_ += kPeriodMs;
@@ -279,7 +294,7 @@ TEST_F(AlarmRulesTest, restoredEventsRebuildTheActiveSetAsItWasAtExit) {
     const auto keep = [&](const AlarmEvents& e) {
         stored.insert(stored.end(), e.begin(), e.end());
     };
-    keep(rules_.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now_));
+    keep(rules_.SetLimits(Critical(Tenths(120), std::nullopt, std::nullopt), now_));
     keep(Read(kA0_3, 0x71));
     now_ += kPeriodMs;
     keep(Read(kA1_0, 0x11, Tenths(110)));
@@ -296,6 +311,7 @@ TEST_F(AlarmRulesTest, restoredEventsRebuildTheActiveSetAsItWasAtExit) {
     stored.push_back(Raised(kA0_3, AlarmKind::StatusVoltage, 0x71, now_ + 5));
 
     AlarmRules restarted;
+    restarted.SetSettings(StatusAndLimitSettings(), now_);
     restarted.Restore(stored);
     const auto before = rules_.ActiveAlarms();
     const auto after = restarted.ActiveAlarms();
@@ -312,13 +328,13 @@ TEST_F(AlarmRulesTest, restoredEventsRebuildTheActiveSetAsItWasAtExit) {
 
     // They go on as if the program had not stopped: a repeated condition is no new alarm, a
     // value inside the hysteresis keeps its limit alarm, a cure clears.
-    restarted.SetLimits({Tenths(120), std::nullopt, std::nullopt}, now_);
+    restarted.SetLimits(Critical(Tenths(120), std::nullopt, std::nullopt), now_);
     EXPECT_EQ(restarted.OnReading(kA0_3, 0x71, 12.5, 25.0, now_),
               AlarmEvents{Cleared(kA0_3, AlarmKind::NoAnswer, std::nullopt, now_)});
     EXPECT_EQ(restarted.OnReading(kA1_0, 0x11, Tenths(120), 25.0, now_),
               AlarmEvents{Cleared(kA1_0, AlarmKind::NoAnswer, std::nullopt, now_)});
     EXPECT_EQ(restarted.OnReading(kA1_0, 0x11, Tenths(121), 25.0, now_),
-              AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now_)});
+              AlarmEvents{Cleared(kA1_0, AlarmKind::LowVoltage, Tenths(110), now_, 12.0)});
 
     // The age of a silent row after a restart comes from the last stored reading.
     restarted.RestoreLastReading(kA0_3, kT0 - 9000, kT0);  // older than the reading above: ignored
@@ -331,16 +347,28 @@ TEST(AlarmTypes, storedIdentifiersStayStableAndValuesReadSafely) {
     // These strings are in users' history files and on MQTT topics: renaming one loses data.
     const char* ids[] = {"status_voltage",     "status_temperature",     "status_swelling",
                          "status_no_device",   "status_unknown",         "limit_low_voltage",
-                         "limit_high_voltage", "limit_high_temperature", "no_answer"};
+                         "limit_high_voltage", "limit_high_temperature", "no_answer",
+                         "voltage_deviation",  "voltage_spread",         "temperature_above_median",
+                         "temperature_rise"};
     ASSERT_EQ(std::size(ids), kAllKinds.size());
     for (std::size_t i = 0; i < kAllKinds.size(); ++i) {
         EXPECT_EQ(KindId(kAllKinds[i]), QLatin1String(ids[i]));
         EXPECT_EQ(KindFromId(QString::fromLatin1(ids[i])), kAllKinds[i]);
     }
     EXPECT_EQ(KindFromId(u"status"), std::nullopt);
-    for (AlarmState state : {AlarmState::Raised, AlarmState::Cleared, AlarmState::Acknowledged}) {
-        EXPECT_EQ(StateFromId(StateId(state)), state);
+    const char* states[] = {"raised", "cleared", "acknowledged", "shelved", "unshelved"};
+    ASSERT_EQ(std::size(states), kAllStates.size());
+    for (std::size_t i = 0; i < kAllStates.size(); ++i) {
+        EXPECT_EQ(StateId(kAllStates[i]), QLatin1String(states[i]));
+        EXPECT_EQ(StateFromId(QString::fromLatin1(states[i])), kAllStates[i]);
     }
+    EXPECT_EQ(LevelId(AlarmLevel::Warning), "warning");
+    EXPECT_EQ(LevelId(AlarmLevel::Critical), "critical");
+    EXPECT_EQ(LevelFromId(u"critical"), AlarmLevel::Critical);
+    EXPECT_EQ(LevelFromId(u"severe"), std::nullopt);
+    EXPECT_EQ(KindText(AlarmKind::VoltageDeviation), "电压偏离");
+    EXPECT_EQ(KindText(AlarmKind::TemperatureRise), "温升过快");
+    EXPECT_EQ(ValueText(AlarmKind::VoltageDeviation, -0.35), "-0.35 V");
     EXPECT_EQ(ValueText(AlarmKind::StatusUnknown, 0x1F), "0x1F");
     EXPECT_EQ(ValueText(AlarmKind::HighTemperature, Tenths(451)), "45.1 ℃");
     // A stored value that is no status byte is shown, not converted out of range.

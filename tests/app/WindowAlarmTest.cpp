@@ -193,20 +193,132 @@ TEST_F(AlarmWindowTest, theLimitsDialogRefusesBadInputAndKeepsWhatItAccepts) {
     ASSERT_EQ(Messages().size(), 2u);
     EXPECT_EQ(Messages()[1].text, QStringLiteral("温度上限必须是数字"));
     EXPECT_TRUE(dialog->isVisible()) << "bad input keeps the dialog open";
-    EXPECT_EQ(SavedAlarmLimits(), alarms::AlarmLimits{}) << "and changes nothing";
+    EXPECT_EQ(SavedAlarmSettings(), alarms::AlarmSettings{}) << "and changes nothing";
 
-    // Accepted limits apply at once: 12.5 V is above the upper limit of 12.
+    // Accepted limits apply at once to the last reading, the first of the on-delay's two:
+    // 12.5 V is above the upper limit of 12.
     Receive(kStep, 0x11, Now());
     tryLimits(" 10.5 ", "12", "");
     EXPECT_EQ(Messages().size(), 2u);
-    const alarms::AlarmLimits expected{10.5, 12.0, std::nullopt};
-    EXPECT_EQ(SavedAlarmLimits(), expected);
+    const alarms::AlarmLimits expected{{std::nullopt, 10.5}, {std::nullopt, 12.0}, {}};
+    EXPECT_EQ(SavedAlarmSettings().limits, expected);
     EXPECT_EQ(Form().Monitoring().Alarms().Limits(), expected);
+    Receive(kStep, 0x11, Now());
     EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kAlarmText);
 }
 
 TEST_F(AlarmWindowTest, savedLimitsApplyToTheNextWindow) {
-    SaveAlarmLimits({std::nullopt, std::nullopt, 40.0});
+    alarms::AlarmSettings saved;
+    saved.limits.highTemperature.critical = 40.0;
+    SaveAlarmSettings(saved);
     window_->Reopen();
-    EXPECT_EQ(Form().Monitoring().Alarms().Limits().highTemperature, 40.0);
+    EXPECT_EQ(Form().Monitoring().Alarms().Limits().highTemperature.critical, 40.0);
+}
+
+// A warning alone marks its row amber; a critical alarm of the same battery turns it red.
+TEST_F(AlarmWindowTest, aWarningMarksItsRowAmberAndACriticalAlarmRed) {
+    alarms::AlarmSettings settings;
+    settings.limits.highVoltage = {12.4, 13.0};
+    SaveAlarmSettings(settings);
+    window_->Reopen();
+    Receive(kStep, 0x11, Now(), 125);
+    EXPECT_FALSE(LiveRole(kRow, Qt::ForegroundRole).isValid()) << "one reading of the two";
+    Receive(kStep, 0x11, Now(), 125);
+    EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kWarningText);
+    EXPECT_EQ(LiveRole(kRow, Qt::BackgroundRole).value<QColor>(), liverows::kWarningFill);
+    ShowPending();
+    auto* active = Control<QTableWidget>(Form(), "AlarmActiveTable");
+    ASSERT_EQ(active->rowCount(), 1);
+    EXPECT_EQ(active->item(0, 1)->text(), QStringLiteral("电压过高"));
+    EXPECT_EQ(active->item(0, 5)->text(), QStringLiteral("预警"));
+
+    Receive(kStep, 0x71, Now(), 125);  // the device's own fault: critical at once
+    EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kAlarmText);
+    ShowPending();
+    auto* history = Control<QTableWidget>(Form(), "AlarmHistoryTable");
+    EXPECT_EQ(history->item(0, 2)->text(), QStringLiteral("电压异常"));
+    EXPECT_EQ(history->item(0, 6)->text(), QStringLiteral("严重"));
+    EXPECT_EQ(history->item(1, 6)->text(), QStringLiteral("预警"));
+}
+
+// The dialog sets a battery's own limits: its boxes show the common ones greyed, and a mistake
+// in them is shown with the battery's boxes and its name.
+TEST_F(AlarmWindowTest, theLimitsDialogSetsOneBatterysOwnLimits) {
+    Click(Control<QPushButton>(Form(), "AlarmLimitsButton"));
+    auto* dialog = Control<AlarmLimitsDialog>(Form(), "AlarmLimitsDialog");
+    auto* battery = Control<QComboBox>(*dialog, "LimitBatteryCombo");
+    auto* warning = Control<QLineEdit>(*dialog, "HighTemperatureWarningEdit");
+    auto* critical = Control<QLineEdit>(*dialog, "HighTemperatureEdit");
+    EXPECT_EQ(Control<QLineEdit>(*dialog, "VoltageDeviationWarningEdit")->text(), "0.3");
+    EXPECT_EQ(Control<QLineEdit>(*dialog, "OnDelayReadingsEdit")->text(), "2");
+    Type(critical, QStringLiteral("45"));
+
+    battery->setCurrentIndex(battery->findText(QStringLiteral("3#")));
+    EXPECT_TRUE(critical->text().isEmpty());
+    EXPECT_EQ(critical->placeholderText(), QStringLiteral("全部: 45"));
+    Type(warning, QStringLiteral("50"));
+    battery->setCurrentIndex(0);  // back to every battery: the common boxes again
+    EXPECT_EQ(critical->text(), QStringLiteral("45"));
+    EXPECT_TRUE(warning->text().isEmpty());
+    Click(Control<QPushButton>(*dialog, "OkButton"));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, QStringLiteral("3#：温度上限预警值不能高于严重值"));
+    EXPECT_EQ(battery->currentText(), QStringLiteral("3#")) << "the boxes the message is about";
+    EXPECT_EQ(warning->text(), QStringLiteral("50"));
+
+    Type(warning, QStringLiteral("20"));
+    Click(Control<QPushButton>(*dialog, "OkButton"));
+    EXPECT_EQ(Messages().size(), 1u);
+    const alarms::AlarmSettings saved = SavedAlarmSettings();
+    EXPECT_EQ(saved.limits.highTemperature, (alarms::LevelLimits{std::nullopt, 45.0}));
+    EXPECT_EQ(saved.LimitsOf({battery::kDeviceA1, 2}).highTemperature,
+              (alarms::LevelLimits{20.0, 45.0}));
+    EXPECT_EQ(Form().Monitoring().Alarms().Settings(), saved);
+
+    // 25.3 ℃ is a warning for 3# alone.
+    for (int i = 0; i < 2; ++i) {
+        Receive(kStep, 0x11, Now());
+        Receive(kStep + 1, 0x11, Now());
+    }
+    EXPECT_EQ(LiveRole(kRow, Qt::ForegroundRole).value<QColor>(), liverows::kWarningText);
+    EXPECT_FALSE(LiveRole(kRow + 1, Qt::ForegroundRole).isValid());
+}
+
+// An operator shelves a selected alarm for a chosen time with a reason, and unshelves it; both
+// are alarm events in the operator's login name.
+TEST_F(AlarmWindowTest, theOperatorShelvesAnAlarmWithAReasonAndUnshelvesIt) {
+    Receive(kStep, 0x71, Now());
+    ShowPending();
+    auto* active = Control<QTableWidget>(Form(), "AlarmActiveTable");
+    ASSERT_EQ(active->rowCount(), 1);
+    active->selectRow(0);
+    Click(Control<QPushButton>(Form(), "AlarmShelveButton"));
+    auto* dialog = Control<QDialog>(Form(), "ShelveDialog");
+    ASSERT_TRUE(dialog->isVisible());
+    auto* duration = Control<QComboBox>(*dialog, "ShelveDurationCombo");
+    EXPECT_EQ(duration->count(), 3);
+    duration->setCurrentIndex(duration->findText(QStringLiteral("8小时")));
+    Click(Control<QPushButton>(*dialog, "OkButton"));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, QStringLiteral("请填写搁置原因"));
+    Type(Control<QLineEdit>(*dialog, "ShelveReasonEdit"), QStringLiteral("更换电池"));
+    Click(Control<QPushButton>(*dialog, "OkButton"));
+    ShowPending();
+
+    const alarms::ActiveAlarm* shelved =
+        Form().Monitoring().Alarms().Rules().Find({{0xA1, 2}, alarms::AlarmKind::StatusVoltage});
+    ASSERT_NE(shelved, nullptr);
+    ASSERT_TRUE(shelved->shelf);
+    EXPECT_NEAR(double(shelved->shelf->untilMs - Now()), 8 * 3'600'000.0, 60'000.0);
+    EXPECT_TRUE(active->item(0, 6)->text().endsWith(LoginName() + QStringLiteral("：更换电池")));
+    auto* history = Control<QTableWidget>(Form(), "AlarmHistoryTable");
+    EXPECT_EQ(history->item(0, 3)->text(), QStringLiteral("已搁置"));
+    EXPECT_EQ(history->item(0, 5)->text(), LoginName());
+    EXPECT_EQ(history->item(0, 7)->text(), QStringLiteral("更换电池"));
+
+    active->selectRow(0);
+    Click(Control<QPushButton>(Form(), "AlarmUnshelveButton"));
+    ShowPending();
+    EXPECT_EQ(history->item(0, 3)->text(), QStringLiteral("取消搁置"));
+    EXPECT_TRUE(active->item(0, 6)->text().isEmpty());
 }

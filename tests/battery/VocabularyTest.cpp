@@ -38,6 +38,11 @@ TEST(BatteryVocabulary, theFourteenWatchedBatteriesAndTheirLabels) {
     EXPECT_EQ(battery::BatteryLabel({kDeviceA1, 5}), "6#");
     EXPECT_EQ(battery::BatteryLabel({kDeviceA1, 7}), "A1-87") << "polled, but not watched";
     EXPECT_EQ(battery::RegisterName({kDeviceA1, 0}), "A1-80");
+    // Configuration names a battery by its register, in any case.
+    EXPECT_EQ(battery::BatteryFromRegisterName(u" a1-82 "), (BatteryId{kDeviceA1, 2}));
+    EXPECT_EQ(battery::BatteryFromRegisterName(u"A0-87"), (BatteryId{kDeviceA0, 7}));
+    for (const char16_t* bad : {u"A1-88", u"A2-80", u"3#", u"A0-8", u""})
+        EXPECT_EQ(battery::BatteryFromRegisterName(bad), std::nullopt);
     for (const BatteryId other :
          {BatteryId{kDeviceA1, 6}, BatteryId{kDeviceA0, 8}, BatteryId{0xA2, 0}})
         EXPECT_EQ(battery::WatchedIndex(other), std::nullopt);

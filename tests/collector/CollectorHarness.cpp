@@ -17,7 +17,7 @@ void PrintTo(const AlarmMessage& a, std::ostream* out) {
     *out << a.site.toStdString() << ' ' << std::hex << a.device << std::dec << '/' << a.battery
          << " @" << a.timeMs << ' ' << a.kind.toStdString() << ' ' << a.state.toStdString()
          << " value=" << (a.value ? std::to_string(*a.value) : "null")
-         << " user=" << a.user.toStdString();
+         << " user=" << a.user.toStdString() << " level=" << a.level.toStdString();
 }
 
 namespace collectortest {
@@ -163,7 +163,8 @@ std::vector<AlarmMessage> StoredAlarms(const QString& conninfo) {
     QueryResult q;
     Query(q, conninfo,
           "SELECT site, device, battery, (extract(epoch FROM time) * 1000)::bigint, kind, state, "
-          "value, acknowledged_by FROM battery_alarms ORDER BY site, device, battery, time, state");
+          "value, acknowledged_by, level FROM battery_alarms "
+          "ORDER BY site, device, battery, time, state");
     std::vector<AlarmMessage> rows;
     for (int row = 0; row < q.Rows(); ++row) {
         AlarmMessage alarm{q.Text(row, 0),         q.Text(row, 1).toInt(),
@@ -171,6 +172,7 @@ std::vector<AlarmMessage> StoredAlarms(const QString& conninfo) {
                            q.Text(row, 4),         q.Text(row, 5),
                            std::nullopt,           q.Text(row, 7)};
         if (!q.IsNull(row, 6)) alarm.value = q.Text(row, 6).toDouble();
+        if (!q.IsNull(row, 8)) alarm.level = q.Text(row, 8);
         rows.push_back(alarm);
     }
     return rows;

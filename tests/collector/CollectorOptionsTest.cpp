@@ -113,7 +113,10 @@ TEST(CopyRows, escapeWhatWouldSplitAField) {
                              QStringLiteral("x\ty\nz")};
     EXPECT_EQ(AlarmCopyRows({&alarm, 1}),
               QByteArray("s\t160\t1\t2026-03-01T08:00:00.125Z\tno_answer\tacknowledged\t\\N\t"
-                         "x\\ty\\nz\n"));
+                         "x\\ty\\nz\t\\N\n"));
+    AlarmMessage withLevel = alarm;
+    withLevel.level = QStringLiteral("warning");
+    EXPECT_TRUE(AlarmCopyRows({&withLevel, 1}).endsWith("\twarning\n"));
 }
 
 }  // namespace

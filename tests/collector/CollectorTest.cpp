@@ -65,35 +65,41 @@ TEST_F(CollectorTest, writesExactlyWhatWasPublished) {
     sent.insert(sent.end(), other.begin(), other.end());
     ASSERT_TRUE(publisher_.Publish(sent));
 
-    // In the order the table is read back: by battery, time and state.
-    const std::vector<AlarmMessage> alarms{{QStringLiteral("room-1"),
-                                            0xA0,
-                                            2,
-                                            kStart + 5,
-                                            QStringLiteral("status_voltage"),
-                                            QStringLiteral("acknowledged"),
-                                            {},
-                                            QStringLiteral("operator")},
-                                           {QStringLiteral("room-1"),
-                                            0xA0,
-                                            2,
-                                            kStart + 5,
-                                            QStringLiteral("status_voltage"),
-                                            QStringLiteral("raised"),
-                                            11.5,
-                                            {}},
-                                           {QStringLiteral("room-1"),
-                                            0xA1,
-                                            0,
-                                            kStart + 9,
-                                            QStringLiteral("no_answer"),
-                                            QStringLiteral("cleared"),
-                                            {},
-                                            {}}};
+    // In the order the table is read back: by battery, time and state. Each with its level but
+    // the last, as an earlier publisher sends it.
+    const std::vector<AlarmMessage> alarms{
+        {QStringLiteral("room-1"),
+         0xA0,
+         2,
+         kStart + 5,
+         QStringLiteral("status_voltage"),
+         QStringLiteral("acknowledged"),
+         {},
+         QStringLiteral("operator"),
+         QStringLiteral("critical")},
+        {QStringLiteral("room-1"),
+         0xA0,
+         2,
+         kStart + 5,
+         QStringLiteral("status_voltage"),
+         QStringLiteral("raised"),
+         11.5,
+         {},
+         QStringLiteral("critical")},
+        {QStringLiteral("room-1"), 0xA0, 3, kStart + 7, QStringLiteral("voltage_deviation"),
+         QStringLiteral("shelved"), -0.4, QStringLiteral("operator"), QStringLiteral("warning")},
+        {QStringLiteral("room-1"),
+         0xA1,
+         0,
+         kStart + 9,
+         QStringLiteral("no_answer"),
+         QStringLiteral("cleared"),
+         {},
+         {}}};
     ASSERT_TRUE(publisher_.Publish(alarms));
 
     EXPECT_EQ(StoredOnceThere(sent.size()), Sorted(sent));
-    ASSERT_TRUE(WaitUntil([&] { return StoredAlarms(database_.Conninfo()).size() == 3; },
+    ASSERT_TRUE(WaitUntil([&] { return StoredAlarms(database_.Conninfo()).size() == 4; },
                           std::chrono::seconds(10 * kSlowdown)));
     EXPECT_EQ(StoredAlarms(database_.Conninfo()), alarms);
 
@@ -447,6 +453,49 @@ TEST(CollectorStartTest, startsWithoutTheDatabaseAndWritesOnceItIsThere) {
     WaitUntil([&] { return StoredReadingCount(database.Conninfo()) >= 32; },
               std::chrono::seconds(20 * kSlowdown));
     EXPECT_EQ(StoredReadings(database.Conninfo()), Sorted(sent));
+}
+
+// A database whose alarm table was made before alarms had levels gets the level column when the
+// collector connects; its rows stay, without a level.
+TEST(CollectorStartTest, anAlarmTableWithoutLevelsGetsTheColumnAndKeepsItsRows) {
+    MosquittoServer broker;
+    PostgresCluster database;
+    QString error;
+    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
+    QueryLines(database.Conninfo(),
+               "CREATE TABLE battery_alarms (site text NOT NULL, device smallint NOT NULL, "
+               "battery smallint NOT NULL, time timestamptz NOT NULL, kind text NOT NULL, "
+               "state text NOT NULL, value real, acknowledged_by text NOT NULL DEFAULT '', "
+               "PRIMARY KEY (site, device, battery, time, kind, state)); "
+               "INSERT INTO battery_alarms VALUES ('room-1', 160, 1, "
+               "'2026-03-01T08:00:00.125Z', 'status_voltage', 'raised', 113, '')");
+    ASSERT_EQ(StoredAlarms(database.Conninfo()).size(), 0u) << "no level column yet to read";
+
+    CollectorProcess collector(broker.Url(), database.Conninfo());
+    ASSERT_TRUE(collector.Start());
+    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("subscribed to")))
+        << collector.Log().toStdString();
+    Publisher publisher(broker.Url());
+    ASSERT_TRUE(publisher.WaitOnline());
+    const AlarmMessage warning{QStringLiteral("room-1"),
+                               0xA0,
+                               1,
+                               kStart + 1000,
+                               QStringLiteral("limit_low_voltage"),
+                               QStringLiteral("raised"),
+                               11.9,
+                               {},
+                               QStringLiteral("warning")};
+    ASSERT_TRUE(publisher.Publish(std::vector<AlarmMessage>{warning}));
+    ASSERT_TRUE(WaitUntil([&] { return StoredAlarms(database.Conninfo()).size() == 2; },
+                          std::chrono::seconds(10 * kSlowdown)))
+        << collector.Log().toStdString();
+    const auto rows = StoredAlarms(database.Conninfo());
+    EXPECT_EQ(rows[0].kind, QStringLiteral("status_voltage"));
+    EXPECT_EQ(rows[0].timeMs, kStart + 125);
+    EXPECT_TRUE(rows[0].level.isEmpty()) << "the earlier row has no level";
+    EXPECT_EQ(rows[1], warning);
 }
 
 TEST(CollectorCommandLine, answersHelpAndRefusesWhatCouldNeverWorkWithOneLine) {

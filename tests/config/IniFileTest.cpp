@@ -20,6 +20,7 @@ constexpr Setting kSettings[] = {
     {"postgres", "CONNINFO", ""},
     {"mqtt_password", "PASSWORD", "", SettingPlace::File},
     {"config", "FILE", "", SettingPlace::CommandLine},
+    {"limit", "VOLTS", "", SettingPlace::File, "BATTERY"},
 };
 
 const QString kPath = QStringLiteral("/etc/batmon/test.conf");
@@ -107,6 +108,30 @@ TEST(IniFile, unknownKeysAndSectionsAreReportedForTheProgramToJudge) {
     EXPECT_EQ(known->Value(QStringLiteral("port")), QStringLiteral("/dev/ttyUSB0"));
     EXPECT_FALSE(known->Contains(QStringLiteral("site"))) << "keys of an unknown section count";
     EXPECT_FALSE(known->Contains(QStringLiteral("config"))) << "a command-line option only";
+}
+
+// A setting that takes qualifiers is given once plainly and once per thing it names; the
+// qualifiers come back as written, for the program to judge.
+TEST(IniFile, aQualifiedKeyIsKnownOnlyForASettingThatTakesQualifiers) {
+    const auto ini = Parse(
+        "limit = 40\n"
+        "limit.A1-82 = 42\n"
+        "limit.a0-80 = 38\n"
+        "limit. = 1\n"
+        "site.A1-82 = x\n"
+        "port.x.y = 1\n");
+    ASSERT_TRUE(ini);
+    EXPECT_EQ(ini->Value(QStringLiteral("limit")), QStringLiteral("40"));
+    EXPECT_EQ(ini->Qualifiers(QStringLiteral("limit")),
+              QStringList({QStringLiteral("A1-82"), QStringLiteral("a0-80")}));
+    EXPECT_EQ(ini->Value(QStringLiteral("limit.A1-82")), QStringLiteral("42"));
+    EXPECT_EQ(ini->Line(QStringLiteral("limit.a0-80")), 3);
+    EXPECT_TRUE(ini->Qualifiers(QStringLiteral("site")).isEmpty());
+    EXPECT_EQ(ini->Unknown(), QStringList({kPath + QStringLiteral(":4: unknown key 'limit.'"),
+                                           kPath + QStringLiteral(":5: unknown key 'site.A1-82'"),
+                                           kPath + QStringLiteral(":6: unknown key 'port.x.y'")}));
+    EXPECT_TRUE(
+        Refusal("limit.A1-82 = 1\nlimit.A1-82 = 2\n").contains(QStringLiteral("set again")));
 }
 
 TEST(IniFile, filesThatAreNotTextOrCannotBeReadAreRefusedWithTheirCause) {

@@ -40,10 +40,11 @@ help_options() {  # help text file
          inside && /^  -/ { sub(/^  /, ""); sub(/  +.*/, ""); print }' "$1"
 }
 
-# The keys a --help lists under "In the configuration file only:".
+# The keys a --help lists under "In the configuration file only:", without the qualifier a key
+# may take ("alarm_low_voltage_warning[.BATTERY]": the key, which its page describes with it).
 help_file_keys() {  # help text file
     awk '/^In the configuration file only:/ { inside = 1; next } /^$/ { inside = 0 }
-         inside && /^  [a-z_]+/ { print $1 }' "$1"
+         inside && /^  [a-z_]+/ { key = $1; sub(/\[.*\]$/, "", key); print key }' "$1"
 }
 
 # The settings keys of a program: its options without --help, --version and --config, as

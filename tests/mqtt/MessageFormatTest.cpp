@@ -61,11 +61,25 @@ TEST(MessageFormat, readingsAndAlarmsRoundTrip) {
                                     QStringLiteral("acknowledged"),
                                     {},
                                     QStringLiteral("operator")};
-    for (const AlarmMessage& alarm : {raised, silent, acknowledged}) {
+    const AlarmMessage shelved{QStringLiteral("site A"),
+                               0xA0,
+                               6,
+                               kTime + 3,
+                               QStringLiteral("voltage_deviation"),
+                               QStringLiteral("shelved"),
+                               -0.35,
+                               QStringLiteral("operator"),
+                               QStringLiteral("warning")};
+    AlarmMessage unshelved = shelved;
+    unshelved.state = QStringLiteral("unshelved");
+    unshelved.level = QStringLiteral("critical");
+    for (const AlarmMessage& alarm : {raised, silent, acknowledged, shelved, unshelved}) {
         EXPECT_EQ(ParseAlarm(AlarmTopic(alarm.site), AlarmPayload(alarm)), alarm);
     }
     EXPECT_TRUE(Json(AlarmPayload(silent))[u"value"].isNull());
     EXPECT_FALSE(Json(AlarmPayload(raised)).contains(u"user"));
+    EXPECT_FALSE(Json(AlarmPayload(raised)).contains(u"level")) << "as earlier versions sent it";
+    EXPECT_EQ(Json(AlarmPayload(shelved))[u"level"].toString(), QStringLiteral("warning"));
     EXPECT_EQ(StatusTopic(QStringLiteral("room-3")), "batmon/room-3/status");
 }
 
@@ -173,6 +187,9 @@ TEST(MessageFormat, refusesWhatWouldStoreAWrongRow) {
     EXPECT_FALSE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
     object = Json(alarm);
     object[u"battery"] = 8;
+    EXPECT_FALSE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
+    object = Json(alarm);
+    object[u"level"] = QStringLiteral("severe");
     EXPECT_FALSE(ParseAlarm("batmon/s/alarm", QJsonDocument(object).toJson()));
     // Text a database column cannot hold, and numbers it would turn into zero.
     object = Json(alarm);

@@ -294,6 +294,75 @@ TEST_F(BatmondTest, HangupRereadsTheFileAndTerminateExitsCleanly) {
     EXPECT_TRUE(batmond_.Log().contains(QStringLiteral("stopping")));
 }
 
+// A service that stops (SIGTERM) or moves to another port (SIGHUP) closes its port on purpose:
+// no battery goes "通信中断", in the store or on the broker. A device server that vanishes does
+// raise it, for every battery.
+TEST_F(BatmondTest, StoppingOrMovingToAnotherPortRaisesNothingButALostServerDoes) {
+    SimProcess first, second;
+    ASSERT_TRUE(first.StartTcp()) << first.ErrorText().toStdString();
+    ASSERT_TRUE(second.StartTcp()) << second.ErrorText().toStdString();
+    const QString config = batmond_.Folder() + QStringLiteral("/batmond.conf");
+    const auto writeConfig = [&](const SimProcess& sim) {
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("port = " + sim.PortPath().toUtf8() + "\nperiod = 1\nsite = " + site_.toUtf8() +
+                   "\nmqtt = " + broker_.Url().toUtf8() + "\n");
+    };
+    const auto noAnswerEvents = [&] {
+        std::vector<AlarmMessage> found;
+        for (const auto& m : subscriber_->Messages()) {
+            const auto alarm = ParseAlarm(m.topic, m.payload);
+            if (alarm && alarm->kind == QStringLiteral("no_answer")) found.push_back(*alarm);
+        }
+        return found;
+    };
+    const auto storedNoAnswer = [&] {
+        store::HistoryReader reader(store::HistoryFilePath(batmond_.DataDir()));
+        std::size_t count = 0;
+        reader.ForEachAlarm(0, std::numeric_limits<qint64>::max(),
+                            [&](const alarms::AlarmEvent& e) {
+                                count += e.key.kind == alarms::AlarmKind::NoAnswer;
+                                return true;
+                            });
+        return count;
+    };
+    const auto readingsFlow = [&] {
+        const std::size_t before = subscriber_->Readings().size();
+        return WaitUntil([&] { return subscriber_->Readings().size() >= before + 28; }, kLong);
+    };
+    const QStringList arguments{QStringLiteral("--config"), config, QStringLiteral("--data-dir"),
+                                batmond_.DataDir()};
+
+    writeConfig(first);
+    ASSERT_TRUE(batmond_.Start(arguments));
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("port opened"))) << batmond_.Log().toStdString();
+    ASSERT_TRUE(readingsFlow());
+    writeConfig(second);
+    kill(batmond_.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("port opened"), 2))
+        << batmond_.Log().toStdString();
+    ASSERT_TRUE(readingsFlow());
+    EXPECT_TRUE(ExitedWith(batmond_.Stop(SIGTERM), 0)) << batmond_.Log().toStdString();
+    EXPECT_EQ(storedNoAnswer(), 0u);
+    EXPECT_TRUE(noAnswerEvents().empty());
+    EXPECT_FALSE(batmond_.Log().contains(QStringLiteral("alarm raised: A0/0 no_answer")));
+
+    // Started again on the same store: the device server goes away.
+    ASSERT_TRUE(batmond_.Start(arguments));
+    ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("port opened"), 3))
+        << batmond_.Log().toStdString();
+    ASSERT_TRUE(readingsFlow());
+    second.Kill();
+    ASSERT_TRUE(WaitUntil([&] { return noAnswerEvents().size() == 14; }, kLong))
+        << batmond_.Log().toStdString();
+    for (const AlarmMessage& alarm : noAnswerEvents()) {
+        EXPECT_EQ(alarm.state, QStringLiteral("raised"));
+        EXPECT_EQ(alarm.level, QStringLiteral("critical"));
+    }
+    EXPECT_TRUE(ExitedWith(batmond_.Stop(SIGTERM), 0)) << batmond_.Log().toStdString();
+    EXPECT_EQ(storedNoAnswer(), 14u);
+}
+
 // A reload that cannot be applied in full is not applied at all: the /metrics listener, the
 // period and the broker connection all stay as they were, whichever part failed.
 TEST_F(BatmondTest, AFailedReloadLeavesEverythingRunningAsItWas) {

@@ -42,7 +42,8 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
                                     {{0xA1, 4}, alarms::AlarmKind::LowVoltage},
                                     alarms::AlarmState::Raised,
                                     11.2,
-                                    {}};
+                                    {},
+                                    alarms::AlarmLevel::Warning};
     alarms::AlarmEvent acknowledged = raised;
     acknowledged.state = alarms::AlarmState::Acknowledged;
     acknowledged.user = QStringLiteral("wang");
@@ -86,7 +87,9 @@ TEST(ServiceAlarms, PublishedAndShownUntilCleared) {
                                        QStringLiteral("limit_low_voltage"),
                                        QStringLiteral("raised"),
                                        11.2,
-                                       {}}));
+                                       {},
+                                       QStringLiteral("warning")}))
+        << "the level goes through the store's outbox to the broker";
     EXPECT_EQ(alarms[1].state, QStringLiteral("acknowledged"));
     EXPECT_EQ(alarms[1].user, QStringLiteral("wang"));
     EXPECT_EQ(alarms[2].state, QStringLiteral("cleared"));

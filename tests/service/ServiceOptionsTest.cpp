@@ -166,6 +166,70 @@ TEST_F(ServiceOptionsTest, TheInstalledExampleFileReadsAsItSays) {
     EXPECT_EQ(options->periodSeconds, 10);
     EXPECT_EQ(options->keepDays, 0);
     EXPECT_FALSE(options->mqtt);
+    EXPECT_EQ(options->alarms, alarms::AlarmSettings{});
+
+    // Its alarm lines, switched on as they stand, are the defaults and the limits they show.
+    QFile example(QStringLiteral(BATMOND_CONF_EXAMPLE));
+    ASSERT_TRUE(example.open(QIODevice::ReadOnly));
+    QByteArray text;
+    for (const QByteArray& line : example.readAll().split('\n'))
+        text += (line.startsWith(";alarm_") ? line.mid(1) : line) + '\n';
+    const auto switchedOn = Parse({QStringLiteral("--config"), WriteConfig(text)});
+    ASSERT_TRUE(switchedOn) << error_.toStdString();
+    alarms::AlarmSettings expected;
+    expected.limits = {{12.0, 11.5}, {14.4, 14.8}, {40.0, 45.0}};
+    expected.batteryLimits[{battery::kDeviceA1, 2}].highTemperature.warning = 42.0;
+    EXPECT_EQ(switchedOn->alarms, expected);
+}
+
+// The alarm rules' keys: a battery's own limits by its register name, the defaults for what is
+// not set, and a value the limits dialog would refuse refused with the key's file and line.
+TEST_F(ServiceOptionsTest, AlarmSettingsComeFromTheFileAndBadOnesAreRefusedWithTheirKey) {
+    const QString config = WriteConfig(
+        "port = x\n"
+        "alarm_high_temperature_critical = 45\n"
+        "alarm_high_temperature_warning.a1-82 = 38\n"
+        "alarm_low_voltage_critical.A0-80 = 11.2\n"
+        "alarm_on_delay = 3\n"
+        "alarm_voltage_spread_warning = off\n"
+        "alarm_temperature_clear_margin = 0.5\n");
+    const auto options = Parse({QStringLiteral("--config"), config});
+    ASSERT_TRUE(options) << error_.toStdString();
+    const alarms::AlarmSettings& settings = options->alarms;
+    EXPECT_EQ(settings.limits.highTemperature, (alarms::LevelLimits{std::nullopt, 45.0}));
+    EXPECT_EQ(settings.LimitsOf({battery::kDeviceA1, 2}).highTemperature,
+              (alarms::LevelLimits{38.0, 45.0}));
+    EXPECT_EQ(settings.LimitsOf({battery::kDeviceA0, 0}).lowVoltage,
+              (alarms::LevelLimits{std::nullopt, 11.2}));
+    EXPECT_EQ(settings.onDelayReadings, 3);
+    EXPECT_EQ(settings.temperatureClearMarginC, 0.5);
+    EXPECT_EQ(settings.strings.voltageSpread, (alarms::LevelLimits{std::nullopt, 1.0}));
+    EXPECT_EQ(settings.strings.voltageDeviation, (alarms::LevelLimits{0.3, 0.5})) << "default";
+
+    const struct {
+        QByteArray text;
+        const char* error;
+    } refused[] = {
+        {"port = x\nalarm_on_delay = 0\n",
+         ":2: alarm_on_delay: must be a whole number of readings from 1 to 100, not \"0\""},
+        {"port = x\nalarm_low_voltage_warning = 11\nalarm_low_voltage_critical = 11.5\n",
+         ":2: alarm_low_voltage_warning: must not be below alarm_low_voltage_critical"},
+        {"port = x\nalarm_high_temperature_warning.A1-82 = warm\n",
+         ":2: alarm_high_temperature_warning.A1-82: not a number: \"warm\""},
+        {"port = x\nalarm_high_temperature_warning.A1-86 = 40\n",
+         ":2: alarm_high_temperature_warning.A1-86: not a watched battery: \"A1-86\""},
+        {"port = x\nalarm_high_temperature_warning.3# = 40\n",
+         ":2: alarm_high_temperature_warning.3#: not a watched battery"},
+        {"port = x\nalarm_on_delay.A0-80 = 3\n", ":2: unknown key 'alarm_on_delay.A0-80'"},
+        {"port = x\nalarm_temperature_rise_warning = 0\n",
+         ":2: alarm_temperature_rise_warning: must be above 0, not \"0\""},
+    };
+    for (const auto& r : refused) {
+        WriteConfig(r.text);
+        EXPECT_FALSE(Parse({QStringLiteral("--config"), config})) << r.error;
+        EXPECT_TRUE(error_.startsWith(config + QString::fromUtf8(r.error))) << error_.toStdString();
+        EXPECT_EQ(status_, 2) << r.error;
+    }
 }
 
 TEST_F(ServiceOptionsTest, HelpAndVersionEndTheProgramWithStatusZero) {
@@ -173,6 +237,7 @@ TEST_F(ServiceOptionsTest, HelpAndVersionEndTheProgramWithStatusZero) {
     EXPECT_EQ(status_, 0);
     EXPECT_TRUE(error_.startsWith(QStringLiteral("usage: batmond --port PORT [options]\n")));
     EXPECT_TRUE(error_.contains(QStringLiteral("--keep-days DAYS")));
+    EXPECT_TRUE(error_.contains(QStringLiteral("alarm_high_temperature_warning[.BATTERY]")));
     EXPECT_FALSE(Parse({QStringLiteral("--version")}));
     EXPECT_EQ(status_, 0);
     EXPECT_TRUE(error_.startsWith(QStringLiteral("batmond ")));

@@ -67,22 +67,39 @@ TEST(StationAlarms, everyAlarmEventIsStoredWithItsStableKindAndState) {
     rig.status = 0x71;
     rig.Start();
     clock.Advance(kPeriodMs);
-    rig.station->Alarms().Acknowledge({{{0xA1, 2}, AlarmKind::StatusVoltage}},
-                                      QStringLiteral("op"));
+    const alarms::AlarmKey key{{0xA1, 2}, AlarmKind::StatusVoltage};
+    rig.station->Alarms().Acknowledge({key}, QStringLiteral("op"));
+    rig.station->Alarms().Shelve({key}, QStringLiteral("op"), 8, QStringLiteral("换电池"));
+    rig.station->Alarms().Unshelve({key}, QStringLiteral("chief"));
     rig.status = 0x11;
+    qint64 lastReadingMs = 0;
+    QObject::connect(rig.station.get(), &Station::ReadingRecorded, [&](const battery::Reading& r) {
+        if (r.Id() == battery::BatteryId{0xA1, 2}) lastReadingMs = r.tMs;
+    });
     clock.Advance(kPeriodMs);
+    // Closing the port on purpose and leaving it closed stores nothing.
+    rig.station->Session().ClosePort();
+    clock.Advance(10 * kPeriodMs);
     rig.station->Shutdown();
 
+    // Shelving and unshelving are stored with who did it, between the raise and the clear.
     const auto rows = StoredAlarms(dir.path());
-    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0].key.kind, AlarmKind::StatusVoltage);
     EXPECT_EQ(rows[0].key.battery, (battery::BatteryId{0xA1, 2}));
     EXPECT_EQ(rows[0].value, 0x71);
     EXPECT_EQ(rows[0].state, alarms::AlarmState::Raised);
+    EXPECT_EQ(rows[0].level, alarms::AlarmLevel::Critical);
     EXPECT_EQ(rows[1].state, alarms::AlarmState::Acknowledged);
     EXPECT_EQ(rows[1].user, QStringLiteral("op"));
-    EXPECT_EQ(rows[2].state, alarms::AlarmState::Cleared);
-    EXPECT_LT(rows[0].tMs, rows[2].tMs);
+    EXPECT_EQ(rows[2].state, alarms::AlarmState::Shelved);
+    EXPECT_EQ(rows[2].user, QStringLiteral("op"));
+    EXPECT_EQ(rows[3].state, alarms::AlarmState::Unshelved);
+    EXPECT_EQ(rows[3].user, QStringLiteral("chief"));
+    EXPECT_EQ(rows[4].state, alarms::AlarmState::Cleared);
+    EXPECT_LT(rows[0].tMs, rows[4].tMs);
+    store::HistoryReader reader(store::HistoryFilePath(dir.path()));
+    EXPECT_EQ(reader.LastReadingMs(0xA1, 2), lastReadingMs);
 }
 
 TEST(StationAlarms, anAlarmActiveAtExitIsActiveAfterTheRestartWithItsAcknowledgement) {

@@ -1,6 +1,6 @@
 // The store's outboxes and its file layout across versions: numbers are never handed out twice,
-// a version-1 file is upgraded in place with every row kept, the rows each commit adds come
-// with its notice, and a no-answer alarm carries no value.
+// files of versions 1 and 2 are upgraded in place with every row kept, the rows each commit adds
+// come with its notice, and a no-answer alarm carries no value.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -63,7 +63,7 @@ TEST(HistoryFileUpgrade, aVersion1FileIsUpgradedInPlaceKeepingEveryRowAndNumber)
     EXPECT_TRUE(writer.IsHealthy());
 
     FileProbe probe(writer.FilePath());
-    EXPECT_EQ(Scalar(probe, QStringLiteral("PRAGMA user_version")).toInt(), 2);
+    EXPECT_EQ(Scalar(probe, QStringLiteral("PRAGMA user_version")).toInt(), 3);
     EXPECT_EQ(probe.IntegrityCheck(), QStringLiteral("ok"));
     EXPECT_EQ(probe.CountReadings(), 28);
     for (const auto& r : readings) EXPECT_TRUE(probe.Contains(r));
@@ -111,6 +111,65 @@ TEST(HistoryFileUpgrade, aVersion1FileIsUpgradedInPlaceKeepingEveryRowAndNumber)
     ASSERT_TRUE(after);
     ASSERT_EQ(after->entries.size(), 1u);
     EXPECT_EQ(after->entries[0].seq, 29);
+}
+
+// Version 3 records each event's level and shelving. A version-2 file keeps its alarm events
+// and their ids, so the events waiting for the broker are still the same ones, at the level
+// every alarm had before levels: critical.
+TEST(HistoryFileUpgrade, aVersion2FileKeepsItsAlarmsAndTheirOutboxAndRecordsLevelsAndShelving) {
+    QTemporaryDir dir;
+    ASSERT_EQ(storetest::MakeVersion2File(dir.path()), QString());
+    store::HistoryWriter writer(dir.path());
+    writer.SetOutboxEnabled(true);
+    writer.Start();
+    ASSERT_TRUE(writer.Flush());
+    EXPECT_TRUE(writer.IsHealthy());
+    FileProbe probe(writer.FilePath());
+    EXPECT_EQ(Scalar(probe, QStringLiteral("PRAGMA user_version")).toInt(), 3);
+    EXPECT_EQ(probe.IntegrityCheck(), QStringLiteral("ok"));
+    EXPECT_EQ(probe.CountReadings(), 28);
+
+    const alarms::AlarmEvents before = {
+        Event(1000, {0xA1, 0}, AlarmKind::NoAnswer, AlarmState::Raised, std::nullopt),
+        Event(1001, {0xA0, 2}, AlarmKind::LowVoltage, AlarmState::Raised, 11.8),
+        Event(1002, {0xA1, 0}, AlarmKind::NoAnswer, AlarmState::Acknowledged, std::nullopt,
+              QStringLiteral("wang")),
+        Event(1003, {0xA1, 0}, AlarmKind::NoAnswer, AlarmState::Cleared, std::nullopt),
+    };
+    store::HistoryReader reader(writer.FilePath());
+    const auto waiting = reader.ReadAlarmOutbox(QStringLiteral("mqtt"), 0, 100);
+    ASSERT_TRUE(waiting) << reader.ErrorText().toStdString();
+    ASSERT_EQ(waiting->entries.size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(waiting->entries[i].seq, qint64(i) + 1);
+        EXPECT_EQ(waiting->entries[i].event, before[i]);
+        EXPECT_EQ(waiting->entries[i].event.level, alarms::AlarmLevel::Critical);
+    }
+
+    // A warning and its shelving, written and read back as they were.
+    alarms::AlarmEvent warning =
+        Event(2000, {0xA0, 3}, AlarmKind::VoltageDeviation, AlarmState::Raised, -0.35);
+    warning.level = alarms::AlarmLevel::Warning;
+    alarms::AlarmEvent shelved = warning;
+    shelved.tMs = 2001;
+    shelved.state = AlarmState::Shelved;
+    shelved.user = QStringLiteral("li");
+    alarms::AlarmEvent unshelved = shelved;
+    unshelved.tMs = 2002;
+    unshelved.state = AlarmState::Unshelved;
+    for (const auto& e : {warning, shelved, unshelved}) writer.AppendAlarm(e);
+    ASSERT_TRUE(writer.Flush());
+    EXPECT_TRUE(writer.IsHealthy());
+    alarms::AlarmEvents after;
+    reader.ForEachAlarm(2000, 3000, [&](const alarms::AlarmEvent& e) {
+        after.push_back(e);
+        return true;
+    });
+    const alarms::AlarmEvents expected = {warning, shelved, unshelved};
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(
+        Scalar(probe, QStringLiteral("SELECT count(*) FROM alarms WHERE level IS NULL")).toInt(),
+        4);
 }
 
 TEST(HistoryWriter, numbersOfBothOutboxesAreNeverHandedOutTwice) {

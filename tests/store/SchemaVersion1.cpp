@@ -4,6 +4,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
+#include <functional>
 
 #include "store/DataDir.h"
 #include "tests/store/StoreTestSupport.h"
@@ -72,7 +73,53 @@ QString Fill(QSqlDatabase& db) {
     return {};
 }
 
+// What version 2's program did to a version-1 file (its outbox renumbered, the alarm outbox
+// added, no-answer values dropped), and the alarm events it left waiting for the broker.
+constexpr const char* kToVersion2Statements[] = {
+    "ALTER TABLE mqtt_outbox RENAME TO mqtt_outbox_v1",
+    "CREATE TABLE mqtt_outbox ("
+    " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " device INTEGER NOT NULL,"
+    " battery INTEGER NOT NULL,"
+    " t_ms INTEGER NOT NULL)",
+    "INSERT INTO mqtt_outbox (seq, device, battery, t_ms)"
+    " SELECT seq, device, battery, t_ms FROM mqtt_outbox_v1 ORDER BY seq",
+    "DROP TABLE mqtt_outbox_v1",
+    "CREATE TABLE alarm_outbox ("
+    " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " channel TEXT NOT NULL,"
+    " alarm_id INTEGER NOT NULL)",
+    "CREATE INDEX alarm_outbox_by_channel ON alarm_outbox (channel, seq)",
+    "UPDATE alarms SET value = NULL WHERE kind = 'no_answer'",
+    "INSERT INTO alarm_outbox (channel, alarm_id) SELECT 'mqtt', id FROM alarms ORDER BY id",
+    "PRAGMA user_version = 2",
+};
+
+QString WithDatabase(const QString& dataDir, const std::function<QString(QSqlDatabase&)>& work) {
+    const QString connection = QUuid::createUuid().toString();
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(store::HistoryFilePath(dataDir));
+        error = db.open() ? work(db) : db.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return error;
+}
+
 }  // namespace
+
+QString MakeVersion2File(const QString& dataDir) {
+    const QString error = MakeVersion1File(dataDir);
+    if (!error.isEmpty()) return error;
+    return WithDatabase(dataDir, [](QSqlDatabase& db) -> QString {
+        QSqlQuery q(db);
+        for (const char* sql : kToVersion2Statements)
+            if (!q.exec(QString::fromLatin1(sql))) return q.lastError().text();
+        return {};
+    });
+}
 
 QString MakeVersion1File(const QString& dataDir) {
     const QString connection = QUuid::createUuid().toString();

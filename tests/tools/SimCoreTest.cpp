@@ -1,6 +1,9 @@
 // The parts of batmon-sim that need no port: framing, readings, options and log lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <random>
 #include <set>
 
@@ -92,7 +95,7 @@ TEST(SimBatteries, readingsDriftWithinTheirRangesWithOccasionalFaults) {
     EXPECT_GE(*temperatures.begin(), 200);
     EXPECT_LE(*temperatures.rbegin(), 350);
     EXPECT_GT(voltages.size(), 5u);
-    EXPECT_GT(temperatures.size(), 20u);
+    EXPECT_GT(temperatures.size(), 10u) << "a room's temperature moves slowly";
     EXPECT_LE(largestStep, 4);  // a drift, not a jump
     EXPECT_GT(statuses[0x11], 4500);
     for (const int abnormal : {0x00, 0x71, 0x72, 0x73})
@@ -107,6 +110,60 @@ TEST(SimBatteries, readingsDriftWithinTheirRangesWithOccasionalFaults) {
     EXPECT_EQ(fromA.voltageRaw, fromB.voltageRaw);
     EXPECT_EQ(fromA.temperatureRaw, fromB.temperatureRaw);
     EXPECT_EQ(fromA.status, fromB.status);
+}
+
+// Left alone, each device is a healthy string: no battery strays from the median of its
+// device's batteries by the string analysis's warning limits, and none warms by 2 ℃ within 30
+// minutes even when read every second. Checked for an hour of readings of several seeds.
+TEST(SimBatteries, eachDeviceIsAHealthyStringUnlessABatteryIsToldToDrift) {
+    constexpr int kReadsPerHalfHour = 1800;
+    for (const std::uint64_t seed : {1u, 2u, 7u, 42u}) {
+        batmonsim::BatteryBank bank(seed);
+        std::array<std::vector<int>, 16> temperatures;
+        double worstDeviation = 0, worstWarmer = 0, worstRise = 0;
+        for (int read = 0; read < 2 * kReadsPerHalfHour; ++read) {
+            for (int device = 0; device < 2; ++device) {
+                const int count = device == 0 ? 8 : 6;  // the watched batteries
+                std::vector<double> volts, celsius;
+                for (int b = 0; b < count; ++b) {
+                    const auto r = bank.Next(device, b);
+                    volts.push_back(r.voltageRaw / 10.0);
+                    celsius.push_back(r.temperatureRaw / 10.0);
+                    auto& history = temperatures[std::size_t(device * 8 + b)];
+                    history.push_back(r.temperatureRaw);
+                    const int from = std::max(0, int(history.size()) - kReadsPerHalfHour);
+                    worstRise = std::max(worstRise, (history.back() - history[from]) / 10.0);
+                }
+                const auto median = [count](std::vector<double> v) {
+                    std::sort(v.begin(), v.end());
+                    return count % 2 ? v[count / 2] : (v[count / 2 - 1] + v[count / 2]) / 2;
+                };
+                const double medianVolts = median(volts), medianCelsius = median(celsius);
+                for (int b = 0; b < count; ++b) {
+                    worstDeviation = std::max(worstDeviation, std::fabs(volts[b] - medianVolts));
+                    worstWarmer = std::max(worstWarmer, celsius[b] - medianCelsius);
+                }
+            }
+        }
+        EXPECT_LE(worstDeviation, 0.3 + 1e-9) << "seed " << seed;
+        EXPECT_LT(worstWarmer, 5.0) << "seed " << seed;
+        EXPECT_LT(worstRise, 2.0) << "seed " << seed;
+    }
+
+    // Told to drift, a battery moves by its step with every reading, beyond the string's range.
+    batmonsim::BatteryBank drifting(3), steady(3);
+    drifting.SetVoltageDrift(0, 3, -0.02);
+    drifting.SetTemperatureDrift(1, 2, 0.5);
+    batmonsim::SimReading low, lowSteady, hot, hotSteady;
+    for (int read = 0; read < 200; ++read) {
+        low = drifting.Next(0, 3);
+        lowSteady = steady.Next(0, 3);
+        hot = drifting.Next(1, 2);
+        hotSteady = steady.Next(1, 2);
+    }
+    EXPECT_NEAR(low.voltageRaw - lowSteady.voltageRaw, -40, 1) << "4 V lower after 200 readings";
+    EXPECT_NEAR(hot.temperatureRaw - hotSteady.temperatureRaw, 1000, 1) << "100 ℃ warmer";
+    EXPECT_EQ(drifting.Next(0, 4).voltageRaw, steady.Next(0, 4).voltageRaw) << "the others not";
 }
 
 TEST(SimTrafficLog, linesCarryTheFieldsReadersRelyOn) {
@@ -138,6 +195,25 @@ TEST(SimOptionsForcedStatus, namesDeviceBatteryAndCodeAndRefusesAnythingElse) {
     for (const char* bad : {"A2:0=0x71", "A1:8=0x71", "A1:2=0x100", "A1:2=", "A1:2=-1", "A1:2=0x7g",
                             "A12=0x71", "A1:2:0x71", ""})
         EXPECT_FALSE(batmonsim::ParseSimOptions({"--status", bad}).options) << bad;
+}
+
+TEST(SimOptionsDrift, namesDeviceBatteryAndStepAndRefusesAnythingElse) {
+    const auto parsed = batmonsim::ParseSimOptions(
+        {"--drift", "A0:3:-0.02", "--heat=a1:2:0.5", "--drift", "A1:5:0.1"});
+    ASSERT_TRUE(parsed.options) << parsed.exit.text.toStdString();
+    ASSERT_EQ(parsed.options->voltageDrifts.size(), 2u);
+    EXPECT_EQ(parsed.options->voltageDrifts[0].device, 0);
+    EXPECT_EQ(parsed.options->voltageDrifts[0].battery, 3);
+    EXPECT_EQ(parsed.options->voltageDrifts[0].perReading, -0.02);
+    EXPECT_EQ(parsed.options->voltageDrifts[1].device, 1);
+    ASSERT_EQ(parsed.options->temperatureDrifts.size(), 1u);
+    EXPECT_EQ(parsed.options->temperatureDrifts[0].battery, 2);
+    EXPECT_EQ(parsed.options->temperatureDrifts[0].perReading, 0.5);
+    for (const char* bad : {"A2:0:1", "A0:8:1", "A0:3:", "A0:3:x", "A0:3:inf", "A0:3:nan",
+                            "A0:3=1", "A03:-1", "A0:3:1V", ""}) {
+        EXPECT_FALSE(batmonsim::ParseSimOptions({"--drift", bad}).options) << bad;
+        EXPECT_FALSE(batmonsim::ParseSimOptions({"--heat", bad}).options) << bad;
+    }
 }
 
 TEST(SimCommandLine, answersHelpAndVersionAndNamesABadValue) {

@@ -55,6 +55,18 @@ void BusDevices::ForceStatus(int device, int battery, std::uint8_t code) {
                   static_cast<std::size_t>(battery)] = code;
 }
 
+void BusDevices::DriftVoltage(int device, int battery, double voltsPerReading) {
+    if (device >= 0 && device < BatteryBank::kDevices && battery >= 0 &&
+        battery < BatteryBank::kBatteriesPerDevice)
+        batteries_.SetVoltageDrift(device, battery, voltsPerReading);
+}
+
+void BusDevices::DriftTemperature(int device, int battery, double celsiusPerReading) {
+    if (device >= 0 && device < BatteryBank::kDevices && battery >= 0 &&
+        battery < BatteryBank::kBatteriesPerDevice)
+        batteries_.SetTemperatureDrift(device, battery, celsiusPerReading);
+}
+
 Answer BusDevices::ReadInputRegisters(const Request& request, int device) {
     Answer answer;
     answer.request = request;

@@ -52,6 +52,10 @@ public:
     // Battery `battery` (0..7) of device `device` (0..1) reports `code` from now on; its
     // voltage and temperature go on as before.
     void ForceStatus(int device, int battery, std::uint8_t code);
+    // Battery `battery` of device `device` drifts from now on: its voltage by `voltsPerReading`,
+    // its temperature by `celsiusPerReading`, with every reading.
+    void DriftVoltage(int device, int battery, double voltsPerReading);
+    void DriftTemperature(int device, int battery, double celsiusPerReading);
 
 private:
     Answer ReadInputRegisters(const Request& request, int device);

@@ -34,6 +34,10 @@ SimLoop::SimLoop(const SimOptions& options, int portFd, TrafficLog& log)
       transmitter_(options.wireTime, std::chrono::milliseconds(options.splitPauseMs)) {
     for (const ForcedStatus& forced : options.forcedStatus)
         devices_.ForceStatus(forced.device, forced.battery, forced.code);
+    for (const BatteryDrift& drift : options.voltageDrifts)
+        devices_.DriftVoltage(drift.device, drift.battery, drift.perReading);
+    for (const BatteryDrift& drift : options.temperatureDrifts)
+        devices_.DriftTemperature(drift.device, drift.battery, drift.perReading);
 }
 
 int SimLoop::Run(int signalFd) {

@@ -1,6 +1,7 @@
 #include "tools/sim/SimOptions.h"
 
 #include <charconv>
+#include <cmath>
 #include <functional>
 #include <map>
 
@@ -35,6 +36,12 @@ constexpr config::Setting kSimSettings[] = {
     {"drop_for_s", "N", "Dropped devices answer again after N seconds.", SettingPlace::CommandLine},
     {"status", "DEV:N=CODE",
      "Battery N (0..7) of A0|A1 always reports status CODE, e.g. A1:2=0x71 (repeatable).",
+     SettingPlace::CommandLine},
+    {"drift", "DEV:N:VOLTS",
+     "Battery N (0..7) of A0|A1 drifts by VOLTS per reading, e.g. A0:3:-0.02 (repeatable).",
+     SettingPlace::CommandLine},
+    {"heat", "DEV:N:CELSIUS",
+     "Battery N (0..7) of A0|A1 warms by CELSIUS per reading, e.g. A1:2:0.5 (repeatable).",
      SettingPlace::CommandLine},
     {"drop_rate", "P", "Leave a share P (0..1) of answers unsent.", SettingPlace::CommandLine},
     {"delay_ms", "N", "Answer N ms after the request (default 3).", SettingPlace::CommandLine},
@@ -74,6 +81,21 @@ bool ParseForcedStatus(const std::string& text, ForcedStatus& forced) {
     }
 }
 
+bool ParseBatteryDrift(const std::string& text, BatteryDrift& drift) {
+    // "A0:3:-0.02": device, colon, one battery digit, colon, the step.
+    if (text.size() < 6 || (text[0] != 'A' && text[0] != 'a') || text[2] != ':' || text[4] != ':')
+        return false;
+    if (text[1] != '0' && text[1] != '1') return false;
+    if (text[3] < '0' || text[3] > '7') return false;
+    const std::string step = text.substr(5);
+    double value = 0;
+    const char* end = step.data() + step.size();
+    const auto [ptr, ec] = std::from_chars(step.data(), end, value);
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return false;
+    drift = {text[1] - '0', text[3] - '0', value};
+    return true;
+}
+
 config::Parsed<SimOptions> ParseSimOptions(const QStringList& arguments) {
     config::CommandLine line(
         QStringLiteral("batmon-sim"), QStringLiteral("[options]"),
@@ -109,6 +131,20 @@ config::Parsed<SimOptions> ParseSimOptions(const QStringList& arguments) {
              ForcedStatus forced;
              if (!ParseForcedStatus(v, forced)) return false;
              options.forcedStatus.push_back(forced);
+             return true;
+         }},
+        {"drift",
+         [&](const std::string& v) {
+             BatteryDrift drift;
+             if (!ParseBatteryDrift(v, drift)) return false;
+             options.voltageDrifts.push_back(drift);
+             return true;
+         }},
+        {"heat",
+         [&](const std::string& v) {
+             BatteryDrift drift;
+             if (!ParseBatteryDrift(v, drift)) return false;
+             options.temperatureDrifts.push_back(drift);
              return true;
          }},
         {"drop_rate",

@@ -17,6 +17,13 @@ struct ForcedStatus {
     std::uint8_t code = 0x11;
 };
 
+// A battery whose voltage (V) or temperature (℃) moves by a fixed step with every reading.
+struct BatteryDrift {
+    int device = 0;   // 0: A0, 1: A1
+    int battery = 0;  // 0..7
+    double perReading = 0;
+};
+
 // Everything batmon-sim can be told on its command line. Fault counters of 0 mean "off".
 struct SimOptions {
     std::string devicePath;     // empty: open a pseudo-terminal
@@ -28,6 +35,8 @@ struct SimOptions {
     bool dropA1 = false;
     int dropForS = 0;  // dropped devices answer again after this many seconds; 0: never
     std::vector<ForcedStatus> forcedStatus;
+    std::vector<BatteryDrift> voltageDrifts;      // --drift
+    std::vector<BatteryDrift> temperatureDrifts;  // --heat
     double dropRate = 0.0;  // share of answers left unsent, 0..1
     int delayMs = 3;        // from the end of a request to the first byte of its answer
     int corruptEvery = 0;
@@ -48,5 +57,8 @@ config::Parsed<SimOptions> ParseSimOptions(const QStringList& arguments);
 
 // "A1:2=0x71": device A0 or A1, battery 0..7, a status code of 0..255 (hex with 0x, or decimal).
 bool ParseForcedStatus(const std::string& text, ForcedStatus& forced);
+
+// "A0:3:-0.02": device A0 or A1, battery 0..7, a step per reading (a finite decimal number).
+bool ParseBatteryDrift(const std::string& text, BatteryDrift& drift);
 
 }  // namespace batmonsim
