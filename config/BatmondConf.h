@@ -15,11 +15,18 @@ inline constexpr Setting kBatmondSettings[] = {
     {"mqtt_user", "USER", "Broker login.", SettingPlace::File},
     {"mqtt_password", "PASSWORD", "Broker password.", SettingPlace::File},
     {"ca_file", "FILE", "CA certificate the broker's TLS certificate is checked against."},
+    {"ha_discovery", "BOOL", "Publish Home Assistant discovery documents: true or false."},
+    {"ha_prefix", "PREFIX", "Home Assistant's discovery prefix (default homeassistant)."},
     {"metrics", "HOST:PORT", "Serve /metrics there; a bare port or :PORT means 127.0.0.1."},
+    {"metrics_site_label", "BOOL", "Put the site label on every metric: true or false."},
     {"keep_days", "DAYS", "Delete readings older than this many days (0: keep)."},
     {"config", "FILE", "INI file (default /etc/batmon/batmond.conf when it exists).",
      SettingPlace::CommandLine},
 };
+
+// The port of /metrics in the examples and the documentation; outside the range 9100-9999 that
+// Prometheus' exporters have taken.
+inline constexpr int kDefaultMetricsPort = 9061;
 
 // Read when no --config names another file, if it exists.
 inline constexpr char kBatmondConfFile[] = "/etc/batmon/batmond.conf";
