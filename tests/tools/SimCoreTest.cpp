@@ -125,8 +125,10 @@ TEST(SimTrafficLog, linesCarryTheFieldsReadersRelyOn) {
 
 TEST(SimOptionsForcedStatus, namesDeviceBatteryAndCodeAndRefusesAnythingElse) {
     const auto parsed = batmonsim::ParseSimOptions(
-        {"--status", "A1:2=0x71", "--status=a0:7=17", "--drop-for-s", "20"});
+        {"--status", "A1:2=0x71", "--status=a0:7=17", "--drop-for-s", "20", "--drop-after-s", "5"});
     ASSERT_TRUE(parsed.options) << parsed.exit.text.toStdString();
+    EXPECT_EQ(parsed.options->dropAfterS, 5);
+    EXPECT_EQ(parsed.options->dropForS, 20);
     ASSERT_EQ(parsed.options->forcedStatus.size(), 2u);
     EXPECT_EQ(parsed.options->forcedStatus[0].device, 1);
     EXPECT_EQ(parsed.options->forcedStatus[0].battery, 2);
