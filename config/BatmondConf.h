@@ -24,10 +24,6 @@ inline constexpr Setting kBatmondSettings[] = {
      SettingPlace::CommandLine},
 };
 
-// The port of /metrics in the examples and the documentation; outside the range 9100-9999 that
-// Prometheus' exporters have taken.
-inline constexpr int kDefaultMetricsPort = 9061;
-
 // Read when no --config names another file, if it exists.
 inline constexpr char kBatmondConfFile[] = "/etc/batmon/batmond.conf";
 
