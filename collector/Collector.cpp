@@ -84,6 +84,8 @@ void Collector::OnMessage(const QByteArray& topic, const QByteArray& payload) {
                     .arg(FormatUtcTime(timeMs));
         return true;
     };
+    // A device's availability shares the readings' filter; the database keeps none of it.
+    if (IsDeviceStatusTopic(topic)) return;
     if (topic.endsWith("/alarm")) {
         if (auto alarm = ParseAlarm(topic, payload, &error); alarm && !ahead(alarm->timeMs)) {
             alarms_.push_back({std::move(*alarm), nowMs});

@@ -15,7 +15,10 @@ inline constexpr Setting kBatmondSettings[] = {
     {"mqtt_user", "USER", "Broker login.", SettingPlace::File},
     {"mqtt_password", "PASSWORD", "Broker password.", SettingPlace::File},
     {"ca_file", "FILE", "CA certificate the broker's TLS certificate is checked against."},
+    {"ha_discovery", "BOOL", "Publish Home Assistant discovery documents: true or false."},
+    {"ha_prefix", "PREFIX", "Home Assistant's discovery prefix (default homeassistant)."},
     {"metrics", "HOST:PORT", "Serve /metrics there; a bare port or :PORT means 127.0.0.1."},
+    {"metrics_site_label", "BOOL", "Put the site label on every metric: true or false."},
     {"keep_days", "DAYS", "Delete readings older than this many days (0: keep)."},
     // The alarm rules. Limits are off unless set; "off" (or an empty value) switches off a limit
     // that is on by default. The six limits may also be set for one battery, by its register

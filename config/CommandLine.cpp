@@ -156,8 +156,10 @@ QString CommandLine::HelpText() const {
     return text;
 }
 
+QString ProgramVersion() { return QStringLiteral(BATMON_VERSION); }
+
 QString CommandLine::VersionText() const {
-    return QStringLiteral("%1 %2\n").arg(program_, QStringLiteral(BATMON_VERSION));
+    return QStringLiteral("%1 %2\n").arg(program_, ProgramVersion());
 }
 
 QStringList ArgumentsOf(int argc, char** argv) {

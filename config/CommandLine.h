@@ -23,6 +23,9 @@ struct Parsed {
     Exit exit;  // when there are no options
 };
 
+// batmon's version ("1.0.0"), as --version shows it.
+QString ProgramVersion();
+
 // Prints an exit's text: help and version on standard output, an error as one line through the
 // log ("batmond: unknown option '--bogus' (see batmond --help)"). Returns the exit's status.
 int Finish(const QString& program, const Exit& exit);

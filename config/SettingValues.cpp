@@ -27,4 +27,14 @@ QString SettingValues::Label(const char* key) const {
         .arg(QLatin1String(key));
 }
 
+std::optional<bool> SettingValues::Switch(const char* key, bool fallback) const {
+    const QString value = Value(key).toLower();
+    if (value.isEmpty()) return fallback;
+    for (const char* yes : {"true", "yes", "on", "1"})
+        if (value == QLatin1String(yes)) return true;
+    for (const char* no : {"false", "no", "off", "0"})
+        if (value == QLatin1String(no)) return false;
+    return std::nullopt;
+}
+
 }  // namespace config

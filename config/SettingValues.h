@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 #include "config/CommandLine.h"
 #include "config/IniFile.h"
@@ -22,6 +23,10 @@ public:
     // Names where the value came from, to start a message about it: "--period" from the command
     // line, "/etc/batmon/batmond.conf:3: period" from the file.
     QString Label(const char* key) const;
+
+    // The value of a yes-or-no setting: true/false, yes/no, on/off or 1/0 in any case; `fallback`
+    // when neither gives it, nothing when it is none of these.
+    std::optional<bool> Switch(const char* key, bool fallback) const;
 
 private:
     bool FromCommandLine(const char* key) const;

@@ -1,6 +1,8 @@
 #include "mqtt/BatmonMessages.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
@@ -149,6 +151,7 @@ QByteArray ReadingPayload(const ReadingMessage& reading) {
                              {QStringLiteral("voltage"), reading.voltage},
                              {QStringLiteral("temperature"), reading.temperature},
                              {QStringLiteral("status"), int(status)},
+                             {QStringLiteral("status_key"), battery::StatusKey(status)},
                              {QStringLiteral("status_text"), battery::StatusText(status)}};
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
@@ -253,4 +256,186 @@ std::optional<AlarmMessage> ParseAlarm(const QByteArray& topic, const QByteArray
 QByteArray StatusTopic(const QString& site) {
     if (!IsValidSiteName(site)) return {};
     return QStringLiteral("batmon/%1/status").arg(site).toUtf8();
+}
+
+QByteArray DeviceStatusTopic(const QString& site, int device) {
+    const QString deviceName = DeviceTopicName(device);
+    if (!IsValidSiteName(site) || deviceName.isEmpty()) return {};
+    return QStringLiteral("batmon/%1/%2/status").arg(site, deviceName).toUtf8();
+}
+
+bool IsDeviceStatusTopic(const QByteArray& topic) {
+    const QList<QByteArray> levels = topic.split('/');
+    return levels.size() == 4 && levels[0] == "batmon" && levels[3] == "status" &&
+           DeviceFromTopicName(QString::fromUtf8(levels[2]));
+}
+
+QByteArray BatteryAlarmsTopic(const QString& site, int device, int battery) {
+    const QByteArray reading = ReadingTopic(site, device, battery);
+    return reading.isEmpty() ? QByteArray() : reading + "/alarms";
+}
+
+QByteArray BatteryAlarmsPayload(const std::vector<ActiveAlarmMessage>& alarms) {
+    QJsonArray list;
+    for (const ActiveAlarmMessage& alarm : alarms) {
+        QJsonObject object{{QStringLiteral("kind"), alarm.kind},
+                           {QStringLiteral("since"), FormatUtcTime(alarm.sinceMs)},
+                           {QStringLiteral("value"),
+                            alarm.value ? QJsonValue(*alarm.value) : QJsonValue(QJsonValue::Null)},
+                           {QStringLiteral("acknowledged"), alarm.acknowledged}};
+        if (alarm.level) object.insert(QStringLiteral("level"), *alarm.level);
+        list.append(object);
+    }
+    return QJsonDocument(list).toJson(QJsonDocument::Compact);
+}
+
+QString SanitisedId(const QString& text) {
+    QString id;
+    bool replaced = false;
+    for (const QChar c : text) {
+        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                             (c >= u'0' && c <= u'9') || c == u'_' || c == u'-';
+        if (allowed) {
+            id += c;
+            continue;
+        }
+        replaced = true;
+        if (!id.endsWith(u'_')) id += u'_';
+    }
+    if (!replaced) return id;
+    const QByteArray hash =
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex().left(8);
+    return id + QString::fromLatin1(hash);
+}
+
+namespace {
+
+QString NodeId(const QString& site) { return QStringLiteral("batmon_") + SanitisedId(site); }
+
+QJsonObject Availability(const QByteArray& topic) {
+    return {{QStringLiteral("topic"), QString::fromUtf8(topic)},
+            {QStringLiteral("payload_available"), QString::fromLatin1(kOnlinePayload)},
+            {QStringLiteral("payload_not_available"), QString::fromLatin1(kOfflinePayload)}};
+}
+
+// What one battery's entities have in common.
+struct EntityPlace {
+    const DiscoverySite& where;
+    battery::BatteryId battery;
+};
+
+QJsonObject DeviceDocument(const DiscoverySite& where, std::uint8_t device) {
+    const QString deviceName = battery::DeviceName(device);
+    return {{QStringLiteral("identifiers"), QJsonArray{NodeId(where.site) + u'_' + deviceName}},
+            {QStringLiteral("name"), QStringLiteral("%1 %2").arg(where.site, deviceName)},
+            {QStringLiteral("manufacturer"), QStringLiteral("batmon")},
+            {QStringLiteral("model"), QStringLiteral("battery sensor module")},
+            {QStringLiteral("sw_version"), where.version}};
+}
+
+// The document of one entity: its ids, its device, and its availability, which needs both
+// batmon and the battery's device to be online.
+QJsonObject EntityDocument(const EntityPlace& place, const QString& what, const QString& name,
+                           const QByteArray& stateTopic) {
+    const DiscoverySite& where = place.where;
+    const int device = place.battery.device;
+    const QString objectId = QStringLiteral("%1_%2_%3")
+                                 .arg(battery::DeviceName(place.battery.device))
+                                 .arg(place.battery.battery)
+                                 .arg(what);
+    return {
+        {QStringLiteral("name"),
+         QStringLiteral("%1 %2").arg(battery::BatteryLabel(place.battery), name)},
+        {QStringLiteral("unique_id"), NodeId(where.site) + u'_' + objectId},
+        {QStringLiteral("state_topic"), QString::fromUtf8(stateTopic)},
+        {QStringLiteral("availability"),
+         QJsonArray{Availability(StatusTopic(where.site)),
+                    Availability(DeviceStatusTopic(where.site, device))}},
+        {QStringLiteral("availability_mode"), QStringLiteral("all")},
+        {QStringLiteral("device"), DeviceDocument(where, place.battery.device)},
+        {QStringLiteral("origin"), QJsonObject{{QStringLiteral("name"), QStringLiteral("batmon")},
+                                               {QStringLiteral("sw_version"), where.version}}},
+    };
+}
+
+RetainedMessage Document(const EntityPlace& place, const char* component, const QString& what,
+                         const QJsonObject& document) {
+    const QString topic =
+        QStringLiteral("%1/%2/%3/%4_%5_%6/config")
+            .arg(place.where.prefix, QLatin1String(component), NodeId(place.where.site),
+                 battery::DeviceName(place.battery.device))
+            .arg(place.battery.battery)
+            .arg(what);
+    return {topic.toUtf8(), QJsonDocument(document).toJson(QJsonDocument::Compact)};
+}
+
+// A sensor of a value in the battery's reading.
+RetainedMessage ReadingSensor(const EntityPlace& place, const QString& what, const QString& name,
+                              const QJsonObject& kind) {
+    const battery::BatteryId id = place.battery;
+    QJsonObject document =
+        EntityDocument(place, what, name, ReadingTopic(place.where.site, id.device, id.battery));
+    for (auto it = kind.begin(); it != kind.end(); ++it) document.insert(it.key(), it.value());
+    document.insert(QStringLiteral("expire_after"), place.where.expireAfterSeconds);
+    return Document(place, "sensor", what, document);
+}
+
+}  // namespace
+
+std::vector<RetainedMessage> DiscoveryDocuments(const DiscoverySite& site) {
+    QJsonArray statusKeys;
+    for (const char* key : battery::kStatusKeys) statusKeys.append(QString::fromLatin1(key));
+    std::vector<RetainedMessage> documents;
+    for (const battery::BatteryId id : battery::WatchedBatteries()) {
+        const EntityPlace place{site, id};
+        documents.push_back(ReadingSensor(
+            place, QStringLiteral("voltage"), QStringLiteral("voltage"),
+            {{QStringLiteral("device_class"), QStringLiteral("voltage")},
+             {QStringLiteral("unit_of_measurement"), QStringLiteral("V")},
+             {QStringLiteral("state_class"), QStringLiteral("measurement")},
+             {QStringLiteral("value_template"), QStringLiteral("{{ value_json.voltage }}")}}));
+        documents.push_back(ReadingSensor(
+            place, QStringLiteral("temperature"), QStringLiteral("temperature"),
+            {{QStringLiteral("device_class"), QStringLiteral("temperature")},
+             {QStringLiteral("unit_of_measurement"), QStringLiteral("°C")},
+             {QStringLiteral("state_class"), QStringLiteral("measurement")},
+             {QStringLiteral("value_template"), QStringLiteral("{{ value_json.temperature }}")}}));
+        // An enum sensor has neither unit nor state class: Home Assistant refuses both on it.
+        documents.push_back(ReadingSensor(
+            place, QStringLiteral("status"), QStringLiteral("status"),
+            {{QStringLiteral("device_class"), QStringLiteral("enum")},
+             {QStringLiteral("options"), statusKeys},
+             {QStringLiteral("value_template"), QStringLiteral("{{ value_json.status_key }}")}}));
+        // The alarm list is retained state sent on change, not a reading: it never expires.
+        QJsonObject problem =
+            EntityDocument(place, QStringLiteral("problem"), QStringLiteral("problem"),
+                           BatteryAlarmsTopic(site.site, id.device, id.battery));
+        problem.insert(QStringLiteral("device_class"), QStringLiteral("problem"));
+        problem.insert(QStringLiteral("value_template"),
+                       QStringLiteral("{{ 'ON' if value_json | length > 0 else 'OFF' }}"));
+        documents.push_back(Document(place, "binary_sensor", QStringLiteral("problem"), problem));
+    }
+    return documents;
+}
+
+std::optional<QString> DiscoveryPrefixProblem(const QString& prefix) {
+    if (prefix.toUtf8().size() > kMaxSiteNameBytes)
+        return QStringLiteral("the discovery prefix is longer than %1 bytes")
+            .arg(kMaxSiteNameBytes);
+    for (const QString& level : prefix.split(u'/')) {
+        if (level.isEmpty() || SiteNameProblem(level))
+            return QStringLiteral(
+                       "\"%1\" is no discovery prefix: topic levels that are not empty, without "
+                       "'+', '#' or control characters")
+                .arg(prefix);
+    }
+    return std::nullopt;
+}
+
+QByteArray DiscoveryFilter(const QString& prefix, const QString& site) {
+    return QStringLiteral("%1/+/%2/+/config").arg(prefix, NodeId(site)).toUtf8();
+}
+
+QByteArray HomeAssistantStatusTopic(const QString& prefix) {
+    return QStringLiteral("%1/status").arg(prefix).toUtf8();
 }

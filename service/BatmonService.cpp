@@ -1,5 +1,6 @@
 #include "service/BatmonService.h"
 
+#include "config/CommandLine.h"
 #include "config/Log.h"
 #include "serial/CommLink.h"
 #include "service/MetricsServer.h"
@@ -24,10 +25,10 @@ StationOptions StationOptionsOf(const ServiceOptions& options) {
 }  // namespace
 
 BatmonService::BatmonService(ServiceOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)) {
+    : QObject(parent), options_(std::move(options)), metrics_(config::ProgramVersion()) {
     station_ = std::make_unique<Station>(std::make_unique<CommLink>(this), clock_,
                                          StationOptionsOf(options_));
-    metrics_.SetSite(options_.site);
+    ApplyMetricsLabels();
     reopenTimer_.setSingleShot(true);
     reopenTimer_.setInterval(kReopenDelayMs);
     connect(&reopenTimer_, &QTimer::timeout, this, &BatmonService::Reopen);
@@ -52,6 +53,10 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
             else
                 qCInfo(ServiceLog).noquote() << QStringLiteral("device %1 answers again").arg(name);
         });
+
+    connect(
+        &station_->Health(), &DeviceHealthWatch::AvailabilityChanged, this,
+        [this](std::uint8_t device, bool available) { metrics_.SetDeviceUp(device, available); });
 
     connect(station_.get(), &Station::StoreHealthChanged, this,
             [](bool writing, const QString& message) {
@@ -131,6 +136,8 @@ std::unique_ptr<MetricsServer> BatmonService::MakeMetricsServer(const QString& a
     }
     auto server = std::make_unique<MetricsServer>([this] {
         metrics_.SetCounts(station_->Session().Counts());
+        if (const store::HistoryWriter* writer = station_->Writer())
+            metrics_.SetStore(StoreMetrics{writer->IsHealthy(), writer->UnwrittenCount()});
         return metrics_.Render();
     });
     QString reason;
@@ -160,6 +167,8 @@ std::unique_ptr<MqttPublisher> BatmonService::MakePublisher(const ServiceOptions
     publisherOptions.endpoint = *options.mqtt;
     publisherOptions.site = options.site;
     publisherOptions.caFile = options.caFile;
+    if (options.haDiscovery)
+        publisherOptions.discovery = DiscoveryOptions{options.haPrefix, config::ProgramVersion()};
     // The checks the publisher's client makes when it starts, made before anything running is
     // given up for it.
     MqttClientOptions client;
@@ -199,8 +208,10 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
 
     // What changes is built and checked first; only when all of it works is anything running
     // replaced, so that a reload that fails leaves the service exactly as it was.
-    const bool brokerChanges =
-        options_.mqtt != next.mqtt || options_.site != next.site || options_.caFile != next.caFile;
+    const bool brokerChanges = options_.mqtt != next.mqtt || options_.site != next.site ||
+                               options_.caFile != next.caFile ||
+                               options_.haDiscovery != next.haDiscovery ||
+                               options_.haPrefix != next.haPrefix;
     std::unique_ptr<MqttPublisher> publisher;
     if (brokerChanges && next.mqtt) {
         publisher = MakePublisher(next, error);
@@ -243,7 +254,7 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     if (metricsChange) metricsServer_ = std::move(metricsServer);
     const ServiceOptions previous = options_;
     options_ = next;
-    metrics_.SetSite(options_.site);
+    ApplyMetricsLabels();
     if (previous.alarms != next.alarms) station_->Alarms().SetSettings(next.alarms);
     if (previous.periodSeconds != next.periodSeconds)
         station_->Session().SetSamplingPeriodMs(
@@ -285,6 +296,11 @@ bool BatmonService::Shutdown() {
                .arg(lostAtStop_.readings)
                .arg(lostAtStop_.alarms);
     return false;
+}
+
+void BatmonService::ApplyMetricsLabels() {
+    metrics_.SetSiteLabel(options_.metricsSiteLabel ? std::optional<QString>(options_.site)
+                                                    : std::nullopt);
 }
 
 quint16 BatmonService::MetricsPort() const { return metricsServer_ ? metricsServer_->Port() : 0; }

@@ -57,6 +57,8 @@ private:
     std::unique_ptr<MqttPublisher> MakePublisher(const ServiceOptions& options, QString* error);
     // A /metrics endpoint listening on `address`; nothing, with `error`, when it cannot.
     std::unique_ptr<MetricsServer> MakeMetricsServer(const QString& address, QString* error);
+    // The site label on the metrics, or none, as the options say.
+    void ApplyMetricsLabels();
     // Listens on the running metrics address again after a reload let it go and then failed.
     void RelistenMetrics();
 

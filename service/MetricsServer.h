@@ -36,6 +36,6 @@ struct MetricsAddress {
     quint16 port = 0;
 };
 
-// Where /metrics is served: "HOST:PORT" with an IP address ("0.0.0.0:9105", "[::1]:9105"), or
-// ":9105", "9105" or "localhost:9105" for 127.0.0.1; the port 1 to 65535.
+// Where /metrics is served: "HOST:PORT" with an IP address ("0.0.0.0:9061", "[::1]:9061"), or
+// ":9061", "9061" or "localhost:9061" for 127.0.0.1; the port 1 to 65535.
 std::optional<MetricsAddress> ParseMetricsAddress(const QString& text);

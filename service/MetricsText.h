@@ -2,20 +2,37 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <map>
+#include <optional>
 #include <tuple>
 
 #include "battery/Reading.h"
 #include "engine/AnswerCounts.h"
 
-// What a station exposes to Prometheus: the latest reading of every battery, the alarms that are
-// active, and the session's request and answer totals. Rendered in the text exposition format.
+// The history store as /metrics shows it.
+struct StoreMetrics {
+    bool healthy = true;
+    qint64 unwrittenReadings = 0;
+};
+
+// What a station exposes to Prometheus: the latest reading and state of every battery, the
+// alarms that are active, whether the devices and the bus answer, the session's request and
+// answer totals, the store's health and the program's version. Rendered in the text exposition
+// format, every family with its HELP and TYPE.
 class StationMetrics {
 public:
-    void SetSite(const QString& site) { site_ = site; }
+    explicit StationMetrics(QString version = {}) : version_(std::move(version)) {}
+
+    // The `site` label on every series; none by default (Prometheus' scrape configuration is
+    // the place for a label that every series of a target carries).
+    void SetSiteLabel(std::optional<QString> site) { site_ = std::move(site); }
     void RecordReading(const battery::Reading& reading);
     void SetAlarm(std::uint8_t device, std::uint8_t battery, const QString& kind, bool active);
     void SetCounts(const AnswerCounts& counts) { counts_ = counts; }
+    void SetDeviceUp(std::uint8_t device, bool up);
+    // Without a store nothing of it is shown.
+    void SetStore(std::optional<StoreMetrics> store) { store_ = store; }
 
     QByteArray Render() const;
 
@@ -23,11 +40,16 @@ private:
     using BatteryKey = std::tuple<std::uint8_t, std::uint8_t>;
     using AlarmKey = std::tuple<std::uint8_t, std::uint8_t, QString>;
 
-    QString site_;
+    QString version_;
+    std::optional<QString> site_;
     std::map<BatteryKey, battery::Reading> latest_;
     std::map<AlarmKey, bool> alarms_;
     AnswerCounts counts_;
+    std::array<bool, 2> deviceUp_{false, false};
+    std::optional<StoreMetrics> store_;
 };
 
 // A label value with backslash, double quote and line feed escaped.
 QString EscapeLabelValue(const QString& value);
+// A HELP text with backslash and line feed escaped.
+QString EscapeHelp(const QString& help);

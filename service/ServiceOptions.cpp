@@ -6,6 +6,7 @@
 #include "config/BatmondConf.h"
 #include "config/IniFile.h"
 #include "config/SettingValues.h"
+#include "mqtt/BatmonMessages.h"
 #include "mqtt/BrokerSettings.h"
 #include "serial/PortName.h"
 #include "service/MetricsServer.h"
@@ -125,6 +126,23 @@ config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
         return refuse(QStringLiteral("%1 wants HOST:PORT with an IP address, or a port for "
                                      "127.0.0.1, not \"%2\"")
                           .arg(values.Label("metrics"), result.metrics));
+    const auto readSwitch = [&](const char* key, bool* into) {
+        const std::optional<bool> value = values.Switch(key, *into);
+        if (value) *into = *value;
+        return value.has_value();
+    };
+    const auto notSwitch = [&](const char* key) {
+        return refuse(QStringLiteral("%1 must be true or false, not \"%2\"")
+                          .arg(values.Label(key), values.Value(key)));
+    };
+    if (!readSwitch("metrics_site_label", &result.metricsSiteLabel))
+        return notSwitch("metrics_site_label");
+    if (!readSwitch("ha_discovery", &result.haDiscovery)) return notSwitch("ha_discovery");
+    if (values.Has("ha_prefix")) result.haPrefix = values.Value("ha_prefix");
+    if (const auto problem = DiscoveryPrefixProblem(result.haPrefix))
+        return wrong("ha_prefix", *problem);
+    if (result.haDiscovery && !result.mqtt)
+        return refuse(QStringLiteral("%1 needs a broker (mqtt)").arg(values.Label("ha_discovery")));
     parsed.options = result;
     return parsed;
 }

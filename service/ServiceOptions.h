@@ -15,7 +15,10 @@ struct ServiceOptions {
     QString site;                      // topic level and metrics label; the host name by default
     std::optional<MqttEndpoint> mqtt;  // none: no publishing
     QString caFile;
-    QString metrics;  // HOST:PORT of /metrics; empty: none
+    QString metrics;                // HOST:PORT of /metrics; empty: none
+    bool metricsSiteLabel = false;  // the site label on every series
+    bool haDiscovery = false;       // Home Assistant discovery documents on the broker
+    QString haPrefix = QStringLiteral("homeassistant");
     int keepDays = 0;
     alarms::AlarmSettings alarms;  // from the file's alarm_* keys; the defaults without them
     QString configFile;            // the INI file read, empty when none

@@ -1,6 +1,8 @@
 #include "station/MqttPublisher.h"
 
 #include "mqtt/BatmonMessages.h"
+#include "station/AlarmMonitor.h"
+#include "station/DeviceHealth.h"
 #include "station/Station.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
@@ -66,6 +68,11 @@ MqttPublisher::MqttPublisher(PublisherOptions options, store::HistoryWriter& wri
     });
     connect(&writer_, &store::HistoryWriter::OutboxCommitted, this,
             &MqttPublisher::OnOutboxCommitted);
+    if (options_.discovery) {
+        connect(&client_, &MqttClient::MessageReceived, this, &MqttPublisher::OnMessage);
+        client_.Subscribe(HomeAssistantStatusTopic(options_.discovery->prefix), 1);
+        client_.Subscribe(DiscoveryFilter(options_.discovery->prefix, options_.site), 1);
+    }
 }
 
 MqttPublisher::~MqttPublisher() { Stop(); }
@@ -84,8 +91,13 @@ bool MqttPublisher::Start(QString* error) {
 // next start: the broker may then see some twice, never none.
 void MqttPublisher::Stop() {
     FlushAcknowledged();
-    // A clean disconnect suppresses the last will, so the goodbye is said here.
-    if (client_.IsOnline()) client_.Publish(StatusTopic(options_.site), kOfflinePayload, 1, true);
+    // A clean disconnect suppresses the last will, so the goodbye is said here, for the devices
+    // too: nobody watches them any more.
+    if (client_.IsOnline()) {
+        for (const auto& [topic, payload] : retained_)
+            if (IsDeviceStatusTopic(topic)) client_.Publish(topic, kOfflinePayload, 1, true);
+        client_.Publish(StatusTopic(options_.site), kOfflinePayload, 1, true);
+    }
     client_.Stop();
     inFlight_.clear();
     readings_.Reset();
@@ -94,10 +106,62 @@ void MqttPublisher::Stop() {
 
 void MqttPublisher::OnOnline() {
     client_.Publish(StatusTopic(options_.site), kOnlinePayload, 1, true);
+    for (const auto& [topic, payload] : retained_) SendState(topic, payload);
     readings_.Reload();
     alarms_.Reload();
     emit ConnectionChanged(true, {});
     Pump();
+}
+
+void MqttPublisher::SetRetained(const QByteArray& topic, const QByteArray& payload) {
+    if (topic.isEmpty()) return;
+    const auto it = retained_.find(topic);
+    if (it != retained_.end() && it->second == payload) return;
+    retained_[topic] = payload;
+    if (client_.IsOnline()) SendState(topic, payload);
+}
+
+// The state goes out beside the outboxes' window: there is one message per topic at most.
+void MqttPublisher::SendState(const QByteArray& topic, const QByteArray& payload) {
+    client_.Publish(topic, payload, 1, true);
+}
+
+void MqttPublisher::SetSamplingPeriod(int ms) {
+    if (ms <= 0 || ms == samplingPeriodMs_) return;  // stopped: readings keep their last expiry
+    samplingPeriodMs_ = ms;
+    UpdateDiscovery();
+}
+
+// Home Assistant marks a reading sensor unavailable when no reading came for three periods.
+void MqttPublisher::UpdateDiscovery() {
+    if (!options_.discovery || samplingPeriodMs_ <= 0) return;
+    constexpr int kPeriodsUntilExpired = 3;
+    const int expireAfterSeconds = (kPeriodsUntilExpired * samplingPeriodMs_ + 999) / 1000;
+    const std::vector<RetainedMessage> documents =
+        DiscoveryDocuments({options_.discovery->prefix, options_.site, options_.discovery->version,
+                            expireAfterSeconds});
+    discoveryTopics_.clear();
+    for (const auto& [topic, payload] : documents) {
+        discoveryTopics_.push_back(topic);
+        SetRetained(topic, payload);
+    }
+}
+
+void MqttPublisher::SendDiscovery() {
+    if (!client_.IsOnline()) return;
+    for (const QByteArray& topic : discoveryTopics_) SendState(topic, retained_[topic]);
+}
+
+// Home Assistant forgets discovered entities when it restarts without a persistent broker
+// session; its birth message asks for the documents again. A document of this site that is
+// not sent any more (a battery no longer watched) is removed from the broker.
+void MqttPublisher::OnMessage(const QByteArray& topic, const QByteArray& payload, bool) {
+    if (topic == HomeAssistantStatusTopic(options_.discovery->prefix)) {
+        if (payload == kOnlinePayload) SendDiscovery();
+        return;
+    }
+    if (payload.isEmpty() || discoveryTopics_.empty() || retained_.contains(topic)) return;
+    client_.Publish(topic, QByteArray(), 1, true);
 }
 
 void MqttPublisher::OnOutboxCommitted(const store::OutboxBatch& added) {
@@ -191,6 +255,58 @@ OutboxMessage MqttPublisher::AlarmMessageOf(const store::AlarmOutboxEntry& entry
     return {entry.seq, AlarmTopic(options_.site), AlarmPayload(message), false};
 }
 
+namespace {
+
+// A battery's active alarms as its alarms topic lists them.
+std::vector<ActiveAlarmMessage> AlarmListOf(const alarms::AlarmRules& rules,
+                                            battery::BatteryId battery) {
+    std::vector<ActiveAlarmMessage> list;
+    for (const alarms::ActiveAlarm& alarm : rules.ActiveAlarms()) {
+        if (alarm.key.battery != battery) continue;
+        ActiveAlarmMessage message;
+        message.kind = alarms::KindId(alarm.key.kind);
+        message.level = alarms::LevelId(alarm.level);
+        message.sinceMs = alarm.sinceMs;
+        message.value = alarm.value;
+        message.acknowledged = alarm.acknowledged;
+        list.push_back(message);
+    }
+    return list;
+}
+
+// Keeps `publisher`'s state of `station` current: each device's availability, each watched
+// battery's active alarms and the sampling period.
+void FollowStationState(Station& station, MqttPublisher& publisher) {
+    const QString site = publisher.Options().site;
+    MqttPublisher* const state = &publisher;
+    const auto setDevice = [state, site](std::uint8_t device, bool available) {
+        state->SetRetained(DeviceStatusTopic(site, device),
+                           available ? kOnlinePayload : kOfflinePayload);
+    };
+    const AlarmMonitor* const monitor = &station.Alarms();
+    const auto setAlarms = [state, monitor, site](battery::BatteryId battery) {
+        state->SetRetained(BatteryAlarmsTopic(site, battery.device, battery.battery),
+                           BatteryAlarmsPayload(AlarmListOf(monitor->Rules(), battery)));
+    };
+    for (const std::uint8_t device : battery::kDevices)
+        setDevice(device, station.Health().IsAvailable(device));
+    for (const battery::BatteryId battery : battery::WatchedBatteries()) setAlarms(battery);
+    publisher.SetSamplingPeriod(station.Session().SamplingTimer().Interval());
+
+    QObject::connect(&station.Health(), &DeviceHealthWatch::AvailabilityChanged, &publisher,
+                     setDevice);
+    QObject::connect(monitor, &AlarmMonitor::EventsOccurred, &publisher,
+                     [setAlarms](const alarms::AlarmEvents& events) {
+                         for (const alarms::AlarmEvent& event : events)
+                             if (battery::WatchedIndex(event.key.battery))
+                                 setAlarms(event.key.battery);
+                     });
+    QObject::connect(&station.Session(), &MonitorSession::SamplingPeriodChanged, &publisher,
+                     [state](int ms) { state->SetSamplingPeriod(ms); });
+}
+
+}  // namespace
+
 std::unique_ptr<MqttPublisher> PublishStation(Station& station, const PublisherOptions& options,
                                               QString* error) {
     store::HistoryWriter* writer = station.Writer();
@@ -201,6 +317,8 @@ std::unique_ptr<MqttPublisher> PublishStation(Station& station, const PublisherO
                 "them");
         return nullptr;
     }
-    return std::make_unique<MqttPublisher>(options, *writer,
-                                           store::HistoryFilePath(station.Options().dataDir));
+    auto publisher = std::make_unique<MqttPublisher>(
+        options, *writer, store::HistoryFilePath(station.Options().dataDir));
+    FollowStationState(station, *publisher);
+    return publisher;
 }

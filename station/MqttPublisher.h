@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "mqtt/MqttClient.h"
@@ -17,10 +18,19 @@ class HistoryWriter;
 }  // namespace store
 class Station;
 
+// Home Assistant's MQTT discovery of the station's batteries.
+struct DiscoveryOptions {
+    QString prefix = QStringLiteral("homeassistant");
+    QString version;  // batmon's, shown in Home Assistant's device page
+
+    bool operator==(const DiscoveryOptions&) const = default;
+};
+
 struct PublisherOptions {
     MqttEndpoint endpoint;
     QString site;
     QString caFile;
+    std::optional<DiscoveryOptions> discovery;  // none: no discovery documents
     // How many messages may be on their way to the broker at once; the rest wait in the store.
     int window = 200;
 };
@@ -35,6 +45,13 @@ struct PublisherOptions {
 // far behind that the waiting rows no longer fit in memory. Announces the station as `online`
 // on its status topic, with `offline` as the last will. Lives on the thread that owns the
 // writer.
+//
+// Beside the outboxes' history it keeps state on the broker: retained messages (the devices'
+// availability, the batteries' alarm lists, Home Assistant's discovery documents) that are sent
+// when they change and all again after every reconnect; only the latest of each topic matters,
+// so none waits in the store. With discovery, the documents go out again whenever Home
+// Assistant announces itself `online`, and a document of this site that the broker still keeps
+// for an entity no longer published is removed (an empty retained message).
 class MqttPublisher : public QObject {
     Q_OBJECT
 public:
@@ -48,6 +65,12 @@ public:
     // Starts connecting; false with `error` only for settings that can never connect.
     bool Start(QString* error = nullptr);
     void Stop();
+
+    // Keeps `payload` as the state of `topic`: retained, QoS 1, sent now when it changed and
+    // again after every reconnect.
+    void SetRetained(const QByteArray& topic, const QByteArray& payload);
+    // The sampling period, which sets how long Home Assistant keeps a reading (three periods).
+    void SetSamplingPeriod(int ms);
 
     bool IsOnline() const { return client_.IsOnline(); }
     // Readings the broker has acknowledged.
@@ -66,6 +89,10 @@ private:
     };
 
     void OnOutboxCommitted(const store::OutboxBatch& added);
+    void OnMessage(const QByteArray& topic, const QByteArray& payload, bool retained);
+    void SendState(const QByteArray& topic, const QByteArray& payload);
+    void UpdateDiscovery();
+    void SendDiscovery();
     void OnOnline();
     // Sends what waits, as far as the window allows.
     void Pump();
@@ -88,10 +115,14 @@ private:
     std::vector<qint64> acknowledgedAlarmSeqs_;
     QTimer markTimer_;  // hands acknowledged numbers to the writer in batches
     qint64 acknowledgedReadings_ = 0;
+    std::map<QByteArray, QByteArray> retained_;  // topic -> the state sent
+    std::vector<QByteArray> discoveryTopics_;    // the documents published, in their order
+    int samplingPeriodMs_ = 0;
 };
 
 // A publisher of what `station` records: its readings and alarm events through its store's
-// outboxes (so the station must have been made with a store and StationOptions::mqttOutbox).
+// outboxes (so the station must have been made with a store and StationOptions::mqttOutbox),
+// and its state: each device's availability and each watched battery's active alarms.
 // The window and batmond both feed their broker this way. It is not started yet, so that its
 // signals can be connected first. Nothing, with `error` set, when the station keeps no store.
 std::unique_ptr<MqttPublisher> PublishStation(Station& station, const PublisherOptions& options,

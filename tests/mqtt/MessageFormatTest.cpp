@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include "mqtt/BatmonMessages.h"
 #include "mqtt/MqttUrl.h"
@@ -24,19 +25,73 @@ TEST(MessageFormat, readingTopicAndPayloadCarryEveryField) {
     EXPECT_EQ(ReadingTopic(QStringLiteral("room-3"), 0xA0, 0), "batmon/room-3/A0/0");
     EXPECT_EQ(ReadingTopic(QStringLiteral("room-3"), 0xA1, 7), "batmon/room-3/A1/7");
     EXPECT_EQ(ReadingPayload(Reading()),
-              QByteArray(R"({"status":17,"status_text":"正常","temperature":20.5,)"
+              QByteArray(R"({"status":17,"status_key":"normal","status_text":"正常",)"
+                         R"("temperature":20.5,)"
                          R"("time":"2026-03-01T08:00:00.125Z","voltage":12.1})"));
 
     const struct {
         int code;
         const char* text;
-    } statuses[] = {{0x00, "无此设备"}, {0x11, "正常"}, {0x71, "电压异常"}, {0x72, "温度异常"},
-                    {0x73, "鼓包异常"}, {0x05, "0x05"}, {0xAB, "0xAB"}};
+        const char* key;
+    } statuses[] = {{0x00, "无此设备", "no_device"}, {0x11, "正常", "normal"},
+                    {0x71, "电压异常", "voltage"},   {0x72, "温度异常", "temperature"},
+                    {0x73, "鼓包异常", "swelling"},  {0x05, "0x05", "unknown"},
+                    {0xAB, "0xAB", "unknown"}};
     for (const auto& s : statuses) {
-        EXPECT_EQ(Json(ReadingPayload(Reading(0xA0, 1, s.code)))[u"status_text"].toString(),
-                  QString::fromUtf8(s.text))
-            << s.code;
+        const QJsonObject payload = Json(ReadingPayload(Reading(0xA0, 1, s.code)));
+        EXPECT_EQ(payload[u"status_text"].toString(), QString::fromUtf8(s.text)) << s.code;
+        EXPECT_EQ(payload[u"status_key"].toString(), QLatin1String(s.key)) << s.code;
     }
+}
+
+// The state topics beside the readings: each device's availability and each battery's active
+// alarms, a JSON list with a level only where the alarm has one.
+TEST(MessageFormat, deviceStatusAndAlarmListTopics) {
+    const QString site = QStringLiteral("room-3");
+    EXPECT_EQ(DeviceStatusTopic(site, 0xA1), "batmon/room-3/A1/status");
+    EXPECT_TRUE(IsDeviceStatusTopic("batmon/room-3/A1/status"));
+    EXPECT_FALSE(IsDeviceStatusTopic("batmon/room-3/status"));
+    EXPECT_FALSE(IsDeviceStatusTopic("batmon/room-3/A2/status"));
+    EXPECT_FALSE(IsDeviceStatusTopic("batmon/room-3/A1/3"));
+    EXPECT_FALSE(ParseReading("batmon/room-3/A1/status", "online"));
+    EXPECT_EQ(DeviceStatusTopic(QStringLiteral("a/b"), 0xA0), QByteArray());
+    EXPECT_EQ(BatteryAlarmsTopic(site, 0xA0, 7), "batmon/room-3/A0/7/alarms");
+    EXPECT_EQ(BatteryAlarmsTopic(site, 0xA0, 8), QByteArray());
+
+    EXPECT_EQ(BatteryAlarmsPayload({}), "[]");
+    ActiveAlarmMessage low{QStringLiteral("voltage_low"), QStringLiteral("critical"),
+                           1'772'352'000'125, 11.2, true};
+    ActiveAlarmMessage silent{QStringLiteral("no_answer"), std::nullopt, 1'772'352'000'125,
+                              std::nullopt, false};
+    EXPECT_EQ(BatteryAlarmsPayload({low, silent}),
+              QByteArray(R"([{"acknowledged":true,"kind":"voltage_low","level":"critical",)"
+                         R"("since":"2026-03-01T08:00:00.125Z","value":11.2},)"
+                         R"({"acknowledged":false,"kind":"no_answer",)"
+                         R"("since":"2026-03-01T08:00:00.125Z","value":null}])"));
+}
+
+// Home Assistant's ids allow [a-zA-Z0-9_-] only; sites that differ in other characters keep
+// apart.
+TEST(MessageFormat, discoveryIdsAndPrefixes) {
+    EXPECT_EQ(SanitisedId(QStringLiteral("room-1_a")), QStringLiteral("room-1_a"));
+    const QString dotted = SanitisedId(QStringLiteral("Room 1.east"));
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^Room_1_east[0-9a-f]{8}$")).match(dotted).hasMatch())
+        << dotted.toStdString();
+    EXPECT_NE(dotted, SanitisedId(QStringLiteral("Room 1 east")));
+    EXPECT_NE(SanitisedId(QStringLiteral("机房一")), SanitisedId(QStringLiteral("机房二")));
+    for (const char* good : {"homeassistant", "ha/discovery"})
+        EXPECT_FALSE(DiscoveryPrefixProblem(QString::fromLatin1(good))) << good;
+    for (const char* bad : {"", "/ha", "ha/", "ha//x", "ha/+", "ha#", "ha\nx"})
+        EXPECT_TRUE(DiscoveryPrefixProblem(QString::fromLatin1(bad))) << bad;
+    EXPECT_EQ(DiscoveryFilter(QStringLiteral("homeassistant"), QStringLiteral("room-1")),
+              "homeassistant/+/batmon_room-1/+/config");
+    // Fourteen batteries, four entities each.
+    const auto documents = DiscoveryDocuments(
+        {QStringLiteral("ha"), QStringLiteral("room-1"), QStringLiteral("1.0"), 30});
+    EXPECT_EQ(documents.size(), 14u * 4);
+    EXPECT_EQ(documents.front().first, "ha/sensor/batmon_room-1/A0_0_voltage/config");
+    EXPECT_EQ(documents.back().first, "ha/binary_sensor/batmon_room-1/A1_5_problem/config");
 }
 
 TEST(MessageFormat, readingsAndAlarmsRoundTrip) {

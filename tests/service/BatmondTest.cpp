@@ -14,6 +14,7 @@
 #include <optional>
 #include <tuple>
 
+#include "battery/Status.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
 #include "tests/collector/CollectorHarness.h"
@@ -107,7 +108,9 @@ TEST_F(BatmondTest, PublishesExactlyWhatTheBusAnsweredThroughUnplugAndReplug) {
     const int metricsPort = testservers::FreeLoopbackPort();
     const QString port = QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort);
     ASSERT_TRUE(batmond_.Start(Arguments(port) << QStringLiteral("--metrics")
-                                               << QStringLiteral("127.0.0.1:%1").arg(metricsPort)));
+                                               << QStringLiteral("127.0.0.1:%1").arg(metricsPort)
+                                               << QStringLiteral("--metrics-site-label")
+                                               << QStringLiteral("true")));
     ASSERT_TRUE(batmond_.WaitForLog(QStringLiteral("cannot open port")))
         << batmond_.Log().toStdString();
 
@@ -166,16 +169,24 @@ TEST_F(BatmondTest, PublishesExactlyWhatTheBusAnsweredThroughUnplugAndReplug) {
         EXPECT_DOUBLE_EQ(
             *promtext::Value(*metrics, "batmon_battery_last_reading_timestamp_seconds", labels),
             m.timeMs / 1000.0);
+        std::map<QString, QString> state = labels;
+        state["state"] = battery::StatusKey(std::uint8_t(m.status));
+        EXPECT_EQ(*promtext::Value(*metrics, "batmon_battery_state", state), 1);
     }
-    EXPECT_EQ(*promtext::Value(*metrics, "batmon_answers_total", {{"outcome", "accepted"}}),
-              double(published.size()));
+    // Unplugged: no port, so neither the bus nor a device is up; the store writes.
+    EXPECT_EQ(*promtext::Value(*metrics, "batmon_up", {{"site", site_}}), 0);
+    for (const char* device : {"A0", "A1"})
+        EXPECT_EQ(*promtext::Value(*metrics, "batmon_device_up", {{"device", device}}), 0);
+    EXPECT_EQ(*promtext::Value(*metrics, "batmon_store_healthy", {}), 1);
+    EXPECT_EQ(*promtext::Value(*metrics, "batmon_build_info", {}), 1);
+    EXPECT_EQ(*promtext::Value(*metrics, "batmon_answers_total", {}), double(published.size()));
     EXPECT_GE(*promtext::Value(*metrics, "batmon_requests_total", {}),
               double(published.size()) * 16 / 14);
     // Every answer the engine could not take is counted as damaged, lost or late.
     double uncounted = 0;
-    for (const char* outcome : {"crc", "lost"})
-        uncounted += *promtext::Value(*metrics, "batmon_answers_total", {{"outcome", outcome}});
-    uncounted += 8 * *promtext::Value(*metrics, "batmon_answers_total", {{"outcome", "late"}});
+    for (const char* reason : {"crc", "lost"})
+        uncounted += *promtext::Value(*metrics, "batmon_answer_errors_total", {{"reason", reason}});
+    uncounted += 8 * *promtext::Value(*metrics, "batmon_answer_errors_total", {{"reason", "late"}});
     EXPECT_TRUE(TakenAsSent(ByBattery(published), runs, batmond_.Log(), std::size_t(uncounted)));
 
     EXPECT_TRUE(ExitedWith(batmond_.Stop(SIGTERM), 0)) << batmond_.Log().toStdString();
@@ -559,17 +570,19 @@ TEST(Batmond, ReadingsTheStoreCouldNotWriteAreCountedAtStopAndTheExitFails) {
                                QStringLiteral("127.0.0.1:%1").arg(metricsPort)}));
     ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("版本 7"))) << batmond.Log().toStdString();
     double accepted = 0;
+    std::optional<promtext::Exposition> metrics;
     ASSERT_TRUE(WaitUntil(
         [&] {
             QString error;
-            const auto metrics = promtext::Parse(FetchMetrics(quint16(metricsPort)), &error);
+            metrics = promtext::Parse(FetchMetrics(quint16(metricsPort)), &error);
             if (metrics)
-                accepted =
-                    promtext::Value(*metrics, "batmon_answers_total", {{"outcome", "accepted"}})
-                        .value_or(0);
+                accepted = promtext::Value(*metrics, "batmon_answers_total", {}).value_or(0);
             return accepted >= 28;
         },
         kLong));
+    // The store cannot write a file of a newer version: /metrics says so, with what waits.
+    EXPECT_EQ(*promtext::Value(*metrics, "batmon_store_healthy", {}), 0);
+    EXPECT_GE(*promtext::Value(*metrics, "batmon_store_unwritten_readings", {}), 28);
 
     EXPECT_TRUE(ExitedWith(batmond.Stop(SIGTERM), 1)) << batmond.Log().toStdString();
     const QRegularExpressionMatch lost =

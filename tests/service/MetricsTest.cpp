@@ -2,6 +2,7 @@
 
 #include <QTcpSocket>
 
+#include "battery/Status.h"
 #include "service/MetricsServer.h"
 #include "service/MetricsText.h"
 #include "tests/common/WaitFor.h"
@@ -33,27 +34,45 @@ promtext::Exposition ParseOrFail(const QByteArray& text) {
 
 TEST(StationMetrics, LatestReadingOfEveryBatteryWithItsLabels) {
     StationMetrics metrics;
-    metrics.SetSite(QStringLiteral("room-1"));
+    metrics.SetSiteLabel(QStringLiteral("room-1"));
     metrics.RecordReading(Reading(0xA0, 3, 1'700'000'000'125, 121, 205, 0x11));
     metrics.RecordReading(Reading(0xA1, 5, 1'700'000'000'500, 98, 0, 0x20));
-    metrics.RecordReading(Reading(0xA0, 3, 1'700'000'010'250, 119, 211, 0x12));  // newer
+    metrics.RecordReading(Reading(0xA0, 3, 1'700'000'010'250, 119, 211, 0x72));  // newer
 
     const promtext::Exposition e = ParseOrFail(metrics.Render());
     const std::map<QString, QString> a0b3{{"site", "room-1"}, {"device", "A0"}, {"battery", "3"}};
     EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_voltage_volts", a0b3), 11.9);
     EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_temperature_celsius", a0b3), 21.1);
-    EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_status", a0b3), 0x12);
+    EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_status", a0b3), 0x72);
     EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_last_reading_timestamp_seconds", a0b3),
                      1'700'000'010.25);
     const std::map<QString, QString> a1b5{{"device", "A1"}, {"battery", "5"}};
     EXPECT_DOUBLE_EQ(*promtext::Value(e, "batmon_battery_voltage_volts", a1b5), 9.8);
     EXPECT_EQ(e.types.at("batmon_battery_voltage_volts"), "gauge");
-    EXPECT_EQ(e.samples.size(), 4u * 2 + 6);  // two batteries, four gauges; six totals
+    // One series per state, 1 for the latest one only; a code the devices do not define is
+    // "unknown".
+    for (const char* state : battery::kStatusKeys) {
+        std::map<QString, QString> labels = a0b3;
+        labels["state"] = QString::fromLatin1(state);
+        EXPECT_EQ(*promtext::Value(e, "batmon_battery_state", labels),
+                  QLatin1String(state) == u"temperature" ? 1 : 0)
+            << state;
+        labels = a1b5;
+        labels["state"] = QString::fromLatin1(state);
+        EXPECT_EQ(*promtext::Value(e, "batmon_battery_state", labels),
+                  QLatin1String(state) == u"unknown" ? 1 : 0)
+            << state;
+    }
+    // Two batteries: four gauges and six states each; then up, two devices, build info,
+    // requests, answers and four error reasons.
+    EXPECT_EQ(e.samples.size(), 2u * (4 + 6) + 10);
+    for (const promtext::Sample& sample : e.samples)
+        EXPECT_EQ(sample.labels.at("site"), "room-1") << sample.name.toStdString();
 }
 
 TEST(StationMetrics, CountersAlarmsAndAwkwardSiteNamesStayValid) {
     StationMetrics metrics;
-    metrics.SetSite(QStringLiteral("Raum \"Süd\" \\ 2"));
+    metrics.SetSiteLabel(QStringLiteral("Raum \"Süd\" \\ 2\nzwei"));
     AnswerCounts counts;
     counts.requests = 160;
     counts.accepted = 120;
@@ -66,15 +85,50 @@ TEST(StationMetrics, CountersAlarmsAndAwkwardSiteNamesStayValid) {
     metrics.SetAlarm(0xA0, 1, QStringLiteral("temperature_high"), false);
 
     const promtext::Exposition e = ParseOrFail(metrics.Render());
-    const QString site = QStringLiteral("Raum \"Süd\" \\ 2");
+    const QString site = QStringLiteral("Raum \"Süd\" \\ 2\nzwei");
     EXPECT_EQ(*promtext::Value(e, "batmon_requests_total", {{"site", site}}), 160);
-    for (const auto& [outcome, value] : std::map<QString, double>{
-             {"accepted", 120}, {"crc", 3}, {"address", 1}, {"late", 2}, {"lost", 4}})
-        EXPECT_EQ(*promtext::Value(e, "batmon_answers_total", {{"outcome", outcome}}), value)
-            << outcome.toStdString();
+    // Answers taken, and the failures by reason in a metric of their own.
+    EXPECT_EQ(*promtext::Value(e, "batmon_answers_total", {{"site", site}}), 120);
+    for (const auto& [reason, value] :
+         std::map<QString, double>{{"crc", 3}, {"address", 1}, {"late", 2}, {"lost", 4}})
+        EXPECT_EQ(*promtext::Value(e, "batmon_answer_errors_total", {{"reason", reason}}), value)
+            << reason.toStdString();
     EXPECT_EQ(*promtext::Value(e, "batmon_alarm_active", {{"kind", "voltage_low"}}), 1);
     EXPECT_EQ(*promtext::Value(e, "batmon_alarm_active", {{"kind", "temperature_high"}}), 0);
     EXPECT_EQ(e.types.at("batmon_answers_total"), "counter");
+    EXPECT_EQ(e.types.at("batmon_answer_errors_total"), "counter");
+}
+
+// Without the site label no series has one; the bus is up while one device answers; build info
+// carries the version; the store's series come only with a store.
+TEST(StationMetrics, UpBuildInfoAndStoreWithoutASiteLabel) {
+    StationMetrics metrics(QStringLiteral("1.2.3"));
+    metrics.RecordReading(Reading(0xA0, 0, 1'700'000'000'000, 120, 200, 0x11));
+    promtext::Exposition e = ParseOrFail(metrics.Render());
+    EXPECT_EQ(*promtext::Value(e, "batmon_up", {}), 0);
+    EXPECT_EQ(*promtext::Value(e, "batmon_device_up", {{"device", "A0"}}), 0);
+    EXPECT_EQ(*promtext::Value(e, "batmon_build_info", {{"version", "1.2.3"}}), 1);
+    EXPECT_FALSE(e.types.contains("batmon_store_healthy"));
+    for (const promtext::Sample& sample : e.samples)
+        EXPECT_FALSE(sample.labels.contains("site")) << sample.name.toStdString();
+
+    metrics.SetDeviceUp(0xA1, true);
+    metrics.SetStore(StoreMetrics{false, 42});
+    e = ParseOrFail(metrics.Render());
+    EXPECT_EQ(*promtext::Value(e, "batmon_up", {}), 1);
+    EXPECT_EQ(*promtext::Value(e, "batmon_device_up", {{"device", "A0"}}), 0);
+    EXPECT_EQ(*promtext::Value(e, "batmon_device_up", {{"device", "A1"}}), 1);
+    EXPECT_EQ(*promtext::Value(e, "batmon_store_healthy", {}), 0);
+    EXPECT_EQ(*promtext::Value(e, "batmon_store_unwritten_readings", {}), 42);
+
+    metrics.SetDeviceUp(0xA1, false);
+    EXPECT_EQ(*promtext::Value(ParseOrFail(metrics.Render()), "batmon_up", {}), 0);
+}
+
+TEST(StationMetrics, HelpTextsEscapeBackslashAndLineFeedOnly) {
+    EXPECT_EQ(EscapeHelp(QStringLiteral("a \\ \"b\"\nc")), QStringLiteral("a \\\\ \"b\"\\nc"));
+    EXPECT_EQ(EscapeLabelValue(QStringLiteral("a \\ \"b\"\nc")),
+              QStringLiteral("a \\\\ \\\"b\\\"\\nc"));
 }
 
 class MetricsServerTest : public ::testing::Test {

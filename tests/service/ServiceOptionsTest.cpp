@@ -61,6 +61,28 @@ TEST_F(ServiceOptionsTest, CommandLineWinsOverTheFileAndTheFileFillsTheRest) {
     EXPECT_EQ(options->mqtt->password, QStringLiteral("a,b,c"));  // commas are not list separators
 }
 
+// The switches take the usual spellings; the site label and discovery are off by default.
+TEST_F(ServiceOptionsTest, SwitchesForTheSiteLabelAndHomeAssistantDiscovery) {
+    auto options = Parse({QStringLiteral("--port"), QStringLiteral("p")});
+    ASSERT_TRUE(options) << error_.toStdString();
+    EXPECT_FALSE(options->metricsSiteLabel);
+    EXPECT_FALSE(options->haDiscovery);
+    EXPECT_EQ(options->haPrefix, QStringLiteral("homeassistant"));
+
+    const QString config = WriteConfig(
+        "port = p\nmqtt = mqtt://broker\nha_discovery = Yes\nha_prefix = ha/one\n"
+        "metrics_site_label = on\n");
+    options = Parse({QStringLiteral("--config"), config});
+    ASSERT_TRUE(options) << error_.toStdString();
+    EXPECT_TRUE(options->metricsSiteLabel);
+    EXPECT_TRUE(options->haDiscovery);
+    EXPECT_EQ(options->haPrefix, QStringLiteral("ha/one"));
+    options = Parse({QStringLiteral("--config"), config, QStringLiteral("--metrics-site-label"),
+                     QStringLiteral("FALSE")});
+    ASSERT_TRUE(options) << error_.toStdString();
+    EXPECT_FALSE(options->metricsSiteLabel);
+}
+
 TEST_F(ServiceOptionsTest, DefaultFileIsReadOnlyWhenItExistsAndConfigOverridesIt) {
     const QString config = WriteConfig("port = ttyUSB3\n");
     auto options = Parse({}, config);
@@ -98,6 +120,11 @@ TEST_F(ServiceOptionsTest, RefusesWhatCouldNeverWork) {
         {{"--port", "p", "--mqtt", "mqtt://user:secret@h"}, "a login in the URL"},
         {{"--port", "p", "--mqtt", "mqtts://h", "--ca-file", "/nonexistent"}, "no CA file"},
         {{"--port", "p", "--bogus"}, "unknown option"},
+        {{"--port", "p", "--metrics-site-label", "maybe"}, "a switch neither true nor false"},
+        {{"--port", "p", "--mqtt", "mqtt://h", "--ha-discovery", "2"}, "a switch of 2"},
+        {{"--port", "p", "--ha-discovery", "true"}, "discovery without a broker"},
+        {{"--port", "p", "--ha-prefix", "home/+"}, "a wildcard in the discovery prefix"},
+        {{"--port", "p", "--ha-prefix", "home/"}, "an empty level in the discovery prefix"},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(Parse(c.arguments)) << c.why;

@@ -182,8 +182,10 @@ TEST(SimTrafficLog, linesCarryTheFieldsReadersRelyOn) {
 
 TEST(SimOptionsForcedStatus, namesDeviceBatteryAndCodeAndRefusesAnythingElse) {
     const auto parsed = batmonsim::ParseSimOptions(
-        {"--status", "A1:2=0x71", "--status=a0:7=17", "--drop-for-s", "20"});
+        {"--status", "A1:2=0x71", "--status=a0:7=17", "--drop-for-s", "20", "--drop-after-s", "5"});
     ASSERT_TRUE(parsed.options) << parsed.exit.text.toStdString();
+    EXPECT_EQ(parsed.options->dropAfterS, 5);
+    EXPECT_EQ(parsed.options->dropForS, 20);
     ASSERT_EQ(parsed.options->forcedStatus.size(), 2u);
     EXPECT_EQ(parsed.options->forcedStatus[0].device, 1);
     EXPECT_EQ(parsed.options->forcedStatus[0].battery, 2);
@@ -209,8 +211,8 @@ TEST(SimOptionsDrift, namesDeviceBatteryAndStepAndRefusesAnythingElse) {
     ASSERT_EQ(parsed.options->temperatureDrifts.size(), 1u);
     EXPECT_EQ(parsed.options->temperatureDrifts[0].battery, 2);
     EXPECT_EQ(parsed.options->temperatureDrifts[0].perReading, 0.5);
-    for (const char* bad : {"A2:0:1", "A0:8:1", "A0:3:", "A0:3:x", "A0:3:inf", "A0:3:nan",
-                            "A0:3=1", "A03:-1", "A0:3:1V", ""}) {
+    for (const char* bad : {"A2:0:1", "A0:8:1", "A0:3:", "A0:3:x", "A0:3:inf", "A0:3:nan", "A0:3=1",
+                            "A03:-1", "A0:3:1V", ""}) {
         EXPECT_FALSE(batmonsim::ParseSimOptions({"--drift", bad}).options) << bad;
         EXPECT_FALSE(batmonsim::ParseSimOptions({"--heat", bad}).options) << bad;
     }

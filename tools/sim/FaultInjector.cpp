@@ -23,9 +23,13 @@ std::string FaultDecision::Describe() const {
 FaultInjector::FaultInjector(const SimOptions& options)
     : options_(options), random_(options.seed ^ 0x5EEDFA017ULL) {}
 
+// The dropped devices are silent from --drop-after-s on, for --drop-for-s (0: for good).
 bool FaultInjector::DropsDevices() const {
-    return options_.dropForS == 0 ||
-           std::chrono::steady_clock::now() - start_ < std::chrono::seconds(options_.dropForS);
+    const auto elapsed = std::chrono::steady_clock::now() - start_;
+    const std::chrono::seconds silentFrom(options_.dropAfterS);
+    return elapsed >= silentFrom &&
+           (options_.dropForS == 0 ||
+            elapsed < silentFrom + std::chrono::seconds(options_.dropForS));
 }
 
 FaultDecision FaultInjector::Decide(std::uint8_t deviceAddress) {

@@ -33,6 +33,8 @@ constexpr config::Setting kSimSettings[] = {
      SettingPlace::CommandLine},
     {"log", "FILE", "JSON-lines traffic log.", SettingPlace::CommandLine},
     {"drop_device", "A0|A1", "Never answer that device (repeatable).", SettingPlace::CommandLine},
+    {"drop_after_s", "N", "Dropped devices answer for N seconds before they fall silent.",
+     SettingPlace::CommandLine},
     {"drop_for_s", "N", "Dropped devices answer again after N seconds.", SettingPlace::CommandLine},
     {"status", "DEV:N=CODE",
      "Battery N (0..7) of A0|A1 always reports status CODE, e.g. A1:2=0x71 (repeatable).",
@@ -125,6 +127,8 @@ config::Parsed<SimOptions> ParseSimOptions(const QStringList& arguments) {
              if (v == "A1" || v == "a1") return options.dropA1 = true;
              return false;
          }},
+        {"drop_after_s",
+         [&](const std::string& v) { return ParseNonNegative(v, options.dropAfterS); }},
         {"drop_for_s", [&](const std::string& v) { return ParseNonNegative(v, options.dropForS); }},
         {"status",
          [&](const std::string& v) {

@@ -33,12 +33,13 @@ struct SimOptions {
     std::string logPath;        // JSON-lines traffic log
     bool dropA0 = false;
     bool dropA1 = false;
-    int dropForS = 0;  // dropped devices answer again after this many seconds; 0: never
+    int dropAfterS = 0;  // dropped devices answer for this many seconds first
+    int dropForS = 0;    // dropped devices answer again after this many seconds; 0: never
     std::vector<ForcedStatus> forcedStatus;
     std::vector<BatteryDrift> voltageDrifts;      // --drift
     std::vector<BatteryDrift> temperatureDrifts;  // --heat
-    double dropRate = 0.0;  // share of answers left unsent, 0..1
-    int delayMs = 3;        // from the end of a request to the first byte of its answer
+    double dropRate = 0.0;                        // share of answers left unsent, 0..1
+    int delayMs = 3;  // from the end of a request to the first byte of its answer
     int corruptEvery = 0;
     int splitEvery = 0;
     int splitPauseMs = 30;
