@@ -9,7 +9,7 @@ struct AnswerCounts {
     std::uint64_t accepted = 0;  // readings released to the session's listeners
     std::uint64_t crc = 0;       // buffers with a damaged frame (bad checksum or garbled)
     std::uint64_t address = 0;   // well-formed answers from an address that is not polled
-    std::uint64_t late = 0;      // device blocks discarded because their device answered late
+    std::uint64_t late = 0;      // device blocks that gave nothing because their device was late
     std::uint64_t lost = 0;      // requests whose slot stayed without an answer
 };
 

@@ -91,12 +91,12 @@ signals:
     // Everything a cycle's answers gave has been reported (its last block released or
     // discarded).
     void CycleEnded();
-    // A reading of a watched battery, stamped with the wall time its answer arrived, taken from
-    // the answer in the slot of the request for that battery. Readings come once their device's
-    // block of the cycle has shown no sign of lateness.
+    // A reading of a watched battery, stamped with the wall time its answer arrived, from an
+    // answer that certainly answered the request for that battery. Readings come once their
+    // device's block of the cycle has been judged, one slot after its hold.
     void ReadingAccepted(const battery::Reading& reading);
-    // The block of `device` (0xA0 or 0xA1) in this cycle was discarded: the device answers too
-    // late to tell which request an answer belongs to.
+    // The block of `device` (0xA0 or 0xA1) in this cycle gave no reading because the device
+    // answered too late to tell which request an answer belongs to.
     void DeviceAnsweredLate(std::uint8_t device);
     // The raw reply to a set-up command that awaited it; once per awaiting command.
     void SetupReplyEcho(SetupCommand command, const QByteArray& reply);

@@ -9,7 +9,7 @@ import pathlib
 import struct
 
 SENT_STEP, POLL_STEP, CYCLE_ACTIVE, PENDING, BUFFER, LONG_BUFFER, ANSWER, SEND_NEXT, START, \
-    EVENTS, PAGE = range(11)
+    EVENTS, PAGE, ADVANCE, ADVANCE_LONG = range(13)
 
 
 def crc16(data: bytes) -> bytes:
@@ -58,6 +58,34 @@ def op_answer(head9: bytes, trailing=b"") -> bytes:
     return bytes([ANSWER, len(trailing)]) + head9 + trailing
 
 
+def op_advance_long(ms):
+    assert 0 <= ms < 4096
+    return bytes([ADVANCE_LONG]) + struct.pack(">H", ms)
+
+
+def paced_cycle(delays, in_order=True, extra=()):
+    """One cycle paced by the session's own timers (request n at n x 150 ms), each answer
+    delays.get(step, 20) ms after its request (None: lost). On a line in order an answer waits
+    behind a late one. `extra` adds (ms, bytes) deliveries. Ends past the last block's hold."""
+    events = []
+    line_free = 0
+    for step in range(1, 17):
+        delay = delays.get(step, 20)
+        if delay is None:
+            continue
+        at = 150 * step + delay
+        if in_order:
+            at = line_free = max(at, line_free)
+        events.append((at, poll_answer(step)))
+    events.extend(extra)
+    events.sort(key=lambda e: e[0])
+    prog, now = bytes([START]), 0
+    for at, data in events:
+        prog += op_advance_long(at - now) + op_buffer(data)
+        now = at
+    return prog + op_advance_long(3000 - now)
+
+
 def seeds():
     # The answer to each step, delivered while that step is the one sent last.
     for step in range(1, 17):
@@ -103,6 +131,16 @@ def seeds():
     yield "doubled-answer", op_sent_step(13) + op_active() + op_buffer(a) + op_buffer(a)
     yield "max-buffer", op_sent_step(14) + op_active() + \
         op_long_buffer(poll_answer(14) + bytes(1024 - 11))
+
+    # Paced cycles with late and lost answers: the slot patterns the certainty rule tells apart.
+    yield "paced-late-beside-successor", paced_cycle({3: 200, 12: 200})
+    yield "paced-late-overtaken", paced_cycle({3: 200, 12: 200}, in_order=False)
+    yield "paced-late-two-slots", paced_cycle({5: 310})
+    yield "paced-lost-answers", paced_cycle({3: None, 12: None})
+    yield "paced-shift-to-end", paced_cycle({s: 200 for s in range(3, 9)})
+    yield "paced-late-into-hold", paced_cycle({8: 200, 16: 200})
+    yield "paced-late-successor-lost", paced_cycle({3: 200, 4: None})
+    yield "paced-other-device-stray", paced_cycle({}, extra=[(800, poll_answer(9))])
 
     # The last answer ends decoding; a later answer is not decoded.
     yield "after-cycle-end", op_sent_step(16) + op_active() + op_buffer(poll_answer(16)) + \

@@ -31,7 +31,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -88,105 +90,196 @@ public:
     int DeliveryLagMs() const override { return 0; }
 };
 
-// The answer frames of a buffer as the bus delivered them: at each offset where a polled
-// device's three-register answer with a valid checksum starts, the frame is taken and the search
-// goes on behind it. A frame equal to the one just before it is the same answer sent twice.
-std::vector<std::vector<std::uint8_t>> AnswerFramesIn(std::span<const std::uint8_t> buffer) {
+// One answer of a polled device in a received buffer, found the way the receive path walks a
+// buffer: a header (address 0xA0/0xA1, function 0x04, 6 bytes) opens a frame of 11 bytes; a
+// frame whose checksum fails or that is cut short is a damaged answer of the header's device
+// and the walk goes on 3 bytes later, except that a cut-off frame behind a sound answer is the
+// start of the next read; a sound frame equal to the sound one just before it is the same answer
+// sent twice.
+struct FoundAnswer {
+    std::uint8_t device;
+    std::optional<BatteryReading> reading;  // none: damaged
+};
+
+std::vector<FoundAnswer> AnswersIn(std::span<const std::uint8_t> buffer) {
     constexpr std::size_t kLength = 11;
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (std::size_t at = 0; at + kLength <= buffer.size();) {
-        const auto candidate = buffer.subspan(at, kLength);
-        const bool isAnswer = (candidate[0] == 0xA0 || candidate[0] == 0xA1) &&
-                              candidate[1] == 0x04 && candidate[2] == 0x06 &&
-                              HasValidCrc(candidate);
-        if (!isAnswer) {
+    std::vector<FoundAnswer> found;
+    std::span<const std::uint8_t> previous;
+    bool anySound = false;
+    for (std::size_t at = 0; at < buffer.size();) {
+        const auto rest = buffer.subspan(at);
+        const bool header = rest.size() >= 3 && (rest[0] == 0xA0 || rest[0] == 0xA1) &&
+                            rest[1] == 0x04 && rest[2] == 0x06;
+        if (!header) {
             ++at;
             continue;
         }
-        std::vector<std::uint8_t> frame(candidate.begin(), candidate.end());
-        if (frames.empty() || frames.back() != frame) frames.push_back(std::move(frame));
+        if (rest.size() < kLength || !HasValidCrc(rest.first(kLength))) {
+            if (anySound && rest.size() < kLength) break;
+            found.push_back({rest[0], std::nullopt});
+            at += 3;
+            continue;
+        }
+        const auto frame = rest.first(kLength);
         at += kLength;
+        anySound = true;
+        if (std::ranges::equal(frame, previous)) continue;
+        previous = frame;
+        found.push_back({frame[0], DecodeBatteryReading(frame)});
     }
-    return frames;
+    return found;
 }
 
 constexpr int kStepsPerCycle = 16;
+constexpr qint64 kSlotMs = MonitorSession::kPacingMs;
 
-// The requests that went out and the answers that came after each, for the oracle of readings:
-// a reading may be recorded only for the request in whose slot (from it to the next request)
-// its answer arrived alone, and never when its device's block of the cycle showed lateness.
+// An independent account of where every answer went and of which readings can be placed with
+// certainty, for checking each reading the session reports.
+//
+// A cycle is followed from its step 1 while its requests go out in order. An answer belongs to
+// the slot of the request sent last before it; a device's block is its eight slots plus its
+// hold (0xA0: the slot of step 9; 0xA1: one slot after the cycle's last). An answer outside its
+// device's block and hold is a stray; one within eight slots before a block's first request
+// means an earlier cycle's answers may sit in that block.
+//
+// A reading is certain when every way of matching the block's answers to its requests that the
+// line allows gives it to the request it is reported for. The line allows: an answer never
+// before its request, at most one answer per request, any request lost, and a request answered
+// late only if the block shows a sign of lateness at or after that request's slot: a slot with
+// two answers of the device, or an answer in the hold (or a hold that was not watched to its
+// end). The session may be stricter (it also takes the other device's answer in a block's first
+// slot as a sign).
 class SlotOracle {
 public:
-    void RequestSent(int step, qint64 atMs) { requests_.push_back({step, atMs, {}, {}}); }
-
-    void BufferArrived(std::span<const std::uint8_t> buffer, qint64 atMs) {
-        if (requests_.empty()) return;  // no slot yet: nothing can be recorded from it
-        for (auto& frame : AnswerFramesIn(buffer)) {
-            requests_.back().frames.push_back(std::move(frame));
-            requests_.back().arrivals.push_back(atMs);
+    void RequestSent(int step, qint64 atMs) {
+        const bool inOrder = !cycles_.empty() && !cycles_.back().broken &&
+                             step == int(cycles_.back().sentAt.size()) + 1;
+        if (step == 1) {
+            cycles_.push_back({});
+        } else if (!inOrder) {
+            if (!cycles_.empty()) cycles_.back().broken = true;
+            return;
+        }
+        Cycle& cycle = cycles_.back();
+        cycle.sentAt.push_back(atMs);
+        if (step == 1 || step == 9) {
+            Block& block = cycle.blocks[step == 1 ? 0 : 1];
+            for (const qint64 stray : strays_[step == 1 ? 0 : 1])
+                block.fromEarlierCycle |= stray >= atMs - 8 * kSlotMs;
         }
     }
 
-    // Returns what is wrong with the reading of `step` that arrived at `arrivalMs`, or nullptr.
-    const char* CheckReading(int step, const BatteryReading& reading, qint64 arrivalMs) const {
-        // The slot the answer arrived in: the last request sent at or before it.
-        std::size_t slot = requests_.size();
-        for (std::size_t i = requests_.size(); i-- > 0;) {
-            const Request& r = requests_[i];
-            for (std::size_t a = 0; a < r.arrivals.size(); ++a)
-                if (r.arrivals[a] == arrivalMs && MatchesReading(r.frames[a], reading)) slot = i;
-            if (slot != requests_.size()) break;
+    void BufferArrived(std::span<const std::uint8_t> buffer, qint64 atMs) {
+        for (const FoundAnswer& answer : AnswersIn(buffer)) Place(answer, atMs);
+    }
+
+    // Returns what is wrong with the reading of `step` that arrived at `arrivalMs`, reported at
+    // `nowMs`, or nullptr.
+    const char* CheckReading(int step, const BatteryReading& reading, qint64 arrivalMs,
+                             qint64 nowMs) const {
+        const int device = step <= 8 ? 0 : 1;
+        bool placed = false;
+        for (const Cycle& cycle : cycles_) {
+            const Block& block = cycle.blocks[device];
+            for (int slot = 0; slot <= kHold; ++slot) {
+                const std::vector<Answer>& answers = block.own[slot];
+                if (answers.empty() || !answers.front().reading ||
+                    answers.front().atMs != arrivalMs || !Same(*answers.front().reading, reading) ||
+                    device * 8 + std::min(slot, 7) + 1 != step)
+                    continue;
+                placed = true;
+                if (!block.fromEarlierCycle && Certain(cycle, device, slot, nowMs)) return nullptr;
+            }
         }
-        if (slot == requests_.size()) return "a reading was recorded that no answer in a slot gave";
-        const Request& owner = requests_[slot];
-        if (owner.step != step) return "a reading was recorded for a step other than its slot's";
-        if (owner.frames.size() != 1) return "a reading was recorded from a slot with two answers";
-        const std::uint8_t device = step <= 8 ? 0xA0 : 0xA1;
-        if (owner.frames.front()[0] != device)
-            return "a reading was recorded from another device's answer";
-        return BlockShowedLateness(slot, device);
+        if (!placed) return "a reading was recorded that no answer in its slot gave";
+        return "a reading was recorded that the answer of another request may have given";
     }
 
 private:
-    struct Request {
-        int step;
+    static constexpr int kHold = 8;
+    struct Answer {
         qint64 atMs;
-        std::vector<std::vector<std::uint8_t>> frames;
-        std::vector<qint64> arrivals;
+        std::optional<BatteryReading> reading;
+    };
+    struct Block {
+        std::array<std::vector<Answer>, kHold + 1> own;  // the eight slots, then the hold
+        bool fromEarlierCycle = false;
+    };
+    struct Cycle {
+        std::vector<qint64> sentAt;  // by step - 1
+        bool broken = false;
+        std::array<Block, 2> blocks;
     };
 
-    static bool MatchesReading(const std::vector<std::uint8_t>& frame, const BatteryReading& r) {
-        const BatteryReading decoded = DecodeBatteryReading(frame);
-        return decoded.StatusCode == r.StatusCode && decoded.RawVoltage == r.RawVoltage &&
-               decoded.RawTemperature == r.RawTemperature;
+    static bool Same(const BatteryReading& a, const BatteryReading& b) {
+        return a.StatusCode == b.StatusCode && a.RawVoltage == b.RawVoltage &&
+               a.RawTemperature == b.RawTemperature;
     }
 
-    // Lateness of `device`'s block in the cycle of request `slot`, judged on what has arrived so
-    // far. Only a cycle sent in order (steps 1, 2, 3, ...) has blocks to judge.
-    const char* BlockShowedLateness(std::size_t slot, std::uint8_t device) const {
-        std::size_t first = slot;
-        while (first > 0 && requests_[first].step != 1) --first;
-        if (requests_[first].step != 1) return nullptr;
-        for (std::size_t i = first; i < requests_.size(); ++i) {
-            const Request& r = requests_[i];
-            if (r.step != int(i - first) + 1) break;  // out of order: a new cycle or a jump
-            const bool ownSlot = (r.step <= 8) == (device == 0xA0);
-            const bool lastSlot = r.step == kStepsPerCycle;
-            for (std::size_t a = 0; a < r.frames.size(); ++a) {
-                if (r.frames[a][0] != device) continue;
-                if (!ownSlot)
-                    return "a reading was recorded from a block whose device answered in the "
-                           "other device's slot";
-                if (r.frames.size() > 1)
-                    return "a reading was recorded from a block with two answers in a slot";
-                if (lastSlot && r.arrivals[a] >= r.atMs + MonitorSession::kPacingMs)
-                    return "a reading was recorded from a block answered after the cycle";
-            }
+    void Place(const FoundAnswer& answer, qint64 atMs) {
+        const int device = answer.device == 0xA0 ? 0 : 1;
+        if (cycles_.empty() || cycles_.back().broken) return Stray(device, atMs);
+        Cycle& cycle = cycles_.back();
+        int step = int(cycle.sentAt.size());
+        while (step > 0 && cycle.sentAt[step - 1] > atMs) --step;
+        if (step == 0) return Stray(device, atMs);
+        const Answer placed{atMs, answer.reading};
+        if (step == kStepsPerCycle && atMs >= cycle.sentAt.back() + kSlotMs) {
+            if (device == 1 && atMs < cycle.sentAt.back() + 2 * kSlotMs)
+                return cycle.blocks[1].own[kHold].push_back(placed);
+            return Stray(device, atMs);
         }
-        return nullptr;
+        if ((step <= 8) == (device == 0))
+            return cycle.blocks[device].own[(step - 1) % 8].push_back(placed);
+        if (device == 0 && step == 9) return cycle.blocks[0].own[kHold].push_back(placed);
+        Stray(device, atMs);
     }
 
-    std::vector<Request> requests_;
+    void Stray(int device, qint64 atMs) { strays_[device].push_back(atMs); }
+
+    // Whether the first answer in `slot` of `device`'s block of `cycle` answers the request of
+    // that slot (the hold's: the block's last) in every matching the line allows.
+    static bool Certain(const Cycle& cycle, int device, int slot, qint64 nowMs) {
+        const Block& block = cycle.blocks[device];
+        const bool holdWatched = device == 0 ? cycle.sentAt.size() >= 10
+                                             : cycle.sentAt.size() == kStepsPerCycle &&
+                                                   nowMs >= cycle.sentAt.back() + 2 * kSlotMs;
+        int lastSign = holdWatched ? -1 : kHold;
+        std::vector<int> slotOf;  // the slot of each answer, in slot order
+        std::size_t target = 0;
+        for (int k = 0; k <= kHold; ++k) {
+            if (k == slot) target = slotOf.size();
+            for (std::size_t i = 0; i < block.own[k].size(); ++i) slotOf.push_back(k);
+            if (block.own[k].size() > (k == kHold ? 0u : 1u)) lastSign = std::max(lastSign, k);
+        }
+        if (slotOf.size() > 8) return false;  // more answers than requests: none is placed
+        const int expected = std::min(slot, 7);
+        bool any = false;
+        bool certain = true;
+        std::array<bool, 8> taken{};
+        std::vector<int> request(slotOf.size());
+        const std::function<void(std::size_t)> match = [&](std::size_t i) {
+            if (!certain) return;
+            if (i == slotOf.size()) {
+                any = true;
+                certain = request[target] == expected;
+                return;
+            }
+            const int k = slotOf[i];
+            for (int r = 0; r <= std::min(k, 7); ++r) {
+                if (taken[r] || (r < k && r > lastSign)) continue;
+                taken[r] = true;
+                request[i] = r;
+                match(i + 1);
+                taken[r] = false;
+            }
+        };
+        match(0);
+        return any && certain;
+    }
+
+    std::vector<Cycle> cycles_;
+    std::array<std::vector<qint64>, 2> strays_;
 };
 
 // What the session reported for one delivered buffer.
@@ -213,14 +306,15 @@ struct Harness {
                              reported.echoes.push_back(command);
                              reported.echoedBytes.push_back(reply);
                          });
-        QObject::connect(
-            session.get(), &MonitorSession::ReadingAccepted, [this](const battery::Reading& r) {
-                const int step = battery::ReadingStepOf(r.Id()).value_or(0);
-                reported.acceptedSteps.push_back(step);
-                const char* fault = oracle.CheckReading(
-                    step, ReadingFromRaw(r.status, r.voltageDv, r.temperatureDc), r.tMs);
-                Expect(fault == nullptr, fault);
-            });
+        QObject::connect(session.get(), &MonitorSession::ReadingAccepted,
+                         [this](const battery::Reading& r) {
+                             const int step = battery::ReadingStepOf(r.Id()).value_or(0);
+                             reported.acceptedSteps.push_back(step);
+                             const char* fault = oracle.CheckReading(
+                                 step, ReadingFromRaw(r.status, r.voltageDv, r.temperatureDc),
+                                 r.tMs, clock.MonotonicMs());
+                             Expect(fault == nullptr, fault);
+                         });
     }
 };
 

@@ -3,8 +3,8 @@
 // search and its slot when it arrives, then history record, real-time row, both charts and the
 // log line when its device's block is released. Requests go out through SendNextPollRequest a
 // few milliseconds apart, each answered in its own slot; the block is released by the request
-// that ends its hold (step 10 for 0xA0, the next cycle's step 1 for 0xA1), and that request's
-// time beyond a plain request's is shared out over the block's answers.
+// one slot after its hold (step 11 for 0xA0, the next cycle's step 1 for 0xA1), and that
+// request's time beyond a plain request's is shared out over the block's answers.
 // Usage: bench_receive [store|alarms]
 //   store   the window keeps its history store in a temporary folder, so every released reading
 //           is also handed to the store's writer thread
@@ -159,9 +159,9 @@ int main(int argc, char** argv) {
             for (int step = 1; step <= 16; ++step) {
                 sendUs[step - 1] = sendNext();
                 if (step == 1 && cycle > 0) releaseA1Us = sendUs[0];
-                if (step == 10) {
+                if (step == 11) {
                     // 0xA0's block of this cycle was released by this request.
-                    const double share = (sendUs[9] - bench::Percentile(plainSends, 50)) / 8;
+                    const double share = (sendUs[10] - bench::Percentile(plainSends, 50)) / 8;
                     for (int s = 0; s < 8; ++s) us.push_back(receiveUs[s] + std::max(0.0, share));
                 }
                 if (step == 1 && cycle > 0) {
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
                     for (int s = 8; s < 16; ++s) us.push_back(receiveUs[s] + std::max(0.0, share));
                 }
                 if (cycle == kCycles) break;  // that request only released the last block
-                if (step != 1 && step != 10) plainSends.push_back(sendUs[step - 1]);
+                if (step != 1 && step != 11) plainSends.push_back(sendUs[step - 1]);
                 const auto answer = Answer(step <= 8 ? 0xA0 : 0xA1, cycle * 16 + step, withAlarms);
                 waitUntil(lastSentMs + 1);
                 const double t0 = NowUs();

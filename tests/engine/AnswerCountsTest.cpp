@@ -24,7 +24,7 @@ struct CountsRig : testsupport::SessionRig {
     void RunCycles(int cycles) {
         session->SetSamplingPeriodMs(3000);
         OpenAndStart();
-        clock.Advance((cycles - 1) * 3000 + 2400 + 300);
+        clock.Advance((cycles - 1) * 3000 + kCycleJudgedMs);
     }
     const AnswerCounts& Counts() const { return session->Counts(); }
 };

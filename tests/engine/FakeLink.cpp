@@ -21,14 +21,19 @@ bool FakeLink::Write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-void FakeLink::Deliver(const QByteArray& bytes) {
-    if (!open_ || !OnData) return;
-    OnData({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-            static_cast<std::size_t>(bytes.size())});
-}
+void FakeLink::Deliver(const QByteArray& bytes) { HandOver(bytes, 0); }
 
 void FakeLink::DeliverAt(qint64 atMs, const QByteArray& bytes) {
-    clock_.At(atMs, [this, bytes] { Deliver(bytes); });
+    const int lagMs = deliveryLagMs_;
+    clock_.At(atMs + lagMs, [this, bytes, lagMs] { HandOver(bytes, lagMs); });
+}
+
+void FakeLink::HandOver(const QByteArray& bytes, int lagMs) {
+    if (!open_ || !OnData) return;
+    handingOverLagMs_ = lagMs;
+    OnData({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+            static_cast<std::size_t>(bytes.size())});
+    handingOverLagMs_ = 0;
 }
 
 void FakeLink::HangUp() {

@@ -34,7 +34,7 @@ public:
     bool IsOpen() const override { return open_; }
     bool Write(std::span<const std::uint8_t> bytes) override;
     void SetReadInterval(int ms) override { readIntervals_.push_back(ms); }
-    int DeliveryLagMs() const override { return 0; }
+    int DeliveryLagMs() const override { return handingOverLagMs_; }
 
     // The next Open fails with `reason`.
     void FailNextOpen(const QString& reason) { failReason_ = reason; }
@@ -42,6 +42,9 @@ public:
     // Delivers `bytes` now, or at `atMs` on the clock, as one received buffer.
     void Deliver(const QByteArray& bytes);
     void DeliverAt(qint64 atMs, const QByteArray& bytes);
+    // Buffers scheduled from now on are handed over `ms` after their last byte arrived (DeliverAt's
+    // time), as a port does once no byte has followed for its read interval.
+    void SetDeliveryLagMs(int ms) { deliveryLagMs_ = ms; }
     // The line ends by itself, the way an unplugged adapter does.
     void HangUp();
 
@@ -50,6 +53,8 @@ public:
     const QString& OpenedName() const { return openedName_; }
 
 private:
+    void HandOver(const QByteArray& bytes, int lagMs);
+
     FakeClock& clock_;
     bool open_ = false;
     QString openedName_;
@@ -57,6 +62,8 @@ private:
     Responder responder_;
     std::vector<Sent> sent_;
     std::vector<int> readIntervals_;
+    int deliveryLagMs_ = 0;
+    int handingOverLagMs_ = 0;  // the lag of the buffer being handed over
 };
 
 }  // namespace testsupport

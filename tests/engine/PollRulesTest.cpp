@@ -118,12 +118,13 @@ TEST_F(SessionFixture, answersInTheirSlotAreShownForTheirStepOnceTheBlockHasEnde
             return testsupport::FakeLink::Answer{40, PollAnswerBytes(address, 0x11, battery, 250)};
         });
     OpenAndStart();
-    clock.Advance(150 * 10 - 1);
-    EXPECT_TRUE(accepted.empty()) << "0xA0's readings wait for the end of the slot after its block";
+    clock.Advance(kFirstBlockJudgedMs - 1);
+    EXPECT_TRUE(accepted.empty())
+        << "0xA0's readings wait for the end of the slot after its block, and one slot more";
     clock.Advance(1);
     EXPECT_EQ(accepted.size(), 8u);
-    clock.Advance(2400 + 300 - 1 - clock.Elapsed());
-    EXPECT_EQ(accepted.size(), 8u) << "0xA1's readings wait one slot after the cycle's last";
+    clock.Advance(kCycleJudgedMs - 1 - clock.Elapsed());
+    EXPECT_EQ(accepted.size(), 8u) << "0xA1's readings wait two slots after the cycle's last";
     clock.Advance(1);
     ASSERT_EQ(accepted.size(), 14u) << "steps 15 and 16 carry no reading";
     for (int i = 0; i < 14; ++i) {

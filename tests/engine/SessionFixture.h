@@ -15,6 +15,11 @@ namespace testsupport {
 
 // A monitoring session on a fake link and clock, with everything it reports recorded.
 struct SessionRig {
+    // After StartMonitoring, step n goes out at n x 150 ms. 0xA0's block is judged when step 11
+    // goes out, 0xA1's one slot after its hold: two slots after the cycle's last slot ended.
+    static constexpr qint64 kFirstBlockJudgedMs = 11 * MonitorSession::kPacingMs;
+    static constexpr qint64 kCycleJudgedMs = 19 * MonitorSession::kPacingMs;
+
     struct Accepted {
         int step;
         BatteryReading reading;
