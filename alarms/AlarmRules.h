@@ -45,6 +45,10 @@ enum class RowMark { Normal, Warning, Alarm, NoAnswer };
 
 using battery::Instant;
 
+// The event that reports `alarm` in `state` at `now`.
+AlarmEvent EventOf(const ActiveAlarm& alarm, AlarmState state, Instant now, QString user = {},
+                   QString note = {});
+
 // The alarm rules: fed with what the poll engine sees and with the time, they decide which
 // alarms start and end. They keep no timer and read no clock: every input carries `now` on both
 // clocks. Its wall time is the time of the events it returns; silence, the temperature rise and
