@@ -34,7 +34,7 @@ inline constexpr int kMinFreshReadings = 3;
 
 // The temperature rise is measured against the reading this long ago (or the oldest one heard
 // since, while a battery has been heard for a shorter time).
-inline constexpr std::int64_t kRiseWindowMs = 30 * 60 * 1000;
+inline constexpr std::int64_t kRiseWindowMs = std::int64_t{30} * 60 * 1000;
 
 // The shelving times the window offers.
 inline constexpr std::array<int, 3> kShelveHours = {1, 8, 24};

@@ -82,9 +82,7 @@ void ExportTrendCsv(QWidget* parent, const QString& storeFile,
     store::ReadingFilter filter;
     filter.fromMs = range.fromMs;
     filter.toMs = range.toMs;
-    for (const battery::BatteryId& id : batteries)
-        filter.batteries.emplace_back(static_cast<std::uint8_t>(id.device),
-                                      static_cast<std::uint8_t>(id.battery));
+    for (const battery::BatteryId& id : batteries) filter.batteries.push_back(id);
 
     (new CsvExport(parent, target))->Start(storeFile, filter);
 }

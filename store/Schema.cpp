@@ -65,14 +65,20 @@ constexpr const char* kCreateStatements[] = {
     kCreateReadingOutbox, kCreateAlarmOutbox, kCreateAlarmOutboxIndex,
 };
 
+constexpr const char* kCopyReadingOutboxFrom1 =
+    "INSERT INTO mqtt_outbox (seq, device, battery, t_ms)"
+    " SELECT seq, device, battery, t_ms FROM mqtt_outbox_v1 ORDER BY seq";
+constexpr const char* kCopyAlarmsFrom2 =
+    "INSERT INTO alarms (id, t_ms, device, battery, kind, state, value, user)"
+    " SELECT id, t_ms, device, battery, kind, state, value, user FROM alarms_v2 ORDER BY id";
+
 // Version 1 to 2: the reading outbox gets numbers that are never reused (its rows keep theirs),
 // the alarm outbox is added, and the value 0 that version 1 wrote for no-answer alarms becomes
 // NULL.
 constexpr const char* kUpgradeFrom1[] = {
     "ALTER TABLE mqtt_outbox RENAME TO mqtt_outbox_v1",
     kCreateReadingOutbox,
-    "INSERT INTO mqtt_outbox (seq, device, battery, t_ms)"
-    " SELECT seq, device, battery, t_ms FROM mqtt_outbox_v1 ORDER BY seq",
+    kCopyReadingOutboxFrom1,
     "DROP TABLE mqtt_outbox_v1",
     kCreateAlarmOutbox,
     kCreateAlarmOutboxIndex,
@@ -86,8 +92,7 @@ constexpr const char* kUpgradeFrom2[] = {
     "ALTER TABLE alarms RENAME TO alarms_v2",
     "DROP INDEX alarms_by_time",
     kCreateAlarms,
-    "INSERT INTO alarms (id, t_ms, device, battery, kind, state, value, user)"
-    " SELECT id, t_ms, device, battery, kind, state, value, user FROM alarms_v2 ORDER BY id",
+    kCopyAlarmsFrom2,
     "DROP TABLE alarms_v2",
     kCreateAlarmIndex,
 };

@@ -18,6 +18,8 @@ class Handed {
 public:
     explicit Handed(T value) : value_(std::move(value)) { PUBLISH_HANDOVER(this); }
     Handed(const Handed& other) : value_(Received(other).value_) { PUBLISH_HANDOVER(this); }
+    // Exactly as noexcept as moving T is.
+    // NOLINTNEXTLINE(performance-noexcept-move-constructor)
     Handed(Handed&& other) noexcept(std::is_nothrow_move_constructible_v<T>)
         : value_(std::move(Received(other).value_)) {
         PUBLISH_HANDOVER(this);
