@@ -33,25 +33,40 @@ void Post(QObject* target, F&& call) {
 namespace detail {
 
 // Runs `run` on `target`'s thread and returns once it ran; what it did is then visible here. The
-// call is posted like any other and the caller waits on a condition variable the call signals:
-// Qt's blocking connection would do the same, but it reads the waiting thread's stack after the
-// call ran, where ThreadSanitizer cannot see its locking. `target` must outlive the call.
+// call is posted like any other and the caller waits on a condition variable: Qt's blocking
+// connection would do the same, but it reads the waiting thread's stack after the call ran,
+// where ThreadSanitizer cannot see its locking. The waiter is woken when the posted call is
+// destroyed, so a call dropped unrun (its target or its thread's queue gone, as at exit) does
+// not leave it waiting.
 template <class F>
 void RunAndWait(QObject* target, F& run) {
     struct Waiting {
         F* run;
         std::mutex mutex{};
-        std::condition_variable ran{};
+        std::condition_variable ended{};
         bool done = false;
     } waiting{&run};
-    Post(target, [w = &waiting] {
-        (*w->run)();
-        const std::lock_guard lock(w->mutex);
-        w->done = true;
-        w->ran.notify_one();
-    });
+    class Wake {
+    public:
+        explicit Wake(Waiting* w) : waiting_(w) {}
+        Wake(Wake&& other) noexcept : waiting_(std::exchange(other.waiting_, nullptr)) {}
+        Wake(const Wake&) = delete;
+        Wake& operator=(const Wake&) = delete;
+        Wake& operator=(Wake&&) = delete;
+        ~Wake() {
+            if (!waiting_) return;
+            const std::lock_guard lock(waiting_->mutex);
+            waiting_->done = true;
+            waiting_->ended.notify_one();
+        }
+        void Run() const { (*waiting_->run)(); }
+
+    private:
+        Waiting* waiting_;
+    };
+    Post(target, [wake = Wake(&waiting)] { wake.Run(); });
     std::unique_lock lock(waiting.mutex);
-    waiting.ran.wait(lock, [&waiting] { return waiting.done; });
+    waiting.ended.wait(lock, [&waiting] { return waiting.done; });
 }
 
 }  // namespace detail
