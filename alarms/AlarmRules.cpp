@@ -162,13 +162,18 @@ AlarmEvents AlarmRules::Tick(Instant now) {
     return out;
 }
 
+std::optional<ActiveAlarm>* AlarmRules::SlotOf(const AlarmKey& key) {
+    const std::optional<int> index = battery::WatchedIndex(key.battery);
+    return index ? &Slot(*index, key.kind) : nullptr;
+}
+
 AlarmEvents AlarmRules::Acknowledge(const std::vector<AlarmKey>& keys, const QString& user,
                                     Instant now) {
     AlarmEvents out;
     for (const AlarmKey& key : keys) {
-        const std::optional<int> index = battery::WatchedIndex(key.battery);
-        if (!index) continue;
-        auto& slot = Slot(*index, key.kind);
+        std::optional<ActiveAlarm>* found = SlotOf(key);
+        if (!found) continue;
+        auto& slot = *found;
         if (!slot || slot->acknowledged) continue;
         slot->acknowledged = true;
         slot->acknowledgedBy = user;
@@ -182,9 +187,9 @@ AlarmEvents AlarmRules::Shelve(const std::vector<AlarmKey>& keys, const QString&
     AlarmEvents out;
     if (user.isEmpty() || reason.trimmed().isEmpty() || durationMs <= 0) return out;
     for (const AlarmKey& key : keys) {
-        const std::optional<int> index = battery::WatchedIndex(key.battery);
-        if (!index) continue;
-        auto& slot = Slot(*index, key.kind);
+        std::optional<ActiveAlarm>* found = SlotOf(key);
+        if (!found) continue;
+        auto& slot = *found;
         if (!slot) continue;
         slot->shelf =
             Shelf{user, reason.trimmed(), now.wallMs + durationMs, now.monoMs + durationMs};
@@ -197,9 +202,9 @@ AlarmEvents AlarmRules::Unshelve(const std::vector<AlarmKey>& keys, const QStrin
                                  Instant now) {
     AlarmEvents out;
     for (const AlarmKey& key : keys) {
-        const std::optional<int> index = battery::WatchedIndex(key.battery);
-        if (!index) continue;
-        auto& slot = Slot(*index, key.kind);
+        std::optional<ActiveAlarm>* found = SlotOf(key);
+        if (!found) continue;
+        auto& slot = *found;
         if (!slot || !slot->shelf) continue;
         slot->shelf.reset();
         out.push_back(EventOf(*slot, AlarmState::Unshelved, now, user));

@@ -165,6 +165,10 @@ private:
         std::deque<TemperatureAt> temperatures;  // the last kRiseWindowMs of measured readings
     };
 
+    // The slot of `key`, or none for a battery nobody watches.
+
+    std::optional<ActiveAlarm>* SlotOf(const AlarmKey& key);
+
     std::optional<ActiveAlarm>& Slot(int index, AlarmKind kind);
     Run& RunOf(int index, AlarmKind kind);
     void Raise(int index, AlarmKind kind, std::optional<double> value, Instant now,
