@@ -100,7 +100,13 @@ int main(int argc, char** argv) {
     MonitorSession& session = form.Session();
     AlarmMonitor& alarms = form.Monitoring().Alarms();
     int alarmEvents = 0;
-    if (withAlarms) alarms.SetLimits({12.2, 13.5, 33.0});
+    if (withAlarms) {
+        alarms::AlarmLimits limits;
+        limits.lowVoltage.warning = 12.2;
+        limits.highVoltage.warning = 13.5;
+        limits.highTemperature.warning = 33.0;
+        alarms.SetLimits(limits);
+    }
     QObject::connect(&alarms, &AlarmMonitor::EventsOccurred,
                      [&](const alarms::AlarmEvents& e) { alarmEvents += int(e.size()); });
     const auto startCycles = [&session] {
