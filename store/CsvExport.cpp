@@ -181,16 +181,22 @@ void AppendAlarmCsvLine(QByteArray& out, const alarms::AlarmEvent& e) {
     out.append('\n');
 }
 
-CsvResult ExportReadingsCsv(HistoryReader& reader, const ReadingFilter& filter, QIODevice& out,
-                            bool byteOrderMark) {
+namespace {
+
+// Streams the header and one line per row that `forEach` visits to `out`, in chunks, so a
+// large export never sits whole in memory. `forEach` takes the visitor and returns false when
+// the store could not be read.
+template <class ForEach, class AppendLine>
+CsvResult StreamCsv(HistoryReader& reader, QIODevice& out, bool byteOrderMark,
+                    const QByteArray& header, ForEach&& forEach, AppendLine&& appendLine) {
     CsvResult result;
     QByteArray buffer;
     buffer.reserve(kChunkBytes + 256);
     if (byteOrderMark) buffer.append(kBom);
-    buffer.append(CsvHeader());
+    buffer.append(header);
     bool writeFailed = false;
-    const bool read = reader.ForEachReading(filter, [&](const battery::Reading& r) {
-        AppendCsvLine(buffer, r);
+    const bool read = forEach([&](const auto& row) {
+        appendLine(buffer, row);
         ++result.rows;
         if (buffer.size() >= kChunkBytes && !WriteAll(out, buffer, result.error)) {
             writeFailed = true;
@@ -207,29 +213,28 @@ CsvResult ExportReadingsCsv(HistoryReader& reader, const ReadingFilter& filter, 
     return result;
 }
 
+}  // namespace
+
+CsvResult ExportReadingsCsv(HistoryReader& reader, const ReadingFilter& filter, QIODevice& out,
+                            bool byteOrderMark) {
+    return StreamCsv(
+        reader, out, byteOrderMark, CsvHeader(),
+        [&](auto&& visit) {
+            return reader.ForEachReading(filter,
+                                         [&](const battery::Reading& r) { return visit(r); });
+        },
+        [](QByteArray& buffer, const battery::Reading& r) { AppendCsvLine(buffer, r); });
+}
+
 CsvResult ExportAlarmsCsv(HistoryReader& reader, qint64 fromMs, qint64 toMs, QIODevice& out,
                           bool byteOrderMark) {
-    CsvResult result;
-    QByteArray buffer;
-    if (byteOrderMark) buffer.append(kBom);
-    buffer.append(AlarmCsvHeader());
-    bool writeFailed = false;
-    const bool read = reader.ForEachAlarm(fromMs, toMs, [&](const alarms::AlarmEvent& e) {
-        AppendAlarmCsvLine(buffer, e);
-        ++result.rows;
-        if (buffer.size() >= kChunkBytes && !WriteAll(out, buffer, result.error)) {
-            writeFailed = true;
-            return false;
-        }
-        return true;
-    });
-    if (writeFailed) return result;
-    if (!read) {
-        result.error = reader.ErrorText();
-        return result;
-    }
-    result.ok = WriteAll(out, buffer, result.error);
-    return result;
+    return StreamCsv(
+        reader, out, byteOrderMark, AlarmCsvHeader(),
+        [&](auto&& visit) {
+            return reader.ForEachAlarm(fromMs, toMs,
+                                       [&](const alarms::AlarmEvent& e) { return visit(e); });
+        },
+        [](QByteArray& buffer, const alarms::AlarmEvent& e) { AppendAlarmCsvLine(buffer, e); });
 }
 
 }  // namespace store

@@ -597,18 +597,34 @@ TEST(Batmond, ReadingsTheStoreCouldNotWriteAreCountedAtStopAndTheExitFails) {
 
 namespace {
 
+// The servers of a site's chain: the broker, PostgreSQL and batmon-collector between them,
+// subscribed before the test starts batmond.
+class BatmondIntoPostgres : public ::testing::Test {
+protected:
+    bool StartSiteServers() {
+        QString error;
+        if (!broker_.Start(&error) || !database_.Start(&error)) {
+            ADD_FAILURE() << error.toStdString();
+            return false;
+        }
+        collector_.emplace(broker_.Url(), database_.Conninfo());
+        return collector_->Start() && collector_->WaitForLog(QStringLiteral("subscribed"));
+    }
+
+    testservers::MosquittoServer broker_;
+    testservers::PostgresCluster database_;
+    std::optional<collectortest::CollectorProcess> collector_;
+};
+
 // The whole chain of a site: batmond, the broker, batmon-collector and PostgreSQL, with the
 // broker, the collector and the database each going away once while readings flow. The table
 // ends up with every reading the bus answered, once.
-TEST(BatmondIntoPostgres, EveryAnsweredReadingEndsUpOnceInTheTable) {
+TEST_F(BatmondIntoPostgres, EveryAnsweredReadingEndsUpOnceInTheTable) {
+    ASSERT_TRUE(StartSiteServers());
     QString error;
-    testservers::MosquittoServer broker;
-    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
-    testservers::PostgresCluster database;
-    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
-    collectortest::CollectorProcess collector(broker.Url(), database.Conninfo());
-    ASSERT_TRUE(collector.Start());
-    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("subscribed")));
+    testservers::MosquittoServer& broker = broker_;
+    testservers::PostgresCluster& database = database_;
+    collectortest::CollectorProcess& collector = *collector_;
 
     SimProcess sim;
     ASSERT_TRUE(sim.StartTcp()) << sim.ErrorText().toStdString();
@@ -695,15 +711,11 @@ std::vector<AlarmRow> Rows(const std::vector<AlarmMessage>& alarms) {
 // batmond is killed while alarms change with the broker away, and started again: once the
 // broker is back, the subscriber gets every alarm event the store holds in the order they were
 // recorded, once, and PostgreSQL holds each of them.
-TEST(BatmondIntoPostgres, AlarmEventsSurviveAKillWhileTheBrokerIsAway) {
+TEST_F(BatmondIntoPostgres, AlarmEventsSurviveAKillWhileTheBrokerIsAway) {
+    ASSERT_TRUE(StartSiteServers());
     QString error;
-    testservers::MosquittoServer broker;
-    ASSERT_TRUE(broker.Start(&error)) << error.toStdString();
-    testservers::PostgresCluster database;
-    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
-    collectortest::CollectorProcess collector(broker.Url(), database.Conninfo());
-    ASSERT_TRUE(collector.Start());
-    ASSERT_TRUE(collector.WaitForLog(QStringLiteral("subscribed")));
+    testservers::MosquittoServer& broker = broker_;
+    testservers::PostgresCluster& database = database_;
     const QString site = QStringLiteral("room-k");
     Subscriber subscriber(broker.Url(), site);
     ASSERT_TRUE(subscriber.WaitOnline());
