@@ -17,6 +17,11 @@ struct ServiceOptions {
     QString caFile;
     QString metrics;                // HOST:PORT of /metrics; empty: none
     bool metricsSiteLabel = false;  // the site label on every series
+    QString http;                   // HOST:PORT of the web server; empty: none
+    bool httpReadAuth = false;      // reading the page and the API needs sign-in
+    QString httpUsers;              // the users file; empty: nobody can sign in
+    QString httpCert;               // with httpKey: https
+    QString httpKey;
     bool haDiscovery = false;       // Home Assistant discovery documents on the broker
     QString haPrefix = QStringLiteral("homeassistant");
     int keepDays = 0;
