@@ -138,12 +138,24 @@ bool BatmonService::Start(QString* error) {
 bool BatmonService::StartMetrics(QString* error) {
     if (options_.metrics.isEmpty()) return true;
     metricsServer_ = MakeMetricsServer(options_.metrics, error);
+    if (metricsServer_)
+        qCInfo(ServiceLog).noquote()
+            << QStringLiteral("metrics on http://%1:%2/metrics")
+                   .arg(web::ParseHttpAddress(options_.metrics)->address.toString())
+                   .arg(metricsServer_->Port());
     return metricsServer_ != nullptr;
 }
 
 bool BatmonService::StartHttp(QString* error) {
     if (options_.http.isEmpty()) return true;
     httpServer_ = MakeHttpServer(options_, error);
+    if (httpServer_)
+        qCInfo(ServiceLog).noquote() << QStringLiteral("web server on %1://%2:%3/")
+                                            .arg(httpServer_->Tls() ? QStringLiteral("https")
+                                                                    : QStringLiteral("http"),
+                                                 web::ParseHttpAddress(options_.http)
+                                                     ->address.toString())
+                                            .arg(httpServer_->Port());
     return httpServer_ != nullptr;
 }
 
