@@ -394,7 +394,8 @@ void WebServer::Events(const httplib::Request& request, httplib::Response& respo
 
     response.set_header("Cache-Control", "no-store");
     response.set_chunked_content_provider(
-        "text/event-stream; charset=utf-8", [stream](std::size_t, httplib::DataSink& sink) {
+        // Exactly this type: httplib compresses (and so holds back) every other text type.
+        "text/event-stream", [stream](std::size_t, httplib::DataSink& sink) {
             const auto send = [&sink](const QByteArray& bytes) {
                 return sink.write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
             };

@@ -137,8 +137,11 @@ class Rig:
         return answers
 
     def sim_latest(self):
+        """The last answer of every battery the program watches (A0's eight, A1's 0 to 5)."""
         latest = {}
         for a in self.sim_answers():
+            if a["device"] == 0xA1 and a["battery"] > 5:
+                continue
             latest[("A0" if a["device"] == 0xA0 else "A1", a["battery"])] = a
         return latest
 

@@ -63,7 +63,14 @@ function renderLive() {
     if (stale) row.classList.add("stale");
     else if (alarmed) row.classList.add("alarm");
     cell(row, b.label, "label");
-    const time = cell(row, localTime(b.time), "time");
+    const time = cell(row, "", "time");
+    if (b.time) {
+      const [day, clock] = localTime(b.time).split(" ");
+      const date = document.createElement("span");
+      date.className = "date";
+      date.textContent = day + " ";
+      time.append(date, clock);
+    }
     if (stale && b.time) {
       const age = document.createElement("span");
       age.className = "age";
@@ -98,6 +105,7 @@ async function loadLatest() {
   state.periodMs = Math.round(answer.body.bus.period_s * 1000);
   state.activeAlarms = answer.body.batteries.flatMap((b) => b.alarms);
   renderLive();
+  if (!window.batmonFirstDataMs) window.batmonFirstDataMs = performance.now();  // for the benchmark
   renderStatus(answer.body);
   renderActiveAlarms();
   if (!state.trendBoxes) buildTrendBoxes();
@@ -195,7 +203,9 @@ function drawPlot(target, shown, what, unit) {
   }, joined, el);
 }
 
+let trendRequest = 0;
 async function loadTrend() {
+  const request = ++trendRequest;  // a newer request makes this one's answer stale
   const chosen = selectedBatteries();
   const range = trendRange();
   const message = $("#trend-message");
@@ -206,9 +216,11 @@ async function loadTrend() {
   for (const b of chosen) {
     const q = `device=${b.device}&battery=${b.battery}&from=${Math.floor(range.from)}&to=${Math.floor(range.to)}&points=${width}`;
     const answer = await api(`/api/v1/readings?${q}`);
+    if (request !== trendRequest) return;
     if (!answer.ok) { message.textContent = "读取历史失败：" + (answer.body ? answer.body.error : answer.status); return; }
     shown.push({ device: b.device, battery: b.battery, label: b.label, data: answer.body, range });
   }
+  if (request !== trendRequest) return;
   state.trendShown = shown;
   message.textContent = "";
   state.plots.forEach((p) => p && p.destroy());
