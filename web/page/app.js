@@ -98,8 +98,8 @@ function renderStatus(latest) {
   count.classList.toggle("alarmed", unack > 0);
 }
 
-async function loadLatest() {
-  const answer = await api("/api/v1/latest");
+async function loadLatest(given) {
+  const answer = given || await api("/api/v1/latest");
   if (!answer.ok) return;
   state.batteries = answer.body.batteries;
   state.periodMs = Math.round(answer.body.bus.period_s * 1000);
@@ -350,7 +350,7 @@ async function start() {
   const first = await api("/api/v1/latest");
   if (first.status === 401) { $("#sign-in").hidden = false; return; }
   started = true;
-  await loadLatest();
+  await loadLatest(first);
   connectStream();
   setInterval(renderLive, 1000);  // the ages of stale batteries
 }
@@ -369,6 +369,5 @@ document.addEventListener("DOMContentLoaded", async () => {
   $("#sign-in-open").onclick = () => { $("#sign-in").hidden = false; $("#user").focus(); };
   $("#sign-in").onsubmit = signIn;
   $("#sign-out").onclick = signOut;
-  await loadSession();
-  await start();
+  await Promise.all([loadSession(), start()]);
 });
