@@ -5,6 +5,7 @@
 #include "serial/CommLink.h"
 #include "web/StationWeb.h"
 #include "web/WebServer.h"
+#include "web/WebSettings.h"
 #include "station/AlarmMonitor.h"
 #include "station/DeviceHealth.h"
 #include "station/MqttPublisher.h"
@@ -130,7 +131,7 @@ bool BatmonService::Start(QString* error) {
                         ? QStringLiteral("%1:%2").arg(options_.mqtt->host).arg(options_.mqtt->port)
                         : QStringLiteral("none"),
                     options_.metrics.isEmpty() ? QStringLiteral("none") : options_.metrics,
-                    options_.http.isEmpty() ? QStringLiteral("none") : options_.http);
+                    options_.web.http.isEmpty() ? QStringLiteral("none") : options_.web.http);
     station_->Session().OpenPort(options_.port);
     return true;
 }
@@ -147,13 +148,13 @@ bool BatmonService::StartMetrics(QString* error) {
 }
 
 bool BatmonService::StartHttp(QString* error) {
-    if (options_.http.isEmpty()) return true;
+    if (options_.web.http.isEmpty()) return true;
     httpServer_ = MakeHttpServer(options_, error);
     if (httpServer_)
         qCInfo(ServiceLog).noquote() << QStringLiteral("web server on %1://%2:%3/")
                                             .arg(httpServer_->Tls() ? QStringLiteral("https")
                                                                     : QStringLiteral("http"),
-                                                 web::ParseHttpAddress(options_.http)
+                                                 web::ParseHttpAddress(options_.web.http)
                                                      ->address.toString())
                                             .arg(httpServer_->Port());
     return httpServer_ != nullptr;
@@ -178,21 +179,10 @@ std::unique_ptr<web::WebServer> BatmonService::MakeMetricsServer(const QString& 
 
 std::unique_ptr<web::WebServer> BatmonService::MakeHttpServer(const ServiceOptions& options,
                                                               QString* error) {
-    const std::optional<web::HttpAddress> listen = web::ParseHttpAddress(options.http);
-    if (!listen) {
-        if (error) *error = QStringLiteral("not an http address: %1").arg(options.http);
-        return nullptr;
-    }
-    web::WebServerOptions server;
-    server.listen = *listen;
-    server.readAuth = options.httpReadAuth;
-    server.usersFile = options.httpUsers;
-    server.certFile = options.httpCert;
-    server.keyFile = options.httpKey;
     QString reason;
-    auto made = web_->MakeServer(server, &reason);
+    auto made = web_->MakeServer(web::ServerOptionsOf(options.web), &reason);
     if (!made && error)
-        *error = QStringLiteral("cannot serve http on %1: %2").arg(options.http, reason);
+        *error = QStringLiteral("cannot serve http on %1: %2").arg(options.web.http, reason);
     return made;
 }
 
@@ -300,17 +290,14 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
         }
     }
     if (metricsChange) metricsServer_ = std::move(metricsServer);
-    const bool httpChanges = options_.http != next.http ||
-                             options_.httpReadAuth != next.httpReadAuth ||
-                             options_.httpUsers != next.httpUsers ||
-                             options_.httpCert != next.httpCert || options_.httpKey != next.httpKey;
+    const bool httpChanges = options_.web != next.web;
     if (httpChanges) {
         // The running server holds its port until it is gone; a server that cannot start
         // on the new settings leaves none, which the log says.
         httpServer_.reset();
         QString reason;
-        if (!next.http.isEmpty()) httpServer_ = MakeHttpServer(next, &reason);
-        if (!next.http.isEmpty() && !httpServer_)
+        if (!next.web.http.isEmpty()) httpServer_ = MakeHttpServer(next, &reason);
+        if (!next.web.http.isEmpty() && !httpServer_)
             qCCritical(ServiceLog).noquote() << reason;
     }
     const ServiceOptions previous = options_;

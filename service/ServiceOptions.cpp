@@ -10,7 +10,7 @@
 #include "mqtt/BrokerSettings.h"
 #include "serial/PortName.h"
 #include "service/MetricsServer.h"
-#include "web/WebServer.h"
+#include "web/WebSettings.h"
 
 namespace {
 
@@ -127,17 +127,9 @@ config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
         return refuse(QStringLiteral("%1 wants HOST:PORT with an IP address, or a port for "
                                      "127.0.0.1, not \"%2\"")
                           .arg(values.Label("metrics"), result.metrics));
-    result.http = values.Value("http");
-    if (!result.http.isEmpty() && !web::ParseHttpAddress(result.http))
-        return refuse(QStringLiteral("%1 wants HOST:PORT with an IP address, or a port for "
-                                     "127.0.0.1, not \"%2\"")
-                          .arg(values.Label("http"), result.http));
-    result.httpUsers = values.Value("http_users");
-    result.httpCert = values.Value("http_cert");
-    result.httpKey = values.Value("http_key");
-    if (result.httpCert.isEmpty() != result.httpKey.isEmpty())
-        return refuse(QStringLiteral("%1 and %2 go together")
-                          .arg(values.Label("http_cert"), values.Label("http_key")));
+    const std::optional<web::WebSettings> webSettings = web::ReadWebSettings(values, &error);
+    if (!webSettings) return refuse(error);
+    result.web = *webSettings;
     const auto readSwitch = [&](const char* key, bool* into) {
         const std::optional<bool> value = values.Switch(key, *into);
         if (value) *into = *value;
@@ -149,7 +141,6 @@ config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
     };
     if (!readSwitch("metrics_site_label", &result.metricsSiteLabel))
         return notSwitch("metrics_site_label");
-    if (!readSwitch("http_read_auth", &result.httpReadAuth)) return notSwitch("http_read_auth");
     if (!readSwitch("ha_discovery", &result.haDiscovery)) return notSwitch("ha_discovery");
     if (values.Has("ha_prefix")) result.haPrefix = values.Value("ha_prefix");
     if (const auto problem = DiscoveryPrefixProblem(result.haPrefix))

@@ -7,6 +7,7 @@
 #include "alarms/AlarmLimits.h"
 #include "config/CommandLine.h"
 #include "mqtt/MqttUrl.h"
+#include "web/WebSettings.h"
 
 struct ServiceOptions {
     QString port;  // serial port name or tcp://HOST:PORT
@@ -17,11 +18,7 @@ struct ServiceOptions {
     QString caFile;
     QString metrics;                // HOST:PORT of /metrics; empty: none
     bool metricsSiteLabel = false;  // the site label on every series
-    QString http;                   // HOST:PORT of the web server; empty: none
-    bool httpReadAuth = false;      // reading the page and the API needs sign-in
-    QString httpUsers;              // the users file; empty: nobody can sign in
-    QString httpCert;               // with httpKey: https
-    QString httpKey;
+    web::WebSettings web;           // the web server; none when web.http is empty
     bool haDiscovery = false;       // Home Assistant discovery documents on the broker
     QString haPrefix = QStringLiteral("homeassistant");
     int keepDays = 0;

@@ -179,8 +179,11 @@ void WebServer::Route() {
         return httplib::Server::HandlerResponse::Handled;
     });
     s.Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
-        Answer(response, 200, board_.Current()->metrics,
-               "text/plain; version=0.0.4; charset=utf-8");
+        const auto state = board_.Current();
+        if (state->metrics.isEmpty())
+            Refuse(response, 404, QStringLiteral("this station keeps no metrics"));
+        else
+            Answer(response, 200, state->metrics, "text/plain; version=0.0.4; charset=utf-8");
     });
     if (options_.metricsOnly) return;
     ServeStatic();

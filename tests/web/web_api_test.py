@@ -2,9 +2,14 @@
 
 import http.client
 import json
+import os
 import re
+import signal
 import socket
+import ssl
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -253,6 +258,71 @@ class EventStreamTest(unittest.TestCase):
             alarms = [m["data"] for m in seen if m["event"] == "alarm"]
             for a in alarms:
                 self.assertIn("state", a)
+
+
+class TlsAndWindowTest(unittest.TestCase):
+    def test_https_with_secure_cookie(self):
+        rig = Rig(ARGS.batmond, ARGS.sim, period_s=PERIOD_S, users={"zhang": "s3cret"})
+        cert, key = os.path.join(rig.path, "http.crt"), os.path.join(rig.path, "http.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert],
+                       check=True, capture_output=True)
+        rig.extra = ["--http-cert", cert, "--http-key", key]
+        try:
+            rig.start_sim()
+            rig.start_batmond()
+            self.assertIn("web server on https://127.0.0.1:", rig.log())
+            context = ssl.create_default_context(cafile=cert)
+            connection = http.client.HTTPSConnection("127.0.0.1", rig.port, context=context)
+            connection.request("POST", "/api/v1/session",
+                               body=json.dumps({"user": "zhang", "password": "s3cret"}),
+                               headers={"Content-Type": "application/json"})
+            answer = connection.getresponse()
+            answer.read()
+            self.assertEqual(answer.status, 200)
+            self.assertIn("; Secure", answer.getheader("Set-Cookie"))
+            # Plain http on the same port is not served.
+            status = None
+            try:
+                status = rig.request("GET", "/api/v1/latest")[0]
+            except (http.client.HTTPException, ConnectionError):
+                pass
+            self.assertNotEqual(status, 200)
+        finally:
+            rig.stop()
+
+    def test_window_serves_the_page_when_its_configuration_names_http(self):
+        window = os.path.join(os.path.dirname(ARGS.batmond), "..", "app", "batmon")
+        with tempfile.TemporaryDirectory() as folder:
+            conf = os.path.join(folder, "batmond.conf")
+            with open(conf, "w") as f:
+                f.write(f"site = 窗口机房\nhttp = 127.0.0.1:{webrig.free_port()}\n")
+            log_path = os.path.join(folder, "batmon.log")
+            with open(log_path, "w") as log:
+                process = subprocess.Popen(
+                    [window, "--config", conf, "--data-dir", os.path.join(folder, "data")],
+                    stdout=log, stderr=log, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+            try:
+                def port():
+                    if process.poll() is not None:
+                        raise AssertionError(open(log_path).read())
+                    found = re.search(r"web server on http://127\.0\.0\.1:(\d+)/",
+                                      open(log_path).read())
+                    return found and int(found.group(1))
+                served = wait_until(port, 30, "the window's web server")
+                connection = http.client.HTTPConnection("127.0.0.1", served)
+                connection.request("GET", "/api/v1/latest")
+                latest = json.loads(connection.getresponse().read())
+                self.assertEqual(latest["site"], "窗口机房")
+                self.assertFalse(latest["bus"]["open"])  # nobody opened the port yet
+                self.assertEqual(len(latest["batteries"]), 14)
+                connection.request("GET", "/")
+                page = connection.getresponse()
+                self.assertEqual(page.status, 200)
+                self.assertIn("实时数据", page.read().decode())
+            finally:
+                os.kill(process.pid, signal.SIGTERM)
+                process.wait(30)
 
 
 if __name__ == "__main__":
