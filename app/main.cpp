@@ -166,8 +166,7 @@ int main(int argc, char** argv) {
         stationWeb = std::make_unique<web::StationWeb>(Form1.Monitoring(), options.outlets.site,
                                                        MonitorSession::kDefaultSamplingMs);
         QString error;
-        webServer =
-            stationWeb->MakeServer(web::ServerOptionsOf(*options.outlets.web), &error);
+        webServer = stationWeb->MakeServer(web::ServerOptionsOf(*options.outlets.web), &error);
         if (webServer)
             qCInfo(ServiceLog).noquote()
                 << QStringLiteral("batmon: web server on %1://%2:%3/")

@@ -3,15 +3,15 @@
 #include "config/CommandLine.h"
 #include "config/Log.h"
 #include "serial/CommLink.h"
-#include "web/StationWeb.h"
-#include "web/WebServer.h"
-#include "web/WebSettings.h"
 #include "station/AlarmMonitor.h"
 #include "station/DeviceHealth.h"
 #include "station/MqttPublisher.h"
 #include "station/Station.h"
 #include "store/DataDir.h"
 #include "store/HistoryWriter.h"
+#include "web/StationWeb.h"
+#include "web/WebServer.h"
+#include "web/WebSettings.h"
 
 namespace {
 
@@ -151,12 +151,11 @@ bool BatmonService::StartHttp(QString* error) {
     if (options_.web.http.isEmpty()) return true;
     httpServer_ = MakeHttpServer(options_, error);
     if (httpServer_)
-        qCInfo(ServiceLog).noquote() << QStringLiteral("web server on %1://%2:%3/")
-                                            .arg(httpServer_->Tls() ? QStringLiteral("https")
-                                                                    : QStringLiteral("http"),
-                                                 web::ParseHttpAddress(options_.web.http)
-                                                     ->address.toString())
-                                            .arg(httpServer_->Port());
+        qCInfo(ServiceLog).noquote()
+            << QStringLiteral("web server on %1://%2:%3/")
+                   .arg(httpServer_->Tls() ? QStringLiteral("https") : QStringLiteral("http"),
+                        web::ParseHttpAddress(options_.web.http)->address.toString())
+                   .arg(httpServer_->Port());
     return httpServer_ != nullptr;
 }
 
@@ -297,8 +296,7 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
         httpServer_.reset();
         QString reason;
         if (!next.web.http.isEmpty()) httpServer_ = MakeHttpServer(next, &reason);
-        if (!next.web.http.isEmpty() && !httpServer_)
-            qCCritical(ServiceLog).noquote() << reason;
+        if (!next.web.http.isEmpty() && !httpServer_) qCCritical(ServiceLog).noquote() << reason;
     }
     const ServiceOptions previous = options_;
     options_ = next;

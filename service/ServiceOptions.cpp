@@ -9,7 +9,6 @@
 #include "mqtt/BatmonMessages.h"
 #include "mqtt/BrokerSettings.h"
 #include "serial/PortName.h"
-#include "service/MetricsServer.h"
 #include "web/WebSettings.h"
 
 namespace {
@@ -60,6 +59,12 @@ std::optional<int> WholeNumber(const QString& text, int low, int high) {
 }
 
 }  // namespace
+
+std::optional<web::HttpAddress> ParseMetricsAddress(const QString& text) {
+    std::optional<web::HttpAddress> address = web::ParseHttpAddress(text);
+    if (!address || address->port == 0) return std::nullopt;
+    return address;
+}
 
 config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
                                                    const QString& defaultConfig) {

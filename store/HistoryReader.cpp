@@ -219,8 +219,8 @@ bool HistoryReader::ForEachAlarmAfter(
 bool HistoryReader::ForEachAlarmWithId(
     qint64 fromMs, qint64 toMs,
     const std::function<bool(qint64 id, const alarms::AlarmEvent&)>& row) {
-    return ForEachAlarmRow(QStringLiteral("t_ms BETWEEN ? AND ? ORDER BY t_ms, id"),
-                           {fromMs, toMs}, row);
+    return ForEachAlarmRow(QStringLiteral("t_ms BETWEEN ? AND ? ORDER BY t_ms, id"), {fromMs, toMs},
+                           row);
 }
 
 std::optional<qint64> HistoryReader::LastAlarmId() {

@@ -94,9 +94,8 @@ QByteArray LatestJson(const RoomState& state, qint64 nowMs) {
     QJsonObject bus;
     bus[QStringLiteral("port")] = state.portName;
     bus[QStringLiteral("open")] = state.portOpen;
-    bus[QStringLiteral("last_cycle")] = state.lastCycleMs
-                                            ? QJsonValue(UtcText(*state.lastCycleMs))
-                                            : QJsonValue(QJsonValue::Null);
+    bus[QStringLiteral("last_cycle")] =
+        state.lastCycleMs ? QJsonValue(UtcText(*state.lastCycleMs)) : QJsonValue(QJsonValue::Null);
     bus[QStringLiteral("period_s")] = state.periodMs / 1000.0;
 
     QJsonArray batteries;
@@ -108,8 +107,8 @@ QByteArray LatestJson(const RoomState& state, qint64 nowMs) {
             entry[QStringLiteral("stale")] = IsStale(state, *reading, nowMs);
         } else {
             PutBattery(entry, id);
-            for (const char* key : {"time", "voltage", "temperature", "status", "status_key",
-                                    "status_text"})
+            for (const char* key :
+                 {"time", "voltage", "temperature", "status", "status_key", "status_text"})
                 entry[QLatin1String(key)] = QJsonValue::Null;
             entry[QStringLiteral("stale")] = true;
         }

@@ -27,7 +27,7 @@ struct StreamEvent {
 // events keep coming is cut off once kMaxQueuedBytes wait, and its queue is freed.
 class StreamQueue {
 public:
-    static constexpr std::size_t kMaxQueuedBytes = 256 * 1024;
+    static constexpr std::size_t kMaxQueuedBytes = std::size_t{256} * 1024;
 
     // False once the queue overflowed or was closed.
     bool Push(const std::shared_ptr<const StreamEvent>& event);

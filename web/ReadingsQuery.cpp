@@ -58,19 +58,19 @@ QByteArray ReadingsJson(const ReadingsRequest& request, const ReadingsAnswer& an
         QJsonArray readings;
         for (const store::StoredRow& row : answer.rows) {
             const auto status = static_cast<std::uint8_t>(row.status);
-            readings.append(QJsonObject{{QStringLiteral("time"), UtcText(row.tMs)},
-                                        {QStringLiteral("voltage"), row.voltageDv / 10.0},
-                                        {QStringLiteral("temperature"), row.temperatureDc / 10.0},
-                                        {QStringLiteral("status"), status},
-                                        {QStringLiteral("status_key"), battery::StatusKey(status)}});
+            readings.append(
+                QJsonObject{{QStringLiteral("time"), UtcText(row.tMs)},
+                            {QStringLiteral("voltage"), row.voltageDv / 10.0},
+                            {QStringLiteral("temperature"), row.temperatureDc / 10.0},
+                            {QStringLiteral("status"), status},
+                            {QStringLiteral("status_key"), battery::StatusKey(status)}});
         }
         root[QStringLiteral("readings")] = readings;
         return Compact(root);
     }
     const ReducedBattery empty;
-    const ReducedBattery& reduced = answer.reduced.batteries.empty()
-                                        ? empty
-                                        : answer.reduced.batteries.front().reduced;
+    const ReducedBattery& reduced =
+        answer.reduced.batteries.empty() ? empty : answer.reduced.batteries.front().reduced;
 
     const qint64 span = std::max<qint64>(1, request.toMs - request.fromMs + 1);
     std::vector<Bucket> buckets(static_cast<std::size_t>(request.points));
@@ -109,7 +109,8 @@ ReadingsQuery::~ReadingsQuery() = default;
 
 ReadingsAnswer ReadingsQuery::Read(const ReadingsRequest& request) {
     ReadingsAnswer answer;
-    if (!reader_ || !reader_->IsOpen()) reader_ = std::make_unique<store::RangeReader>(historyPath_);
+    if (!reader_ || !reader_->IsOpen())
+        reader_ = std::make_unique<store::RangeReader>(historyPath_);
     if (!reader_->IsOpen()) {
         answer.error = reader_->ErrorText();
         return answer;

@@ -9,7 +9,6 @@
 #include "store/RangeReader.h"
 #include "trend/TrendQuery.h"
 
-
 namespace web {
 
 // One battery over a range, reduced to at most `points` buckets.

@@ -23,7 +23,8 @@ bool UserFile::Load(const QString& path, QString* error) {
         if (line.isEmpty() || line.startsWith('#')) continue;
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0 || colon + 1 >= line.size()) {
-            if (error) *error = QStringLiteral("%1:%2: not a \"name:hash\" line").arg(path).arg(lineNo);
+            if (error)
+                *error = QStringLiteral("%1:%2: not a \"name:hash\" line").arg(path).arg(lineNo);
             return false;
         }
         hashes.insert(QString::fromUtf8(line.left(colon)), line.mid(colon + 1));
@@ -34,9 +35,9 @@ bool UserFile::Load(const QString& path, QString* error) {
 
 bool UserFile::Check(const QString& name, const QString& password) const {
     // A hash that matches nothing, so an unknown user costs a crypt call like a known one.
-    static const QByteArray kNobody =
-        QByteArrayLiteral("$6$batmonnobody$0000000000000000000000000000000000000000000000000000"
-                          "000000000000000000000000000000000");
+    static const QByteArray kNobody = QByteArrayLiteral(
+        "$6$batmonnobody$0000000000000000000000000000000000000000000000000000"
+        "000000000000000000000000000000000");
     const auto found = hashes_.constFind(name);
     const QByteArray& hash = found == hashes_.constEnd() ? kNobody : *found;
     crypt_data data{};
@@ -55,7 +56,7 @@ QByteArray RandomToken(int bytes) {
 }
 
 QByteArray SessionStore::Open(const QString& user, Clock::time_point now) {
-    const QByteArray token = RandomToken();
+    QByteArray token = RandomToken();
     const std::lock_guard lock(mutex_);
     std::erase_if(sessions_, [now](const auto& entry) { return entry.second.expires <= now; });
     if (sessions_.size() >= kMaxSessions) {

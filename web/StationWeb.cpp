@@ -12,8 +12,8 @@ StationWeb::StationWeb(Station& station, const QString& site, int periodMs,
       station_(station),
       historyPath_(station.Writer() ? store::HistoryFilePath(station.Options().dataDir)
                                     : QString()),
-      watcher_(std::make_unique<RoomWatcher>(station, board_, site, periodMs,
-                                             std::move(renderMetrics))),
+      watcher_(
+          std::make_unique<RoomWatcher>(station, board_, site, periodMs, std::move(renderMetrics))),
       hub_(std::make_shared<EventHub>()) {
     if (historyPath_.isEmpty()) return;
     tail_ = std::make_unique<threads::WorkerThread<StoreTail>>(QStringLiteral("web-tail"),

@@ -75,7 +75,8 @@ EventCursor NewestCursor(store::HistoryReader& reader) {
     EventCursor cursor;
     for (const battery::BatteryId id : battery::WatchedBatteries()) {
         const auto last = reader.LastReadingMs(id.device, id.battery);
-        if (last) cursor.reading = std::max(cursor.reading, ReadingKey{*last, id.device, id.battery});
+        if (last)
+            cursor.reading = std::max(cursor.reading, ReadingKey{*last, id.device, id.battery});
     }
     cursor.alarmId = reader.LastAlarmId().value_or(0);
     return cursor;

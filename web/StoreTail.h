@@ -19,8 +19,8 @@ using StreamEvents = std::vector<std::shared_ptr<const StreamEvent>>;
 
 struct TailRead {
     bool ok = false;
-    StreamEvents events;  // in time order, each with the cursor after it as its id
-    EventCursor cursor;   // after the last event read
+    StreamEvents events;    // in time order, each with the cursor after it as its id
+    EventCursor cursor;     // after the last event read
     bool complete = false;  // nothing more after `cursor` when it was read
 };
 

@@ -1,5 +1,7 @@
 #include "web/WebServer.h"
 
+#include <httplib.h>
+
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
@@ -14,8 +16,6 @@
 #include "web/ApiJson.h"
 #include "web/ConnectionPool.h"
 #include "web/StoreTail.h"
-
-#include <httplib.h>
 
 namespace web {
 namespace {
@@ -200,19 +200,19 @@ void WebServer::Route() {
 
 void WebServer::ServeStatic() {
     auto page = std::make_shared<const std::map<std::string, StaticFile>>(LoadPage());
-    server_->Get(R"(/|/[A-Za-z.]+)", [page](const httplib::Request& request,
-                                             httplib::Response& response) {
-        const std::string path = request.path == "/" ? "/index.html" : request.path;
-        const auto found = page->find(path);
-        if (found == page->end()) {
-            Refuse(response, 404, QStringLiteral("not found"));
-            return;
-        }
-        response.set_header("Cache-Control", "no-cache");
-        response.set_header("Content-Security-Policy",
-                            "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
-        Answer(response, 200, found->second.body, found->second.type);
-    });
+    server_->Get(
+        R"(/|/[A-Za-z.]+)", [page](const httplib::Request& request, httplib::Response& response) {
+            const std::string path = request.path == "/" ? "/index.html" : request.path;
+            const auto found = page->find(path);
+            if (found == page->end()) {
+                Refuse(response, 404, QStringLiteral("not found"));
+                return;
+            }
+            response.set_header("Cache-Control", "no-cache");
+            response.set_header("Content-Security-Policy",
+                                "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
+            Answer(response, 200, found->second.body, found->second.type);
+        });
 }
 
 std::optional<Session> WebServer::SessionOf(const httplib::Request& request) {
@@ -250,8 +250,8 @@ void WebServer::Readings(const httplib::Request& request, httplib::Response& res
     const qint64 now = NowMs();
     const QString from = Param(request, "from");
     const QString to = Param(request, "to");
-    const auto fromMs = from.isEmpty() ? std::optional<qint64>(now - 24 * 3600 * 1000LL)
-                                       : ParseTime(from);
+    const auto fromMs =
+        from.isEmpty() ? std::optional<qint64>(now - 24LL * 3600 * 1000) : ParseTime(from);
     const auto toMs = to.isEmpty() ? std::optional<qint64>(now) : ParseTime(to);
     if (!fromMs || !toMs || *fromMs > *toMs) {
         Refuse(response, 400, QStringLiteral("from and to: RFC 3339 or epoch ms, from <= to"));
@@ -269,10 +269,9 @@ void WebServer::Readings(const httplib::Request& request, httplib::Response& res
     }
     if (Param(request, "format") == u"csv") {
         const QString path = options_.historyPath;
-        response.set_header("Content-Disposition",
-                            QStringLiteral("attachment; filename=\"%1.csv\"")
-                                .arg(battery::RegisterName(query.battery))
-                                .toStdString());
+        response.set_header("Content-Disposition", QStringLiteral("attachment; filename=\"%1.csv\"")
+                                                       .arg(battery::RegisterName(query.battery))
+                                                       .toStdString());
         response.set_chunked_content_provider(
             "text/csv; charset=utf-8", [path, query](std::size_t, httplib::DataSink& sink) {
                 store::HistoryReader reader(path);
@@ -285,7 +284,7 @@ void WebServer::Readings(const httplib::Request& request, httplib::Response& res
                 filter.battery = query.battery.battery;
                 reader.ForEachReading(filter, [&](const battery::Reading& reading) {
                     store::AppendCsvLine(chunk, reading);
-                    if (chunk.size() < 64 * 1024) return true;
+                    if (chunk.size() < qsizetype{64} * 1024) return true;
                     writing = sink.write(chunk.constData(), static_cast<std::size_t>(chunk.size()));
                     chunk.clear();
                     return writing;
@@ -319,8 +318,8 @@ void WebServer::Alarms(const httplib::Request& request, httplib::Response& respo
     }
     const QString from = Param(request, "from");
     const QString to = Param(request, "to");
-    const auto fromMs = from.isEmpty() ? std::optional<qint64>(now - 30 * 24 * 3600 * 1000LL)
-                                       : ParseTime(from);
+    const auto fromMs =
+        from.isEmpty() ? std::optional<qint64>(now - 30LL * 24 * 3600 * 1000) : ParseTime(from);
     const auto toMs = to.isEmpty() ? std::optional<qint64>(now) : ParseTime(to);
     if (!fromMs || !toMs || *fromMs > *toMs) {
         Refuse(response, 400, QStringLiteral("from and to: RFC 3339 or epoch ms, from <= to"));
@@ -361,10 +360,9 @@ void WebServer::Acknowledge(const httplib::Request& request, httplib::Response& 
     const QString id = QString::fromStdString(request.matches[1]);
     const auto key = AlarmKeyFromId(id);
     const auto state = board_.Current();
-    const auto active = std::find_if(state->activeAlarms.begin(), state->activeAlarms.end(),
-                                     [&key](const alarms::ActiveAlarm& a) {
-                                         return key && a.key == *key;
-                                     });
+    const auto active =
+        std::find_if(state->activeAlarms.begin(), state->activeAlarms.end(),
+                     [&key](const alarms::ActiveAlarm& a) { return key && a.key == *key; });
     if (!key || active == state->activeAlarms.end()) {
         Refuse(response, 404, QStringLiteral("no such active alarm: %1").arg(id));
         return;
@@ -401,7 +399,8 @@ void WebServer::Events(const httplib::Request& request, httplib::Response& respo
     response.set_header("Cache-Control", "no-store");
     response.set_chunked_content_provider(
         // Exactly this type: httplib compresses (and so holds back) every other text type.
-        "text/event-stream", [stream](std::size_t, httplib::DataSink& sink) {
+        "text/event-stream",
+        [stream](std::size_t, httplib::DataSink& sink) {
             const auto send = [&sink](const QByteArray& bytes) {
                 return sink.write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
             };
@@ -449,8 +448,8 @@ void WebServer::Events(const httplib::Request& request, httplib::Response& respo
 
 void WebServer::WhoAmI(const httplib::Request& request, httplib::Response& response) {
     const auto session = SessionOf(request);
-    QJsonObject root{{QStringLiteral("user"), session ? QJsonValue(session->user)
-                                                      : QJsonValue(QJsonValue::Null)},
+    QJsonObject root{{QStringLiteral("user"),
+                      session ? QJsonValue(session->user) : QJsonValue(QJsonValue::Null)},
                      {QStringLiteral("read_auth"), options_.readAuth},
                      {QStringLiteral("sign_in"), !users_.Empty()}};
     if (session) root[QStringLiteral("csrf")] = QString::fromLatin1(session->csrf);

@@ -8,11 +8,11 @@
 #include <optional>
 
 #include "alarms/AlarmTypes.h"
+#include "threads/Worker.h"
 #include "web/EventHub.h"
 #include "web/ReadingsQuery.h"
 #include "web/RoomState.h"
 #include "web/SignIn.h"
-#include "threads/Worker.h"
 
 namespace httplib {
 class Server;
@@ -43,7 +43,7 @@ struct WebServerOptions {
 // The limits every connection is held to.
 struct WebLimits {
     static constexpr int kMaxConnections = 128;
-    static constexpr std::size_t kMaxBody = 16 * 1024;
+    static constexpr std::size_t kMaxBody = std::size_t{16} * 1024;
     static constexpr int kReadTimeoutS = 5;   // for each part of a request to arrive
     static constexpr int kWriteTimeoutS = 5;  // for a client to take what it is sent
     static constexpr int kKeepAliveS = 5;

@@ -10,8 +10,9 @@ std::optional<WebSettings> ReadWebSettings(const config::SettingValues& values, 
     settings.http = values.Value("http");
     if (!settings.http.isEmpty() && !ParseHttpAddress(settings.http)) {
         if (error)
-            *error = QStringLiteral("%1 wants HOST:PORT with an IP address, or a port for "
-                                    "127.0.0.1, not \"%2\"")
+            *error = QStringLiteral(
+                         "%1 wants HOST:PORT with an IP address, or a port for "
+                         "127.0.0.1, not \"%2\"")
                          .arg(values.Label("http"), settings.http);
         return std::nullopt;
     }

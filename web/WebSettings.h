@@ -13,10 +13,10 @@ namespace web {
 // http_read_auth, http_users, http_cert and http_key. The window reads the same keys from
 // batmond's file.
 struct WebSettings {
-    QString http;            // HOST:PORT; empty: no web server
-    bool readAuth = false;   // reading needs sign-in too
-    QString usersFile;       // "name:hash" lines; empty: nobody can sign in
-    QString certFile;        // with keyFile: https
+    QString http;           // HOST:PORT; empty: no web server
+    bool readAuth = false;  // reading needs sign-in too
+    QString usersFile;      // "name:hash" lines; empty: nobody can sign in
+    QString certFile;       // with keyFile: https
     QString keyFile;
 
     bool operator==(const WebSettings&) const = default;

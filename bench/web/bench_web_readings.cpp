@@ -2,6 +2,7 @@
 // reduced to 1,000 points, through the web server on loopback: the first request (which builds
 // the ten-minute digests) and the next ones. Usage: bench_web_readings [requests]
 
+#include <httplib.h>
 #include <sqlite3.h>
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <httplib.h>
 #include <vector>
 
 #include "bench/trend/BenchStore.h"
@@ -70,18 +70,17 @@ int main(int argc, char** argv) {
     }
     httplib::Client client("127.0.0.1", server.Port());
     client.set_read_timeout(60, 0);
-    const std::string query =
-        "/api/v1/readings?device=A0&battery=3&points=1000&from=" +
-        std::to_string(benchstore::kStartMs) + "&to=" +
-        std::to_string(benchstore::kStartMs + kYearMs);
+    const std::string query = "/api/v1/readings?device=A0&battery=3&points=1000&from=" +
+                              std::to_string(benchstore::kStartMs) +
+                              "&to=" + std::to_string(benchstore::kStartMs + kYearMs);
     std::vector<double> ms;
     std::size_t bytes = 0;
     for (int i = 0; i <= requests; ++i) {
         const auto started = std::chrono::steady_clock::now();
         const auto answer = client.Get(query);
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                               started)
-                         .count());
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                .count());
         if (!answer || answer->status != 200) {
             std::fprintf(stderr, "request failed\n");
             return 1;

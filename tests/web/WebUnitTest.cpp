@@ -29,8 +29,8 @@ TEST(EventCursor, TextRoundTripsAndRefusesAnythingElse) {
     const web::EventCursor cursor{{1'764'576'000'125, 0xA1, 5}, 42};
     EXPECT_EQ(cursor.Text(), "1764576000125_161_5_42");
     EXPECT_EQ(web::EventCursor::Parse(cursor.Text()), cursor);
-    for (const char* bad : {"", "1_2_3", "1_2_3_4_5", "a_160_3_1", "1_160_3_-1", "-1_160_3_1",
-                            "1_999_3_1", "1__3_1"})
+    for (const char* bad :
+         {"", "1_2_3", "1_2_3_4_5", "a_160_3_1", "1_160_3_-1", "-1_160_3_1", "1_999_3_1", "1__3_1"})
         EXPECT_FALSE(web::EventCursor::Parse(bad)) << bad;
     // Readings order by time, then device, then battery.
     EXPECT_LT((web::ReadingKey{5, 0xA1, 7}), (web::ReadingKey{6, 0xA0, 0}));
@@ -114,8 +114,8 @@ TEST(ApiJson, LatestHasTheMqttKeysStalenessAndAlarmsOfEveryWatchedBattery) {
 TEST(ApiJson, AlarmIdsNameOneActiveAlarm) {
     const alarms::AlarmKey key{{0xA1, 5}, alarms::AlarmKind::HighTemperature};
     EXPECT_EQ(web::AlarmKeyFromId(web::AlarmIdOf(key)), key);
-    for (const char* bad : {"", "A2.1.status_voltage", "A0.8.status_voltage", "A0.1.bogus",
-                            "A0.1", "A0.x.no_answer"})
+    for (const char* bad :
+         {"", "A2.1.status_voltage", "A0.8.status_voltage", "A0.1.bogus", "A0.1", "A0.x.no_answer"})
         EXPECT_FALSE(web::AlarmKeyFromId(QString::fromLatin1(bad))) << bad;
 }
 
@@ -162,8 +162,8 @@ TEST(ReadingsJson, RawRowsWhenFewBucketsWithExtremesAndLastOtherwise) {
 TEST(SignIn, UsersFileChecksMkpasswdHashesAndRefusesBadLines) {
     QTemporaryDir dir;
     QProcess mkpasswd;
-    mkpasswd.start(QStringLiteral("mkpasswd"), {QStringLiteral("--method=sha-512"),
-                                                QStringLiteral("s3cret 密码")});
+    mkpasswd.start(QStringLiteral("mkpasswd"),
+                   {QStringLiteral("--method=sha-512"), QStringLiteral("s3cret 密码")});
     ASSERT_TRUE(mkpasswd.waitForFinished(10'000));
     const QByteArray hash = mkpasswd.readAllStandardOutput().trimmed();
     ASSERT_TRUE(hash.startsWith("$6$")) << hash.toStdString();
@@ -185,7 +185,8 @@ TEST(SignIn, UsersFileChecksMkpasswdHashesAndRefusesBadLines) {
     file.write("zhang:" + hash + "\njust-a-name\n");
     file.close();
     EXPECT_FALSE(users.Load(path, &error));
-    EXPECT_TRUE(error.endsWith(QStringLiteral(":2: not a \"name:hash\" line"))) << error.toStdString();
+    EXPECT_TRUE(error.endsWith(QStringLiteral(":2: not a \"name:hash\" line")))
+        << error.toStdString();
     EXPECT_FALSE(users.Load(dir.filePath(QStringLiteral("missing")), &error));
 }
 

@@ -190,7 +190,7 @@ function drawPlot(target, shown, what, unit) {
   el.replaceChildren();
   if (!shown.length) return null;
   const joined = uPlot.join(shown.map((s) => toSeries(s.data, what)));
-  const width = Math.max(300, el.clientWidth || document.body.clientWidth - 20);
+  const width = Math.max(280, Math.min(el.clientWidth || 10000, window.innerWidth - 20));
   return new uPlot({
     width, height: width < 500 ? 220 : 300,
     series: [{ value: (u, v) => v == null ? "" : localTime(new Date(v * 1000).toISOString()) }]
