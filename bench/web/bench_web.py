@@ -5,7 +5,6 @@ in headless Chromium. Prints RESULT lines for bench/run.
 Usage: bench_web.py --batmond PATH --sim PATH [--seconds N]"""
 
 import argparse
-import json
 import os
 import statistics
 import sys
@@ -39,12 +38,8 @@ def p99(values):
 
 def pacing_errors_ms(rig, since_us):
     """How far each request of a cycle went out from 150 ms after the one before it."""
-    sent = []
-    with open(rig.sim_log) as f:
-        for line in f:
-            e = json.loads(line)
-            if e.get("dir") == "rx" and e["t_us"] >= since_us and e.get("function") == 4:
-                sent.append(e["mono_us"])
+    sent = [e["mono_us"] for e in rig.sim_log_entries()
+            if e.get("dir") == "rx" and e["t_us"] >= since_us and e.get("function") == 4]
     errors = []
     for a, b in zip(sent, sent[1:]):
         gap_ms = (b - a) / 1000

@@ -159,15 +159,12 @@ class BrowserTest(unittest.TestCase):
         self.driver.find_element(By.CSS_SELECTOR, "nav button[data-view=live]").click()
         # The last answer A1 gave before falling silent.
         def last_a1_answer_ms():
-            import json
             last = None
-            with open(self.rig.sim_log) as f:
-                for line in f:
-                    e = json.loads(line)
-                    if e.get("dir") == "tx" and e.get("device") == 0xA1:
-                        last = e["t_us"] / 1000
-                    if e.get("dir") == "drop" and e.get("device") == 0xA1 and last:
-                        return last
+            for e in self.rig.sim_log_entries():
+                if e.get("dir") == "tx" and e.get("device") == 0xA1:
+                    last = e["t_us"] / 1000
+                if e.get("dir") == "drop" and e.get("device") == 0xA1 and last:
+                    return last
             return None
         silent_since_ms = wait_until(last_a1_answer_ms, SILENT_AFTER_S + 10, "A1 falling silent")
         wait_until(lambda: all("stale" in rows(self.driver)[f"{i}#"][4] for i in range(1, 7)),

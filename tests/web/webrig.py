@@ -122,18 +122,21 @@ class Rig:
         self.stop()
 
     # ---- what the simulator sent ----
+    def sim_log_entries(self):
+        """The simulator's log lines written so far (a line still being written is left out)."""
+        with open(self.sim_log) as f:
+            return [json.loads(line) for line in f if line.endswith("\n")]
+
     def sim_answers(self):
         """The battery readings the simulator sent, in order: dicts with device (160/161),
         battery, status, voltage (V) and temperature (℃)."""
         answers = []
-        with open(self.sim_log) as f:
-            for line in f:
-                e = json.loads(line)
-                if e.get("dir") != "tx" or e.get("voltage_raw", -1) < 0:
-                    continue
-                answers.append({"device": e["device"], "battery": e["register"] - 0x80,
-                                "status": e["status"], "voltage": e["voltage_raw"] / 10,
-                                "temperature": e["temperature_raw"] / 10})
+        for e in self.sim_log_entries():
+            if e.get("dir") != "tx" or e.get("voltage_raw", -1) < 0:
+                continue
+            answers.append({"device": e["device"], "battery": e["register"] - 0x80,
+                            "status": e["status"], "voltage": e["voltage_raw"] / 10,
+                            "temperature": e["temperature_raw"] / 10})
         return answers
 
     def sim_latest(self):
