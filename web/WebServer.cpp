@@ -158,9 +158,16 @@ bool WebServer::Start(QString* error) {
 
 void WebServer::Stop() {
     if (!server_) return;
-    // Event streams end first, so the threads that serve them are free to be joined.
-    if (hub_ && !options_.metricsOnly) hub_->CloseAll();
+    // New connections stop first, then this server's event streams end, so the threads that
+    // serve them are free to be joined.
     server_->stop();
+    {
+        const std::lock_guard lock(streamsMutex_);
+        stopping_ = true;
+        for (const auto& weak : streams_)
+            if (const auto queue = weak.lock()) queue->Close();
+        streams_.clear();
+    }
     if (listener_) listener_->wait();
     listener_.reset();
     server_.reset();
@@ -389,6 +396,14 @@ void WebServer::Events(const httplib::Request& request, httplib::Response& respo
     };
     auto stream = std::make_shared<Stream>();
     EventHub::Joined joined = hub_->Join();
+    {
+        const std::lock_guard lock(streamsMutex_);
+        std::erase_if(streams_, [](const auto& weak) { return weak.expired(); });
+        if (stopping_)
+            joined.queue->Close();
+        else
+            streams_.push_back(joined.queue);
+    }
     stream->queue = joined.queue;
     stream->sent = joined.cursor;
     QByteArray lastId = QByteArray::fromStdString(request.get_header_value("Last-Event-ID"));

@@ -5,7 +5,9 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "alarms/AlarmTypes.h"
 #include "threads/Worker.h"
@@ -97,6 +99,11 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::unique_ptr<QThread> listener_;
     std::unique_ptr<threads::WorkerThread<ReadingsQuery>> readings_;
+    // This server's event streams: closed when it stops, so their threads can be joined, while
+    // another server of the same station (after a reload) goes on with its own.
+    std::mutex streamsMutex_;
+    std::vector<std::weak_ptr<StreamQueue>> streams_;
+    bool stopping_ = false;  // under streamsMutex_
     quint16 port_ = 0;
 };
 

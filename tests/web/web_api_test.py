@@ -260,6 +260,46 @@ class EventStreamTest(unittest.TestCase):
                 self.assertIn("state", a)
 
 
+class ReloadTest(unittest.TestCase):
+    def test_streams_work_on_the_server_a_reload_makes(self):
+        rig = Rig(ARGS.batmond, ARGS.sim, period_s=PERIOD_S)
+        conf = os.path.join(rig.path, "batmond.conf")
+        address = f"127.0.0.1:{webrig.free_port()}"
+        with open(conf, "w") as f:
+            f.write(f"http = {address}\nhttp_read_auth = false\n")
+        rig.extra = ["--config", conf]
+        try:
+            rig.start_sim()
+            rig.start_batmond(http=address)
+            old = EventStream(rig.port)
+            old.next()
+            with open(conf, "w") as f:
+                f.write(f"http = {address}\nhttp_read_auth = true\n")
+            os.kill(rig.batmond.pid, signal.SIGHUP)
+            # The old server's stream ends; the new server refuses reading without sign-in.
+            with self.assertRaises((EOFError, OSError)):
+                while True:
+                    old.next()
+            old.close()
+            def status():
+                try:
+                    return rig.request("GET", "/api/v1/latest")[0]
+                except OSError:  # between the old server and the new one
+                    return None
+            wait_until(lambda: status() == 401, 10, "the new server's settings")
+            with open(conf, "w") as f:
+                f.write(f"http = {address}\nhttp_read_auth = false\n")
+            os.kill(rig.batmond.pid, signal.SIGHUP)
+            wait_until(lambda: status() == 200, 10, "reading open again")
+            new = EventStream(rig.port)
+            readings = 0
+            while readings < 3:
+                readings += new.next()["event"] == "reading"
+            new.close()
+        finally:
+            rig.stop()
+
+
 class TlsAndWindowTest(unittest.TestCase):
     def test_https_with_secure_cookie(self):
         rig = Rig(ARGS.batmond, ARGS.sim, period_s=PERIOD_S, users={"zhang": "s3cret"})
