@@ -14,6 +14,9 @@
 #include "mqtt/BrokerSettings.h"
 #include "station/MqttPublisher.h"
 #include "store/DataDir.h"
+#include "web/StationWeb.h"
+#include "web/WebServer.h"
+#include "web/WebSettings.h"
 #include "widgets/ErrorDisplay.h"
 #include "widgets/EventDispatcher.h"
 #include "widgets/Fonts.h"
@@ -33,25 +36,33 @@ constexpr config::Setting kWindowSettings[] = {
     {"keep_days", "N", "Delete readings older than N days, once a day (default 0: keep all).",
      SettingPlace::CommandLine},
     {"config", "FILE",
-     "batmond's configuration file, read for its broker settings (default "
+     "batmond's configuration file, read for its broker and web settings (default "
      "/etc/batmon/batmond.conf when it exists).",
      SettingPlace::CommandLine},
 };
 
-// The program's options and, when its configuration file names a broker, where to publish.
-struct ProgramOptions {
-    StationOptions station;
+// What batmond's file says the window should feed besides its own tables: a broker to publish
+// to and a web server to serve, each none when the file names none.
+struct Outlets {
     std::optional<PublisherOptions> broker;
+    std::optional<web::WebSettings> web;
+    QString site;
 };
 
-// Where the window publishes: the broker settings of batmond's file (`configFile`, else the
-// installed one when it exists), none when it names no broker. The file is read with batmond's
-// settings; a key neither knows is reported and left out, since the window does not use it.
-// Nothing, with one line in `error`, when the file or a broker setting is wrong.
-std::optional<std::optional<PublisherOptions>> BrokerOfFile(QString configFile, QString* error) {
+// The program's options and the outlets of its configuration file.
+struct ProgramOptions {
+    StationOptions station;
+    Outlets outlets;
+};
+
+// The outlets of batmond's file (`configFile`, else the installed one when it exists). The file
+// is read with batmond's settings; a key neither knows is reported and left out, since the
+// window does not use it. Nothing, with one line in `error`, when the file or a broker or web
+// setting is wrong.
+std::optional<Outlets> OutletsOfFile(QString configFile, QString* error) {
     if (configFile.isEmpty() && QFileInfo::exists(QString::fromLatin1(config::kBatmondConfFile)))
         configFile = QString::fromLatin1(config::kBatmondConfFile);
-    if (configFile.isEmpty()) return std::optional<PublisherOptions>();
+    if (configFile.isEmpty()) return Outlets{};
     const auto file = config::IniFile::Read(configFile, config::kBatmondSettings, error);
     if (!file) return std::nullopt;
     for (const QString& unknown : file->Unknown())
@@ -59,14 +70,21 @@ std::optional<std::optional<PublisherOptions>> BrokerOfFile(QString configFile, 
     const config::SettingValues values(nullptr, &*file);
     const std::optional<BrokerSettings> broker = ReadBrokerSettings(values, error);
     if (!broker) return std::nullopt;
-    if (!broker->endpoint) return std::optional<PublisherOptions>();
     const std::optional<QString> site = ReadSiteSetting(values, error);
     if (!site) return std::nullopt;
-    PublisherOptions publishing;
-    publishing.endpoint = *broker->endpoint;
-    publishing.site = *site;
-    publishing.caFile = broker->caFile;
-    return std::optional<PublisherOptions>(publishing);
+    const std::optional<web::WebSettings> webSettings = web::ReadWebSettings(values, error);
+    if (!webSettings) return std::nullopt;
+    Outlets outlets;
+    outlets.site = *site;
+    if (!webSettings->http.isEmpty()) outlets.web = *webSettings;
+    if (broker->endpoint) {
+        PublisherOptions publishing;
+        publishing.endpoint = *broker->endpoint;
+        publishing.site = *site;
+        publishing.caFile = broker->caFile;
+        outlets.broker = publishing;
+    }
+    return outlets;
 }
 
 std::optional<int> NonNegative(const QString& text) {
@@ -98,14 +116,14 @@ config::Parsed<ProgramOptions> ParseOptions(const QStringList& arguments) {
     options.restoreHours = *hours;
     options.keepDays = *days;
     QString error;
-    const auto broker = BrokerOfFile(line.Value("config"), &error);
-    if (!broker) {
+    const auto outlets = OutletsOfFile(line.Value("config"), &error);
+    if (!outlets) {
         parsed.exit = {2, error};
         return parsed;
     }
     // Readings wait in the store until the broker has them.
-    options.mqttOutbox = broker->has_value();
-    parsed.options = ProgramOptions{options, *broker};
+    options.mqttOutbox = outlets->broker.has_value();
+    parsed.options = ProgramOptions{options, *outlets};
     return parsed;
 }
 
@@ -125,9 +143,9 @@ int main(int argc, char** argv) {
 
     TForm1 Form1(options.station);
     std::unique_ptr<MqttPublisher> publisher;
-    if (options.broker) {
+    if (options.outlets.broker) {
         QString error;
-        publisher = PublishStation(Form1.Monitoring(), *options.broker, &error);
+        publisher = PublishStation(Form1.Monitoring(), *options.outlets.broker, &error);
         if (publisher) {
             QObject::connect(publisher.get(), &MqttPublisher::ConnectionChanged,
                              [](bool online, const QString& reason) {
@@ -141,8 +159,28 @@ int main(int argc, char** argv) {
         if (!publisher || !publisher->Start(&error))
             qCCritical(MqttLog).noquote() << "batmon: not publishing: " + error;
     }
+    // The web page of the room, served from the window's station as batmond serves it.
+    std::unique_ptr<web::StationWeb> stationWeb;
+    std::unique_ptr<web::WebServer> webServer;
+    if (options.outlets.web) {
+        stationWeb = std::make_unique<web::StationWeb>(Form1.Monitoring(), options.outlets.site,
+                                                       MonitorSession::kDefaultSamplingMs);
+        QString error;
+        webServer = stationWeb->MakeServer(web::ServerOptionsOf(*options.outlets.web), &error);
+        if (webServer)
+            qCInfo(ServiceLog).noquote()
+                << QStringLiteral("batmon: web server on %1://%2:%3/")
+                       .arg(webServer->Tls() ? QStringLiteral("https") : QStringLiteral("http"),
+                            web::ParseHttpAddress(options.outlets.web->http)->address.toString())
+                       .arg(webServer->Port());
+        else
+            qCCritical(ServiceLog).noquote() << "batmon: no web server: " + error;
+    }
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     Form1.move(screen.center() - Form1.rect().center());
     Form1.show();
-    return app.exec();
+    const int status = app.exec();
+    webServer.reset();
+    stationWeb.reset();
+    return status;
 }

@@ -62,9 +62,12 @@ set(batmon_runtime_packages
     # batmon-collector: MQTT in, PostgreSQL out.
     "libmosquitto1 (>= 2.0)"
     "libpq5 (>= 15)"
-    # batmond: the /metrics endpoint, and systemd's notifications.
+    # batmond: systemd's notifications; the web server of batmond and the window (cpp-httplib,
+    # passwords checked by libcrypt).
     "libqt6network6 (>= 6.4.0)"
     "libsystemd0 (>= 252)"
+    "libcpp-httplib0.11 (>= 0.11.4)"
+    "libcrypt1 (>= 1:4.1.0)"
     # Faces the window's font names are mapped to: Chinese sans, Kai, Latin, and DejaVu for ℃.
     fonts-wqy-microhei
     fonts-arphic-ukai

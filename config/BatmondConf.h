@@ -19,6 +19,12 @@ inline constexpr Setting kBatmondSettings[] = {
     {"ha_prefix", "PREFIX", "Home Assistant's discovery prefix (default homeassistant)."},
     {"metrics", "HOST:PORT", "Serve /metrics there; a bare port or :PORT means 127.0.0.1."},
     {"metrics_site_label", "BOOL", "Put the site label on every metric: true or false."},
+    {"http", "HOST:PORT",
+     "Serve the web page, the JSON API and /metrics there; a bare port or :PORT means 127.0.0.1."},
+    {"http_read_auth", "BOOL", "Reading the page and the API needs sign-in too: true or false."},
+    {"http_users", "FILE", "Users who may sign in: name:hash lines, hashes made with mkpasswd."},
+    {"http_cert", "FILE", "TLS certificate (PEM) of the web server; with http_key: https."},
+    {"http_key", "FILE", "Private key (PEM) of http_cert."},
     {"keep_days", "DAYS", "Delete readings older than this many days (0: keep)."},
     // The alarm rules. Limits are off unless set; "off" (or an empty value) switches off a limit
     // that is on by default. The six limits may also be set for one battery, by its register

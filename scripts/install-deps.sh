@@ -11,11 +11,12 @@ set_name="${1:-all}"
 # (libpq-dev and libsystemd-dev only because configuring the tree looks for them:
 # batmon-collector and batmond are part of it; libssl-dev for the MQTT client's TLS
 # diagnostics), and the faces the window's font names are
-# mapped to.
+# mapped to; cpp-httplib and libcrypt for the web server.
 run_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
   libqt6sql6-sqlite libsqlite3-dev libmosquitto-dev libpq-dev libsystemd-dev libssl-dev tzdata
+  libcpp-httplib-dev libcrypt-dev
   fonts-wqy-microhei fonts-arphic-ukai fonts-liberation fonts-dejavu-core
 )
 
@@ -23,7 +24,8 @@ run_packages=(
 # export plugin and its tests), a private session bus, the sanitizers' and fuzzer's clang,
 # the lint tools, Xvfb for screenshots, and what packaging and its tests call: scdoc for the
 # manual pages, man to render them, systemd-analyze for the units, lintian for the package,
-# promtool for the Prometheus rules.
+# promtool for the Prometheus rules; the web tests' headless Chromium, its driver and selenium,
+# and mkpasswd (in whois) for their users' hashes.
 test_packages=(
   libgtest-dev libgmock-dev
   file dpkg-dev scdoc man-db systemd lintian
@@ -33,6 +35,7 @@ test_packages=(
   dbus
   mosquitto postgresql openssl
   prometheus
+  chromium chromium-driver python3-selenium whois
 )
 
 case "$set_name" in

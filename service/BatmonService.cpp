@@ -3,13 +3,15 @@
 #include "config/CommandLine.h"
 #include "config/Log.h"
 #include "serial/CommLink.h"
-#include "service/MetricsServer.h"
 #include "station/AlarmMonitor.h"
 #include "station/DeviceHealth.h"
 #include "station/MqttPublisher.h"
 #include "station/Station.h"
 #include "store/DataDir.h"
 #include "store/HistoryWriter.h"
+#include "web/StationWeb.h"
+#include "web/WebServer.h"
+#include "web/WebSettings.h"
 
 namespace {
 
@@ -29,6 +31,17 @@ BatmonService::BatmonService(ServiceOptions options, QObject* parent)
     station_ = std::make_unique<Station>(std::make_unique<CommLink>(this), clock_,
                                          StationOptionsOf(options_));
     ApplyMetricsLabels();
+    // What the web server and /metrics show is copied from the station on this thread; the
+    // servers' threads read only the copy.
+    web_ = std::make_unique<web::StationWeb>(
+        *station_, options_.site,
+        SamplingPeriodMs(options_.periodSeconds).value_or(MonitorSession::kDefaultSamplingMs),
+        [this] {
+            metrics_.SetCounts(station_->Session().Counts());
+            if (const store::HistoryWriter* writer = station_->Writer())
+                metrics_.SetStore(StoreMetrics{writer->IsHealthy(), writer->UnwrittenCount()});
+            return metrics_.Render();
+        });
     reopenTimer_.setSingleShot(true);
     reopenTimer_.setInterval(kReopenDelayMs);
     connect(&reopenTimer_, &QTimer::timeout, this, &BatmonService::Reopen);
@@ -105,10 +118,11 @@ bool BatmonService::Start(QString* error) {
     station_->Alarms().SetSettings(options_.alarms);
     const auto periodMs = SamplingPeriodMs(options_.periodSeconds);
     station_->Session().SetSamplingPeriodMs(periodMs.value_or(MonitorSession::kDefaultSamplingMs));
-    if (!StartMetrics(error) || !StartPublisher(error)) return false;
+    if (!StartMetrics(error) || !StartHttp(error) || !StartPublisher(error)) return false;
     qCInfo(ServiceLog).noquote()
         << QStringLiteral(
-               "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6")
+               "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6, "
+               "http %7")
                .arg(options_.port)
                .arg(options_.periodSeconds)
                .arg(options_.site,
@@ -116,7 +130,8 @@ bool BatmonService::Start(QString* error) {
                     options_.mqtt
                         ? QStringLiteral("%1:%2").arg(options_.mqtt->host).arg(options_.mqtt->port)
                         : QStringLiteral("none"),
-                    options_.metrics.isEmpty() ? QStringLiteral("none") : options_.metrics);
+                    options_.metrics.isEmpty() ? QStringLiteral("none") : options_.metrics,
+                    options_.web.http.isEmpty() ? QStringLiteral("none") : options_.web.http);
     station_->Session().OpenPort(options_.port);
     return true;
 }
@@ -124,28 +139,50 @@ bool BatmonService::Start(QString* error) {
 bool BatmonService::StartMetrics(QString* error) {
     if (options_.metrics.isEmpty()) return true;
     metricsServer_ = MakeMetricsServer(options_.metrics, error);
+    if (metricsServer_)
+        qCInfo(ServiceLog).noquote()
+            << QStringLiteral("metrics on http://%1:%2/metrics")
+                   .arg(web::ParseHttpAddress(options_.metrics)->address.toString())
+                   .arg(metricsServer_->Port());
     return metricsServer_ != nullptr;
 }
 
-std::unique_ptr<MetricsServer> BatmonService::MakeMetricsServer(const QString& address,
-                                                                QString* error) {
-    const std::optional<MetricsAddress> listen = ParseMetricsAddress(address);
+bool BatmonService::StartHttp(QString* error) {
+    if (options_.web.http.isEmpty()) return true;
+    httpServer_ = MakeHttpServer(options_, error);
+    if (httpServer_)
+        qCInfo(ServiceLog).noquote()
+            << QStringLiteral("web server on %1://%2:%3/")
+                   .arg(httpServer_->Tls() ? QStringLiteral("https") : QStringLiteral("http"),
+                        web::ParseHttpAddress(options_.web.http)->address.toString())
+                   .arg(httpServer_->Port());
+    return httpServer_ != nullptr;
+}
+
+std::unique_ptr<web::WebServer> BatmonService::MakeMetricsServer(const QString& address,
+                                                                 QString* error) {
+    const std::optional<web::HttpAddress> listen = web::ParseHttpAddress(address);
     if (!listen) {
         if (error) *error = QStringLiteral("not a metrics address: %1").arg(address);
         return nullptr;
     }
-    auto server = std::make_unique<MetricsServer>([this] {
-        metrics_.SetCounts(station_->Session().Counts());
-        if (const store::HistoryWriter* writer = station_->Writer())
-            metrics_.SetStore(StoreMetrics{writer->IsHealthy(), writer->UnwrittenCount()});
-        return metrics_.Render();
-    });
+    web::WebServerOptions server;
+    server.listen = *listen;
+    server.metricsOnly = true;
     QString reason;
-    if (!server->Listen(listen->address, listen->port, &reason)) {
-        if (error) *error = QStringLiteral("cannot serve /metrics on %1: %2").arg(address, reason);
-        return nullptr;
-    }
-    return server;
+    auto made = web_->MakeServer(server, &reason);
+    if (!made && error)
+        *error = QStringLiteral("cannot serve /metrics on %1: %2").arg(address, reason);
+    return made;
+}
+
+std::unique_ptr<web::WebServer> BatmonService::MakeHttpServer(const ServiceOptions& options,
+                                                              QString* error) {
+    QString reason;
+    auto made = web_->MakeServer(web::ServerOptionsOf(options.web), &reason);
+    if (!made && error)
+        *error = QStringLiteral("cannot serve http on %1: %2").arg(options.web.http, reason);
+    return made;
 }
 
 bool BatmonService::StartPublisher(QString* error) {
@@ -218,17 +255,17 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
         if (!publisher) return false;
     }
     const bool metricsChange = options_.metrics != next.metrics;
-    std::unique_ptr<MetricsServer> metricsServer;
+    std::unique_ptr<web::WebServer> metricsServer;
     bool previousListenerClosed = false;
     if (metricsChange && !next.metrics.isEmpty()) {
         metricsServer = MakeMetricsServer(next.metrics, error);
         // Another host on the same port (127.0.0.1:9105 to 0.0.0.0:9105) can only listen once
         // the running listener has let the port go.
-        const auto previous = ParseMetricsAddress(options_.metrics);
-        const auto wanted = ParseMetricsAddress(next.metrics);
+        const auto previous = web::ParseHttpAddress(options_.metrics);
+        const auto wanted = web::ParseHttpAddress(next.metrics);
         if (!metricsServer && metricsServer_ && previous && wanted &&
             previous->port == wanted->port) {
-            metricsServer_->Close();
+            metricsServer_.reset();
             previousListenerClosed = true;
             metricsServer = MakeMetricsServer(next.metrics, error);
         }
@@ -252,9 +289,19 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
         }
     }
     if (metricsChange) metricsServer_ = std::move(metricsServer);
+    const bool httpChanges = options_.web != next.web;
+    if (httpChanges) {
+        // The running server holds its port until it is gone; a server that cannot start
+        // on the new settings leaves none, which the log says.
+        httpServer_.reset();
+        QString reason;
+        if (!next.web.http.isEmpty()) httpServer_ = MakeHttpServer(next, &reason);
+        if (!next.web.http.isEmpty() && !httpServer_) qCCritical(ServiceLog).noquote() << reason;
+    }
     const ServiceOptions previous = options_;
     options_ = next;
     ApplyMetricsLabels();
+    if (previous.site != next.site) web_->Watcher().SetSite(next.site);
     if (previous.alarms != next.alarms) station_->Alarms().SetSettings(next.alarms);
     if (previous.periodSeconds != next.periodSeconds)
         station_->Session().SetSamplingPeriodMs(
@@ -273,10 +320,9 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
 }
 
 void BatmonService::RelistenMetrics() {
-    const auto listen = ParseMetricsAddress(options_.metrics);
     QString reason;
-    if (metricsServer_ && listen && metricsServer_->Listen(listen->address, listen->port, &reason))
-        return;
+    metricsServer_ = MakeMetricsServer(options_.metrics, &reason);
+    if (metricsServer_) return;
     qCCritical(ServiceLog).noquote()
         << QStringLiteral("cannot serve /metrics on %1 again: %2").arg(options_.metrics, reason);
 }
@@ -285,6 +331,8 @@ bool BatmonService::Shutdown() {
     if (shuttingDown_) return lostAtStop_.None();
     shuttingDown_ = true;
     reopenTimer_.stop();
+    httpServer_.reset();
+    metricsServer_.reset();
     if (publisher_) publisher_->Stop();
     lostAtStop_ = station_->Shutdown();
     station_->Session().ClosePort();
@@ -304,6 +352,8 @@ void BatmonService::ApplyMetricsLabels() {
 }
 
 quint16 BatmonService::MetricsPort() const { return metricsServer_ ? metricsServer_->Port() : 0; }
+
+quint16 BatmonService::HttpPort() const { return httpServer_ ? httpServer_->Port() : 0; }
 
 void BatmonService::OnPortOpened(const QString& name) {
     reopenFailureLogged_ = false;

@@ -12,7 +12,11 @@
 
 class Station;
 class MqttPublisher;
-class MetricsServer;
+
+namespace web {
+class StationWeb;
+class WebServer;
+}  // namespace web
 
 // The headless face of the monitoring engine: a station on the configured port that polls as
 // the window does, reopens the port every few seconds while it is missing, and feeds the MQTT
@@ -40,6 +44,7 @@ public:
 
     Station& GetStation() { return *station_; }
     quint16 MetricsPort() const;
+    quint16 HttpPort() const;
 
 private:
     // An alarm event of the station: one log line and the alarm's state in /metrics (an
@@ -52,11 +57,15 @@ private:
     void Reopen();
     bool StartPublisher(QString* error);
     bool StartMetrics(QString* error);
+    bool StartHttp(QString* error);
     // A publisher for `options` whose settings passed every check its start makes, not started
     // yet; nothing, with `error`, otherwise.
     std::unique_ptr<MqttPublisher> MakePublisher(const ServiceOptions& options, QString* error);
     // A /metrics endpoint listening on `address`; nothing, with `error`, when it cannot.
-    std::unique_ptr<MetricsServer> MakeMetricsServer(const QString& address, QString* error);
+    std::unique_ptr<web::WebServer> MakeMetricsServer(const QString& address, QString* error);
+    // The web server (page, API, event stream, /metrics) as `options` say; nothing, with
+    // `error`, when it cannot start.
+    std::unique_ptr<web::WebServer> MakeHttpServer(const ServiceOptions& options, QString* error);
     // The site label on the metrics, or none, as the options say.
     void ApplyMetricsLabels();
     // Listens on the running metrics address again after a reload let it go and then failed.
@@ -66,8 +75,10 @@ private:
     SystemClock clock_;
     std::unique_ptr<Station> station_;
     std::unique_ptr<MqttPublisher> publisher_;
-    std::unique_ptr<MetricsServer> metricsServer_;
     StationMetrics metrics_;
+    std::unique_ptr<web::StationWeb> web_;
+    std::unique_ptr<web::WebServer> metricsServer_;
+    std::unique_ptr<web::WebServer> httpServer_;
     QTimer reopenTimer_;
     bool reopenFailureLogged_ = false;
     bool shuttingDown_ = false;

@@ -9,7 +9,7 @@
 #include "mqtt/BatmonMessages.h"
 #include "mqtt/BrokerSettings.h"
 #include "serial/PortName.h"
-#include "service/MetricsServer.h"
+#include "web/WebSettings.h"
 
 namespace {
 
@@ -59,6 +59,12 @@ std::optional<int> WholeNumber(const QString& text, int low, int high) {
 }
 
 }  // namespace
+
+std::optional<web::HttpAddress> ParseMetricsAddress(const QString& text) {
+    std::optional<web::HttpAddress> address = web::ParseHttpAddress(text);
+    if (!address || address->port == 0) return std::nullopt;
+    return address;
+}
 
 config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
                                                    const QString& defaultConfig) {
@@ -126,6 +132,9 @@ config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
         return refuse(QStringLiteral("%1 wants HOST:PORT with an IP address, or a port for "
                                      "127.0.0.1, not \"%2\"")
                           .arg(values.Label("metrics"), result.metrics));
+    const std::optional<web::WebSettings> webSettings = web::ReadWebSettings(values, &error);
+    if (!webSettings) return refuse(error);
+    result.web = *webSettings;
     const auto readSwitch = [&](const char* key, bool* into) {
         const std::optional<bool> value = values.Switch(key, *into);
         if (value) *into = *value;

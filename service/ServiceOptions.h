@@ -7,6 +7,8 @@
 #include "alarms/AlarmLimits.h"
 #include "config/CommandLine.h"
 #include "mqtt/MqttUrl.h"
+#include "web/WebServer.h"
+#include "web/WebSettings.h"
 
 struct ServiceOptions {
     QString port;  // serial port name or tcp://HOST:PORT
@@ -17,6 +19,7 @@ struct ServiceOptions {
     QString caFile;
     QString metrics;                // HOST:PORT of /metrics; empty: none
     bool metricsSiteLabel = false;  // the site label on every series
+    web::WebSettings web;           // the web server; none when web.http is empty
     bool haDiscovery = false;       // Home Assistant discovery documents on the broker
     QString haPrefix = QStringLiteral("homeassistant");
     int keepDays = 0;
@@ -25,6 +28,10 @@ struct ServiceOptions {
 
     bool operator==(const ServiceOptions&) const = default;
 };
+
+// Where /metrics is served: "HOST:PORT" with an IP address ("0.0.0.0:9061", "[::1]:9061"), or
+// ":9061", "9061" or "localhost:9061" for 127.0.0.1; the port 1 to 65535.
+std::optional<web::HttpAddress> ParseMetricsAddress(const QString& text);
 
 // batmond's command line and configuration file, both read with config::kBatmondSettings: the
 // file gives defaults and the command line wins. Without --config, `defaultConfig` is read when

@@ -191,6 +191,48 @@ bool HistoryReader::ForEachAlarm(qint64 fromMs, qint64 toMs,
     return true;
 }
 
+bool HistoryReader::ForEachAlarmRow(
+    const QString& where, const std::vector<qint64>& binds,
+    const std::function<bool(qint64 id, const alarms::AlarmEvent&)>& row) {
+    if (!open_) return false;
+    QSqlQuery query(QSqlDatabase::database(connectionName_, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT id, %1 FROM alarms WHERE %2").arg(AlarmColumns(), where));
+    for (const qint64 value : binds) query.addBindValue(value);
+    if (!query.exec()) {
+        errorText_ = query.lastError().text();
+        return false;
+    }
+    while (query.next()) {
+        const std::optional<alarms::AlarmEvent> event = AlarmFromRow(query, 1);
+        if (event && !row(query.value(0).toLongLong(), *event)) break;
+    }
+    return true;
+}
+
+bool HistoryReader::ForEachAlarmAfter(
+    qint64 afterId, int limit,
+    const std::function<bool(qint64 id, const alarms::AlarmEvent&)>& row) {
+    return ForEachAlarmRow(QStringLiteral("id > ? ORDER BY id LIMIT ?"), {afterId, limit}, row);
+}
+
+bool HistoryReader::ForEachAlarmWithId(
+    qint64 fromMs, qint64 toMs,
+    const std::function<bool(qint64 id, const alarms::AlarmEvent&)>& row) {
+    return ForEachAlarmRow(QStringLiteral("t_ms BETWEEN ? AND ? ORDER BY t_ms, id"), {fromMs, toMs},
+                           row);
+}
+
+std::optional<qint64> HistoryReader::LastAlarmId() {
+    if (!open_) return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(connectionName_, false));
+    if (!query.exec(QStringLiteral("SELECT coalesce(max(id), 0) FROM alarms")) || !query.next()) {
+        errorText_ = query.lastError().text();
+        return std::nullopt;
+    }
+    return query.value(0).toLongLong();
+}
+
 std::optional<OutboxPage<OutboxEntry>> HistoryReader::ReadOutbox(qint64 afterSeq, int limit) {
     if (!open_) return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(connectionName_, false);

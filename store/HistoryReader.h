@@ -55,6 +55,17 @@ public:
     bool ForEachAlarm(qint64 fromMs, qint64 toMs,
                       const std::function<bool(const alarms::AlarmEvent&)>& row);
 
+    // Alarm events by their row number: `row` gets each event numbered after `afterId` with its
+    // number, in recording order, up to `limit` rows. The numbers follow the order events were
+    // written, so a reader that keeps the last number it saw can resume after it.
+    bool ForEachAlarmAfter(qint64 afterId, int limit,
+                           const std::function<bool(qint64 id, const alarms::AlarmEvent&)>& row);
+    // The same over a time range, oldest first.
+    bool ForEachAlarmWithId(qint64 fromMs, qint64 toMs,
+                            const std::function<bool(qint64 id, const alarms::AlarmEvent&)>& row);
+    // The number of the newest alarm event; 0 when there is none, nothing when unreadable.
+    std::optional<qint64> LastAlarmId();
+
     // Up to `limit` readings waiting for the broker, numbered after `afterSeq`, oldest first;
     // nothing when the outbox cannot be read.
     std::optional<OutboxPage<OutboxEntry>> ReadOutbox(qint64 afterSeq, int limit);
@@ -63,6 +74,9 @@ public:
                                                                 qint64 afterSeq, int limit);
 
 private:
+    bool ForEachAlarmRow(const QString& where, const std::vector<qint64>& binds,
+                         const std::function<bool(qint64 id, const alarms::AlarmEvent&)>& row);
+
     QString connectionName_;
     bool open_ = false;
     QString errorText_;

@@ -585,8 +585,10 @@ TEST(Batmond, ReadingsTheStoreCouldNotWriteAreCountedAtStopAndTheExitFails) {
     EXPECT_GE(*promtext::Value(*metrics, "batmon_store_unwritten_readings", {}), 28);
 
     EXPECT_TRUE(ExitedWith(batmond.Stop(SIGTERM), 1)) << batmond.Log().toStdString();
+    // The simulator's occasional abnormal status may have raised an alarm by then: its event is
+    // counted as lost too.
     const QRegularExpressionMatch lost =
-        QRegularExpression(QStringLiteral("<3>store error at stop: (\\d+) readings and 0 alarm "
+        QRegularExpression(QStringLiteral("<3>store error at stop: (\\d+) readings and \\d+ alarm "
                                           "events could not be written and are lost\n"))
             .match(batmond.Log());
     ASSERT_TRUE(lost.hasMatch()) << batmond.Log().toStdString();

@@ -1,0 +1,103 @@
+// GET /api/v1/readings for one battery over a year at the default period (3,153,600 readings)
+// reduced to 1,000 points, through the web server on loopback: the first request (which builds
+// the ten-minute digests) and the next ones. Usage: bench_web_readings [requests]
+
+#include <httplib.h>
+#include <sqlite3.h>
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "bench/trend/BenchStore.h"
+#include "store/Schema.h"
+#include "web/EventHub.h"
+#include "web/WebServer.h"
+
+namespace {
+
+constexpr qint64 kYearMs = 365LL * 24 * 3600 * 1000;
+
+qint64 FillYear(const QString& path) {
+    if (!store::CreateHistoryFile(path)) return 0;
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO readings (t_ms, device, battery, status, voltage_dv,"
+                       " temperature_dc) VALUES (?1, 160, 3, ?2, ?3, ?4)",
+                       -1, &insert, nullptr);
+    benchstore::ReadingGenerator generator(3);
+    qint64 rows = 0;
+    for (qint64 t = benchstore::kStartMs; t < benchstore::kStartMs + kYearMs;
+         t += benchstore::kPeriodMs) {
+        const TrendSample reading = generator.At(t);
+        sqlite3_bind_int64(insert, 1, t);
+        sqlite3_bind_int(insert, 2, reading.status);
+        sqlite3_bind_int(insert, 3, reading.voltageDv);
+        sqlite3_bind_int(insert, 4, reading.temperatureDc);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+        ++rows;
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT; PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rows;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int requests = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    const qint64 rows = FillYear(path);
+    web::RoomBoard board;
+    web::WebServerOptions options;
+    options.listen = *web::ParseHttpAddress(QStringLiteral("127.0.0.1:0"));
+    options.historyPath = path;
+    web::WebServer server(options, board, std::make_shared<web::EventHub>(), {});
+    QString error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    httplib::Client client("127.0.0.1", server.Port());
+    client.set_read_timeout(60, 0);
+    const std::string query = "/api/v1/readings?device=A0&battery=3&points=1000&from=" +
+                              std::to_string(benchstore::kStartMs) +
+                              "&to=" + std::to_string(benchstore::kStartMs + kYearMs);
+    std::vector<double> ms;
+    std::size_t bytes = 0;
+    for (int i = 0; i <= requests; ++i) {
+        const auto started = std::chrono::steady_clock::now();
+        const auto answer = client.Get(query);
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                .count());
+        if (!answer || answer->status != 200) {
+            std::fprintf(stderr, "request failed\n");
+            return 1;
+        }
+        bytes = answer->body.size();
+    }
+    const double first = ms.front();
+    ms.erase(ms.begin());
+    std::sort(ms.begin(), ms.end());
+    const double p50 = ms[ms.size() / 2];
+    const double worst = ms.back();
+    std::printf(
+        "GET /api/v1/readings, one battery over a year (%lld readings) to 1000 points, %zu bytes:"
+        " first %.0f ms (builds the digests), then p50 %.1f ms, max %.1f ms over %d requests\n",
+        static_cast<long long>(rows), bytes, first, p50, worst, requests);
+    std::printf("RESULT web_readings_year_first_ms %.0f\n", first);
+    std::printf("RESULT web_readings_year_ms %.1f\n", worst);
+    server.Stop();
+    return 0;
+}
