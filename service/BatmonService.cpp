@@ -2,6 +2,7 @@
 
 #include "config/CommandLine.h"
 #include "config/Log.h"
+#include "notify/Notifier.h"
 #include "serial/CommLink.h"
 #include "service/MetricsServer.h"
 #include "station/AlarmMonitor.h"
@@ -106,6 +107,7 @@ bool BatmonService::Start(QString* error) {
     const auto periodMs = SamplingPeriodMs(options_.periodSeconds);
     station_->Session().SetSamplingPeriodMs(periodMs.value_or(MonitorSession::kDefaultSamplingMs));
     if (!StartMetrics(error) || !StartPublisher(error)) return false;
+    StartNotifier(options_);
     qCInfo(ServiceLog).noquote()
         << QStringLiteral(
                "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6")
@@ -146,6 +148,39 @@ std::unique_ptr<MetricsServer> BatmonService::MakeMetricsServer(const QString& a
         return nullptr;
     }
     return server;
+}
+
+void BatmonService::StartNotifier(const ServiceOptions& options) {
+    for (const QString& problem : options.notifyProblems)
+        qCCritical(ConfigLog).noquote()
+            << QStringLiteral("notification channel left out: %1").arg(problem);
+    if (notifier_ && notifier_->Settings() == options.notify && options.site == options_.site)
+        return;
+    if (notifier_) notifier_->Stop();
+    notifier_.reset();
+    if (!options.notify.Any()) {
+        if (station_->Writer()) station_->Writer()->SetNotifyChannels({});
+        return;
+    }
+    QString error;
+    notifier_ = notify::NotifyStation(*station_, options.notify, options.site, &error);
+    if (!notifier_) {
+        qCCritical(ConfigLog).noquote() << QStringLiteral("notifications off: %1").arg(error);
+        return;
+    }
+    connect(notifier_.get(), &notify::Notifier::DeliveryChanged, this,
+            [](const QString& channel, const QString& problem) {
+                if (problem.isEmpty())
+                    qCInfo(ServiceLog).noquote()
+                        << QStringLiteral("%1 notifications delivered again").arg(channel);
+                else
+                    qCWarning(ServiceLog).noquote()
+                        << QStringLiteral("%1 notification not delivered: %2; retrying")
+                               .arg(channel, problem);
+            });
+    notifier_->Start();
+    qCInfo(ServiceLog).noquote() << QStringLiteral("notifications: %1")
+                                        .arg(notifier_->Channels().join(QStringLiteral(", ")));
 }
 
 bool BatmonService::StartPublisher(QString* error) {
@@ -252,6 +287,7 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
         }
     }
     if (metricsChange) metricsServer_ = std::move(metricsServer);
+    StartNotifier(next);
     const ServiceOptions previous = options_;
     options_ = next;
     ApplyMetricsLabels();
@@ -286,6 +322,7 @@ bool BatmonService::Shutdown() {
     shuttingDown_ = true;
     reopenTimer_.stop();
     if (publisher_) publisher_->Stop();
+    if (notifier_) notifier_->Stop();
     lostAtStop_ = station_->Shutdown();
     station_->Session().ClosePort();
     if (lostAtStop_.None()) return true;

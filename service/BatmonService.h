@@ -13,6 +13,9 @@
 class Station;
 class MqttPublisher;
 class MetricsServer;
+namespace notify {
+class Notifier;
+}
 
 // The headless face of the monitoring engine: a station on the configured port that polls as
 // the window does, reopens the port every few seconds while it is missing, and feeds the MQTT
@@ -52,6 +55,9 @@ private:
     void Reopen();
     bool StartPublisher(QString* error);
     bool StartMetrics(QString* error);
+    // Logs what is wrong with the notification settings, then starts the channels that are
+    // right, in place of those running.
+    void StartNotifier(const ServiceOptions& options);
     // A publisher for `options` whose settings passed every check its start makes, not started
     // yet; nothing, with `error`, otherwise.
     std::unique_ptr<MqttPublisher> MakePublisher(const ServiceOptions& options, QString* error);
@@ -67,6 +73,7 @@ private:
     std::unique_ptr<Station> station_;
     std::unique_ptr<MqttPublisher> publisher_;
     std::unique_ptr<MetricsServer> metricsServer_;
+    std::unique_ptr<notify::Notifier> notifier_;
     StationMetrics metrics_;
     QTimer reopenTimer_;
     bool reopenFailureLogged_ = false;
