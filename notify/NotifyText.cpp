@@ -34,7 +34,7 @@ QByteArray MailDate(qint64 ms) {
     const int minutes = local.offsetFromUtc() / 60;
     return (QLocale::c().toString(local, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss ")) +
             QStringLiteral("%1%2%3")
-                .arg(minutes < 0 ? u'-' : u'+')
+                .arg(QLatin1Char(minutes < 0 ? '-' : '+'))
                 .arg(std::abs(minutes) / 60, 2, 10, QLatin1Char('0'))
                 .arg(std::abs(minutes) % 60, 2, 10, QLatin1Char('0')))
         .toLatin1();
