@@ -79,6 +79,8 @@ inline constexpr Setting kBatmondSettings[] = {
     {"notify_min_level", "LEVEL", "Run the command only for alarms of this level or worse."},
     {"notify_acknowledged", "BOOL", "Deliver acknowledged events too: true or false."},
     {"notify_ca_file", "FILE", "CA certificate for the mail server's and the webhook's TLS."},
+    {"notify_group_s", "SECONDS",
+     "Events this soon after a channel's last message go out together (default 30)."},
     {"notify_max_per_hour", "COUNT",
      "Messages per hour and channel before one summary, 1 to 3600 (default 20)."},
     {"notify_retry_max_s", "SECONDS",

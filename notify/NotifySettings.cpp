@@ -173,6 +173,10 @@ NotifySettings ReadNotifySettings(const config::SettingValues& values, QStringLi
     if (const auto most =
             Whole(values, "notify_max_per_hour", settings.pacing.maxPerHour, 1, 3600, problems))
         settings.pacing.maxPerHour = *most;
+    if (const auto group =
+            Whole(values, "notify_group_s", static_cast<int>(settings.pacing.groupMs / 1000), 0,
+                  3600, problems))
+        settings.pacing.groupMs = qint64(*group) * 1000;
     if (const auto cap =
             Whole(values, "notify_retry_max_s", static_cast<int>(settings.pacing.retryMaxMs / 1000),
                   1, 86400, problems)) {

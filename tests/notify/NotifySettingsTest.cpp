@@ -33,7 +33,7 @@ TEST(NotifySettings, readsEveryChannelWithItsLevelAndTheirSharedSettings) {
         "webhook_url = https://ntfy.example.com/battery\nwebhook_format = ntfy\n"
         "notify_command = /usr/local/bin/page \"on call\" --now\n"
         "notify_command_timeout_s = 5\nnotify_acknowledged = yes\nnotify_max_per_hour = 7\n"
-        "notify_retry_max_s = 2\n");
+        "notify_retry_max_s = 2\nnotify_group_s = 0\n");
     EXPECT_TRUE(read.problems.isEmpty()) << read.problems.join(u'\n').toStdString();
     const auto& s = read.settings;
     ASSERT_TRUE(s.mail && s.webhook && s.command);
@@ -49,6 +49,7 @@ TEST(NotifySettings, readsEveryChannelWithItsLevelAndTheirSharedSettings) {
     EXPECT_TRUE(s.acknowledged);
     EXPECT_EQ(s.pacing.maxPerHour, 7);
     EXPECT_EQ(s.pacing.retryMaxMs, 2000);
+    EXPECT_EQ(s.pacing.groupMs, 0);
     EXPECT_LE(s.pacing.retryFirstMs, s.pacing.retryMaxMs);
     EXPECT_EQ(s.Channels(), (QStringList{notify::kMailChannel, notify::kWebhookChannel,
                                          notify::kCommandChannel}));
