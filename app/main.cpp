@@ -12,6 +12,7 @@
 #include "config/Log.h"
 #include "config/SettingValues.h"
 #include "mqtt/BrokerSettings.h"
+#include "notify/Notifier.h"
 #include "station/MqttPublisher.h"
 #include "store/DataDir.h"
 #include "widgets/ErrorDisplay.h"
@@ -38,11 +39,32 @@ constexpr config::Setting kWindowSettings[] = {
      SettingPlace::CommandLine},
 };
 
-// The program's options and, when its configuration file names a broker, where to publish.
+// The program's options and, when its configuration file names a broker, where to publish;
+// where to deliver alarms, as the same file says.
 struct ProgramOptions {
     StationOptions station;
     std::optional<PublisherOptions> broker;
+    notify::NotifySettings notify;
+    QString site;
 };
+
+// The notification settings and the site of batmond's file, read like its broker settings; a
+// channel whose settings are wrong is reported in one line and left out.
+void ReadNotifyOfFile(QString configFile, ProgramOptions* options) {
+    if (configFile.isEmpty() && QFileInfo::exists(QString::fromLatin1(config::kBatmondConfFile)))
+        configFile = QString::fromLatin1(config::kBatmondConfFile);
+    if (configFile.isEmpty()) return;
+    QString error;
+    const auto file = config::IniFile::Read(configFile, config::kBatmondSettings, &error);
+    if (!file) return;  // BrokerOfFile has said why
+    const config::SettingValues values(nullptr, &*file);
+    QStringList problems;
+    options->notify = notify::ReadNotifySettings(values, &problems);
+    for (const QString& problem : problems)
+        qCCritical(ConfigLog).noquote()
+            << kProgram + QStringLiteral(": notification channel left out: ") + problem;
+    options->site = ReadSiteSetting(values, &error).value_or(QString());
+}
 
 // Where the window publishes: the broker settings of batmond's file (`configFile`, else the
 // installed one when it exists), none when it names no broker. The file is read with batmond's
@@ -105,7 +127,8 @@ config::Parsed<ProgramOptions> ParseOptions(const QStringList& arguments) {
     }
     // Readings wait in the store until the broker has them.
     options.mqttOutbox = broker->has_value();
-    parsed.options = ProgramOptions{options, *broker};
+    parsed.options = ProgramOptions{options, *broker, {}, {}};
+    ReadNotifyOfFile(line.Value("config"), &*parsed.options);
     return parsed;
 }
 
@@ -140,6 +163,28 @@ int main(int argc, char** argv) {
         }
         if (!publisher || !publisher->Start(&error))
             qCCritical(MqttLog).noquote() << "batmon: not publishing: " + error;
+    }
+    std::unique_ptr<notify::Notifier> notifier;
+    if (options.notify.Any()) {
+        QString error;
+        notifier = notify::NotifyStation(Form1.Monitoring(), options.notify, options.site, &error);
+        if (notifier) {
+            QObject::connect(notifier.get(), &notify::Notifier::DeliveryChanged,
+                             [](const QString& channel, const QString& problem) {
+                                 if (problem.isEmpty())
+                                     qCInfo(ServiceLog).noquote()
+                                         << "batmon: " + channel + " notifications delivered again";
+                                 else
+                                     qCWarning(ServiceLog).noquote()
+                                         << "batmon: " + channel +
+                                                " notification not delivered: " + problem +
+                                                "; retrying";
+                             });
+            notifier->Start();
+            Form1.SetNotifier(notifier.get());
+        } else {
+            qCCritical(ConfigLog).noquote() << "batmon: notifications off: " + error;
+        }
     }
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     Form1.move(screen.center() - Form1.rect().center());
