@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QDir>
 #include <QFile>
@@ -259,6 +260,46 @@ TEST(Delivery, testNotifyReportsEveryChannel) {
     EXPECT_TRUE(output.contains(QStringLiteral("webhook_url: refused: the password would cross")))
         << output.toStdString();
     EXPECT_EQ(output.count(u'\n'), 3) << output.toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+// A channel whose settings are wrong is named in one line at start and again at a reload, and
+// batmond runs on with the rest; a reload that mends it starts the channel.
+TEST(Delivery, aWrongChannelIsOneLineAtStartAndReloadAndTheRestRuns) {
+    servicetest::BatmondProcess batmond;
+    const QString config = QDir(batmond.Folder()).filePath(QStringLiteral("batmond.conf"));
+    const QString runs = QDir(batmond.Folder()).filePath(QStringLiteral("runs"));
+    ASSERT_TRUE(QDir().mkpath(runs));
+    const QByteArray command =
+        QStringLiteral("notify_command = /usr/bin/touch %1/ran\n").arg(runs).toUtf8();
+    ASSERT_TRUE(WriteFile(config, command + "webhook_url = http://u:pw@192.0.2.1/x\n"));
+    ASSERT_TRUE(
+        batmond.Start({QStringLiteral("--config"), config, QStringLiteral("--port"),
+                       QStringLiteral("tcp://127.0.0.1:%1").arg(testservers::FreeLoopbackPort()),
+                       QStringLiteral("--data-dir"), batmond.DataDir()}));
+    const QString refused = QStringLiteral(
+                                "notification channel left out: %1:2: webhook_url: refused: the "
+                                "password would cross the "
+                                "network to 192.0.2.1 without TLS (use https://)")
+                                .arg(config);
+    ASSERT_TRUE(batmond.WaitForLog(refused)) << batmond.Log().toStdString();
+    ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("notifications: command")));
+    ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("batmond started")));
+
+    ASSERT_TRUE(WriteFile(config, command + "webhook_url = http://u:pw@192.0.2.1/x\n"
+                                            "notify_command_timeout_s = forever\n"));
+    ::kill(batmond.Pid(), SIGHUP);
+    ASSERT_TRUE(batmond.WaitForLog(QStringLiteral("configuration re-read")))
+        << batmond.Log().toStdString();
+    EXPECT_EQ(batmond.Log().count(refused), 2);
+    EXPECT_EQ(batmond.Log().count(QStringLiteral(
+                  "notify_command_timeout_s: must be 1 to 3600 seconds, not \"forever\"")),
+              1);
+    EXPECT_TRUE(batmond.Running()) << "the rest runs";
+    EXPECT_EQ(batmond.Stop(SIGTERM), 0) << batmond.Log().toStdString();
 }
 
 }  // namespace
