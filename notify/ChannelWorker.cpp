@@ -21,10 +21,7 @@ ChannelWorker::ChannelWorker(ChannelOptions options, std::unique_ptr<Sender> sen
 
 ChannelWorker::~ChannelWorker() = default;
 
-void ChannelWorker::Start() {
-    ReadOutbox();
-    Pump();
-}
+void ChannelWorker::Start() { Pump(); }
 
 // The waiting rows are read a page at a time up to the memory's share; the rest when the queue
 // has room again.
@@ -66,6 +63,8 @@ void ChannelWorker::Add(const std::vector<store::AlarmOutboxEntry>& entries) {
 
 void ChannelWorker::Pump() {
     timer_.stop();
+    // The file could not be read before (not made yet, or busy), or the queue ran dry.
+    if (inFile_ && queue_.Waiting() == 0) ReadOutbox();
     for (;;) {
         const qint64 now = clock_.MonotonicMs();
         std::optional<Batch> batch = queue_.Take(now);
@@ -85,7 +84,7 @@ void ChannelWorker::Pump() {
         if (!delivered.isEmpty()) emit Removable(delivered);
         emit Sent(options_.channel, result.error);
         if (!result.Ok()) break;
-        if (queue_.Waiting() == 0 && inFile_) ReadOutbox();
+        if (inFile_ && queue_.Waiting() == 0) ReadOutbox();
     }
     if (const std::optional<qint64> due = queue_.NextDueMs())
         timer_.start(int(std::clamp<qint64>(*due - clock_.MonotonicMs(), 0, INT32_MAX)));
