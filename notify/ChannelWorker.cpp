@@ -28,7 +28,7 @@ void ChannelWorker::Start() { Pump(); }
 void ChannelWorker::ReadOutbox() {
     if (!reader_ || !reader_->IsOpen())
         reader_ = std::make_unique<store::HistoryReader>(options_.historyFile);
-    QList<qint64> removable;
+    std::vector<qint64> removable;
     while (inFile_ && reader_->IsOpen() && queue_.Waiting() < DeliveryQueue::kMostPerMessage * 4) {
         const auto page =
             reader_->ReadAlarmOutbox(options_.channel, queue_.HighestSeq(), kPageRows);
@@ -37,32 +37,38 @@ void ChannelWorker::ReadOutbox() {
         inFile_ = !page->complete;
         queue_.PassOver(page->lastSeq);  // rows of events this program does not know
     }
-    if (!removable.isEmpty()) emit Removable(removable);
+    if (!removable.empty()) Remove(std::move(removable));
 }
 
-void ChannelWorker::Take(const store::AlarmOutboxEntry& entry, QList<qint64>* removable) {
+void ChannelWorker::Take(const store::AlarmOutboxEntry& entry, std::vector<qint64>* removable) {
     if (Wanted(entry.event, options_.minLevel, options_.acknowledged))
         queue_.Add({entry.seq, entry.event});
     else
-        removable->append(entry.seq);
+        removable->push_back(entry.seq);
     queue_.PassOver(entry.seq);
 }
 
+void ChannelWorker::Remove(std::vector<qint64> seqs) {
+    emit Removable(threads::Handed<std::vector<qint64>>(std::move(seqs)));
+}
+
 void ChannelWorker::Add(const std::vector<store::AlarmOutboxEntry>& entries) {
+    if (finished_) return;  // in the file for the next start
     if (inFile_) {
         ReadOutbox();  // the file has them too, after what waits there
     } else {
-        QList<qint64> removable;
+        std::vector<qint64> removable;
         for (const store::AlarmOutboxEntry& entry : entries)
             if (entry.channel == options_.channel && entry.seq > queue_.HighestSeq())
                 Take(entry, &removable);
-        if (!removable.isEmpty()) emit Removable(removable);
+        if (!removable.empty()) Remove(std::move(removable));
     }
     Pump();
 }
 
 void ChannelWorker::Pump() {
     timer_.stop();
+    if (finished_) return;
     // The file could not be read before (not made yet, or busy), or the queue ran dry.
     if (inFile_ && queue_.Waiting() == 0) ReadOutbox();
     for (;;) {
@@ -79,9 +85,9 @@ void ChannelWorker::Pump() {
         // A summary's unlisted events are delivered with it.
         if (result.Ok()) result.accepted = batch->events.size();
         queue_.Finished(clock_.MonotonicMs(), result.accepted);
-        QList<qint64> delivered;
-        for (std::size_t i = 0; i < result.accepted; ++i) delivered.append(batch->events[i].seq);
-        if (!delivered.isEmpty()) emit Removable(delivered);
+        std::vector<qint64> delivered;
+        for (std::size_t i = 0; i < result.accepted; ++i) delivered.push_back(batch->events[i].seq);
+        if (!delivered.empty()) Remove(std::move(delivered));
         emit Sent(options_.channel, result.error);
         if (!result.Ok()) break;
         if (inFile_ && queue_.Waiting() == 0) ReadOutbox();
@@ -97,7 +103,10 @@ void ChannelWorker::SendTest(const Notice& notice) {
     emit TestSent(options_.channel, result.error);
 }
 
+// Calls that were queued behind this one find the worker finished: the reader stays closed on
+// the thread that opened it.
 void ChannelWorker::Finish() {
+    finished_ = true;
     timer_.stop();
     reader_.reset();
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -12,6 +11,7 @@
 #include "notify/NotifySettings.h"
 #include "notify/Senders.h"
 #include "store/Outbox.h"
+#include "threads/Handed.h"
 
 namespace store {
 class HistoryReader;
@@ -46,21 +46,23 @@ public:
     void Finish();
 
 signals:
-    void Removable(const QList<qint64>& seqs);
+    void Removable(const threads::Handed<std::vector<qint64>>& seqs);
     // Each message's outcome; `error` is empty when it was accepted.
     void Sent(const QString& channel, const QString& error);
     void TestSent(const QString& channel, const QString& error);
 
 private:
     void ReadOutbox();
-    void Take(const store::AlarmOutboxEntry& entry, QList<qint64>* removable);
+    void Take(const store::AlarmOutboxEntry& entry, std::vector<qint64>* removable);
     void Pump();
+    void Remove(std::vector<qint64> seqs);
 
     ChannelOptions options_;
     std::unique_ptr<Sender> sender_;
     SystemClock clock_;
     DeliveryQueue queue_;
     std::unique_ptr<store::HistoryReader> reader_;
+    bool finished_ = false;
     bool inFile_ = true;  // rows may wait in the file that the queue has not seen
     QTimer timer_;
 };

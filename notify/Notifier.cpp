@@ -58,9 +58,10 @@ void Notifier::AddChannel(const QString& name, alarms::AlarmLevel minLevel,
     channel.thread = std::make_unique<threads::WorkerThread<ChannelWorker>>(
         QStringLiteral("notify-%1").arg(name), options, std::move(sender));
     ChannelWorker* worker = channel.thread->Worker();
-    connect(worker, &ChannelWorker::Removable, this, [this](const QList<qint64>& seqs) {
-        writer_.MarkAlarmsPublished({seqs.begin(), seqs.end()});
-    });
+    connect(worker, &ChannelWorker::Removable, this,
+            [this](const threads::Handed<std::vector<qint64>>& seqs) {
+                writer_.MarkAlarmsPublished(seqs.Get());
+            });
     connect(worker, &ChannelWorker::Sent, this, &Notifier::OnSent);
     connect(worker, &ChannelWorker::TestSent, this, &Notifier::TestResult);
     channels_.emplace(name, std::move(channel));
@@ -72,6 +73,7 @@ void Notifier::Start() {
 }
 
 void Notifier::Stop() {
+    disconnect(&writer_, nullptr, this, nullptr);
     for (auto& [name, channel] : channels_) {
         if (!channel.thread->Running()) continue;
         channel.sender->Abort();
