@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "notify/Notifier.h"
 #include "widgets/MessageBox.h"
 
 using alarms::SettingField;
@@ -51,7 +52,8 @@ QGridLayout* LevelGrid() {
 
 }  // namespace
 
-AlarmLimitsDialog::AlarmLimitsDialog(const alarms::AlarmSettings& current, QWidget* parent)
+AlarmLimitsDialog::AlarmLimitsDialog(const alarms::AlarmSettings& current,
+                                     notify::Notifier* notifier, QWidget* parent)
     : QDialog(parent), texts_(alarms::SettingTexts(current)), settings_(current) {
     setObjectName(QStringLiteral("AlarmLimitsDialog"));
     setWindowTitle(QStringLiteral("报警设置"));
@@ -68,6 +70,7 @@ AlarmLimitsDialog::AlarmLimitsDialog(const alarms::AlarmSettings& current, QWidg
     column->addWidget(BuildLimits());
     column->addWidget(BuildClearing());
     column->addWidget(BuildStringAnalysis());
+    column->addWidget(BuildNotifyTest(notifier));
     column->addLayout(buttons);
 
     for (int i = alarms::kLimitFieldCount; i < alarms::kSettingFieldCount; ++i)
@@ -128,6 +131,50 @@ QWidget* AlarmLimitsDialog::BuildClearing() {
         ++line;
     }
     return group;
+}
+
+QWidget* AlarmLimitsDialog::BuildNotifyTest(notify::Notifier* notifier) {
+    auto* group = new QGroupBox(QStringLiteral("报警通知"), this);
+    auto* row = new QHBoxLayout(group);
+    NotifyTestButton = MakeDialogButton(this, "NotifyTestButton", QStringLiteral("发送测试消息"));
+    NotifyTestResult = new QLabel(this);
+    NotifyTestResult->setObjectName(QStringLiteral("NotifyTestResult"));
+    NotifyTestResult->setWordWrap(true);
+    row->addWidget(NotifyTestButton);
+    row->addWidget(NotifyTestResult, 1);
+    if (!notifier) {
+        NotifyTestButton->setEnabled(false);
+        NotifyTestResult->setText(QStringLiteral("未配置报警通知（邮件、Webhook、命令）"));
+        return group;
+    }
+    testChannels_ = notifier->Channels();
+    connect(NotifyTestButton, &QPushButton::clicked, this, [this, notifier] {
+        testResults_.clear();
+        ShowTestResults();
+        notifier->SendTest();
+    });
+    connect(notifier, &notify::Notifier::TestResult, this,
+            [this](const QString& channel, const QString& error) {
+                testResults_[channel] =
+                    error.isEmpty() ? QStringLiteral("已发送") : QStringLiteral("失败：") + error;
+                ShowTestResults();
+            });
+    return group;
+}
+
+// One line per channel: its result, or that it is still sending.
+void AlarmLimitsDialog::ShowTestResults() {
+    static const std::map<QString, QString> names{
+        {notify::kMailChannel, QStringLiteral("邮件")},
+        {notify::kWebhookChannel, QStringLiteral("Webhook")},
+        {notify::kCommandChannel, QStringLiteral("命令")}};
+    QStringList lines;
+    for (const QString& channel : testChannels_) {
+        const auto result = testResults_.find(channel);
+        lines << names.at(channel) + QStringLiteral("：") +
+                     (result == testResults_.end() ? QStringLiteral("正在发送……") : result->second);
+    }
+    NotifyTestResult->setText(lines.join(u'\n'));
 }
 
 QWidget* AlarmLimitsDialog::BuildStringAnalysis() {

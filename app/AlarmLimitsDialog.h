@@ -1,12 +1,19 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <array>
+#include <map>
 #include <optional>
 
 #include "alarms/AlarmLimits.h"
 
+namespace notify {
+class Notifier;
+}
+
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -16,10 +23,13 @@ class QPushButton;
 // and the on-delay; the string analysis's limits. An empty limit box means "off". "确定" checks
 // what was typed and closes only when it is valid; otherwise it says what to correct, shows the
 // battery it concerns, and stays open. The accepted settings are read through Settings().
+// "发送测试消息" sends a test message through every configured notification channel and shows
+// how each fared; without a notifier it is disabled.
 class AlarmLimitsDialog : public QDialog {
     Q_OBJECT
 public:
-    AlarmLimitsDialog(const alarms::AlarmSettings& current, QWidget* parent = nullptr);
+    AlarmLimitsDialog(const alarms::AlarmSettings& current, notify::Notifier* notifier = nullptr,
+                      QWidget* parent = nullptr);
 
     const alarms::AlarmSettings& Settings() const { return settings_; }
 
@@ -27,6 +37,8 @@ private:
     QWidget* BuildLimits();
     QWidget* BuildClearing();
     QWidget* BuildStringAnalysis();
+    QWidget* BuildNotifyTest(notify::Notifier* notifier);
+    void ShowTestResults();
     QLineEdit* Edit(alarms::SettingField field) const;
     // The battery whose limits the boxes show; nothing for every battery.
     std::optional<battery::BatteryId> ShownBattery() const;
@@ -39,6 +51,10 @@ private:
     std::array<QLineEdit*, alarms::kSettingFieldCount> edits_{};
     QPushButton* OkButton = nullptr;
     QPushButton* CancelButton = nullptr;
+    QPushButton* NotifyTestButton = nullptr;
+    QLabel* NotifyTestResult = nullptr;
+    std::map<QString, QString> testResults_;  // channel -> what became of its test message
+    QStringList testChannels_;
     alarms::AlarmSettingTexts texts_;  // as typed, the shown battery's limits excepted
     std::optional<battery::BatteryId> shown_;
     alarms::AlarmSettings settings_;

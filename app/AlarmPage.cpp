@@ -219,7 +219,7 @@ void AlarmPage::UnshelveClick() { monitor_.Unshelve(SelectedKeys(), LoginName())
 // The dialog is window-modal but does not block: the poll cycle and the receive path go on
 // while the operator types.
 void AlarmPage::LimitsClick() {
-    auto* dialog = new AlarmLimitsDialog(monitor_.Settings(), this);
+    auto* dialog = new AlarmLimitsDialog(monitor_.Settings(), notifier_, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         SaveAlarmSettings(dialog->Settings());

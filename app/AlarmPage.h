@@ -15,6 +15,10 @@ class QTableWidget;
 // the selected active alarms in the operator's login name; "搁置" shelves them for a chosen time
 // with a reason, "取消搁置" ends that; "报警设置" opens the limits dialog and keeps what it accepts
 // in the program's settings.
+namespace notify {
+class Notifier;
+}
+
 class AlarmPage : public QWidget {
     Q_OBJECT
 public:
@@ -27,6 +31,8 @@ public:
     // New events, oldest first: the active list is rebuilt and the events go to the top of the
     // history.
     void ShowEvents(const alarms::AlarmEvents& events);
+    // Where the limits dialog sends its test message; none: the test is disabled.
+    void SetNotifier(notify::Notifier* notifier) { notifier_ = notifier; }
 
 private:
     void ShowActiveAlarms();
@@ -39,6 +45,7 @@ private:
     void LimitsClick();
 
     AlarmMonitor& monitor_;
+    notify::Notifier* notifier_ = nullptr;
     QTableWidget* AlarmActiveTable = nullptr;
     QTableWidget* AlarmHistoryTable = nullptr;
     QPushButton* AlarmAckButton = nullptr;

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include "app/AlarmPage.h"
 #include "app/AlarmView.h"
 #include "app/Controls.h"
 #include "app/LayoutKit.h"
@@ -124,8 +125,10 @@ void TForm1::ShowAlarms() {
     AlarmView::Targets targets{RzPageControl1, StatusBar1, StringGrid->Model(), {}};
     for (int step = 1; step <= battery::kLastReadingStep; ++step)
         targets.historyTables.push_back(static_cast<HistoryGridModel*>(HistoryGrid(step)->Model()));
-    new AlarmView(*station_, targets, this);
+    alarmView_ = new AlarmView(*station_, targets, this);
 }
+
+void TForm1::SetNotifier(notify::Notifier* notifier) { alarmView_->Page()->SetNotifier(notifier); }
 
 // ---------------------------------------------------------------------------------------------
 // Start-up, shutdown, navigation

@@ -25,6 +25,10 @@ class QPushButton;
 class StatusBar;
 class StringGrid;
 class TrendPage;
+class AlarmView;
+namespace notify {
+class Notifier;
+}
 enum class SetupCommand;
 struct FieldRange;
 
@@ -41,6 +45,8 @@ public:
 
     MonitorSession& Session() { return *session_; }
     Station& Monitoring() { return *station_; }
+    // The alarm delivery the limits dialog tests; none when no channel is configured.
+    void SetNotifier(notify::Notifier* notifier);
 
 signals:
     // Raised by FormClose, once per close of the window.
@@ -107,6 +113,7 @@ private:
     ::StringGrid* HistoryGrid(int step) const;
 
     Station* station_ = nullptr;
+    AlarmView* alarmView_ = nullptr;
     MonitorSession* session_ = nullptr;
 
     // Header, navigation column, page area, status bar.

@@ -12,6 +12,7 @@
 #include "config/Log.h"
 #include "config/SettingValues.h"
 #include "mqtt/BrokerSettings.h"
+#include "notify/Notifier.h"
 #include "station/MqttPublisher.h"
 #include "store/DataDir.h"
 #include "web/StationWeb.h"
@@ -42,10 +43,12 @@ constexpr config::Setting kWindowSettings[] = {
 };
 
 // What batmond's file says the window should feed besides its own tables: a broker to publish
-// to and a web server to serve, each none when the file names none.
+// to, a web server to serve and channels to deliver alarms through, each none when the file
+// names none.
 struct Outlets {
     std::optional<PublisherOptions> broker;
     std::optional<web::WebSettings> web;
+    notify::NotifySettings notify;
     QString site;
 };
 
@@ -58,7 +61,8 @@ struct ProgramOptions {
 // The outlets of batmond's file (`configFile`, else the installed one when it exists). The file
 // is read with batmond's settings; a key neither knows is reported and left out, since the
 // window does not use it. Nothing, with one line in `error`, when the file or a broker or web
-// setting is wrong.
+// setting is wrong; a notification channel whose settings are wrong is reported in one line and
+// left out.
 std::optional<Outlets> OutletsOfFile(QString configFile, QString* error) {
     if (configFile.isEmpty() && QFileInfo::exists(QString::fromLatin1(config::kBatmondConfFile)))
         configFile = QString::fromLatin1(config::kBatmondConfFile);
@@ -76,6 +80,11 @@ std::optional<Outlets> OutletsOfFile(QString configFile, QString* error) {
     if (!webSettings) return std::nullopt;
     Outlets outlets;
     outlets.site = *site;
+    QStringList problems;
+    outlets.notify = notify::ReadNotifySettings(values, &problems);
+    for (const QString& problem : problems)
+        qCCritical(ConfigLog).noquote()
+            << kProgram + QStringLiteral(": notification channel left out: ") + problem;
     if (!webSettings->http.isEmpty()) outlets.web = *webSettings;
     if (broker->endpoint) {
         PublisherOptions publishing;
@@ -175,6 +184,29 @@ int main(int argc, char** argv) {
                        .arg(webServer->Port());
         else
             qCCritical(ServiceLog).noquote() << "batmon: no web server: " + error;
+    }
+    std::unique_ptr<notify::Notifier> notifier;
+    if (options.outlets.notify.Any()) {
+        QString error;
+        notifier = notify::NotifyStation(Form1.Monitoring(), options.outlets.notify,
+                                         options.outlets.site, &error);
+        if (notifier) {
+            QObject::connect(notifier.get(), &notify::Notifier::DeliveryChanged,
+                             [](const QString& channel, const QString& problem) {
+                                 if (problem.isEmpty())
+                                     qCInfo(ServiceLog).noquote()
+                                         << "batmon: " + channel + " notifications delivered again";
+                                 else
+                                     qCWarning(ServiceLog).noquote()
+                                         << "batmon: " + channel +
+                                                " notification not delivered: " + problem +
+                                                "; retrying";
+                             });
+            notifier->Start();
+            Form1.SetNotifier(notifier.get());
+        } else {
+            qCCritical(ConfigLog).noquote() << "batmon: notifications off: " + error;
+        }
     }
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     Form1.move(screen.center() - Form1.rect().center());

@@ -10,13 +10,13 @@ set_name="${1:-all}"
 # The compiler and build tools, Qt with its SQLite driver, the libraries the programs link
 # (libpq-dev and libsystemd-dev only because configuring the tree looks for them:
 # batmon-collector and batmond are part of it; libssl-dev for the MQTT client's TLS
-# diagnostics), and the faces the window's font names are
+# diagnostics; libcurl for alarm mail and webhooks), and the faces the window's font names are
 # mapped to; cpp-httplib and libcrypt for the web server.
 run_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
   libqt6sql6-sqlite libsqlite3-dev libmosquitto-dev libpq-dev libsystemd-dev libssl-dev tzdata
-  libcpp-httplib-dev libcrypt-dev
+  libcpp-httplib-dev libcrypt-dev libcurl4-openssl-dev
   fonts-wqy-microhei fonts-arphic-ukai fonts-liberation fonts-dejavu-core
 )
 
@@ -33,7 +33,7 @@ test_packages=(
   libreoffice-calc libreoffice-dev poppler-utils
   clang libclang-rt-14-dev clang-format clang-tidy
   dbus
-  mosquitto postgresql openssl
+  mosquitto postgresql openssl python3-aiosmtpd
   prometheus
   chromium chromium-driver python3-selenium whois
 )

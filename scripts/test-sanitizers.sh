@@ -11,7 +11,7 @@ presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=(tsan asan)
 targets=(threads_tests config_tests battery_tests protocol_tests display_tests engine_tests
   serial_tests widgets_tests widgets_guard_tests window_tests alarms_tests notify_tests
-  store_tests station_tests)
+  delivery_tests store_tests station_tests)
 for preset in "${presets[@]}"; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null

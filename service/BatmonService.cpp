@@ -2,6 +2,7 @@
 
 #include "config/CommandLine.h"
 #include "config/Log.h"
+#include "notify/Notifier.h"
 #include "serial/CommLink.h"
 #include "station/AlarmMonitor.h"
 #include "station/DeviceHealth.h"
@@ -119,6 +120,7 @@ bool BatmonService::Start(QString* error) {
     const auto periodMs = SamplingPeriodMs(options_.periodSeconds);
     station_->Session().SetSamplingPeriodMs(periodMs.value_or(MonitorSession::kDefaultSamplingMs));
     if (!StartMetrics(error) || !StartHttp(error) || !StartPublisher(error)) return false;
+    StartNotifier(options_);
     qCInfo(ServiceLog).noquote()
         << QStringLiteral(
                "batmond started: port %1, period %2 s, site %3, store %4, broker %5, metrics %6, "
@@ -183,6 +185,39 @@ std::unique_ptr<web::WebServer> BatmonService::MakeHttpServer(const ServiceOptio
     if (!made && error)
         *error = QStringLiteral("cannot serve http on %1: %2").arg(options.web.http, reason);
     return made;
+}
+
+void BatmonService::StartNotifier(const ServiceOptions& options) {
+    for (const QString& problem : options.notifyProblems)
+        qCCritical(ConfigLog).noquote()
+            << QStringLiteral("notification channel left out: %1").arg(problem);
+    if (notifier_ && notifier_->Settings() == options.notify && options.site == options_.site)
+        return;
+    if (notifier_) notifier_->Stop();
+    notifier_.reset();
+    if (!options.notify.Any()) {
+        if (station_->Writer()) station_->Writer()->SetNotifyChannels({});
+        return;
+    }
+    QString error;
+    notifier_ = notify::NotifyStation(*station_, options.notify, options.site, &error);
+    if (!notifier_) {
+        qCCritical(ConfigLog).noquote() << QStringLiteral("notifications off: %1").arg(error);
+        return;
+    }
+    connect(notifier_.get(), &notify::Notifier::DeliveryChanged, this,
+            [](const QString& channel, const QString& problem) {
+                if (problem.isEmpty())
+                    qCInfo(ServiceLog).noquote()
+                        << QStringLiteral("%1 notifications delivered again").arg(channel);
+                else
+                    qCWarning(ServiceLog).noquote()
+                        << QStringLiteral("%1 notification not delivered: %2; retrying")
+                               .arg(channel, problem);
+            });
+    notifier_->Start();
+    qCInfo(ServiceLog).noquote() << QStringLiteral("notifications: %1")
+                                        .arg(notifier_->Channels().join(QStringLiteral(", ")));
 }
 
 bool BatmonService::StartPublisher(QString* error) {
@@ -298,6 +333,7 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
         if (!next.web.http.isEmpty()) httpServer_ = MakeHttpServer(next, &reason);
         if (!next.web.http.isEmpty() && !httpServer_) qCCritical(ServiceLog).noquote() << reason;
     }
+    StartNotifier(next);
     const ServiceOptions previous = options_;
     options_ = next;
     ApplyMetricsLabels();
@@ -334,6 +370,7 @@ bool BatmonService::Shutdown() {
     httpServer_.reset();
     metricsServer_.reset();
     if (publisher_) publisher_->Stop();
+    if (notifier_) notifier_->Stop();
     lostAtStop_ = station_->Shutdown();
     station_->Session().ClosePort();
     if (lostAtStop_.None()) return true;

@@ -13,6 +13,9 @@
 class Station;
 class MqttPublisher;
 
+namespace notify {
+class Notifier;
+}  // namespace notify
 namespace web {
 class StationWeb;
 class WebServer;
@@ -58,6 +61,9 @@ private:
     bool StartPublisher(QString* error);
     bool StartMetrics(QString* error);
     bool StartHttp(QString* error);
+    // Logs what is wrong with the notification settings, then starts the channels that are
+    // right, in place of those running.
+    void StartNotifier(const ServiceOptions& options);
     // A publisher for `options` whose settings passed every check its start makes, not started
     // yet; nothing, with `error`, otherwise.
     std::unique_ptr<MqttPublisher> MakePublisher(const ServiceOptions& options, QString* error);
@@ -75,6 +81,7 @@ private:
     SystemClock clock_;
     std::unique_ptr<Station> station_;
     std::unique_ptr<MqttPublisher> publisher_;
+    std::unique_ptr<notify::Notifier> notifier_;
     StationMetrics metrics_;
     std::unique_ptr<web::StationWeb> web_;
     std::unique_ptr<web::WebServer> metricsServer_;

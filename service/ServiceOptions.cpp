@@ -99,8 +99,10 @@ config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
     ServiceOptions result;
     result.configFile = file ? configFile : QString();
     result.port = values.Value("port");
-    if (result.port.isEmpty()) return refuse(QStringLiteral("--port is required"));
-    if (const auto problem = PortNameProblem(result.port)) return wrong("port", *problem);
+    const bool testNotify = line.IsSet("test_notify");
+    if (result.port.isEmpty() && !testNotify) return refuse(QStringLiteral("--port is required"));
+    if (const auto problem = PortNameProblem(result.port); problem && !testNotify)
+        return wrong("port", *problem);
     if (!values.Value("period").isEmpty()) {
         const auto period = WholeNumber(values.Value("period"), 1, 86400);
         if (!period)
@@ -152,6 +154,13 @@ config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
         return wrong("ha_prefix", *problem);
     if (result.haDiscovery && !result.mqtt)
         return refuse(QStringLiteral("%1 needs a broker (mqtt)").arg(values.Label("ha_discovery")));
+    result.notify = notify::ReadNotifySettings(values, &result.notifyProblems);
+    result.testNotify = testNotify;
+    if (result.notify.Any() && result.dataDir.isEmpty() && !result.testNotify) {
+        result.notifyProblems << QStringLiteral(
+            "notifications need data_dir: they wait in the history store until delivered");
+        result.notify = notify::NotifySettings{};
+    }
     parsed.options = result;
     return parsed;
 }

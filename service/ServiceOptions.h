@@ -7,6 +7,7 @@
 #include "alarms/AlarmLimits.h"
 #include "config/CommandLine.h"
 #include "mqtt/MqttUrl.h"
+#include "notify/NotifySettings.h"
 #include "web/WebServer.h"
 #include "web/WebSettings.h"
 
@@ -23,8 +24,11 @@ struct ServiceOptions {
     bool haDiscovery = false;       // Home Assistant discovery documents on the broker
     QString haPrefix = QStringLiteral("homeassistant");
     int keepDays = 0;
-    alarms::AlarmSettings alarms;  // from the file's alarm_* keys; the defaults without them
-    QString configFile;            // the INI file read, empty when none
+    alarms::AlarmSettings alarms;   // from the file's alarm_* keys; the defaults without them
+    QString configFile;             // the INI file read, empty when none
+    notify::NotifySettings notify;  // the channels whose settings are right
+    QStringList notifyProblems;     // one line for each channel left out, and why
+    bool testNotify = false;        // send a test message through each channel and exit
 
     bool operator==(const ServiceOptions&) const = default;
 };
@@ -36,6 +40,7 @@ std::optional<web::HttpAddress> ParseMetricsAddress(const QString& text);
 // batmond's command line and configuration file, both read with config::kBatmondSettings: the
 // file gives defaults and the command line wins. Without --config, `defaultConfig` is read when
 // it exists. A key the file should not hold is refused like a wrong value: batmond does not
-// start on it, and a SIGHUP keeps the running settings.
+// start on it, and a SIGHUP keeps the running settings. A notification channel whose settings
+// are wrong is only left out (notifyProblems says why): the rest runs.
 config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
                                                    const QString& defaultConfig);

@@ -5,10 +5,39 @@
 #include "config/BatmondConf.h"
 #include "config/Log.h"
 #include "config/SignalPipe.h"
+#include "notify/Notifier.h"
 #include "service/BatmonService.h"
 #include "service/ServiceOptions.h"
 #include "service/ServiceStatus.h"
 #include "service/SystemdNotifier.h"
+
+namespace {
+
+// --test-notify: one test message through every channel, one line per channel; 0 only when
+// every channel is configured right and took its message.
+int TestNotify(const ServiceOptions& options) {
+    config::InstallLogHandler(config::LogStyle::Plain);
+    for (const QString& problem : options.notifyProblems)
+        qCCritical(ConfigLog).noquote()
+            << QStringLiteral("notification channel left out: %1").arg(problem);
+    if (!options.notify.Any()) {
+        qCCritical(ConfigLog).noquote() << QStringLiteral("no notification channel is configured");
+        return 1;
+    }
+    bool allSent = options.notifyProblems.isEmpty();
+    for (const auto& [channel, error] : notify::TestChannels(options.notify, options.site)) {
+        if (error.isEmpty()) {
+            qCInfo(ServiceLog).noquote() << QStringLiteral("%1: test message sent").arg(channel);
+        } else {
+            qCCritical(ServiceLog).noquote()
+                << QStringLiteral("%1: test message failed: %2").arg(channel, error);
+            allSent = false;
+        }
+    }
+    return allSent ? 0 : 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -20,6 +49,7 @@ int main(int argc, char** argv) {
 
     const auto parsed = ParseServiceOptions(arguments, defaultConfig);
     if (!parsed.options) return config::Finish(program, parsed.exit);
+    if (parsed.options->testNotify) return TestNotify(*parsed.options);
 
     config::SignalPipe signalPipe;
     if (!signalPipe.IsValid()) {

@@ -107,6 +107,8 @@ bool BatchWriter::WriteAlarm(const alarms::AlarmEvent& event, const OutboxChanne
     }
     const qint64 alarmId = insertAlarm_.lastInsertId().toLongLong();
     for (const QString& channel : outbox.alarmChannels) {
+        // A shelved alarm notifies nobody; the broker still records what happened to it.
+        if (event.shelved && channel != kMqttChannel) continue;
         insertAlarmOutbox_.bindValue(0, channel);
         insertAlarmOutbox_.bindValue(1, alarmId);
         if (!insertAlarmOutbox_.exec()) {

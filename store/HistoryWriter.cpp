@@ -56,9 +56,20 @@ void HistoryWriter::Retry() {
 }
 
 void HistoryWriter::SetOutboxEnabled(bool enabled) {
+    mqttOutbox_ = enabled;
+    PostOutbox();
+}
+
+void HistoryWriter::SetNotifyChannels(const QStringList& channels) {
+    notifyChannels_ = channels;
+    PostOutbox();
+}
+
+void HistoryWriter::PostOutbox() {
     OutboxChannels channels;
-    channels.readings = enabled;
-    if (enabled) channels.alarmChannels.push_back(kMqttChannel);
+    channels.readings = mqttOutbox_;
+    if (mqttOutbox_) channels.alarmChannels.push_back(kMqttChannel);
+    for (const QString& channel : notifyChannels_) channels.alarmChannels.push_back(channel);
     worker_.Post([channels](WriterWorker& w) { w.SetOutbox(channels); });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <span>
 #include <vector>
@@ -47,6 +48,9 @@ public:
     // When on, every reading and alarm event written is also entered in the broker's outbox
     // (OutboxCommitted tells which) until MarkPublished. Set before Start().
     void SetOutboxEnabled(bool enabled);
+    // Every alarm event written is also entered once for each of `channels` (the notification
+    // channels), except the events of a shelved alarm, until MarkAlarmsPublished.
+    void SetNotifyChannels(const QStringList& channels);
     void MarkPublished(std::vector<qint64> readingSeqs);
     void MarkAlarmsPublished(std::vector<qint64> alarmSeqs);
 
@@ -79,6 +83,7 @@ signals:
 
 private:
     void OnCommitted(const CommitNotice& notice);
+    void PostOutbox();
     // Delivers the worker's reports already queued for this object, so a caller that waited
     // for the worker sees their outcome.
     void TakeReports();
@@ -90,6 +95,8 @@ private:
     Unwritten lost_;
     qint64 handedOver_ = 0;
     bool alarmHandedOver_ = false;
+    bool mqttOutbox_ = false;
+    QStringList notifyChannels_;
     qint64 committed_ = 0;
     bool healthy_ = true;
 };

@@ -15,7 +15,9 @@
 #include "app/AlarmPage.h"
 #include "app/LiveRowMarks.h"
 #include "battery/PollRoute.h"
+#include "notify/Notifier.h"
 #include "tests/app/FormFixture.h"
+#include "tests/servers/ChildProcess.h"
 
 namespace {
 
@@ -321,4 +323,48 @@ TEST_F(AlarmWindowTest, theOperatorShelvesAnAlarmWithAReasonAndUnshelvesIt) {
     ShowPending();
     EXPECT_EQ(history->item(0, 3)->text(), QStringLiteral("取消搁置"));
     EXPECT_TRUE(active->item(0, 6)->text().isEmpty());
+}
+
+// "发送测试消息" in the limits dialog sends through every configured channel and shows how each
+// fared, while the window goes on; without a configured channel it is disabled.
+TEST_F(AlarmWindowTest, theLimitsDialogSendsATestMessageThroughEachChannelAndShowsEachResult) {
+    Click(Control<QPushButton>(Form(), "AlarmLimitsButton"));
+    auto* unconfigured = Control<AlarmLimitsDialog>(Form(), "AlarmLimitsDialog");
+    EXPECT_FALSE(Control<QPushButton>(*unconfigured, "NotifyTestButton")->isEnabled());
+    EXPECT_EQ(Control<QLabel>(*unconfigured, "NotifyTestResult")->text(),
+              QStringLiteral("未配置报警通知（邮件、Webhook、命令）"));
+    Click(Control<QPushButton>(*unconfigured, "CancelButton"));
+    ShowPending();
+
+    notify::NotifySettings settings;
+    settings.command =
+        notify::CommandSettings{QStringLiteral("/bin/true"), {}, 5, alarms::AlarmLevel::Warning};
+    notify::WebhookSettings webhook;  // nothing listens there
+    webhook.url = QStringLiteral("http://127.0.0.1:%1/x").arg(testservers::FreeLoopbackPort());
+    settings.webhook = webhook;
+    QString error;
+    const std::unique_ptr<notify::Notifier> notifier =
+        notify::NotifyStation(Form().Monitoring(), settings, QStringLiteral("room"), &error);
+    ASSERT_TRUE(notifier) << error.toStdString();
+    Form().SetNotifier(notifier.get());
+
+    Click(Control<QPushButton>(Form(), "AlarmLimitsButton"));
+    AlarmLimitsDialog* dialog = nullptr;
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        for (auto* d : Form().findChildren<AlarmLimitsDialog*>())
+            if (d->isVisible()) dialog = d;
+        return dialog != nullptr;
+    }));
+    Click(Control<QPushButton>(*dialog, "NotifyTestButton"));
+    auto* result = Control<QLabel>(*dialog, "NotifyTestResult");
+    EXPECT_TRUE(result->text().contains(QStringLiteral("正在发送")));
+    ASSERT_TRUE(
+        testsupport::WaitUntil([&] { return !result->text().contains(QStringLiteral("正在发送")); },
+                               std::chrono::seconds(20 * testsupport::kSlowdown)));
+    const QStringList lines = result->text().split(u'\n');
+    ASSERT_EQ(lines.size(), 2) << result->text().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Webhook：失败："))) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], QStringLiteral("命令：已发送"));
+    Click(Control<QPushButton>(*dialog, "CancelButton"));
+    Form().SetNotifier(nullptr);
 }

@@ -50,7 +50,7 @@ help_file_keys() {  # help text file
 # The settings keys of a program: its options without --help, --version and --config, as
 # keys (--data-dir: data_dir), and the keys of the file only.
 settings_keys() {  # help text file
-    { help_options "$1" | grep -vE -- '--(help|version|config)\b' | awk '{ print $1 }' |
+    { help_options "$1" | grep -vE -- '--(help|version|config|test-notify)\b' | awk '{ print $1 }' |
         sed -E 's/^--//; s/-/_/g'
       help_file_keys "$1"; } | sort
 }

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFile>
 #include <thread>
 #include <vector>
 
@@ -136,6 +138,55 @@ bool AcceptsConnections(int port) {
     const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     close(fd);
     return ok;
+}
+
+bool WaitForListening(int port, ChildProcess& process, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        if (AcceptsConnections(port)) return true;
+        if (!process.Running()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+bool MakeLoopbackCertificates(const QString& folder, QString* error) {
+    const QDir dir(folder);
+    const QString openssl = QStringLiteral("/usr/bin/openssl");
+    const QString log = dir.filePath(QStringLiteral("openssl.log"));
+    auto path = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    QFile extensions(path("server.ext"));
+    extensions.open(QIODevice::WriteOnly);
+    extensions.write("subjectAltName=IP:127.0.0.1\n");
+    extensions.close();
+    const QStringList key{QStringLiteral("-newkey"), QStringLiteral("ec"),
+                          QStringLiteral("-pkeyopt"),
+                          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    const bool ok =
+        RunToEnd(openssl,
+                 QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key +
+                     QStringList{QStringLiteral("-keyout"), path("ca.key"), QStringLiteral("-out"),
+                                 path("ca.crt"), QStringLiteral("-days"), QStringLiteral("2"),
+                                 QStringLiteral("-subj"), QStringLiteral("/CN=batmon test CA")},
+                 log) &&
+        RunToEnd(openssl,
+                 QStringList{QStringLiteral("req")} + key +
+                     QStringList{QStringLiteral("-keyout"), path("server.key"),
+                                 QStringLiteral("-out"), path("server.csr"),
+                                 QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")},
+                 log) &&
+        RunToEnd(openssl,
+                 {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                  path("server.csr"), QStringLiteral("-CA"), path("ca.crt"),
+                  QStringLiteral("-CAkey"), path("ca.key"), QStringLiteral("-CAcreateserial"),
+                  QStringLiteral("-out"), path("server.crt"), QStringLiteral("-days"),
+                  QStringLiteral("2"), QStringLiteral("-extfile"), path("server.ext")},
+                 log);
+    if (!ok) {
+        if (error) *error = QStringLiteral("could not make test certificates, see %1").arg(log);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace testservers

@@ -41,4 +41,12 @@ int FreeLoopbackPort();
 // True once something accepts TCP connections on 127.0.0.1:port.
 bool AcceptsConnections(int port);
 
+// True once `process` accepts TCP connections on 127.0.0.1:port; false when it ended or the
+// deadline passed first.
+bool WaitForListening(int port, ChildProcess& process, std::chrono::milliseconds deadline);
+
+// Makes, in `folder`, a CA of the test's own (ca.crt) and a server certificate for 127.0.0.1
+// signed by it (server.crt, server.key), with openssl.
+bool MakeLoopbackCertificates(const QString& folder, QString* error);
+
 }  // namespace testservers

@@ -11,16 +11,6 @@ namespace {
 
 const char* const kBroker = "/usr/sbin/mosquitto";
 
-bool WaitForPort(int port, ChildProcess& process, std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        if (AcceptsConnections(port)) return true;
-        if (!process.Running()) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 }  // namespace
 
 MosquittoServer::MosquittoServer() : port_(FreeLoopbackPort()) {}
@@ -51,40 +41,7 @@ void MosquittoServer::WriteConfig() {
 }
 
 bool MosquittoServer::EnableTls(QString* error, int port) {
-    const QString openssl = QStringLiteral("/usr/bin/openssl");
-    const QString log = dir_.filePath(QStringLiteral("openssl.log"));
-    auto path = [&](const char* name) { return dir_.filePath(QString::fromLatin1(name)); };
-    QFile extensions(path("server.ext"));
-    extensions.open(QIODevice::WriteOnly);
-    extensions.write("subjectAltName=IP:127.0.0.1\n");
-    extensions.close();
-    const QStringList key{QStringLiteral("-newkey"), QStringLiteral("ec"),
-                          QStringLiteral("-pkeyopt"),
-                          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    const bool ok =
-        RunToEnd(openssl,
-                 QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key +
-                     QStringList{QStringLiteral("-keyout"), path("ca.key"), QStringLiteral("-out"),
-                                 CaFile(), QStringLiteral("-days"), QStringLiteral("2"),
-                                 QStringLiteral("-subj"), QStringLiteral("/CN=batmon test CA")},
-                 log) &&
-        RunToEnd(openssl,
-                 QStringList{QStringLiteral("req")} + key +
-                     QStringList{QStringLiteral("-keyout"), path("server.key"),
-                                 QStringLiteral("-out"), path("server.csr"),
-                                 QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")},
-                 log) &&
-        RunToEnd(openssl,
-                 {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                  path("server.csr"), QStringLiteral("-CA"), CaFile(), QStringLiteral("-CAkey"),
-                  path("ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
-                  path("server.crt"), QStringLiteral("-days"), QStringLiteral("2"),
-                  QStringLiteral("-extfile"), path("server.ext")},
-                 log);
-    if (!ok) {
-        if (error) *error = QStringLiteral("could not make test certificates, see %1").arg(log);
-        return false;
-    }
+    if (!MakeLoopbackCertificates(dir_.path(), error)) return false;
     tlsPort_ = port > 0 ? port : FreeLoopbackPort();
     return true;
 }
@@ -99,8 +56,8 @@ bool MosquittoServer::Start(QString* error) {
                         dir_.filePath(QStringLiteral("mosquitto.log")), -1, -1, error)) {
         return false;
     }
-    if (WaitForPort(port_, process_, std::chrono::seconds(10)) &&
-        (tlsPort_ < 0 || WaitForPort(tlsPort_, process_, std::chrono::seconds(10)))) {
+    if (WaitForListening(port_, process_, std::chrono::seconds(10)) &&
+        (tlsPort_ < 0 || WaitForListening(tlsPort_, process_, std::chrono::seconds(10)))) {
         return true;
     }
     if (error) *error = QStringLiteral("mosquitto did not start: ") + Log();

@@ -276,6 +276,36 @@ TEST(HistoryWriter, alarmEventsWaitInTheOutboxInOrderUntilDelivered) {
     EXPECT_TRUE(quietReader.ReadAlarmOutbox(store::kMqttChannel, 0, 10)->entries.empty());
 }
 
+// Each notification channel has its own rows; a shelved alarm's events reach the broker's outbox
+// only, since a shelved alarm notifies nobody.
+TEST(HistoryWriter, notificationChannelsGetTheirOwnRowsExceptForShelvedAlarms) {
+    QTemporaryDir dir;
+    store::HistoryWriter writer(dir.path());
+    writer.SetOutboxEnabled(true);
+    writer.SetNotifyChannels({QStringLiteral("mail"), QStringLiteral("command")});
+    writer.Start();
+    const auto raised = Event(7000, {0xA0, 1}, AlarmKind::StatusSwelling, AlarmState::Raised, 0x73);
+    auto shelved = Event(7001, {0xA0, 2}, AlarmKind::StatusSwelling, AlarmState::Raised, 0x73);
+    shelved.shelved = true;
+    writer.AppendAlarm(raised);
+    writer.AppendAlarm(shelved);
+    ASSERT_TRUE(writer.Flush());
+    store::HistoryReader reader(writer.FilePath());
+    EXPECT_EQ(reader.ReadAlarmOutbox(store::kMqttChannel, 0, 10)->entries.size(), 2u);
+    for (const QString& channel : {QStringLiteral("mail"), QStringLiteral("command")}) {
+        const auto page = reader.ReadAlarmOutbox(channel, 0, 10);
+        ASSERT_TRUE(page);
+        ASSERT_EQ(page->entries.size(), 1u) << channel.toStdString();
+        EXPECT_EQ(page->entries[0].event, raised);
+    }
+    // Delivered on one channel, still waiting on the other.
+    writer.MarkAlarmsPublished(
+        {reader.ReadAlarmOutbox(QStringLiteral("mail"), 0, 10)->entries[0].seq});
+    ASSERT_TRUE(writer.Flush());
+    EXPECT_TRUE(reader.ReadAlarmOutbox(QStringLiteral("mail"), 0, 10)->entries.empty());
+    EXPECT_EQ(reader.ReadAlarmOutbox(QStringLiteral("command"), 0, 10)->entries.size(), 1u);
+}
+
 TEST(HistoryWriter, aNoAnswerAlarmIsStoredWithoutAValue) {
     QTemporaryDir dir;
     {
