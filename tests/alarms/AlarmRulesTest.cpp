@@ -349,7 +349,7 @@ TEST(AlarmTypes, storedIdentifiersStayStableAndValuesReadSafely) {
                          "status_no_device",   "status_unknown",         "limit_low_voltage",
                          "limit_high_voltage", "limit_high_temperature", "no_answer",
                          "voltage_deviation",  "voltage_spread",         "temperature_above_median",
-                         "temperature_rise"};
+                         "temperature_rise",   "discharging",            "end_voltage"};
     ASSERT_EQ(std::size(ids), kAllKinds.size());
     for (std::size_t i = 0; i < kAllKinds.size(); ++i) {
         EXPECT_EQ(KindId(kAllKinds[i]), QLatin1String(ids[i]));

@@ -1,0 +1,60 @@
+#include "alarms/Discharge.h"
+
+#include <algorithm>
+
+namespace alarms {
+
+std::int64_t DischargeRecord::DurationMs(std::int64_t nowMs) const {
+    return std::max<std::int64_t>(0, endMs.value_or(nowMs) - startMs);
+}
+
+BatteryDischarge* DischargeRecord::Find(battery::BatteryId which) {
+    const auto found = std::find_if(batteries.begin(), batteries.end(),
+                                    [&](const BatteryDischarge& b) { return b.battery == which; });
+    return found == batteries.end() ? nullptr : &*found;
+}
+
+const BatteryDischarge* DischargeRecord::Find(battery::BatteryId which) const {
+    return const_cast<DischargeRecord*>(this)->Find(
+        which);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+}
+
+const BatteryDischarge* DischargeRecord::Weakest() const {
+    if (firstAtEnd) {
+        if (const BatteryDischarge* first = Find(*firstAtEnd)) return first;
+    }
+    const auto lowest = std::min_element(
+        batteries.begin(), batteries.end(),
+        [](const BatteryDischarge& a, const BatteryDischarge& b) { return a.minV < b.minV; });
+    return lowest == batteries.end() ? nullptr : &*lowest;
+}
+
+std::optional<CapacityResult> DischargeRecord::Capacity(std::int64_t nowMs) const {
+    if (!requiredMs || *requiredMs <= 0) return std::nullopt;
+    std::int64_t untilMs = endMs.value_or(nowMs);
+    for (const BatteryDischarge& b : batteries) {
+        if (b.endReachedMs) untilMs = std::min(untilMs, *b.endReachedMs);
+    }
+    CapacityResult result;
+    result.requiredMs = *requiredMs;
+    result.actualMs = std::max<std::int64_t>(0, untilMs - startMs);
+    result.reached = result.actualMs >= result.requiredMs;
+    result.percent =
+        100.0 * static_cast<double>(result.actualMs) / static_cast<double>(*requiredMs);
+    return result;
+}
+
+QString DurationText(std::int64_t ms) {
+    const std::int64_t seconds = std::max<std::int64_t>(0, ms) / 1000;
+    const std::int64_t h = seconds / 3600;
+    const std::int64_t m = seconds / 60 % 60;
+    const std::int64_t s = seconds % 60;
+    const auto two = [](std::int64_t v) {
+        return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+    };
+    if (h > 0) return QStringLiteral("%1 h %2 min %3 s").arg(h).arg(two(m), two(s));
+    if (m > 0) return QStringLiteral("%1 min %2 s").arg(m).arg(two(s));
+    return QStringLiteral("%1 s").arg(s);
+}
+
+}  // namespace alarms
