@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "alarms/AlarmTypes.h"
+#include "alarms/Discharge.h"
 #include "battery/Reading.h"
 #include "store/Outbox.h"
 
@@ -54,6 +55,12 @@ public:
     // this program does not know are passed over.
     bool ForEachAlarm(qint64 fromMs, qint64 toMs,
                       const std::function<bool(const alarms::AlarmEvent&)>& row);
+
+    // The discharge records, newest first (with `runningOnly`, those still running: at start-up,
+    // the discharges to take up again), and one of them by its number. Empty when the file
+    // cannot be read (ErrorText says why).
+    std::vector<alarms::DischargeRecord> Discharges(bool runningOnly = false);
+    std::optional<alarms::DischargeRecord> Discharge(qint64 id);
 
     // Up to `limit` readings waiting for the broker, numbered after `afterSeq`, oldest first;
     // nothing when the outbox cannot be read.
