@@ -1,5 +1,6 @@
 #include "alarms/Discharge.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace alarms {
@@ -42,6 +43,55 @@ std::optional<CapacityResult> DischargeRecord::Capacity(std::int64_t nowMs) cons
     result.percent =
         100.0 * static_cast<double>(result.actualMs) / static_cast<double>(*requiredMs);
     return result;
+}
+
+DischargeSettingTexts DischargeTexts(const DischargeSettings& settings) {
+    return {QString::number(settings.startV), QString::number(settings.endLevelV),
+            QString::number(settings.endVoltageV),
+            settings.requiredMinutes ? QString::number(*settings.requiredMinutes) : QString()};
+}
+
+namespace {
+
+constexpr int kMaxRequiredMinutes = 100'000;
+
+// Digits with one optional decimal point, nothing else: no sign, exponent, "inf" or "nan".
+std::optional<double> Volts(const QString& text) {
+    const QString trimmed = text.trimmed();
+    static const QRegularExpression kNumber(QStringLiteral("^\\d+(\\.\\d*)?$"));
+    if (!kNumber.match(trimmed).hasMatch()) return std::nullopt;
+    bool ok = false;
+    const double value = trimmed.toDouble(&ok);
+    return ok && value > 0 && value < 1000 ? std::optional(value) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DischargeSettings> ParseDischargeSettings(const DischargeSettingTexts& texts,
+                                                        QString* problem) {
+    const std::optional<double> start = Volts(texts.startV);
+    const std::optional<double> endLevel = Volts(texts.endLevelV);
+    const std::optional<double> endVoltage = Volts(texts.endVoltageV);
+    if (!start || !endLevel || !endVoltage) {
+        *problem = QStringLiteral("放电电压必须是正数");
+        return std::nullopt;
+    }
+    if (!(*endVoltage < *start && *start < *endLevel)) {
+        *problem = QStringLiteral("放电电压须满足：终止电压 < 放电开始电压 < 放电结束电压");
+        return std::nullopt;
+    }
+    DischargeSettings settings{*start, *endLevel, *endVoltage, std::nullopt};
+    const QString minutes = texts.requiredMinutes.trimmed();
+    if (!minutes.isEmpty()) {
+        bool ok = false;
+        const int value = minutes.toInt(&ok);
+        if (!ok || value < 1 || value > kMaxRequiredMinutes) {
+            *problem = QStringLiteral("核容时间必须是 1 到 100000 之间的整数分钟");
+            return std::nullopt;
+        }
+        settings.requiredMinutes = value;
+    }
+    return settings;
 }
 
 QString DurationText(std::int64_t ms) {

@@ -26,6 +26,21 @@ struct DischargeSettings {
 
 using DeviceDischargeSettings = std::array<DischargeSettings, 2>;  // A0, A1
 
+// A device's settings as the operator types them: the three voltages and the capacity test's
+// minutes (empty: no capacity test).
+struct DischargeSettingTexts {
+    QString startV;
+    QString endLevelV;
+    QString endVoltageV;
+    QString requiredMinutes;
+};
+DischargeSettingTexts DischargeTexts(const DischargeSettings& settings);
+// Reads and checks the texts: numbers with a decimal point whatever the locale; the end voltage
+// below the start level, the start level below the end level; the minutes a whole number from
+// 1 to 100000. On a problem, nothing, and `problem` says what is wrong in the operator's words.
+std::optional<DischargeSettings> ParseDischargeSettings(const DischargeSettingTexts& texts,
+                                                        QString* problem);
+
 // What one battery did during a discharge.
 struct BatteryDischarge {
     battery::BatteryId battery;

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "alarms/AlarmLimits.h"
+#include "alarms/Discharge.h"
 #include "config/CommandLine.h"
 #include "mqtt/MqttUrl.h"
 
@@ -21,7 +22,8 @@ struct ServiceOptions {
     QString haPrefix = QStringLiteral("homeassistant");
     int keepDays = 0;
     alarms::AlarmSettings alarms;  // from the file's alarm_* keys; the defaults without them
-    QString configFile;            // the INI file read, empty when none
+    alarms::DeviceDischargeSettings discharge{};  // from the file's discharge_* keys
+    QString configFile;                           // the INI file read, empty when none
 
     bool operator==(const ServiceOptions&) const = default;
 };
