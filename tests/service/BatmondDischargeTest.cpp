@@ -12,6 +12,7 @@
 #include "mqtt/DischargeMessages.h"
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
+#include "tests/common/ProgramRun.h"
 #include "tests/common/WaitFor.h"
 #include "tests/servers/MosquittoServer.h"
 #include "tests/service/BatmondHarness.h"
@@ -124,4 +125,19 @@ TEST(BatmondDischarge, fastSamplingRetainedStateAndTheRecordNameTheWeakBattery) 
     EXPECT_EQ(a0->startMs, record.startMs);
     EXPECT_EQ(a0->endMs, record.endMs);
     EXPECT_EQ(a0->firstAtEnd, record.firstAtEnd);
+
+    // The report from the command line, without a display: its text names the site, the weak
+    // battery and the duration.
+    const QString pdf = batmond.Folder() + QStringLiteral("/discharge.pdf");
+    const testsupport::ProgramRun exported =
+        testsupport::RunWithoutDisplay(QStringLiteral(BATMON_EXPORT_PATH),
+                                       {"--data-dir", batmond.DataDir(), "--discharge",
+                                        QString::number(a0->id), "--pdf", pdf, "--site", site});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err.toStdString();
+    const testsupport::ProgramRun text =
+        testsupport::RunWithoutDisplay(QStringLiteral("pdftotext"), {pdf, "-"});
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains(site)) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(QStringLiteral("A0-85")));
+    EXPECT_TRUE(text.out.contains(alarms::DurationText(a0->DurationMs(0))));
 }
