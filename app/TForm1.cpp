@@ -8,9 +8,11 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSettings>
 
 #include "app/AlarmView.h"
 #include "app/Controls.h"
+#include "app/DischargePage.h"
 #include "app/LayoutKit.h"
 #include "battery/PollRoute.h"
 #include "battery/Status.h"
@@ -63,6 +65,7 @@ TForm1::TForm1(const StationOptions& options, QWidget* parent) : QWidget(parent)
     BuildTrendPage(options.dataDir.isEmpty() ? QString() : store::HistoryFilePath(options.dataDir));
     WireEvents();
     ShowAlarms();
+    ShowDischarges(options.dataDir.isEmpty() ? QString() : store::HistoryFilePath(options.dataDir));
     RzPageControl1->setCurrentIndex(0);
     FormCreate();
     RestoreHistory(station_->LoadRecent());
@@ -125,6 +128,16 @@ void TForm1::ShowAlarms() {
     for (int step = 1; step <= battery::kLastReadingStep; ++step)
         targets.historyTables.push_back(static_cast<HistoryGridModel*>(HistoryGrid(step)->Model()));
     new AlarmView(*station_, targets, this);
+}
+
+// The discharge page goes after the alarm page. The settings it keeps apply from the start.
+void TForm1::ShowDischarges(const QString& historyFile) {
+    QSettings settings;
+    station_->Discharges().SetSettings(DischargePage::LoadSettings(settings));
+    station_->Discharges().SetFastSampling(DischargePage::LoadFastSampling(settings));
+    auto* page = new DischargePage(*station_, historyFile);
+    page->setObjectName(QStringLiteral("DischargeSheet"));
+    RzPageControl1->AddPage(page, QStringLiteral("放电记录"), QColor(0xA6, 0xCA, 0xF0));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -60,6 +60,7 @@ private:
     void BuildTrendPage(const QString& storeFile);
     void WireEvents();
     void ShowAlarms();
+    void ShowDischarges(const QString& historyFile);
 
     // Window handlers.
     void FormCreate();
