@@ -68,27 +68,29 @@ std::optional<double> Volts(const QString& text) {
 }  // namespace
 
 std::optional<DischargeSettings> ParseDischargeSettings(const DischargeSettingTexts& texts,
-                                                        QString* problem) {
+                                                        QString* problem, QString* reason) {
+    const auto fail = [&](const char16_t* operatorText, const char* logText) {
+        *problem = QString::fromUtf16(operatorText);
+        if (reason) *reason = QString::fromLatin1(logText);
+        return std::nullopt;
+    };
     const std::optional<double> start = Volts(texts.startV);
     const std::optional<double> endLevel = Volts(texts.endLevelV);
     const std::optional<double> endVoltage = Volts(texts.endVoltageV);
-    if (!start || !endLevel || !endVoltage) {
-        *problem = QStringLiteral("放电电压必须是正数");
-        return std::nullopt;
-    }
-    if (!(*endVoltage < *start && *start < *endLevel)) {
-        *problem = QStringLiteral("放电电压须满足：终止电压 < 放电开始电压 < 放电结束电压");
-        return std::nullopt;
-    }
+    if (!start || !endLevel || !endVoltage)
+        return fail(u"放电电压必须是正数", "the voltages must be numbers above 0");
+    if (!(*endVoltage < *start && *start < *endLevel))
+        return fail(u"放电电压须满足：终止电压 < 放电开始电压 < 放电结束电压",
+                    "the end voltage must be below the start voltage, and that below the end "
+                    "level");
     DischargeSettings settings{*start, *endLevel, *endVoltage, std::nullopt};
     const QString minutes = texts.requiredMinutes.trimmed();
     if (!minutes.isEmpty()) {
         bool ok = false;
         const int value = minutes.toInt(&ok);
-        if (!ok || value < 1 || value > kMaxRequiredMinutes) {
-            *problem = QStringLiteral("核容时间必须是 1 到 100000 之间的整数分钟");
-            return std::nullopt;
-        }
+        if (!ok || value < 1 || value > kMaxRequiredMinutes)
+            return fail(u"核容时间必须是 1 到 100000 之间的整数分钟",
+                        "the capacity test's minutes must be a whole number from 1 to 100000");
         settings.requiredMinutes = value;
     }
     return settings;

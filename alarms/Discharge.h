@@ -37,9 +37,11 @@ struct DischargeSettingTexts {
 DischargeSettingTexts DischargeTexts(const DischargeSettings& settings);
 // Reads and checks the texts: numbers with a decimal point whatever the locale; the end voltage
 // below the start level, the start level below the end level; the minutes a whole number from
-// 1 to 100000. On a problem, nothing, and `problem` says what is wrong in the operator's words.
+// 1 to 100000. On a problem, nothing: `problem` says what is wrong in the operator's words,
+// `reason` for a log line.
 std::optional<DischargeSettings> ParseDischargeSettings(const DischargeSettingTexts& texts,
-                                                        QString* problem);
+                                                        QString* problem,
+                                                        QString* reason = nullptr);
 
 // What one battery did during a discharge.
 struct BatteryDischarge {

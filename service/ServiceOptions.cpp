@@ -96,11 +96,12 @@ std::optional<alarms::DeviceDischargeSettings> ReadDischargeSettings(
     alarms::DeviceDischargeSettings settings{};
     for (std::size_t d = 0; d < texts.size(); ++d) {
         QString problem;
+        QString reason;
         const std::optional<alarms::DischargeSettings> parsed =
-            alarms::ParseDischargeSettings(texts[d], &problem);
+            alarms::ParseDischargeSettings(texts[d], &problem, &reason);
         if (!parsed) {
             *error = QStringLiteral("discharge settings of %1: %2")
-                         .arg(battery::DeviceName(battery::kDevices[d]), problem);
+                         .arg(battery::DeviceName(battery::kDevices[d]), reason);
             return std::nullopt;
         }
         settings[d] = *parsed;
