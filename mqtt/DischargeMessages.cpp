@@ -134,7 +134,7 @@ std::optional<DischargeSummary> ParseDischargeSummary(const QByteArray& topic,
             return Fail(error, QStringLiteral("no valid capacity"));
         record.requiredMs = std::llround(required.toDouble() * 1000);
     }
-    for (const QJsonValue& value : object.value(u"batteries").toArray()) {
+    for (const QJsonValue value : object.value(u"batteries").toArray()) {
         const QJsonObject b = value.toObject();
         const int number = b.value(u"battery").toInt(-1);
         const auto startV = Measure(b.value(u"start_voltage"));
