@@ -139,6 +139,7 @@ void DischargePage::BuildControls() {
     split->addWidget(list_);
     split->addWidget(detail);
     split->setStretchFactor(1, 3);
+    split->setSizes({420, 600});
 
     auto* column = new QVBoxLayout(this);
     column->addWidget(settings);
@@ -283,6 +284,7 @@ void DischargePage::ShowRecord(int row) {
             }
             table_->setItem(i, c, item);
         }
+        if (isWeakest) table_->scrollToItem(table_->item(i, 0));
     }
     QString error;
     if (!report::ShowDischargeCurves(*plot_, record, historyFile_, &error))

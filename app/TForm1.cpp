@@ -138,6 +138,7 @@ void TForm1::ShowDischarges(const QString& historyFile) {
     auto* page = new DischargePage(*station_, historyFile);
     page->setObjectName(QStringLiteral("DischargeSheet"));
     RzPageControl1->AddPage(page, QStringLiteral("放电记录"), QColor(0xA6, 0xCA, 0xF0));
+    RzPageControl1->tabBar()->setTabTextColor(RzPageControl1->count() - 1, layout::kPurple);
 }
 
 // ---------------------------------------------------------------------------------------------
