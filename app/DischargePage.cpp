@@ -22,6 +22,7 @@
 #include "report/DischargePdf.h"
 #include "station/Station.h"
 #include "store/HistoryReader.h"
+#include "store/HistoryWriter.h"
 #include "trend/TrendPlot.h"
 
 namespace {
@@ -53,11 +54,23 @@ DischargePage::DischargePage(Station& station, QString historyFile, QWidget* par
     };
     BuildControls();
     ShowSettings();
+    // The list changes when a discharge starts, a battery reaches its end voltage or it ends;
+    // the store has the change once the writer has committed it.
     connect(&station_.Discharges(), &DischargeWatch::DischargeChanged, this,
             [this](const alarms::DischargeChange& change) {
-                // The list changes when one starts or ends; the chosen one follows every cycle.
-                if (change.kind != alarms::DischargeChange::Kind::Updated) Reload();
+                if (change.kind == alarms::DischargeChange::Kind::Updated) return;
+                if (station_.Writer())
+                    stale_ = true;
+                else
+                    Reload();
             });
+    if (store::HistoryWriter* writer = station_.Writer()) {
+        connect(writer, &store::HistoryWriter::Committed, this, [this] {
+            if (!stale_) return;
+            stale_ = false;
+            Reload();
+        });
+    }
     Reload();
 }
 

@@ -72,4 +72,5 @@ private:
     TrendPlot* plot_ = nullptr;
     QLabel* summary_ = nullptr;
     QLabel* status_ = nullptr;
+    bool stale_ = false;  // a change not yet read back from the store
 };

@@ -55,8 +55,15 @@ TEST(WindowDischargeSim, fastSamplingOnRequestAndTheRecordWithItsWeakBattery) {
                 return true;
         return false;
     })) << "the page lists the discharge of A0 and its weak battery";
-    for (int row = 0; row < list->rowCount(); ++row)
-        if (list->item(row, 1)->text() == u"A0") list->setCurrentCell(row, 0);
+    const auto a0Row = [&] {
+        for (int row = 0; row < list->rowCount(); ++row)
+            if (list->item(row, 1)->text() == u"A0") return row;
+        return -1;
+    };
+    ASSERT_TRUE(WaitUntil([&] {
+        return list->item(a0Row(), 3)->text() != QStringLiteral("放电中");
+    })) << "the list shows the end once the store has it";
+    list->setCurrentCell(a0Row(), 0);
     auto* table = Control<QTableWidget>(form, "dischargeTable");
     int marked = 0;
     for (int row = 0; row < table->rowCount(); ++row) {
