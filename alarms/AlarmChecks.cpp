@@ -141,7 +141,10 @@ void AlarmRules::CheckLimits(int index, const LastValues& values, Instant now, A
         Grade(index, kind, RunOf(index, kind), measured ? std::optional(value) : std::nullopt,
               value, GradingOf(level, direction, voltage), now, out);
     };
-    check(AlarmKind::LowVoltage, limits.lowVoltage, -1, values.voltage, true);
+    if (dischargeHold_[index / battery::kBatteriesPerDevice])
+        RunOf(index, AlarmKind::LowVoltage) = {};
+    else
+        check(AlarmKind::LowVoltage, limits.lowVoltage, -1, values.voltage, true);
     check(AlarmKind::HighVoltage, limits.highVoltage, 1, values.voltage, true);
     check(AlarmKind::HighTemperature, limits.highTemperature, 1, values.temperature, false);
 }
@@ -178,9 +181,7 @@ void AlarmRules::AnalyseDevice(int firstIndex, int endIndex, Run& spreadRun, Ins
     const std::int64_t freshSinceMs = now.monoMs - kFreshPeriods * CycleMs();
     for (int i = firstIndex; i < endIndex; ++i) {
         const BatteryState& state = batteries_[i];
-        if (!state.lastValues || state.lastValues->statusCode == battery::kStatusNoDevice ||
-            !state.heardMonoMs || *state.heardMonoMs < freshSinceMs)
-            continue;
+        if (!IsFresh(state, freshSinceMs)) continue;
         fresh[count] = i;
         voltages[count] = state.lastValues->voltage;
         temperatures[count] = state.lastValues->temperature;
@@ -231,6 +232,26 @@ void AlarmRules::AnalyseDevice(int firstIndex, int endIndex, Run& spreadRun, Ins
               GradingOf(limits.voltageSpread, 1, true), now, out);
     }
     done();
+}
+
+bool AlarmRules::IsFresh(const BatteryState& state, std::int64_t freshSinceMs) const {
+    return state.lastValues && state.lastValues->statusCode != battery::kStatusNoDevice &&
+           state.heardMonoMs && *state.heardMonoMs >= freshSinceMs;
+}
+
+std::optional<double> AlarmRules::FreshMedianVoltage(std::uint8_t device, Instant now) const {
+    if (!battery::IsDevice(device)) return std::nullopt;
+    const int first = battery::DeviceIndex(device) * battery::kBatteriesPerDevice;
+    const int end = std::min(first + battery::kBatteriesPerDevice, battery::kWatchedCount);
+    std::array<double, battery::kBatteriesPerDevice> voltages{};
+    std::size_t count = 0;
+    const std::int64_t freshSinceMs = now.monoMs - kFreshPeriods * CycleMs();
+    for (int i = first; i < end; ++i) {
+        if (IsFresh(batteries_[i], freshSinceMs))
+            voltages[count++] = batteries_[i].lastValues->voltage;
+    }
+    if (count < kMinFreshReadings) return std::nullopt;
+    return Median(voltages, count);
 }
 
 void AlarmRules::RaiseNoAnswer(int firstIndex, int endIndex, Instant now, AlarmEvents& out) {

@@ -139,6 +139,68 @@ AlarmEvents AlarmRules::OnDeviceLate(std::uint8_t device, Instant now) {
     return out;
 }
 
+AlarmEvents AlarmRules::OnDischargeChange(const DischargeChange& change, Instant now) {
+    const std::uint8_t device = change.record.device;
+    switch (change.kind) {
+        case DischargeChange::Kind::Started:
+            return OnDischargeStarted(device, change.voltage, now);
+        case DischargeChange::Kind::EndVoltageReached:
+            if (!change.battery) return {};
+            return OnEndVoltageReached(*change.battery, change.voltage, change.record.endVoltageV,
+                                       now);
+        case DischargeChange::Kind::Ended:
+            return OnDischargeEnded(device, now);
+        case DischargeChange::Kind::Updated:
+            return {};
+    }
+    return {};
+}
+
+AlarmEvents AlarmRules::OnDischargeStarted(std::uint8_t device, double medianV, Instant now) {
+    AlarmEvents out;
+    const std::optional<int> slot = DeviceSlot(device);
+    if (!slot) return out;
+    dischargeHold_[*slot] = true;
+    const int first = *slot == 0 ? 0 : kFirstA1Index;
+    const int end = *slot == 0 ? kFirstA1Index : battery::kWatchedCount;
+    for (int i = first; i < end; ++i) {
+        RunOf(i, AlarmKind::LowVoltage) = {};
+        Clear(i, AlarmKind::LowVoltage, now, out);
+    }
+    Raise(first, AlarmKind::Discharging, medianV, now, out, AlarmLevel::Warning);
+    return out;
+}
+
+AlarmEvents AlarmRules::OnEndVoltageReached(battery::BatteryId battery, double voltage,
+                                            double endVoltage, Instant now) {
+    AlarmEvents out;
+    const std::optional<int> index = battery::WatchedIndex(battery);
+    if (!index) return out;
+    Raise(*index, AlarmKind::EndVoltage, voltage, now, out, AlarmLevel::Critical, endVoltage);
+    return out;
+}
+
+AlarmEvents AlarmRules::OnDischargeEnded(std::uint8_t device, Instant now) {
+    AlarmEvents out;
+    const std::optional<int> slot = DeviceSlot(device);
+    if (!slot) return out;
+    dischargeHold_[*slot] = false;
+    const int first = *slot == 0 ? 0 : kFirstA1Index;
+    const int end = *slot == 0 ? kFirstA1Index : battery::kWatchedCount;
+    Clear(first, AlarmKind::Discharging, now, out);
+    for (int i = first; i < end; ++i) Clear(i, AlarmKind::EndVoltage, now, out);
+    return out;
+}
+
+void AlarmRules::ResumeDischarge(std::uint8_t device) {
+    if (const std::optional<int> slot = DeviceSlot(device)) dischargeHold_[*slot] = true;
+}
+
+bool AlarmRules::LowVoltageHeld(std::uint8_t device) const {
+    const std::optional<int> slot = DeviceSlot(device);
+    return slot && dischargeHold_[*slot];
+}
+
 void AlarmRules::EndShelves(Instant now, AlarmEvents& out) {
     for (auto& state : batteries_) {
         for (auto& slot : state.alarms) {
@@ -296,7 +358,8 @@ RowMark AlarmRules::MarkOf(battery::BatteryId battery) const {
     if (alarms[static_cast<std::size_t>(AlarmKind::NoAnswer)]) return RowMark::NoAnswer;
     RowMark mark = RowMark::Normal;
     for (const auto& slot : alarms) {
-        if (!slot) continue;
+        // A discharge is the device's state, not a fault of the battery that keeps its alarm.
+        if (!slot || slot->key.kind == AlarmKind::Discharging) continue;
         if (slot->level == AlarmLevel::Critical) return RowMark::Alarm;
         mark = RowMark::Warning;
     }

@@ -8,6 +8,7 @@
 
 #include "alarms/AlarmLimits.h"
 #include "alarms/AlarmTypes.h"
+#include "alarms/DischargeRules.h"
 #include "battery/Instant.h"
 
 namespace alarms {
@@ -104,6 +105,21 @@ public:
     // The receive path discarded a device's block of a cycle because its answers came too late.
     AlarmEvents OnDeviceLate(std::uint8_t device, Instant now);
 
+    // The median voltage of the device's fresh, measured readings (those the string analysis
+    // compares with); none when fewer than kMinFreshReadings are fresh.
+    std::optional<double> FreshMedianVoltage(std::uint8_t device, Instant now) const;
+
+    // A change of a device's discharge: when it starts, it is reported as its own alarm ("放电中",
+    // on the device's first battery, with the median voltage) and the low-voltage limit alarms
+    // of the device are held back until it ends (a discharge is not a fault), those already
+    // active clearing; a battery that reaches its end voltage raises a critical alarm at once;
+    // when it ends, its alarms clear and the low-voltage limits apply again.
+    AlarmEvents OnDischargeChange(const DischargeChange& change, Instant now);
+    // A discharge that was running when the program stopped goes on: its alarm is restored
+    // from the stored events, and the low-voltage limits stay held back.
+    void ResumeDischarge(std::uint8_t device);
+    bool LowVoltageHeld(std::uint8_t device) const;
+
     // Called regularly (every second or so) for the silence rule and the end of shelving.
     AlarmEvents Tick(Instant now);
 
@@ -182,6 +198,11 @@ private:
     void CheckStatus(int index, std::uint8_t statusCode, Instant now, AlarmEvents& out);
     void CheckLimits(int index, const LastValues& values, Instant now, AlarmEvents& out);
     void CheckRise(int index, const LastValues& values, Instant now, AlarmEvents& out);
+    AlarmEvents OnDischargeStarted(std::uint8_t device, double medianV, Instant now);
+    AlarmEvents OnEndVoltageReached(battery::BatteryId battery, double voltage, double endVoltage,
+                                    Instant now);
+    AlarmEvents OnDischargeEnded(std::uint8_t device, Instant now);
+    bool IsFresh(const BatteryState& state, std::int64_t freshSinceMs) const;
     void AnalyseDevice(int firstIndex, int endIndex, Run& spreadRun, Instant now, AlarmEvents& out);
     void RaiseNoAnswer(int firstIndex, int endIndex, Instant now, AlarmEvents& out);
     void EndShelves(Instant now, AlarmEvents& out);
@@ -196,6 +217,7 @@ private:
     bool monitoring_ = false;
     std::int64_t monitoringSinceMonoMs_ = 0;
     std::array<int, 2> lateBlocksInARow_{};  // A0, A1
+    std::array<bool, 2> dischargeHold_{};    // A0, A1: low-voltage limits held back
 };
 
 }  // namespace alarms

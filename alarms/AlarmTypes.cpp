@@ -29,6 +29,8 @@ constexpr std::array<KindNames, kAllKinds.size()> kKindNames = {{
     {AlarmKind::VoltageSpread, "voltage_spread", u"电压离散"},
     {AlarmKind::TemperatureAboveMedian, "temperature_above_median", u"温度偏高"},
     {AlarmKind::TemperatureRise, "temperature_rise", u"温升过快"},
+    {AlarmKind::Discharging, "discharging", u"放电中"},
+    {AlarmKind::EndVoltage, "end_voltage", u"放电终止电压"},
 }};
 
 QString Number(double value, int decimals, const char16_t* unit) {
@@ -57,9 +59,17 @@ bool IsNoAnswer(AlarmKind kind) { return kind == AlarmKind::NoAnswer; }
 
 bool IsStatusKind(AlarmKind kind) { return kind <= AlarmKind::StatusUnknown; }
 
-bool IsGraded(AlarmKind kind) { return !IsStatusKind(kind) && !IsNoAnswer(kind); }
+bool IsGraded(AlarmKind kind) {
+    return !IsStatusKind(kind) && !IsNoAnswer(kind) && !IsDischargeKind(kind);
+}
 
-bool IsStringKind(AlarmKind kind) { return kind >= AlarmKind::VoltageDeviation; }
+bool IsStringKind(AlarmKind kind) {
+    return kind >= AlarmKind::VoltageDeviation && kind <= AlarmKind::TemperatureRise;
+}
+
+bool IsDischargeKind(AlarmKind kind) {
+    return kind == AlarmKind::Discharging || kind == AlarmKind::EndVoltage;
+}
 
 std::optional<AlarmKind> StatusKind(std::uint8_t statusCode) {
     if (statusCode == battery::kStatusNormal) return std::nullopt;
@@ -74,7 +84,11 @@ QString ValueText(AlarmKind kind, std::optional<double> value) {
     switch (kind) {
         case AlarmKind::LowVoltage:
         case AlarmKind::HighVoltage:
+        case AlarmKind::EndVoltage:
             return Number(*value, 1, u" V");
+        // The device's median voltage when the discharge started.
+        case AlarmKind::Discharging:
+            return Number(*value, 2, u" V");
         case AlarmKind::HighTemperature:
             return Number(*value, 1, u" ℃");
         // Differences from a median of tenths may end in hundredths.

@@ -27,6 +27,10 @@ enum class AlarmKind : std::uint8_t {
     VoltageSpread,           // the device's highest voltage too far from its lowest
     TemperatureAboveMedian,  // warmer than the device's median
     TemperatureRise,         // warming too fast: the rise over the last 30 minutes
+    // A discharge: the device's string carries the load (kept on the device's first battery),
+    // and a battery of it at its end voltage.
+    Discharging,
+    EndVoltage,
 };
 
 inline constexpr std::array kAllKinds = {
@@ -34,7 +38,7 @@ inline constexpr std::array kAllKinds = {
     AlarmKind::StatusNoDevice,   AlarmKind::StatusUnknown,     AlarmKind::LowVoltage,
     AlarmKind::HighVoltage,      AlarmKind::HighTemperature,   AlarmKind::NoAnswer,
     AlarmKind::VoltageDeviation, AlarmKind::VoltageSpread,     AlarmKind::TemperatureAboveMedian,
-    AlarmKind::TemperatureRise};
+    AlarmKind::TemperatureRise,  AlarmKind::Discharging,       AlarmKind::EndVoltage};
 
 // Stable identifiers, written to the history store and published over MQTT: never change them.
 QString KindId(AlarmKind kind);
@@ -50,6 +54,7 @@ bool IsStatusKind(AlarmKind kind);
 // the others are raised at once and are always critical.
 bool IsGraded(AlarmKind kind);
 bool IsStringKind(AlarmKind kind);
+bool IsDischargeKind(AlarmKind kind);
 
 // The status kind a device's status code stands for; nothing for 0x11 (normal).
 std::optional<AlarmKind> StatusKind(std::uint8_t statusCode);

@@ -8,10 +8,12 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSettings>
 
 #include "app/AlarmPage.h"
 #include "app/AlarmView.h"
 #include "app/Controls.h"
+#include "app/DischargePage.h"
 #include "app/LayoutKit.h"
 #include "battery/PollRoute.h"
 #include "battery/Status.h"
@@ -64,6 +66,7 @@ TForm1::TForm1(const StationOptions& options, QWidget* parent) : QWidget(parent)
     BuildTrendPage(options.dataDir.isEmpty() ? QString() : store::HistoryFilePath(options.dataDir));
     WireEvents();
     ShowAlarms();
+    ShowDischarges(options.dataDir.isEmpty() ? QString() : store::HistoryFilePath(options.dataDir));
     RzPageControl1->setCurrentIndex(0);
     FormCreate();
     RestoreHistory(station_->LoadRecent());
@@ -129,6 +132,19 @@ void TForm1::ShowAlarms() {
 }
 
 void TForm1::SetNotifier(notify::Notifier* notifier) { alarmView_->Page()->SetNotifier(notifier); }
+
+void TForm1::SetSite(const QString& site) { dischargePage_->SetSite(site); }
+
+// The discharge page goes after the alarm page. The settings it keeps apply from the start.
+void TForm1::ShowDischarges(const QString& historyFile) {
+    QSettings settings;
+    station_->Discharges().SetSettings(DischargePage::LoadSettings(settings));
+    station_->Discharges().SetFastSampling(DischargePage::LoadFastSampling(settings));
+    dischargePage_ = new DischargePage(*station_, historyFile);
+    dischargePage_->setObjectName(QStringLiteral("DischargeSheet"));
+    RzPageControl1->AddPage(dischargePage_, QStringLiteral("放电记录"), QColor(0xA6, 0xCA, 0xF0));
+    RzPageControl1->tabBar()->setTabTextColor(RzPageControl1->count() - 1, layout::kPurple);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Start-up, shutdown, navigation

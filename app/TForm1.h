@@ -26,6 +26,7 @@ class StatusBar;
 class StringGrid;
 class TrendPage;
 class AlarmView;
+class DischargePage;
 namespace notify {
 class Notifier;
 }
@@ -47,6 +48,8 @@ public:
     Station& Monitoring() { return *station_; }
     // The alarm delivery the limits dialog tests; none when no channel is configured.
     void SetNotifier(notify::Notifier* notifier);
+    // The room's name on discharge reports (batmond's `site`); the host name until set.
+    void SetSite(const QString& site);
 
 signals:
     // Raised by FormClose, once per close of the window.
@@ -66,6 +69,7 @@ private:
     void BuildTrendPage(const QString& storeFile);
     void WireEvents();
     void ShowAlarms();
+    void ShowDischarges(const QString& historyFile);
 
     // Window handlers.
     void FormCreate();
@@ -114,6 +118,7 @@ private:
 
     Station* station_ = nullptr;
     AlarmView* alarmView_ = nullptr;
+    DischargePage* dischargePage_ = nullptr;
     MonitorSession* session_ = nullptr;
 
     // Header, navigation column, page area, status bar.

@@ -151,6 +151,7 @@ int main(int argc, char** argv) {
     InstallFontSubstitutions();
 
     TForm1 Form1(options.station);
+    if (!options.outlets.site.isEmpty()) Form1.SetSite(options.outlets.site);
     std::unique_ptr<MqttPublisher> publisher;
     if (options.outlets.broker) {
         QString error;

@@ -30,6 +30,7 @@ Collector::Collector(CollectorOptions options, QObject* parent)
       db_(options_.postgres) {
     mqtt_.Subscribe(kAllReadingsFilter, 1);
     mqtt_.Subscribe(kAllAlarmsFilter, 1);
+    mqtt_.Subscribe(kAllDischargeSummariesFilter, 1);
     connect(&mqtt_, &MqttClient::MessageReceived, this,
             [this](const QByteArray& topic, const QByteArray& payload, bool) {
                 OnMessage(topic, payload);
@@ -46,10 +47,11 @@ Collector::Collector(CollectorOptions options, QObject* parent)
                 << QStringLiteral("broker connection lost: %1").arg(reason);
     });
     connect(&mqtt_, &MqttClient::Subscribed, this, [this] {
-        if (++subscriptionsConfirmed_ == 2) {
-            qCInfo(MqttLog).noquote() << QStringLiteral("subscribed to %1 and %2")
+        if (++subscriptionsConfirmed_ == 3) {
+            qCInfo(MqttLog).noquote() << QStringLiteral("subscribed to %1, %2 and %3")
                                              .arg(QString::fromUtf8(kAllReadingsFilter),
-                                                  QString::fromUtf8(kAllAlarmsFilter));
+                                                  QString::fromUtf8(kAllAlarmsFilter),
+                                                  QString::fromUtf8(kAllDischargeSummariesFilter));
         }
     });
     flushTimer_.setInterval(options_.flushIntervalMs);
@@ -84,9 +86,17 @@ void Collector::OnMessage(const QByteArray& topic, const QByteArray& payload) {
                     .arg(FormatUtcTime(timeMs));
         return true;
     };
-    // A device's availability shares the readings' filter; the database keeps none of it.
-    if (IsDeviceStatusTopic(topic)) return;
-    if (topic.endsWith("/alarm")) {
+    // A device's availability and discharge state share the readings' filter; the database
+    // keeps none of it (a discharge is kept once it ends, from its summary).
+    if (IsDeviceStatusTopic(topic) || IsDischargeStateTopic(topic)) return;
+    if (topic.endsWith("/discharge/summary")) {
+        if (auto summary = ParseDischargeSummary(topic, payload, &error);
+            summary && !ahead(*summary->record.endMs)) {
+            discharges_.push_back(std::move(*summary));
+        } else {
+            Ignore(topic, error);
+        }
+    } else if (topic.endsWith("/alarm")) {
         if (auto alarm = ParseAlarm(topic, payload, &error); alarm && !ahead(alarm->timeMs)) {
             alarms_.push_back({std::move(*alarm), nowMs});
         } else {
@@ -149,6 +159,13 @@ void Collector::Flush() {
 
 bool Collector::WriteHeld() {
     if (HeldRows() == 0) return db_.Open();
+    if (!discharges_.empty()) {
+        std::vector<PgWriter::Rejected> refused;
+        if (!db_.WriteDischarges(discharges_, &refused)) return false;
+        for (const PgWriter::Rejected& row : refused)
+            lost_.Add(QStringLiteral("%1: %2").arg(QString::fromUtf8(row.topic), row.reason));
+        discharges_.clear();
+    }
     while (HeldRows() > 0) {
         const auto readingCount = std::min<size_t>(readings_.size(), size_t(options_.batchRows));
         const auto alarmCount = std::min<size_t>(alarms_.size(), size_t(options_.batchRows));

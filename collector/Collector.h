@@ -40,7 +40,8 @@ public:
     static constexpr qint64 kLargestLeadMs = qint64(24) * 3600 * 1000;
 
     qsizetype HeldRows() const {
-        return static_cast<qsizetype>(readings_.size()) + static_cast<qsizetype>(alarms_.size());
+        return static_cast<qsizetype>(readings_.size()) + static_cast<qsizetype>(alarms_.size()) +
+               static_cast<qsizetype>(discharges_.size());
     }
 
 signals:
@@ -61,6 +62,7 @@ private:
     QTimer flushTimer_;
     std::deque<ReceivedReading> readings_;
     std::deque<ReceivedAlarm> alarms_;
+    std::vector<DischargeSummary> discharges_;
 
     bool paused_ = false;
     bool databaseDown_ = false;

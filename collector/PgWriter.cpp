@@ -3,6 +3,8 @@
 #include <libpq-fe.h>
 
 #include <QLocale>
+#include <array>
+#include <optional>
 
 namespace {
 
@@ -41,6 +43,19 @@ CREATE TABLE IF NOT EXISTS battery_rejected (
     topic text NOT NULL,
     payload text NOT NULL,
     reason text NOT NULL);
+CREATE TABLE IF NOT EXISTS battery_discharges (
+    site text NOT NULL,
+    device smallint NOT NULL,
+    start_time timestamptz NOT NULL,
+    end_time timestamptz NOT NULL,
+    duration_s double precision NOT NULL,
+    weakest_battery smallint,
+    weakest_label text,
+    weakest_min_voltage real,
+    capacity_percent real,
+    capacity_reached boolean,
+    summary jsonb NOT NULL,
+    PRIMARY KEY (site, device, start_time));
 CREATE TEMP TABLE IF NOT EXISTS readings_in (LIKE battery_readings) ON COMMIT DELETE ROWS;
 CREATE TEMP TABLE IF NOT EXISTS alarms_in (LIKE battery_alarms) ON COMMIT DELETE ROWS;
 )";
@@ -66,6 +81,10 @@ const char* const kInsertAlarms =
     "(site, device, battery, time, kind, state, value, acknowledged_by, level) "
     "SELECT site, device, battery, time, kind, state, value, acknowledged_by, level FROM batch "
     "ON CONFLICT DO NOTHING";
+const char* const kInsertDischarge =
+    "INSERT INTO battery_discharges (site, device, start_time, end_time, duration_s,"
+    " weakest_battery, weakest_label, weakest_min_voltage, capacity_percent, capacity_reached,"
+    " summary) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) ON CONFLICT DO NOTHING";
 const char* const kInsertRejected =
     "INSERT INTO battery_rejected (received, topic, payload, reason) VALUES ($1, $2, $3, $4)";
 
@@ -319,5 +338,48 @@ bool PgWriter::Write(std::span<const ReceivedReading> readings,
         !WriteRows(kAlarms, alarms, &written.newAlarms, &written.rejected) || !Exec("COMMIT"))
         return Fail();
     if (result) *result = std::move(written);
+    return true;
+}
+
+bool PgWriter::WriteDischarges(std::span<const DischargeSummary> discharges,
+                               std::vector<Rejected>* rejected) {
+    if (!Open()) return false;
+    if (!Exec("BEGIN")) return Fail();
+    for (const DischargeSummary& summary : discharges) {
+        const alarms::DischargeRecord& record = summary.record;
+        const std::int64_t endMs = record.endMs.value_or(record.startMs);
+        const alarms::BatteryDischarge* weakest = record.Weakest();
+        const std::optional<alarms::CapacityResult> capacity = record.Capacity(endMs);
+        const QByteArray topic = DischargeSummaryTopic(summary.site, record.device);
+        const std::array<std::optional<QByteArray>, 11> fields = {
+            summary.site.toUtf8(),
+            QByteArray::number(record.device),
+            FormatUtcTime(record.startMs).toLatin1(),
+            FormatUtcTime(endMs).toLatin1(),
+            QByteArray::number(record.DurationMs(endMs) / 1000.0, 'f', 3),
+            weakest ? std::optional(QByteArray::number(weakest->battery.battery)) : std::nullopt,
+            weakest ? std::optional(battery::BatteryLabel(weakest->battery).toUtf8())
+                    : std::nullopt,
+            weakest ? std::optional(QByteArray::number(weakest->minV)) : std::nullopt,
+            capacity ? std::optional(QByteArray::number(capacity->percent)) : std::nullopt,
+            capacity ? std::optional(QByteArray(capacity->reached ? "true" : "false"))
+                     : std::nullopt,
+            DischargeSummaryPayload(record)};
+        std::array<const char*, fields.size()> values{};
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            values[i] = fields[i] ? fields[i]->constData() : nullptr;
+        if (!Exec("SAVEPOINT discharge_row")) return Fail();
+        PGresult* result = PQexecParams(conn_, kInsertDischarge, int(values.size()), nullptr,
+                                        values.data(), nullptr, nullptr, 0);
+        const Outcome outcome = OutcomeOf(result);
+        PQclear(result);
+        if (outcome == Outcome::Failed) return Fail();
+        if (outcome == Outcome::DataRefused) {
+            rejected->push_back({topic, lastError_, false});
+            if (!Exec("ROLLBACK TO SAVEPOINT discharge_row")) return Fail();
+        }
+        if (!Exec("RELEASE SAVEPOINT discharge_row")) return Fail();
+    }
+    if (!Exec("COMMIT")) return Fail();
     return true;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mqtt/BatmonMessages.h"
+#include "mqtt/DischargeMessages.h"
 
 struct pg_conn;
 struct pg_result;
@@ -60,6 +61,15 @@ public:
     // written, connection closed) when the connection or the server fails.
     bool Write(std::span<const ReceivedReading> readings, std::span<const ReceivedAlarm> alarms,
                Result* result = nullptr);
+
+    // Writes discharge summaries in one transaction, each once (a summary received again changes
+    // nothing); one the database refuses is left out and reported in `rejected`.
+    //   battery_discharges (site, device, start_time, end_time, duration_s, weakest_battery,
+    //                       weakest_label, weakest_min_voltage, capacity_percent,
+    //                       capacity_reached, summary jsonb)  primary key (site, device,
+    //                       start_time)
+    bool WriteDischarges(std::span<const DischargeSummary> discharges,
+                         std::vector<Rejected>* rejected);
 
     const QString& LastError() const { return lastError_; }
 

@@ -74,6 +74,19 @@ void MonitorSession::StartMonitoring() {
 }
 
 void MonitorSession::SetSamplingPeriodMs(int ms) {
+    operatorPeriodMs_ = ms;
+    ApplyPeriod(true);
+}
+
+void MonitorSession::SetShortenedPeriodMs(std::optional<int> ms) {
+    shortenedPeriodMs_ = ms;
+    ApplyPeriod(false);
+}
+
+void MonitorSession::ApplyPeriod(bool always) {
+    int ms = operatorPeriodMs_;
+    if (shortenedPeriodMs_ && ms > 0) ms = std::min(ms, *shortenedPeriodMs_);
+    if (!always && ms == timer1_->Interval()) return;
     timer1_->SetInterval(ms);
     emit SamplingPeriodChanged(ms);
 }

@@ -39,6 +39,12 @@ public:
     static constexpr int kPacingMs = 150;
     static constexpr int kReadIntervalAtOpenMs = 500;
     static constexpr int kReadIntervalWhilePollingMs = 20;
+    // How long a poll cycle takes: sixteen requests kPacingMs apart from the period's start, the
+    // last one's slot and the slot after it, in which its device's block is judged.
+    static constexpr int kPollCycleMs = (16 + 2) * kPacingMs;
+    // The shortest period, in the whole seconds an operator sets, in which a cycle finishes
+    // before the next begins.
+    static constexpr int kFastestSamplingMs = (kPollCycleMs + 999) / 1000 * 1000;
 
     MonitorSession(std::unique_ptr<PortLink> link, Clock& clock, QObject* parent = nullptr);
     ~MonitorSession() override;
@@ -52,7 +58,13 @@ public:
     // Starts the poll cycle now and the sampling timer; decoding of answers begins.
     void StartMonitoring();
     // A new sampling period; 0 stops further cycles.
+    // The operator's sampling period; 0 stops the cycles.
     void SetSamplingPeriodMs(int ms);
+    // While set, cycles run at this shorter period instead of the operator's (never longer than
+    // the operator's, and not while the operator stopped the cycles); SamplingPeriodChanged
+    // reports the period in force.
+    void SetShortenedPeriodMs(std::optional<int> ms);
+    int OperatorPeriodMs() const { return operatorPeriodMs_; }
     // Sends a set-up command frame and awaits its reply: the next received buffer is echoed.
     // With the port closed nothing is sent, no reply is awaited, and it returns false.
     bool SendSetupCommand(SetupCommand command, std::span<const std::uint8_t> frame);
@@ -112,7 +124,11 @@ private:
 
     Clock& clock_;
     std::unique_ptr<PortLink> link_;
+    void ApplyPeriod(bool always);
+
     std::unique_ptr<PeriodicTimer> timer1_;
+    int operatorPeriodMs_ = kDefaultSamplingMs;
+    std::optional<int> shortenedPeriodMs_;
     std::unique_ptr<PeriodicTimer> timer3_;
     std::unique_ptr<PeriodicTimer> holdTimer_;  // ends the hold of a cycle's last block
     AnswerSlots slots_;

@@ -22,6 +22,8 @@ StationOptions StationOptionsOf(const ServiceOptions& options) {
     station.restoreHours = 0;
     station.keepDays = options.keepDays;
     station.mqttOutbox = options.mqtt.has_value() && !options.dataDir.isEmpty();
+    station.discharge = options.discharge;
+    station.fastSamplingInDischarge = true;  // the service's period is no operator's
     return station;
 }
 
@@ -339,6 +341,7 @@ bool BatmonService::Reload(const ServiceOptions& options, QString* error) {
     ApplyMetricsLabels();
     if (previous.site != next.site) web_->Watcher().SetSite(next.site);
     if (previous.alarms != next.alarms) station_->Alarms().SetSettings(next.alarms);
+    if (previous.discharge != next.discharge) station_->Discharges().SetSettings(next.discharge);
     if (previous.periodSeconds != next.periodSeconds)
         station_->Session().SetSamplingPeriodMs(
             SamplingPeriodMs(next.periodSeconds).value_or(MonitorSession::kDefaultSamplingMs));

@@ -1,6 +1,7 @@
 #include "service/ServiceOptions.h"
 
 #include <QFileInfo>
+#include <array>
 #include <map>
 
 #include "config/BatmondConf.h"
@@ -49,6 +50,63 @@ std::optional<alarms::AlarmSettings> ReadAlarmSettings(const config::SettingValu
     *error = QStringLiteral("%1: %2").arg(values.Label(key.toLatin1().constData()),
                                           check.problem.reason);
     return std::nullopt;
+}
+
+// The discharge settings of the file's discharge_* keys: a key alone sets both devices, a key
+// qualified by a device's name ("discharge_start_voltage.A1") that device only.
+std::optional<alarms::DeviceDischargeSettings> ReadDischargeSettings(
+    const config::SettingValues& values, QString* error) {
+    constexpr std::array<const char*, 4> kKeys = {"discharge_start_voltage", "discharge_end_level",
+                                                  "discharge_end_voltage",
+                                                  "discharge_capacity_minutes"};
+    std::array<alarms::DischargeSettingTexts, 2> texts;
+    texts.fill(alarms::DischargeTexts(alarms::DischargeSettings{}));
+    const auto field = [](alarms::DischargeSettingTexts& t, std::size_t i) -> QString& {
+        switch (i) {
+            case 0:
+                return t.startV;
+            case 1:
+                return t.endLevelV;
+            case 2:
+                return t.endVoltageV;
+            default:
+                return t.requiredMinutes;
+        }
+    };
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        if (values.Has(kKeys[i])) {
+            for (auto& t : texts) field(t, i) = values.Value(kKeys[i]);
+        }
+    }
+    std::array<QString, 2> named;  // the qualifier of each device's own value, as written
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        for (const QString& qualifier : values.Qualifiers(kKeys[i])) {
+            const QByteArray qualified = QByteArray(kKeys[i]) + '.' + qualifier.toLatin1();
+            const std::optional<std::uint8_t> device = battery::DeviceFromName(qualifier);
+            if (!device) {
+                *error = QStringLiteral("%1: not a device: \"%2\" (A0 or A1)")
+                             .arg(values.Label(qualified.constData()), qualifier);
+                return std::nullopt;
+            }
+            const auto d = static_cast<std::size_t>(battery::DeviceIndex(*device));
+            field(texts[d], i) = values.Value(qualified.constData());
+            named[d] = qualifier;
+        }
+    }
+    alarms::DeviceDischargeSettings settings{};
+    for (std::size_t d = 0; d < texts.size(); ++d) {
+        QString problem;
+        QString reason;
+        const std::optional<alarms::DischargeSettings> parsed =
+            alarms::ParseDischargeSettings(texts[d], &problem, &reason);
+        if (!parsed) {
+            *error = QStringLiteral("discharge settings of %1: %2")
+                         .arg(battery::DeviceName(battery::kDevices[d]), reason);
+            return std::nullopt;
+        }
+        settings[d] = *parsed;
+    }
+    return settings;
 }
 
 // A whole number of at least `low` and at most `high`, or nothing.
@@ -129,6 +187,10 @@ config::Parsed<ServiceOptions> ParseServiceOptions(const QStringList& arguments,
     const std::optional<alarms::AlarmSettings> alarmSettings = ReadAlarmSettings(values, &error);
     if (!alarmSettings) return refuse(error);
     result.alarms = *alarmSettings;
+    const std::optional<alarms::DeviceDischargeSettings> discharge =
+        ReadDischargeSettings(values, &error);
+    if (!discharge) return refuse(error);
+    result.discharge = *discharge;
     result.metrics = values.Value("metrics");
     if (!result.metrics.isEmpty() && !ParseMetricsAddress(result.metrics))
         return refuse(QStringLiteral("%1 wants HOST:PORT with an IP address, or a port for "

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "alarms/AlarmLimits.h"
+#include "alarms/Discharge.h"
 #include "config/CommandLine.h"
 #include "mqtt/MqttUrl.h"
 #include "notify/NotifySettings.h"
@@ -24,11 +25,12 @@ struct ServiceOptions {
     bool haDiscovery = false;       // Home Assistant discovery documents on the broker
     QString haPrefix = QStringLiteral("homeassistant");
     int keepDays = 0;
-    alarms::AlarmSettings alarms;   // from the file's alarm_* keys; the defaults without them
-    QString configFile;             // the INI file read, empty when none
-    notify::NotifySettings notify;  // the channels whose settings are right
-    QStringList notifyProblems;     // one line for each channel left out, and why
-    bool testNotify = false;        // send a test message through each channel and exit
+    alarms::AlarmSettings alarms;  // from the file's alarm_* keys; the defaults without them
+    alarms::DeviceDischargeSettings discharge{};  // from the file's discharge_* keys
+    QString configFile;                           // the INI file read, empty when none
+    notify::NotifySettings notify;                // the channels whose settings are right
+    QStringList notifyProblems;                   // one line for each channel left out, and why
+    bool testNotify = false;  // send a test message through each channel and exit
 
     bool operator==(const ServiceOptions&) const = default;
 };

@@ -48,6 +48,10 @@ void AlarmMonitor::Unshelve(const std::vector<alarms::AlarmKey>& keys, const QSt
     Report(rules_.Unshelve(keys, user, clock_.Now()));
 }
 
+void AlarmMonitor::ApplyDischarge(const alarms::DischargeChange& change) {
+    Report(rules_.OnDischargeChange(change, clock_.Now()));
+}
+
 void AlarmMonitor::Restore(const alarms::AlarmEvents& stored,
                            const std::vector<LastReadingTime>& last) {
     rules_.Restore(stored);

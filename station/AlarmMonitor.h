@@ -50,6 +50,11 @@ public:
     // them. Listeners read the restored state through Rules().
     void Restore(const alarms::AlarmEvents& stored, const std::vector<LastReadingTime>& last);
 
+    // A change of a device's discharge: its alarms and the low-voltage limits held back.
+    void ApplyDischarge(const alarms::DischargeChange& change);
+    // A discharge running at the last exit goes on (its alarm is restored with the others).
+    void ResumeDischarge(std::uint8_t device) { rules_.ResumeDischarge(device); }
+
     const alarms::AlarmRules& Rules() const { return rules_; }
     std::int64_t NowMs() const { return clock_.NowMs(); }
 

@@ -1,6 +1,7 @@
 #include "station/MqttPublisher.h"
 
 #include "mqtt/BatmonMessages.h"
+#include "mqtt/DischargeMessages.h"
 #include "station/AlarmMonitor.h"
 #include "station/DeviceHealth.h"
 #include "station/Station.h"
@@ -107,6 +108,8 @@ void MqttPublisher::Stop() {
 void MqttPublisher::OnOnline() {
     client_.Publish(StatusTopic(options_.site), kOnlinePayload, 1, true);
     for (const auto& [topic, payload] : retained_) SendState(topic, payload);
+    for (const auto& [topic, payload] : std::exchange(waitingOnce_, {}))
+        client_.Publish(topic, payload, 1, false);
     readings_.Reload();
     alarms_.Reload();
     emit ConnectionChanged(true, {});
@@ -119,6 +122,14 @@ void MqttPublisher::SetRetained(const QByteArray& topic, const QByteArray& paylo
     if (it != retained_.end() && it->second == payload) return;
     retained_[topic] = payload;
     if (client_.IsOnline()) SendState(topic, payload);
+}
+
+void MqttPublisher::PublishOnce(const QByteArray& topic, const QByteArray& payload) {
+    if (topic.isEmpty()) return;
+    if (client_.IsOnline())
+        client_.Publish(topic, payload, 1, false);
+    else if (waitingOnce_.size() < kMemoryRows)
+        waitingOnce_.emplace_back(topic, payload);
 }
 
 // The state goes out beside the outboxes' window: there is one message per topic at most.
@@ -303,6 +314,23 @@ void FollowStationState(Station& station, MqttPublisher& publisher) {
                      });
     QObject::connect(&station.Session(), &MonitorSession::SamplingPeriodChanged, &publisher,
                      [state](int ms) { state->SetSamplingPeriod(ms); });
+
+    // Each device's discharge state, and the record of each discharge that ends.
+    const DischargeWatch* const discharges = &station.Discharges();
+    for (const std::uint8_t device : battery::kDevices)
+        state->SetRetained(DischargeStateTopic(site, device),
+                           DischargeStatePayload(discharges->Running(device)));
+    QObject::connect(discharges, &DischargeWatch::DischargeChanged, &publisher,
+                     [state, site](const alarms::DischargeChange& change) {
+                         const std::uint8_t device = change.record.device;
+                         const bool ended = change.kind == alarms::DischargeChange::Kind::Ended;
+                         state->SetRetained(
+                             DischargeStateTopic(site, device),
+                             DischargeStatePayload(ended ? nullptr : &change.record));
+                         if (ended)
+                             state->PublishOnce(DischargeSummaryTopic(site, device),
+                                                DischargeSummaryPayload(change.record));
+                     });
 }
 
 }  // namespace

@@ -69,6 +69,9 @@ public:
     // Keeps `payload` as the state of `topic`: retained, QoS 1, sent now when it changed and
     // again after every reconnect.
     void SetRetained(const QByteArray& topic, const QByteArray& payload);
+    // Sends `payload` once, QoS 1, not retained: now while connected, or at the next connection
+    // (messages waiting meanwhile are kept in memory, at most kMemoryRows).
+    void PublishOnce(const QByteArray& topic, const QByteArray& payload);
     // The sampling period, which sets how long Home Assistant keeps a reading (three periods).
     void SetSamplingPeriod(int ms);
 
@@ -115,8 +118,9 @@ private:
     std::vector<qint64> acknowledgedAlarmSeqs_;
     QTimer markTimer_;  // hands acknowledged numbers to the writer in batches
     qint64 acknowledgedReadings_ = 0;
-    std::map<QByteArray, QByteArray> retained_;  // topic -> the state sent
-    std::vector<QByteArray> discoveryTopics_;    // the documents published, in their order
+    std::map<QByteArray, QByteArray> retained_;                   // topic -> the state sent
+    std::vector<std::pair<QByteArray, QByteArray>> waitingOnce_;  // PublishOnce while offline
+    std::vector<QByteArray> discoveryTopics_;  // the documents published, in their order
     int samplingPeriodMs_ = 0;
 };
 

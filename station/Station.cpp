@@ -16,8 +16,11 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
       options_(options),
       session_(new MonitorSession(std::move(link), clock, this)),
       alarms_(new AlarmMonitor(*session_, clock, this)),
-      health_(new DeviceHealthWatch(*session_, this)) {
+      health_(new DeviceHealthWatch(*session_, this)),
+      discharges_(new DischargeWatch(*session_, *alarms_, clock, this)) {
     connect(session_, &MonitorSession::ReadingAccepted, this, &Station::Record);
+    discharges_->SetSettings(options_.discharge);
+    discharges_->SetFastSampling(options_.fastSamplingInDischarge);
     if (options_.dataDir.isEmpty()) return;
     writer_ = std::make_unique<store::HistoryWriter>(options_.dataDir);
     writer_->SetRetryPeriod(std::chrono::milliseconds(MonitorSession::kDefaultSamplingMs));
@@ -30,6 +33,8 @@ Station::Station(std::unique_ptr<PortLink> link, Clock& clock, const StationOpti
     });
     // Read before the writer opens the file: the reader never waits for the writer's set-up.
     RestoreAlarms();
+    RestoreDischarges();
+    discharges_->SetWriter(writer_.get());
     writer_->SetOutboxEnabled(options_.mqttOutbox);
     writer_->Start();
     if (options_.keepDays > 0) {
@@ -87,6 +92,11 @@ void Station::RecordAlarms(const alarms::AlarmEvents& events) {
 
 // Every stored alarm event is read, not only recent ones: an alarm raised long ago and never
 // cleared is still active. The table holds changes only, so it stays small.
+void Station::RestoreDischarges() {
+    store::HistoryReader reader(store::HistoryFilePath(options_.dataDir));
+    if (reader.IsOpen()) discharges_->Resume(reader.Discharges(true));
+}
+
 void Station::RestoreAlarms() {
     store::HistoryReader reader(store::HistoryFilePath(options_.dataDir));
     if (!reader.IsOpen()) return;

@@ -13,6 +13,7 @@
 #include "engine/MonitorSession.h"
 #include "station/AlarmMonitor.h"
 #include "station/DeviceHealth.h"
+#include "station/DischargeWatch.h"
 #include "store/WriterReports.h"
 
 namespace store {
@@ -27,6 +28,9 @@ struct StationOptions {
     int restoreHours = 24;    // readings brought back at start-up; 0: none
     int keepDays = 0;         // readings older than this are deleted once a day; 0: kept for ever
     bool mqttOutbox = false;  // every reading stays marked in the store until the broker has it
+    alarms::DeviceDischargeSettings discharge{};
+    // A discharge switches sampling to the fastest period while it lasts.
+    bool fastSamplingInDischarge = false;
 };
 
 // One monitoring session and its history store, wired together: every reading the session
@@ -34,6 +38,8 @@ struct StationOptions {
 // recorded (for display) once the writer has committed it; the writer retries a failed write
 // once per sampling period. Its alarm monitor watches the session; every
 // alarm event is stored, and the alarms active at the last exit are active again at start-up.
+// Its discharge watch follows the strings' discharges; their records are stored, and a
+// discharge running at the last exit is taken up again.
 class Station : public QObject {
     Q_OBJECT
 public:
@@ -44,6 +50,7 @@ public:
     MonitorSession& Session() { return *session_; }
     AlarmMonitor& Alarms() { return *alarms_; }
     DeviceHealthWatch& Health() { return *health_; }
+    DischargeWatch& Discharges() { return *discharges_; }
     // The stored alarm events read at start-up, oldest first, at most kShownAlarmEvents of the
     // newest: the alarm history as it stood before this run.
     static constexpr std::size_t kShownAlarmEvents = 1000;
@@ -81,12 +88,14 @@ private:
     void OnWriterHealthChanged(bool writing, const QString& message);
     void RecordAlarms(const alarms::AlarmEvents& events);
     void RestoreAlarms();
+    void RestoreDischarges();
 
     Clock& clock_;
     StationOptions options_;
     MonitorSession* session_;
     AlarmMonitor* alarms_;
     DeviceHealthWatch* health_;
+    DischargeWatch* discharges_;
     alarms::AlarmEvents storedAlarmEvents_;
     std::unique_ptr<store::HistoryWriter> writer_;
     std::unique_ptr<store::RetentionTrigger> retention_;

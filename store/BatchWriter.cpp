@@ -3,6 +3,7 @@
 #include <QVariant>
 
 #include "store/AlarmRow.h"
+#include "store/DischargeRows.h"
 
 namespace store {
 namespace {
@@ -32,8 +33,9 @@ BatchWriter::BatchWriter(const QSqlDatabase& db)
 }
 
 bool BatchWriter::Write(std::span<const battery::Reading> readings,
-                        std::span<const alarms::AlarmEvent> events, const OutboxChannels& outbox,
-                        OutboxBatch* added, QSqlError* error) {
+                        std::span<const alarms::AlarmEvent> events,
+                        std::span<const alarms::DischargeRecord> discharges,
+                        const OutboxChannels& outbox, OutboxBatch* added, QSqlError* error) {
     // BEGIN and COMMIT as statements of their own: QSqlDatabase::commit() reports a failure
     // without SQLite's error code, which tells a full disk from the rest.
     if (!control_.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
@@ -50,6 +52,8 @@ bool BatchWriter::Write(std::span<const battery::Reading> readings,
     }
     for (std::size_t i = 0; ok && i < events.size(); ++i)
         ok = WriteAlarm(events[i], outbox, &batch, error);
+    for (std::size_t i = 0; ok && i < discharges.size(); ++i)
+        ok = SaveDischarge(db_, discharges[i], error) != 0;
     if (ok && !control_.exec(QStringLiteral("COMMIT"))) {
         *error = control_.lastError();
         ok = false;

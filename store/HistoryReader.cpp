@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "store/AlarmRow.h"
+#include "store/DischargeRows.h"
 #include "store/Schema.h"
 
 namespace store {
@@ -231,6 +232,18 @@ std::optional<qint64> HistoryReader::LastAlarmId() {
         return std::nullopt;
     }
     return query.value(0).toLongLong();
+}
+
+std::vector<alarms::DischargeRecord> HistoryReader::Discharges(bool runningOnly) {
+    if (!open_) return {};
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    return LoadDischarges(db, runningOnly, &errorText_);
+}
+
+std::optional<alarms::DischargeRecord> HistoryReader::Discharge(qint64 id) {
+    if (!open_) return std::nullopt;
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    return LoadDischarge(db, id, &errorText_);
 }
 
 std::optional<OutboxPage<OutboxEntry>> HistoryReader::ReadOutbox(qint64 afterSeq, int limit) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "alarms/AlarmTypes.h"
+#include "alarms/Discharge.h"
 #include "battery/Reading.h"
 #include "store/Outbox.h"
 
@@ -65,6 +66,11 @@ public:
                             const std::function<bool(qint64 id, const alarms::AlarmEvent&)>& row);
     // The number of the newest alarm event; 0 when there is none, nothing when unreadable.
     std::optional<qint64> LastAlarmId();
+    // The discharge records, newest first (with `runningOnly`, those still running: at start-up,
+    // the discharges to take up again), and one of them by its number. Empty when the file
+    // cannot be read (ErrorText says why).
+    std::vector<alarms::DischargeRecord> Discharges(bool runningOnly = false);
+    std::optional<alarms::DischargeRecord> Discharge(qint64 id);
 
     // Up to `limit` readings waiting for the broker, numbered after `afterSeq`, oldest first;
     // nothing when the outbox cannot be read.

@@ -47,6 +47,11 @@ void HistoryWriter::AppendAlarm(const alarms::AlarmEvent& event) {
     worker_.Post([event](WriterWorker& w) { w.Take(event); });
 }
 
+void HistoryWriter::SaveDischarge(const alarms::DischargeRecord& record) {
+    alarmHandedOver_ = true;
+    worker_.Post([record](WriterWorker& w) { w.Take(record); });
+}
+
 void HistoryWriter::SetRetryPeriod(std::chrono::milliseconds period) {
     worker_.Post([period](WriterWorker& w) { w.SetRetryPeriod(period); });
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "alarms/AlarmTypes.h"
+#include "alarms/Discharge.h"
 #include "battery/Reading.h"
 #include "store/Outbox.h"
 #include "store/WriterWorker.h"
@@ -40,6 +41,8 @@ public:
     void Append(const battery::Reading& reading);
     void Append(std::span<const battery::Reading> readings);
     void AppendAlarm(const alarms::AlarmEvent& event);
+    // Saves a discharge record, running or ended, replacing an earlier save of it.
+    void SaveDischarge(const alarms::DischargeRecord& record);
 
     // How often unwritten readings are retried after a failure (the sampling period).
     void SetRetryPeriod(std::chrono::milliseconds period);

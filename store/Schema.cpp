@@ -60,9 +60,36 @@ constexpr const char* kCreateAlarmOutbox =
 constexpr const char* kCreateAlarmOutboxIndex =
     "CREATE INDEX alarm_outbox_by_channel ON alarm_outbox (channel, seq)";
 
+// One row per discharge of a device's string; `end_ms` is NULL while it runs. `first_at_end`
+// is the battery that reached the end voltage first, `weakest` the battery the record names
+// (that one, else the lowest minimum); `required_ms` is set for a capacity test.
+constexpr const char* kCreateDischarges =
+    "CREATE TABLE discharges ("
+    " id INTEGER PRIMARY KEY,"
+    " device INTEGER NOT NULL CHECK (device IN (160, 161)),"
+    " start_ms INTEGER NOT NULL,"
+    " end_ms INTEGER,"
+    " end_voltage REAL NOT NULL,"
+    " required_ms INTEGER,"
+    " first_at_end INTEGER,"
+    " weakest INTEGER,"
+    " UNIQUE (device, start_ms))";
+
+// What each battery did during a discharge.
+constexpr const char* kCreateDischargeBatteries =
+    "CREATE TABLE discharge_batteries ("
+    " discharge_id INTEGER NOT NULL REFERENCES discharges (id),"
+    " battery INTEGER NOT NULL CHECK (battery BETWEEN 0 AND 7),"
+    " start_v REAL NOT NULL,"
+    " min_v REAL NOT NULL,"
+    " end_reached_ms INTEGER,"
+    " max_temperature REAL NOT NULL,"
+    " deviation_v REAL NOT NULL,"
+    " PRIMARY KEY (discharge_id, battery)) WITHOUT ROWID";
+
 constexpr const char* kCreateStatements[] = {
-    kCreateReadings,      kCreateAlarms,      kCreateAlarmIndex,
-    kCreateReadingOutbox, kCreateAlarmOutbox, kCreateAlarmOutboxIndex,
+    kCreateReadings,    kCreateAlarms,           kCreateAlarmIndex, kCreateReadingOutbox,
+    kCreateAlarmOutbox, kCreateAlarmOutboxIndex, kCreateDischarges, kCreateDischargeBatteries,
 };
 
 constexpr const char* kCopyReadingOutboxFrom1 =
@@ -95,6 +122,12 @@ constexpr const char* kUpgradeFrom2[] = {
     kCopyAlarmsFrom2,
     "DROP TABLE alarms_v2",
     kCreateAlarmIndex,
+};
+
+// Version 3 to 4: discharge records.
+constexpr const char* kUpgradeFrom3[] = {
+    kCreateDischarges,
+    kCreateDischargeBatteries,
 };
 
 bool Exec(QSqlDatabase& db, const QString& sql, QSqlError* error) {
@@ -208,10 +241,12 @@ SchemaStatus PrepareForWriting(QSqlDatabase& db, bool thoroughCheck) {
     }
     if (status.version == 0 && !RunInTransaction(db, kCreateStatements, &status.error))
         return fail(SchemaStatus::Kind::Failed);
-    if (status.version == 1 || status.version == 2) {
+    if (status.version >= 1 && status.version < kSchemaVersion) {
         std::vector<const char*> upgrade;
         if (status.version == 1) upgrade.assign(std::begin(kUpgradeFrom1), std::end(kUpgradeFrom1));
-        upgrade.insert(upgrade.end(), std::begin(kUpgradeFrom2), std::end(kUpgradeFrom2));
+        if (status.version <= 2)
+            upgrade.insert(upgrade.end(), std::begin(kUpgradeFrom2), std::end(kUpgradeFrom2));
+        upgrade.insert(upgrade.end(), std::begin(kUpgradeFrom3), std::end(kUpgradeFrom3));
         if (!RunInTransaction(db, upgrade, &status.error)) return fail(SchemaStatus::Kind::Failed);
     }
     status.version = kSchemaVersion;

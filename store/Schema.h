@@ -9,7 +9,7 @@ namespace store {
 // Version of the file layout, kept in PRAGMA user_version. A file of a higher version was
 // written by a later program and is never written by this one; a file of an earlier version is
 // upgraded in place when it is opened for writing.
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 // The SQLite failure behind a Qt SQL error, as far as the store reacts to it.
 enum class SqliteFault { None, DiskFull, ReadOnly, Busy, Corrupt, Other };

@@ -51,6 +51,19 @@ void WriterWorker::Take(const alarms::AlarmEvent& event) {
     WriteSoon();
 }
 
+// A later save of the same discharge replaces one still held: only its newest state matters.
+void WriterWorker::Take(const alarms::DischargeRecord& record) {
+    const auto same = std::find_if(
+        heldDischarges_.begin(), heldDischarges_.end(), [&](const alarms::DischargeRecord& held) {
+            return held.device == record.device && held.startMs == record.startMs;
+        });
+    if (same != heldDischarges_.end())
+        *same = record;
+    else
+        heldDischarges_.push_back(record);
+    WriteSoon();
+}
+
 // The write runs once the thread has taken every hand-over already queued, so readings that
 // arrive while a commit runs share the next transaction.
 void WriterWorker::WriteSoon() {
@@ -108,13 +121,14 @@ bool WriterWorker::WriteHeld() {
     }
     QSqlError error;
     CommitNotice notice;
-    if (!batch_->Write(heldReadings_, heldAlarms_, outbox_, &notice.outbox, &error) &&
+    if (!batch_->Write(heldReadings_, heldAlarms_, heldDischarges_, outbox_, &notice.outbox,
+                       &error) &&
         ClassifyError(error) == SqliteFault::Corrupt) {
         // The file broke under us: set it aside and write into a new one.
         batch_.reset();
         if (!file_.SetAsideCorrupt() || !OpenFile()) return false;
         error = {};
-        batch_->Write(heldReadings_, heldAlarms_, outbox_, &notice.outbox, &error);
+        batch_->Write(heldReadings_, heldAlarms_, heldDischarges_, outbox_, &notice.outbox, &error);
     }
     if (error.isValid()) {
         Report(false, FaultMessage(ClassifyError(error), error.databaseText(), file_.DataDir()));
@@ -123,6 +137,7 @@ bool WriterWorker::WriteHeld() {
     const auto written = static_cast<qint64>(heldReadings_.size());
     heldReadings_.clear();
     heldAlarms_.clear();
+    heldDischarges_.clear();
     totalWritten_ += written;
     notice.totalReadings = totalWritten_;
     emit Committed(threads::Handed<CommitNotice>(std::move(notice)));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "alarms/AlarmTypes.h"
+#include "alarms/Discharge.h"
 #include "battery/Reading.h"
 #include "store/BatchWriter.h"
 #include "store/HistoryFile.h"
@@ -30,6 +31,7 @@ public:
     void Take(const battery::Reading& reading);
     void Take(std::vector<battery::Reading> readings);
     void Take(const alarms::AlarmEvent& event);
+    void Take(const alarms::DischargeRecord& record);
 
     void SetRetryPeriod(std::chrono::milliseconds period);
     void SetOutbox(OutboxChannels channels) { outbox_ = std::move(channels); }
@@ -59,7 +61,9 @@ private:
     void Attempt();
     bool OpenFile();
     bool WriteHeld();
-    bool AllWritten() const { return heldReadings_.empty() && heldAlarms_.empty(); }
+    bool AllWritten() const {
+        return heldReadings_.empty() && heldAlarms_.empty() && heldDischarges_.empty();
+    }
     void Report(bool writing, const QString& message);
 
     HistoryFile file_;
@@ -71,6 +75,7 @@ private:
     bool failing_ = false;
     std::vector<battery::Reading> heldReadings_;
     std::vector<alarms::AlarmEvent> heldAlarms_;
+    std::vector<alarms::DischargeRecord> heldDischarges_;
     qint64 totalWritten_ = 0;
     bool lastWriting_ = true;
     QString lastMessage_;

@@ -1,6 +1,7 @@
 #include "store/cli/ExportOptions.h"
 
 #include <QDateTime>
+#include <QSysInfo>
 
 #include "battery/BatteryId.h"
 #include "store/CsvExport.h"
@@ -24,6 +25,13 @@ constexpr config::Setting kExportSettings[] = {
     {"device", "A0|A1", "Only this device.", SettingPlace::CommandLine},
     {"battery", "N", "Only battery N (0-7).", SettingPlace::CommandLine},
     {"alarms", nullptr, "Write the alarm events (time,device,battery,kind,state,value,user).",
+     SettingPlace::CommandLine},
+    {"discharge", "ID",
+     "Write discharge record ID (as the window lists it) instead: CSV, or a PDF with --pdf.",
+     SettingPlace::CommandLine},
+    {"pdf", "FILE", "With --discharge: write the record's A4 report into FILE.",
+     SettingPlace::CommandLine},
+    {"site", "NAME", "The room's name in a discharge report (default: the host name).",
      SettingPlace::CommandLine},
     {"o", "FILE",
      "Write into FILE, with a UTF-8 BOM, replaced only when complete (default: "
@@ -90,6 +98,19 @@ config::Parsed<ExportOptions> ParseExportOptions(const QStringList& arguments) {
         options.outputFile = line.Value("o");
         if (options.outputFile.isEmpty()) return refuse(QStringLiteral("-o names no file"));
     }
+    if (line.IsSet("discharge")) {
+        bool ok = false;
+        options.discharge = line.Value("discharge").toLongLong(&ok);
+        if (!ok || *options.discharge <= 0)
+            return refuse(QStringLiteral("--discharge: \"%1\" is no record number")
+                              .arg(line.Value("discharge")));
+    }
+    if (line.IsSet("pdf")) {
+        options.pdfFile = line.Value("pdf");
+        if (options.pdfFile.isEmpty()) return refuse(QStringLiteral("--pdf names no file"));
+        if (!options.discharge) return refuse(QStringLiteral("--pdf needs --discharge"));
+    }
+    options.site = line.IsSet("site") ? line.Value("site") : QSysInfo::machineHostName();
     if (options.filter.fromMs > options.filter.toMs)
         return refuse(QStringLiteral("--from is later than --to"));
     options.dataDir = ResolveDataDir(line.Value("data_dir"));

@@ -345,11 +345,11 @@ TEST_F(AlarmRulesTest, restoredEventsRebuildTheActiveSetAsItWasAtExit) {
 
 TEST(AlarmTypes, storedIdentifiersStayStableAndValuesReadSafely) {
     // These strings are in users' history files and on MQTT topics: renaming one loses data.
-    const char* ids[] = {"status_voltage",     "status_temperature",     "status_swelling",
-                         "status_no_device",   "status_unknown",         "limit_low_voltage",
-                         "limit_high_voltage", "limit_high_temperature", "no_answer",
-                         "voltage_deviation",  "voltage_spread",         "temperature_above_median",
-                         "temperature_rise"};
+    const char* ids[] = {
+        "status_voltage",   "status_temperature", "status_swelling",    "status_no_device",
+        "status_unknown",   "limit_low_voltage",  "limit_high_voltage", "limit_high_temperature",
+        "no_answer",        "voltage_deviation",  "voltage_spread",     "temperature_above_median",
+        "temperature_rise", "discharging",        "end_voltage"};
     ASSERT_EQ(std::size(ids), kAllKinds.size());
     for (std::size_t i = 0; i < kAllKinds.size(); ++i) {
         EXPECT_EQ(KindId(kAllKinds[i]), QLatin1String(ids[i]));

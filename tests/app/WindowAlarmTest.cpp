@@ -114,7 +114,8 @@ TEST_F(AlarmWindowTest, historyRecordsThatAreNotNormalAreRed) {
 
 TEST_F(AlarmWindowTest, thePageListsAlarmsAndAcknowledgesTheSelectedOnesByLoginName) {
     auto* pages = Control<QTabWidget>(Form(), "RzPageControl1");
-    EXPECT_EQ(pages->tabText(pages->count() - 1), QStringLiteral("报警记录"));
+    EXPECT_EQ(pages->tabText(pages->count() - 2), QStringLiteral("报警记录"));
+    EXPECT_EQ(pages->tabText(pages->count() - 1), QStringLiteral("放电记录"));
     EXPECT_EQ(Count()->text(), QStringLiteral("未确认报警: 0"));
     EXPECT_NE(CountColour(), liverows::kAlarmText);
 

@@ -15,13 +15,15 @@
 TEST_F(FormFixture, windowShowsCaptionSizeAndPagesInOrder) {
     EXPECT_EQ(Form().windowTitle(), QStringLiteral("无线蓄电池监控软件 Demo1  Quorvane"));
     EXPECT_EQ(Form().size(), QSize(1157, 691));
-    ASSERT_EQ(Control<PageControl>(Form(), "RzPageControl1")->count(), 6);
-    const QStringList captions{"实时数据", "历史数据", "系统设置", "页面2", "历史趋势", "报警记录"};
+    ASSERT_EQ(Control<PageControl>(Form(), "RzPageControl1")->count(), 7);
+    const QStringList captions{"实时数据", "历史数据", "系统设置", "页面2",
+                               "历史趋势", "报警记录", "放电记录"};
     const QList<QWidget*> pages{
-        Control<QWidget>(Form(), "TabSheet1"),  Control<QWidget>(Form(), "TabSheet2"),
-        Control<QWidget>(Form(), "TabSheet11"), Control<QWidget>(Form(), "TabSheet4"),
-        Control<QWidget>(Form(), "TrendSheet"), Control<QWidget>(Form(), "TabSheetAlarms")};
-    for (int i = 0; i < 6; ++i) {
+        Control<QWidget>(Form(), "TabSheet1"),     Control<QWidget>(Form(), "TabSheet2"),
+        Control<QWidget>(Form(), "TabSheet11"),    Control<QWidget>(Form(), "TabSheet4"),
+        Control<QWidget>(Form(), "TrendSheet"),    Control<QWidget>(Form(), "TabSheetAlarms"),
+        Control<QWidget>(Form(), "DischargeSheet")};
+    for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->tabText(i), captions[i]);
         EXPECT_EQ(Control<PageControl>(Form(), "RzPageControl1")->widget(i), pages[i]);
     }

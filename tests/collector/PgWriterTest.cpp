@@ -113,3 +113,46 @@ TEST(PgWriterTest, setsAsideEveryRowTheDatabaseRefusesAndWritesTheRestOfItsBatch
 }
 
 }  // namespace
+
+namespace {
+
+// Discharge summaries: each kept once with its key columns and the whole message, whether it
+// arrives once or again (QoS 1 redelivers); one the database refuses is reported, the others kept.
+TEST(PgWriterTest, keepsEachDischargeSummaryOnce) {
+    PostgresCluster database;
+    QString error;
+    ASSERT_TRUE(database.Start(&error)) << error.toStdString();
+    PgWriter writer(database.Conninfo());
+    ASSERT_TRUE(writer.Open()) << writer.LastError().toStdString();
+    ASSERT_TRUE(Execute(database.Conninfo(),
+                        "ALTER TABLE battery_discharges ADD CONSTRAINT sane_duration "
+                        "CHECK (duration_s < 86400)",
+                        &error))
+        << error.toStdString();
+
+    DischargeSummary summary{QStringLiteral("room-1"), {}};
+    alarms::DischargeRecord& record = summary.record;
+    record.device = 0xA0;
+    record.startMs = kStart;
+    record.endMs = kStart + 5'400'000;
+    record.requiredMs = 3'600'000;
+    record.batteries = {{{0xA0, 0}, 12.3, 11.1, {}, 25.5, 0.05},
+                        {{0xA0, 5}, 12.2, 10.4, kStart + 3'000'000, 27.0, -0.7}};
+    record.firstAtEnd = battery::BatteryId{0xA0, 5};
+    DischargeSummary tooLong = summary;
+    tooLong.record.startMs = kStart - 2 * 86'400'000;
+
+    std::vector<PgWriter::Rejected> refused;
+    ASSERT_TRUE(writer.WriteDischarges(std::vector{summary, tooLong}, &refused))
+        << writer.LastError().toStdString();
+    ASSERT_TRUE(writer.WriteDischarges(std::vector{summary}, &refused));
+    ASSERT_EQ(refused.size(), 1U);
+    EXPECT_EQ(refused[0].topic, "batmon/room-1/A0/discharge/summary");
+    EXPECT_EQ(QueryLines(database.Conninfo(),
+                         "SELECT site, device, duration_s, weakest_label, weakest_min_voltage,"
+                         " round(capacity_percent), capacity_reached,"
+                         " summary->'batteries'->1->>'label' FROM battery_discharges"),
+              (std::vector<QString>{QStringLiteral("room-1 160 5400 A0-85 10.4 83 f A0-85")}));
+}
+
+}  // namespace

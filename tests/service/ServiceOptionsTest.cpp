@@ -259,6 +259,36 @@ TEST_F(ServiceOptionsTest, AlarmSettingsComeFromTheFileAndBadOnesAreRefusedWithT
     }
 }
 
+// Discharge settings for both devices, or for one by its name; a device's settings are checked
+// together, and what no device could use is refused.
+TEST_F(ServiceOptionsTest, DischargeSettingsComeFromTheFileForBothDevicesOrOne) {
+    const QString config = WriteConfig(
+        "port = x\n"
+        "discharge_end_voltage = 10.8\n"
+        "discharge_start_voltage.A1 = 25.2\n"
+        "discharge_end_level.A1 = 26\n"
+        "discharge_end_voltage.A1 = 21\n"
+        "discharge_capacity_minutes.a1 = 180\n");
+    const auto options = Parse({QStringLiteral("--config"), config});
+    ASSERT_TRUE(options) << error_.toStdString();
+    EXPECT_EQ(options->discharge[0], (alarms::DischargeSettings{12.6, 13.0, 10.8, std::nullopt}));
+    EXPECT_EQ(options->discharge[1], (alarms::DischargeSettings{25.2, 26.0, 21.0, 180}));
+    EXPECT_EQ(Parse({QStringLiteral("--port"), QStringLiteral("x")})->discharge,
+              alarms::DeviceDischargeSettings{})
+        << "12 V defaults without the keys";
+
+    for (const QByteArray& text : {QByteArray("port = x\ndischarge_start_voltage = 13.5\n"),
+                                   QByteArray("port = x\ndischarge_end_voltage.A1 = -3\n"),
+                                   QByteArray("port = x\ndischarge_start_voltage.A2 = 12\n"),
+                                   QByteArray("port = x\ndischarge_capacity_minutes = 0\n"),
+                                   QByteArray("port = x\ndischarge_capacity_minutes = 1.5\n")}) {
+        WriteConfig(text);
+        EXPECT_FALSE(Parse({QStringLiteral("--config"), config})) << text.constData();
+        EXPECT_EQ(status_, 2) << text.constData();
+        EXPECT_FALSE(error_.contains(u'\n')) << error_.toStdString();
+    }
+}
+
 TEST_F(ServiceOptionsTest, HelpAndVersionEndTheProgramWithStatusZero) {
     EXPECT_FALSE(Parse({QStringLiteral("--help")}));
     EXPECT_EQ(status_, 0);

@@ -25,7 +25,7 @@ struct AvailabilityRig {
         link->SetResponder([this](const QByteArray& request) -> std::optional<FakeLink::Answer> {
             const auto device = static_cast<std::uint8_t>(request[0]);
             if (silent[device == 0xA0 ? 0 : 1]) return std::nullopt;
-            return FakeLink::Answer{5, testsupport::PollAnswerBytes(device, 0x11, 125, 253)};
+            return FakeLink::Answer{5, testsupport::PollAnswerBytes(device, 0x11, 135, 253)};
         });
         station = std::make_unique<Station>(std::move(fake), clock, StationOptions{});
         station->Session().SetSamplingPeriodMs(kPeriodMs);

@@ -31,7 +31,7 @@ struct StationRig {
             if (silent) return std::nullopt;
             const bool watched = device == 0xA1 && static_cast<std::uint8_t>(request[3]) == 0x82;
             return FakeLink::Answer{
-                5, testsupport::PollAnswerBytes(device, watched ? status : 0x11, 125, 253)};
+                5, testsupport::PollAnswerBytes(device, watched ? status : 0x11, 135, 253)};
         });
         station = std::make_unique<Station>(std::move(fake), clock, StationOptions{dir, 0, 0});
         station->Session().SetSamplingPeriodMs(kPeriodMs);

@@ -17,6 +17,7 @@
 #include "store/DataDir.h"
 #include "store/HistoryReader.h"
 #include "store/HistoryWriter.h"
+#include "store/Schema.h"
 #include "tests/store/SchemaVersion1.h"
 #include "tests/store/StoreTestSupport.h"
 
@@ -72,7 +73,7 @@ TEST(HistoryFileUpgrade, aVersion1FileIsUpgradedInPlaceKeepingEveryRowAndNumber)
     EXPECT_TRUE(writer.IsHealthy());
 
     FileProbe probe(writer.FilePath());
-    EXPECT_EQ(Scalar(probe, QStringLiteral("PRAGMA user_version")).toInt(), 3);
+    EXPECT_EQ(Scalar(probe, QStringLiteral("PRAGMA user_version")).toInt(), store::kSchemaVersion);
     EXPECT_EQ(probe.IntegrityCheck(), QStringLiteral("ok"));
     EXPECT_EQ(probe.CountReadings(), 28);
     for (const auto& r : readings) EXPECT_TRUE(probe.Contains(r));
@@ -134,7 +135,7 @@ TEST(HistoryFileUpgrade, aVersion2FileKeepsItsAlarmsAndTheirOutboxAndRecordsLeve
     ASSERT_TRUE(writer.Flush());
     EXPECT_TRUE(writer.IsHealthy());
     FileProbe probe(writer.FilePath());
-    EXPECT_EQ(Scalar(probe, QStringLiteral("PRAGMA user_version")).toInt(), 3);
+    EXPECT_EQ(Scalar(probe, QStringLiteral("PRAGMA user_version")).toInt(), store::kSchemaVersion);
     EXPECT_EQ(probe.IntegrityCheck(), QStringLiteral("ok"));
     EXPECT_EQ(probe.CountReadings(), 28);
 

@@ -120,7 +120,7 @@ TEST(SimBatteries, eachDeviceIsAHealthyStringUnlessABatteryIsToldToDrift) {
     for (const std::uint64_t seed : {1u, 2u, 7u, 42u}) {
         batmonsim::BatteryBank bank(seed);
         std::array<std::vector<int>, 16> temperatures;
-        double worstDeviation = 0, worstWarmer = 0, worstRise = 0;
+        double worstDeviation = 0, worstWarmer = 0, worstRise = 0, lowestMedian = 100;
         for (int read = 0; read < 2 * kReadsPerHalfHour; ++read) {
             for (int device = 0; device < 2; ++device) {
                 const int count = device == 0 ? 8 : 6;  // the watched batteries
@@ -139,6 +139,7 @@ TEST(SimBatteries, eachDeviceIsAHealthyStringUnlessABatteryIsToldToDrift) {
                     return count % 2 ? v[count / 2] : (v[count / 2 - 1] + v[count / 2]) / 2;
                 };
                 const double medianVolts = median(volts), medianCelsius = median(celsius);
+                lowestMedian = std::min(lowestMedian, medianVolts);
                 for (int b = 0; b < count; ++b) {
                     worstDeviation = std::max(worstDeviation, std::fabs(volts[b] - medianVolts));
                     worstWarmer = std::max(worstWarmer, celsius[b] - medianCelsius);
@@ -148,6 +149,8 @@ TEST(SimBatteries, eachDeviceIsAHealthyStringUnlessABatteryIsToldToDrift) {
         EXPECT_LE(worstDeviation, 0.3 + 1e-9) << "seed " << seed;
         EXPECT_LT(worstWarmer, 5.0) << "seed " << seed;
         EXPECT_LT(worstRise, 2.0) << "seed " << seed;
+        // On float charge: never near the level at which a discharge starts or still runs.
+        EXPECT_GT(lowestMedian, 13.0) << "seed " << seed;
     }
 
     // Told to drift, a battery moves by its step with every reading, beyond the string's range.
@@ -247,4 +250,31 @@ TEST(SimOptionsForcedStatus, theBatteryReportsTheCodeWhileItsReadingsGoOn) {
     for (int i = 0; i < 50; ++i)
         otherFaults += devices.Respond(PollFrame(0xA1, 3).data())->reading->status != 0x11;
     EXPECT_LT(otherFaults, 10) << "the neighbour is not forced";
+}
+
+// A discharge plays on the clock: nothing before it, the load step and a steady fall while it
+// lasts (a weak battery falling faster), and the resting voltage back once the mains return.
+TEST(SimDischarge, batteriesFallWhileTheStringsCarryTheLoadAndRecoverAfter) {
+    const auto parsed =
+        batmonsim::ParseSimOptions({"--discharge-at", "10", "--discharge-rate", "0.6",
+                                    "--recover-after", "120", "--weak", "A0:5:2.0"});
+    ASSERT_TRUE(parsed.options);
+    const batmonsim::DischargePlan& plan = parsed.options->discharge;
+    EXPECT_EQ(plan.DropV(0, 1, 9.9), 0);
+    EXPECT_NEAR(plan.DropV(0, 1, 70), batmonsim::DischargePlan::kLoadStepV + 0.6, 1e-9);
+    EXPECT_NEAR(plan.DropV(0, 5, 70), batmonsim::DischargePlan::kLoadStepV + 1.2, 1e-9);
+    EXPECT_NEAR(plan.DropV(1, 5, 70), batmonsim::DischargePlan::kLoadStepV + 0.6, 1e-9);
+    EXPECT_EQ(plan.DropV(0, 5, 130), 0);
+    for (const char* bad : {"A0:5:0", "A0:5:-1", "A2:5:2", "A0:8:2", "A0:5:x"})
+        EXPECT_FALSE(batmonsim::ParseSimOptions({"--weak", bad}).options) << bad;
+    EXPECT_FALSE(batmonsim::ParseSimOptions({"--discharge-at", "-1"}).options);
+    EXPECT_FALSE(batmonsim::ParseSimOptions({"--recover-after", "0"}).options);
+
+    batmonsim::BusDevices devices(3), resting(3);
+    devices.SetDischarge(plan);
+    const auto volts = [](batmonsim::BusDevices& d, int battery, double atS) {
+        return d.Respond(PollFrame(0xA0, battery).data(), atS)->reading->voltageRaw;
+    };
+    EXPECT_EQ(volts(devices, 5, 70), volts(resting, 5, 70) - 24);
+    EXPECT_EQ(volts(devices, 2, 200), volts(resting, 2, 200));
 }

@@ -22,7 +22,8 @@ BatteryBank::BatteryBank(std::uint64_t seed) {
     for (std::size_t d = 0; d < levels_.size(); ++d) {
         std::mt19937_64 random(seed * 0xD1B54A32D192ED03ULL + d + 1);
         Level& level = levels_[d];
-        level.voltageCentre = 128.0 + 4.0 * Uniform(random);
+        // A string on float charge: 13.4 to 13.6 V per block.
+        level.voltageCentre = 134.0 + 2.0 * Uniform(random);
         level.voltagePhase = 2 * std::numbers::pi * Uniform(random);
         level.temperatureCentre = 230.0 + 40.0 * Uniform(random);
         level.temperaturePhase = 2 * std::numbers::pi * Uniform(random);

@@ -1,5 +1,8 @@
 #include "tools/sim/BusDevices.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "protocol/ModbusCrc.h"
 
 namespace batmonsim {
@@ -33,13 +36,13 @@ bool BusDevices::IsDeviceAddress(std::uint8_t address) {
     return address == kFirstAddress || address == kSecondAddress;
 }
 
-std::optional<Answer> BusDevices::Respond(const std::uint8_t* frame) {
+std::optional<Answer> BusDevices::Respond(const std::uint8_t* frame, double secondsSinceStart) {
     const Request request = Request::Parse(frame);
     if (!IsDeviceAddress(request.address)) return std::nullopt;
     const int device = request.address - kFirstAddress;
     switch (request.function) {
         case 0x04:
-            return ReadInputRegisters(request, device);
+            return ReadInputRegisters(request, device, secondsSinceStart);
         case 0x06:
             return WriteSingleRegister(request, frame, device);
         default:
@@ -67,7 +70,8 @@ void BusDevices::DriftTemperature(int device, int battery, double celsiusPerRead
         batteries_.SetTemperatureDrift(device, battery, celsiusPerReading);
 }
 
-Answer BusDevices::ReadInputRegisters(const Request& request, int device) {
+Answer BusDevices::ReadInputRegisters(const Request& request, int device,
+                                      double secondsSinceStart) {
     Answer answer;
     answer.request = request;
     answer.bytes = {request.address, request.function};
@@ -79,6 +83,9 @@ Answer BusDevices::ReadInputRegisters(const Request& request, int device) {
             forcedStatus_[static_cast<std::size_t>(device) * BatteryBank::kBatteriesPerDevice +
                           static_cast<std::size_t>(battery)];
         if (forced) reading.status = *forced;
+        const double dropTenths = 10.0 * discharge_.DropV(device, battery, secondsSinceStart);
+        reading.voltageRaw = static_cast<std::uint8_t>(
+            std::clamp(std::lround(reading.voltageRaw - dropTenths), 0L, 255L));
         answer.reading = reading;
         answer.bytes.insert(answer.bytes.end(),
                             {6, reading.status, reading.voltageRaw,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/sim/BatteryBank.h"
+#include "tools/sim/DischargePlan.h"
 
 namespace batmonsim {
 
@@ -47,7 +48,10 @@ public:
 
     // `frame` is a request of eight bytes with a valid CRC. Returns the answer of the addressed
     // device, or nothing when no device of this bus is addressed.
-    std::optional<Answer> Respond(const std::uint8_t* frame);
+    // `secondsSinceStart` places the answer in a discharge plan.
+    std::optional<Answer> Respond(const std::uint8_t* frame, double secondsSinceStart = 0);
+
+    void SetDischarge(const DischargePlan& plan) { discharge_ = plan; }
 
     // Battery `battery` (0..7) of device `device` (0..1) reports `code` from now on; its
     // voltage and temperature go on as before.
@@ -58,11 +62,12 @@ public:
     void DriftTemperature(int device, int battery, double celsiusPerReading);
 
 private:
-    Answer ReadInputRegisters(const Request& request, int device);
+    Answer ReadInputRegisters(const Request& request, int device, double secondsSinceStart);
     Answer WriteSingleRegister(const Request& request, const std::uint8_t* frame, int device);
     static Answer Exception(const Request& request, std::uint8_t code);
 
     BatteryBank batteries_;
+    DischargePlan discharge_;
     std::array<std::uint16_t, BatteryBank::kDevices> deviceInfo_;
     std::array<std::optional<std::uint8_t>,
                std::size_t{BatteryBank::kDevices} * BatteryBank::kBatteriesPerDevice>

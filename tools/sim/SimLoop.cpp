@@ -38,6 +38,7 @@ SimLoop::SimLoop(const SimOptions& options, int portFd, TrafficLog& log)
         devices_.DriftVoltage(drift.device, drift.battery, drift.perReading);
     for (const BatteryDrift& drift : options.temperatureDrifts)
         devices_.DriftTemperature(drift.device, drift.battery, drift.perReading);
+    devices_.SetDischarge(options.discharge);
 }
 
 int SimLoop::Run(int signalFd) {
@@ -146,7 +147,8 @@ void SimLoop::OnReceived(const std::uint8_t* data, std::size_t length, Clock::ti
 void SimLoop::OnRequest(const std::vector<std::uint8_t>& frame, Clock::time_point now) {
     const Request request = Request::Parse(frame.data());
     log_.Write(LogRecord::Received(frame, &request));
-    const std::optional<Answer> answer = devices_.Respond(frame.data());
+    const std::optional<Answer> answer =
+        devices_.Respond(frame.data(), std::chrono::duration<double>(now - started_).count());
     if (!answer) return;
     const FaultDecision decision = faults_.Decide(request.address);
     if (!decision.dropReason.empty()) {

@@ -46,6 +46,7 @@ private:
     Transmitter transmitter_;
     Clock::time_point lastReceived_{};
     std::optional<Clock::time_point> end_;
+    Clock::time_point started_ = Clock::now();  // the discharge plan's time 0
 };
 
 }  // namespace batmonsim

@@ -21,6 +21,10 @@ bool ParseNonNegative(const std::string& text, int& out) {
     return ParseNumber(text, out) && out >= 0;
 }
 
+bool ParseNonNegativeDecimal(const std::string& text, double& out) {
+    return ParseNumber(text, out) && std::isfinite(out) && out >= 0;
+}
+
 using config::SettingPlace;
 
 constexpr config::Setting kSimSettings[] = {
@@ -44,6 +48,17 @@ constexpr config::Setting kSimSettings[] = {
      SettingPlace::CommandLine},
     {"heat", "DEV:N:CELSIUS",
      "Battery N (0..7) of A0|A1 warms by CELSIUS per reading, e.g. A1:2:0.5 (repeatable).",
+     SettingPlace::CommandLine},
+    {"discharge_at", "S", "Both strings start discharging S seconds after the start.",
+     SettingPlace::CommandLine},
+    {"discharge_rate", "V_PER_MIN",
+     "How fast the batteries fall while discharging, in volts per minute (default 0.5).",
+     SettingPlace::CommandLine},
+    {"recover_after", "S", "The mains return after S seconds of discharge (default: never).",
+     SettingPlace::CommandLine},
+    {"weak", "DEV:N:FACTOR",
+     "Battery N (0..7) of A0|A1 falls FACTOR times faster while discharging, e.g. A0:5:2.0 "
+     "(repeatable).",
      SettingPlace::CommandLine},
     {"drop_rate", "P", "Leave a share P (0..1) of answers unsent.", SettingPlace::CommandLine},
     {"delay_ms", "N", "Answer N ms after the request (default 3).", SettingPlace::CommandLine},
@@ -149,6 +164,24 @@ config::Parsed<SimOptions> ParseSimOptions(const QStringList& arguments) {
              BatteryDrift drift;
              if (!ParseBatteryDrift(v, drift)) return false;
              options.temperatureDrifts.push_back(drift);
+             return true;
+         }},
+        {"discharge_at",
+         [&](const std::string& v) { return ParseNonNegativeDecimal(v, options.discharge.atS); }},
+        {"discharge_rate",
+         [&](const std::string& v) {
+             return ParseNonNegativeDecimal(v, options.discharge.voltsPerMinute);
+         }},
+        {"recover_after",
+         [&](const std::string& v) {
+             return ParseNonNegativeDecimal(v, options.discharge.recoverAfterS) &&
+                    options.discharge.recoverAfterS > 0;
+         }},
+        {"weak",
+         [&](const std::string& v) {
+             BatteryDrift weak;
+             if (!ParseBatteryDrift(v, weak) || weak.perReading <= 0) return false;
+             options.discharge.weak.push_back({weak.device, weak.battery, weak.perReading});
              return true;
          }},
         {"drop_rate",

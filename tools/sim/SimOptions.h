@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/CommandLine.h"
+#include "tools/sim/DischargePlan.h"
 
 namespace batmonsim {
 
@@ -38,8 +39,9 @@ struct SimOptions {
     std::vector<ForcedStatus> forcedStatus;
     std::vector<BatteryDrift> voltageDrifts;      // --drift
     std::vector<BatteryDrift> temperatureDrifts;  // --heat
-    double dropRate = 0.0;                        // share of answers left unsent, 0..1
-    int delayMs = 3;  // from the end of a request to the first byte of its answer
+    DischargePlan discharge;  // --discharge-at, --discharge-rate, --recover-after, --weak
+    double dropRate = 0.0;    // share of answers left unsent, 0..1
+    int delayMs = 3;          // from the end of a request to the first byte of its answer
     int corruptEvery = 0;
     int splitEvery = 0;
     int splitPauseMs = 30;
