@@ -16,6 +16,7 @@
 #include <QSysInfo>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "report/DischargeCsv.h"
 #include "report/DischargeCurves.h"
@@ -65,10 +66,12 @@ DischargePage::DischargePage(Station& station, QString historyFile, QWidget* par
                     Reload();
             });
     if (store::HistoryWriter* writer = station_.Writer()) {
+        // A commit reported after the change may be one made before it: read again at each
+        // commit until the list agrees with the station.
         connect(writer, &store::HistoryWriter::Committed, this, [this] {
             if (!stale_) return;
-            stale_ = false;
             Reload();
+            stale_ = !ListAgreesWithStation();
         });
     }
     Reload();
@@ -251,6 +254,18 @@ void DischargePage::Reload() {
     list_->resizeColumnsToContents();
     list_->setCurrentCell(chosenRow, 0);
     ShowRecord(chosenRow);
+}
+
+bool DischargePage::ListAgreesWithStation() const {
+    for (const std::uint8_t device : battery::kDevices) {
+        const alarms::DischargeRecord* running = station_.Discharges().Running(device);
+        const auto newest = std::find_if(records_.begin(), records_.end(),
+                                         [device](const auto& r) { return r.device == device; });
+        const bool listedRunning = newest != records_.end() && newest->Running();
+        if (bool(running) != listedRunning) return false;
+        if (running && newest->firstAtEnd != running->firstAtEnd) return false;
+    }
+    return true;
 }
 
 const alarms::DischargeRecord* DischargePage::Chosen() const {

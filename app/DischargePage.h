@@ -52,6 +52,9 @@ private:
     void ExportPdf();
     void ExportCsv();
     const alarms::DischargeRecord* Chosen() const;
+    // Whether the list shows each device's discharge as the station knows it: running or not,
+    // and with the same battery first at its end voltage.
+    bool ListAgreesWithStation() const;
 
     struct DeviceFields {
         QLineEdit* start;

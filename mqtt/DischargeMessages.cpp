@@ -73,8 +73,7 @@ QByteArray DischargeSummaryTopic(const QString& site, int device) {
     return state.isEmpty() ? state : state + "/summary";
 }
 
-QByteArray DischargeSummaryPayload(const alarms::DischargeRecord& ended) {
-    const std::int64_t endMs = ended.endMs.value_or(ended.startMs);
+QJsonObject DischargeRecordObject(const alarms::DischargeRecord& ended, std::int64_t endMs) {
     QJsonObject object{{QStringLiteral("device"), DeviceTopicName(ended.device)},
                        {QStringLiteral("start"), FormatUtcTime(ended.startMs)},
                        {QStringLiteral("end"), FormatUtcTime(endMs)},
@@ -100,7 +99,11 @@ QByteArray DischargeSummaryPayload(const alarms::DischargeRecord& ended) {
                                      {QStringLiteral("deviation"), b.deviationV}});
     }
     object.insert(QStringLiteral("batteries"), batteries);
-    return Compact(object);
+    return object;
+}
+
+QByteArray DischargeSummaryPayload(const alarms::DischargeRecord& ended) {
+    return Compact(DischargeRecordObject(ended, ended.endMs.value_or(ended.startMs)));
 }
 
 std::optional<DischargeSummary> ParseDischargeSummary(const QByteArray& topic,

@@ -20,6 +20,7 @@
 //       voltage, or null
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <optional>
 
@@ -32,6 +33,8 @@ bool IsDischargeStateTopic(const QByteArray& topic);
 
 QByteArray DischargeSummaryTopic(const QString& site, int device);
 QByteArray DischargeSummaryPayload(const alarms::DischargeRecord& ended);
+// The summary's object for a record as it stands at `endMs` (its end, or now while it runs).
+QJsonObject DischargeRecordObject(const alarms::DischargeRecord& record, std::int64_t endMs);
 // The collector's subscription to every site's summaries.
 inline const QByteArray kAllDischargeSummariesFilter =
     QByteArrayLiteral("batmon/+/+/discharge/summary");

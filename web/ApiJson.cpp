@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "battery/Status.h"
+#include "mqtt/DischargeMessages.h"
 #include "store/CsvExport.h"
 
 namespace web {
@@ -138,6 +139,19 @@ QByteArray ActiveAlarmsJson(const RoomState& state, qint64 nowMs) {
     root[QStringLiteral("unacknowledged")] = unacknowledged;
     root[QStringLiteral("alarms")] = list;
     return Compact(root);
+}
+
+QByteArray DischargesJson(const std::vector<alarms::DischargeRecord>& newestFirst, qint64 nowMs) {
+    QJsonArray list;
+    for (const alarms::DischargeRecord& record : newestFirst) {
+        if (std::size_t(list.size()) == kListedDischarges) break;
+        QJsonObject object = DischargeRecordObject(record, record.endMs.value_or(nowMs));
+        object.insert(QStringLiteral("id"), qint64(record.id));
+        object.insert(QStringLiteral("running"), record.Running());
+        if (record.Running()) object.insert(QStringLiteral("end"), QJsonValue::Null);
+        list.append(object);
+    }
+    return Compact(QJsonObject{{QStringLiteral("discharges"), list}});
 }
 
 QByteArray Compact(const QJsonObject& object) {

@@ -4,8 +4,10 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <optional>
+#include <vector>
 
 #include "alarms/AlarmTypes.h"
+#include "alarms/Discharge.h"
 #include "battery/Reading.h"
 #include "web/RoomState.h"
 
@@ -32,6 +34,12 @@ QByteArray LatestJson(const RoomState& state, qint64 nowMs);
 
 // GET /api/v1/alarms?active=1: {"time", "unacknowledged", "alarms": [...]}.
 QByteArray ActiveAlarmsJson(const RoomState& state, qint64 nowMs);
+
+// GET /api/v1/discharges: {"discharges": [...]}, newest first, at most kListedDischarges: each
+// the record of the summary on the broker with its "id" and "running"; a running discharge has
+// "end": null and its duration so far.
+constexpr std::size_t kListedDischarges = 100;
+QByteArray DischargesJson(const std::vector<alarms::DischargeRecord>& newestFirst, qint64 nowMs);
 
 QByteArray Compact(const QJsonObject& object);
 // {"error": message}

@@ -197,6 +197,7 @@ void WebServer::Route() {
     s.Get("/api/v1/latest", [this](const auto& q, auto& r) { Latest(q, r); });
     s.Get("/api/v1/readings", [this](const auto& q, auto& r) { Readings(q, r); });
     s.Get("/api/v1/alarms", [this](const auto& q, auto& r) { Alarms(q, r); });
+    s.Get("/api/v1/discharges", [this](const auto& q, auto& r) { Discharges(q, r); });
     s.Post(R"(/api/v1/alarms/([A-Za-z0-9_.]+)/acknowledge)",
            [this](const auto& q, auto& r) { Acknowledge(q, r); });
     s.Get("/api/v1/events", [this](const auto& q, auto& r) { Events(q, r); });
@@ -352,6 +353,21 @@ void WebServer::Alarms(const httplib::Request& request, httplib::Response& respo
                      {QStringLiteral("to"), QString::fromLatin1(store::FormatUtcMillis(*toMs))},
                      {QStringLiteral("events"), events}};
     Answer(response, 200, Compact(root));
+}
+
+void WebServer::Discharges(const httplib::Request& request, httplib::Response& response) {
+    if (!MayRead(request, response)) return;
+    if (options_.historyPath.isEmpty()) {
+        Refuse(response, 503, QStringLiteral("no history store"));
+        return;
+    }
+    store::HistoryReader reader(options_.historyPath);
+    const std::vector<alarms::DischargeRecord> records = reader.Discharges();
+    if (records.empty() && !reader.ErrorText().isEmpty()) {
+        Refuse(response, 500, reader.ErrorText());
+        return;
+    }
+    Answer(response, 200, DischargesJson(records, NowMs()));
 }
 
 void WebServer::Acknowledge(const httplib::Request& request, httplib::Response& response) {

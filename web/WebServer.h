@@ -84,6 +84,7 @@ private:
     void Latest(const httplib::Request& request, httplib::Response& response);
     void Readings(const httplib::Request& request, httplib::Response& response);
     void Alarms(const httplib::Request& request, httplib::Response& response);
+    void Discharges(const httplib::Request& request, httplib::Response& response);
     void Acknowledge(const httplib::Request& request, httplib::Response& response);
     void Events(const httplib::Request& request, httplib::Response& response);
     void SignIn(const httplib::Request& request, httplib::Response& response);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "store/HistoryReader.h"
 #include "tests/common/ProgramRun.h"
 #include "tests/common/WaitFor.h"
+#include "tests/servers/ChildProcess.h"
 #include "tests/servers/MosquittoServer.h"
 #include "tests/service/BatmondHarness.h"
 
@@ -54,9 +56,11 @@ TEST(BatmondDischarge, fastSamplingRetainedStateAndTheRecordNameTheWeakBattery) 
                               "20", "--weak", "A0:5:2.0"}))
         << sim.ErrorText().toStdString();
     BatmondProcess batmond;
+    const auto httpPort = quint16(testservers::FreeLoopbackPort());
     ASSERT_TRUE(
         batmond.Start({"--port", sim.PortPath(), "--period", QString::number(kOperatorPeriodS),
-                       "--data-dir", batmond.DataDir(), "--site", site, "--mqtt", broker.Url()}));
+                       "--data-dir", batmond.DataDir(), "--site", site, "--mqtt", broker.Url(),
+                       "--http", QStringLiteral("127.0.0.1:%1").arg(httpPort)}));
 
     const QByteArray stateTopic = DischargeStateTopic(site, 0xA0);
     const auto states = [&] {
@@ -115,6 +119,19 @@ TEST(BatmondDischarge, fastSamplingRetainedStateAndTheRecordNameTheWeakBattery) 
     EXPECT_GE(fastGaps, 4) << "the poll sped up";
     EXPECT_NEAR(gaps.front(), kOperatorPeriodS, 0.5);
     EXPECT_NEAR(gaps.back(), kOperatorPeriodS, 0.5) << "and slowed down again";
+
+    // The web view lists it too, newest first, ended, with the same weakest battery.
+    const QJsonArray listed = QJsonDocument::fromJson(FetchHttp(httpPort, "/api/v1/discharges"))
+                                  .object()
+                                  .value(u"discharges")
+                                  .toArray();
+    const auto listedA0 = std::find_if(listed.begin(), listed.end(), [](const QJsonValue& d) {
+        return d.toObject().value(u"device").toString() == u"A0";
+    });
+    ASSERT_NE(listedA0, listed.end());
+    EXPECT_FALSE(listedA0->toObject().value(u"running").toBool());
+    EXPECT_EQ(listedA0->toObject().value(u"weakest").toObject().value(u"label").toString(),
+              QStringLiteral("A0-85"));
 
     EXPECT_EQ(batmond.Stop(SIGTERM), 0);
     store::HistoryReader reader(store::HistoryFilePath(batmond.DataDir()));

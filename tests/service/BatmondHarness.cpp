@@ -176,11 +176,13 @@ PerBattery StoredByBattery(const QString& dataDir) {
     return ::testing::AssertionSuccess();
 }
 
-QByteArray FetchMetrics(quint16 port) {
+QByteArray FetchMetrics(quint16 port) { return FetchHttp(port, "/metrics"); }
+
+QByteArray FetchHttp(quint16 port, const QByteArray& path) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     if (!WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; })) return {};
-    socket.write("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     QByteArray answer;
     WaitUntil([&] {
         answer += socket.readAll();

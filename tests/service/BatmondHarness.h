@@ -96,5 +96,7 @@ PerBattery StoredByBattery(const QString& dataDir);
 
 // GET http://127.0.0.1:port/metrics; the body, empty on failure.
 QByteArray FetchMetrics(quint16 port);
+// The body of a 200 answer to GET `path` on 127.0.0.1:`port`; empty otherwise.
+QByteArray FetchHttp(quint16 port, const QByteArray& path);
 
 }  // namespace servicetest

@@ -129,7 +129,9 @@ TEST(SimFaults, splitAnswersPauseInTheMiddle) {
     const auto answers = AnswerRecords(sim);
     EXPECT_EQ(answers[1].fault, "corrupt,split,double");
     EXPECT_EQ(answers[2].fault, "corrupt,split,double");
-    EXPECT_GE(answers[2].monoUs - answers[1].monoUs, 150'000);
+    // The pieces keep their schedule: a first write that was late shortens the next gap by as
+    // much, so the pause is checked with a few milliseconds' leeway.
+    EXPECT_GE(answers[2].monoUs - answers[1].monoUs, 140'000);
     EXPECT_FALSE(CrcOk(Bytes(all.begin(), all.begin() + 11)));
 }
 

@@ -296,6 +296,29 @@ async function loadAlarmHistory() {
   }
 }
 
+function durationText(seconds) {
+  const s = Math.round(seconds);
+  const h = Math.floor(s / 3600), m = Math.floor((s % 3600) / 60);
+  return (h ? `${h} h ${pad(m)} min ` : m ? `${m} min ` : "") + `${pad(s % 60)} s`;
+}
+
+async function loadDischarges() {
+  const answer = await api("/api/v1/discharges");
+  const body = $("#discharges tbody");
+  body.replaceChildren();
+  if (!answer.ok) return;
+  for (const d of answer.body.discharges) {
+    const row = document.createElement("tr");
+    cell(row, d.device);
+    cell(row, localTime(d.start));
+    cell(row, durationText(d.duration_s) + (d.running ? "（放电中）" : ""));
+    cell(row, d.weakest ? d.weakest.label : "", d.weakest ? "weakest" : undefined);
+    cell(row, d.weakest ? d.weakest.voltage.toFixed(1) : "");
+    cell(row, d.capacity ? `${d.capacity.percent.toFixed(1)} %` + (d.capacity.reached ? " 合格" : " 不合格") : "");
+    body.appendChild(row);
+  }
+}
+
 // ---- 登录 ----
 function renderSession() {
   const user = state.session.user;
@@ -341,7 +364,7 @@ function show(view) {
   for (const b of document.querySelectorAll("nav button")) b.classList.toggle("active", b.dataset.view === view);
   for (const v of ["live", "trend", "alarms"]) $(`#view-${v}`).hidden = v !== view;
   if (view === "trend") loadTrend();
-  if (view === "alarms") loadAlarmHistory();
+  if (view === "alarms") { loadAlarmHistory(); loadDischarges(); }
 }
 
 let started = false;
