@@ -99,6 +99,7 @@ void ChannelWorker::Pump() {
 }
 
 void ChannelWorker::SendTest(const Notice& notice) {
+    if (finished_) return;
     const SendResult result = sender_->Send(notice);
     emit TestSent(options_.channel, result.error);
 }
@@ -109,6 +110,7 @@ void ChannelWorker::Finish() {
     finished_ = true;
     timer_.stop();
     reader_.reset();
+    sender_.reset();
 }
 
 }  // namespace notify
