@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <random>
 
 #include "battery/BatteryId.h"
@@ -63,9 +64,11 @@ private:
 
 // Thirty days of readings of all fourteen batteries at a 10 s period (3,628,800 rows), in the
 // history file the store makes, with an occasional abnormal status and a few outages. Returns
-// rows. Readings from `fromMs` to `toMs`, with no readings inside `outage` (empty by default).
+// rows. Readings from `fromMs` to `toMs`, with no readings inside `outage` (empty by default),
+// of `only` one battery when it is given.
 inline qint64 FillStore(const QString& path, qint64 fromMs = kStartMs, qint64 toMs = kEndMs,
-                        TimeRange outage = {}) {
+                        TimeRange outage = {},
+                        std::optional<battery::BatteryId> only = std::nullopt) {
     QString error;
     if (!store::CreateHistoryFile(path, &error)) {
         std::fprintf(stderr, "cannot make the store: %s\n", qPrintable(error));
@@ -81,6 +84,7 @@ inline qint64 FillStore(const QString& path, qint64 fromMs = kStartMs, qint64 to
                        -1, &insert, nullptr);
     qint64 rows = 0;
     for (const battery::BatteryId& id : battery::WatchedBatteries()) {
+        if (only && id != *only) continue;
         ReadingGenerator generator(*battery::WatchedIndex(id));
         for (qint64 t = fromMs; t < toMs; t += kPeriodMs) {
             const TrendSample reading = generator.At(t);

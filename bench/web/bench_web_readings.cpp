@@ -3,7 +3,6 @@
 // the ten-minute digests) and the next ones. Usage: bench_web_readings [requests]
 
 #include <httplib.h>
-#include <sqlite3.h>
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -21,33 +20,10 @@ namespace {
 
 constexpr qint64 kYearMs = 365LL * 24 * 3600 * 1000;
 
+// A year of one battery's readings (A0-83) at the default period.
 qint64 FillYear(const QString& path) {
-    if (!store::CreateHistoryFile(path)) return 0;
-    sqlite3* db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db,
-                       "INSERT INTO readings (t_ms, device, battery, status, voltage_dv,"
-                       " temperature_dc) VALUES (?1, 160, 3, ?2, ?3, ?4)",
-                       -1, &insert, nullptr);
-    benchstore::ReadingGenerator generator(3);
-    qint64 rows = 0;
-    for (qint64 t = benchstore::kStartMs; t < benchstore::kStartMs + kYearMs;
-         t += benchstore::kPeriodMs) {
-        const TrendSample reading = generator.At(t);
-        sqlite3_bind_int64(insert, 1, t);
-        sqlite3_bind_int(insert, 2, reading.status);
-        sqlite3_bind_int(insert, 3, reading.voltageDv);
-        sqlite3_bind_int(insert, 4, reading.temperatureDc);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-        ++rows;
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "COMMIT; PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    return rows;
+    return benchstore::FillStore(path, benchstore::kStartMs, benchstore::kStartMs + kYearMs, {},
+                                 battery::BatteryId{0xA0, 3});
 }
 
 }  // namespace
