@@ -10,8 +10,8 @@ set_name="${1:-all}"
 # The compiler and build tools, Qt with its SQLite driver, the libraries the programs link
 # (libpq-dev and libsystemd-dev only because configuring the tree looks for them:
 # batmon-collector and batmond are part of it; libssl-dev for the MQTT client's TLS
-# diagnostics; libcurl for alarm mail and webhooks), and the faces the window's font names are
-# mapped to; cpp-httplib and libcrypt for the web server.
+# diagnostics; libcurl for alarm mail and webhooks; cpp-httplib and libcrypt for the web
+# server), and the faces the window's font names are mapped to.
 run_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
