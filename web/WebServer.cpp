@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -153,6 +154,11 @@ bool WebServer::Start(QString* error) {
     listener_.reset(QThread::create([server = server_.get()] { server->listen_after_bind(); }));
     listener_->setObjectName(QStringLiteral("web-listener"));
     listener_->start();
+    // The server's stop() only ends a listener that has begun to accept: one told to stop just
+    // before would begin afterwards and accept for ever. Start returns once it accepts.
+    const QDeadlineTimer deadline(std::chrono::seconds(5));
+    while (!server_->is_running() && !listener_->isFinished() && !deadline.hasExpired())
+        QThread::usleep(200);
     return true;
 }
 
