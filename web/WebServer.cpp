@@ -151,11 +151,14 @@ bool WebServer::Start(QString* error) {
         return false;
     }
     port_ = static_cast<quint16>(port);
+    // The accept loop blocks inside the library until stop(): a plain thread, not a QObject
+    // worker, whose event loop it would never return to.
     listener_.reset(QThread::create([server = server_.get()] { server->listen_after_bind(); }));
     listener_->setObjectName(QStringLiteral("web-listener"));
     listener_->start();
     // The server's stop() only ends a listener that has begun to accept: one told to stop just
-    // before would begin afterwards and accept for ever. Start returns once it accepts.
+    // before would begin afterwards and accept for ever. Start returns once it accepts; this
+    // version of the library reports that only through is_running(), so it is polled.
     const QDeadlineTimer deadline(std::chrono::seconds(5));
     while (!server_->is_running() && !listener_->isFinished() && !deadline.hasExpired())
         QThread::usleep(200);

@@ -17,6 +17,7 @@
 #include "tests/common/WaitFor.h"
 #include "tests/servers/ChildProcess.h"
 #include "tests/servers/MailSinks.h"
+#include "tests/servers/SmtpMailSettings.h"
 
 namespace {
 
@@ -42,13 +43,7 @@ int main(int argc, char** argv) {
     options.port = QStringLiteral("tcp://127.0.0.1:%1").arg(testservers::FreeLoopbackPort());
     options.dataDir = dir.path();
     options.site = QStringLiteral("bench");
-    notify::MailSettings mail;
-    mail.url = smtp.Url();
-    mail.user = smtp.User();
-    mail.password = smtp.Password();
-    mail.from = QStringLiteral("batmon@example.com");
-    mail.to = QStringList{QStringLiteral("ops@example.com")};
-    options.notify.mail = mail;
+    options.notify.mail = testservers::MailSettingsFor(smtp);
     options.notify.caFile = smtp.CaFile();
     options.notify.pacing.groupMs = 0;
     options.notify.pacing.maxPerHour = 3600;

@@ -15,6 +15,7 @@
 #include "tests/common/WaitFor.h"
 #include "tests/servers/ChildProcess.h"
 #include "tests/servers/MailSinks.h"
+#include "tests/servers/SmtpMailSettings.h"
 #include "tests/service/BatmondHarness.h"
 #include "tools/simctl/SimProcess.h"
 
@@ -157,13 +158,7 @@ ServiceOptions SilentBus(const QString& dir, const testservers::SmtpServer& smtp
     options.port = QStringLiteral("tcp://127.0.0.1:%1").arg(testservers::FreeLoopbackPort());
     options.dataDir = dir;
     options.site = QStringLiteral("room-9");
-    notify::MailSettings mail;
-    mail.url = smtp.Url();
-    mail.user = smtp.User();
-    mail.password = smtp.Password();
-    mail.from = QStringLiteral("batmon@example.com");
-    mail.to = QStringList{QStringLiteral("ops@example.com")};
-    options.notify.mail = mail;
+    options.notify.mail = testservers::MailSettingsFor(smtp);
     options.notify.caFile = smtp.CaFile();
     options.notify.pacing.groupMs = 200;
     options.notify.pacing.retryFirstMs = 100;
