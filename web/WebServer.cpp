@@ -77,7 +77,10 @@ std::map<std::string, StaticFile> LoadPage() {
     std::map<std::string, StaticFile> page;
     for (const auto& [name, type] : files) {
         QFile file(QStringLiteral(":/web/") + QLatin1String(name));
-        if (file.open(QIODevice::ReadOnly)) page["/" + std::string(name)] = {file.readAll(), type};
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        std::string path = "/";
+        path += name;
+        page[path] = {file.readAll(), type};
     }
     return page;
 }

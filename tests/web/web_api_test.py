@@ -122,15 +122,19 @@ class ApiTest(unittest.TestCase):
         path = "/api/v1/alarms/A0.2.status_voltage/acknowledge"
         status, _, _ = self.rig.request("POST", path, body=b"")
         self.assertEqual(status, 401)
+        failed_at = time.monotonic()
         status, _, body = self.sign_in("wrong")
         self.assertEqual(status, 403)
-        # Straight after a failure the next attempt must wait, even with the right password.
-        status, headers, _ = self.sign_in("s3cret")
-        self.assertEqual(status, 429)
-        self.assertGreaterEqual(int(headers["Retry-After"]), 1)
-        status, headers, body = wait_until(
-            lambda: (lambda a: a if a[0] != 429 else None)(self.sign_in("s3cret")), 10,
-            "the sign-in wait to pass", step_s=0.5)
+        # For a second after a failure the next attempt waits, even with the right password.
+        # On a loaded machine that second may already be over when the next request arrives.
+        status, headers, body = self.sign_in("s3cret")
+        if status == 429:
+            self.assertGreaterEqual(int(headers["Retry-After"]), 1)
+            status, headers, body = wait_until(
+                lambda: (lambda a: a if a[0] != 429 else None)(self.sign_in("s3cret")), 10,
+                "the sign-in wait to pass", step_s=0.5)
+        else:
+            self.assertGreaterEqual(time.monotonic() - failed_at, 1.0)
         self.assertEqual(status, 200)
         cookie = headers["Set-Cookie"]
         self.assertIn("HttpOnly", cookie)
@@ -153,7 +157,7 @@ class ApiTest(unittest.TestCase):
         def acknowledged():
             alarms = self.rig.get_json("/api/v1/alarms?active=1")["alarms"]
             return [a for a in alarms if a["id"] == "A0.2.status_voltage" and a["acknowledged"]]
-        alarm = wait_until(acknowledged, 10, "the acknowledgement")[0]
+        alarm = wait_until(acknowledged, 30, "the acknowledgement")[0]
         self.assertEqual(alarm["acknowledged_by"], "zhang")
         events = self.rig.get_json("/api/v1/alarms?from=0")["events"]
         self.assertIn(("acknowledged", "zhang"),

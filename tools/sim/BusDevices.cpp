@@ -93,8 +93,9 @@ Answer BusDevices::ReadInputRegisters(const Request& request, int device,
                              static_cast<std::uint8_t>(reading.temperatureRaw & 0xFF), 0, 0});
     } else if (request.reg == kDeviceInfoReadRegister && request.value == 1) {
         const std::uint16_t info = deviceInfo_[static_cast<std::size_t>(device)];
-        answer.bytes.insert(answer.bytes.end(), {2, static_cast<std::uint8_t>(info >> 8),
-                                                 static_cast<std::uint8_t>(info & 0xFF)});
+        answer.bytes.push_back(2);
+        answer.bytes.push_back(static_cast<std::uint8_t>(info >> 8));
+        answer.bytes.push_back(static_cast<std::uint8_t>(info & 0xFF));
     } else {
         return Exception(request, kIllegalDataAddress);
     }
