@@ -191,6 +191,22 @@ TrendResult ReadTrend(store::RangeReader& store, const TrendRequest& request,
     return result;
 }
 
+std::optional<bool> BuildDigest(store::RangeReader& store, battery::BatteryId battery,
+                                qint64 maxRows, TrendSummaries& summaries) {
+    BucketSummary* summary = summaries.For(battery);
+    if (summary == nullptr) return true;
+    const std::function<bool()> enough = [&store, start = store.RowsRead(), maxRows] {
+        return store.RowsRead() - start >= maxRows;
+    };
+    SampleReader reader(store, enough);
+    try {
+        if (!CatchUp(reader, battery, *summary)) return std::nullopt;
+    } catch (const Cancelled&) {
+        return false;  // the digest keeps what was read; the next call goes on from there
+    }
+    return true;
+}
+
 TrendReader::TrendReader(QString storePath,
                          std::shared_ptr<const std::atomic<std::uint64_t>> latest)
     : storePath_(std::move(storePath)), latest_(std::move(latest)) {}

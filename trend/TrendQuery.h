@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "battery/BatteryId.h"
@@ -65,6 +66,12 @@ private:
 TrendResult ReadTrend(store::RangeReader& store, const TrendRequest& request,
                       const std::function<bool()>& cancelled = {},
                       TrendSummaries* summaries = nullptr);
+
+// Brings the digests of `battery` up to date a part at a time, for a reader that builds them
+// before they are asked for: reads about `maxRows` of the rows stored after what the digests
+// hold. True once they are up to date, false while more remains, nothing on a read error.
+std::optional<bool> BuildDigest(store::RangeReader& store, battery::BatteryId battery,
+                                qint64 maxRows, TrendSummaries& summaries);
 
 // The query thread's worker: reads each request with a store reader of its own (opened on its
 // first request) and keeps the digests between requests. A request that a newer one superseded

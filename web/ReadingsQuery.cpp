@@ -5,8 +5,10 @@
 #include <algorithm>
 
 #include "battery/Status.h"
+#include "config/Log.h"
 #include "store/CsvExport.h"
 #include "store/RangeReader.h"
+#include "threads/Worker.h"
 #include "web/ApiJson.h"
 
 namespace web {
@@ -107,14 +109,17 @@ ReadingsQuery::ReadingsQuery(QString historyPath) : historyPath_(std::move(histo
 
 ReadingsQuery::~ReadingsQuery() = default;
 
-ReadingsAnswer ReadingsQuery::Read(const ReadingsRequest& request) {
-    ReadingsAnswer answer;
+bool ReadingsQuery::OpenReader(QString* error) {
     if (!reader_ || !reader_->IsOpen())
         reader_ = std::make_unique<store::RangeReader>(historyPath_);
-    if (!reader_->IsOpen()) {
-        answer.error = reader_->ErrorText();
-        return answer;
-    }
+    if (reader_->IsOpen()) return true;
+    *error = reader_->ErrorText();
+    return false;
+}
+
+ReadingsAnswer ReadingsQuery::Read(const ReadingsRequest& request) {
+    ReadingsAnswer answer;
+    if (!OpenReader(&answer.error)) return answer;
     // A range that holds no more readings than points is answered with the readings: reading
     // stops as soon as one more than that has come.
     const auto limit = static_cast<std::size_t>(request.points);
@@ -144,6 +149,34 @@ ReadingsAnswer ReadingsQuery::Read(const ReadingsRequest& request) {
     return answer;
 }
 
-void ReadingsQuery::Finish() { reader_.reset(); }
+void ReadingsQuery::BuildDigests() {
+    if (finished_ || building_ >= battery::kWatchedCount) return;
+    if (building_ == 0 && !buildClock_.isValid()) buildClock_.start();
+    QString error;
+    const std::optional<bool> built =
+        OpenReader(&error) ? BuildDigest(*reader_, battery::WatchedBattery(building_),
+                                         kBuildStepRows, summaries_)
+                           : std::nullopt;
+    if (!built) {
+        // Requests still build what they need as they come.
+        qCWarning(ServiceLog).noquote()
+            << QStringLiteral("web: trend digests not built ahead: %1")
+                   .arg(error.isEmpty() ? reader_->ErrorText() : error);
+        return;
+    }
+    if (*built) ++building_;
+    if (building_ < battery::kWatchedCount) {
+        threads::Post(this, [this] { BuildDigests(); });
+        return;
+    }
+    qCInfo(ServiceLog).noquote() << QStringLiteral("web: trend digests built in %1 s (%2 MiB)")
+                                        .arg(double(buildClock_.elapsed()) / 1000.0, 0, 'f', 1)
+                                        .arg(double(summaries_.HeldBytes()) / (1 << 20), 0, 'f', 1);
+}
+
+void ReadingsQuery::Finish() {
+    finished_ = true;
+    reader_.reset();
+}
 
 }  // namespace web

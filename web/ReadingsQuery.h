@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -39,16 +40,28 @@ QByteArray ReadingsJson(const ReadingsRequest& request, const ReadingsAnswer& an
 class ReadingsQuery : public QObject {
     Q_OBJECT
 public:
+    // Rows read per step while building the digests: a request that comes meanwhile waits for
+    // one step at most (some tens of milliseconds).
+    static constexpr qint64 kBuildStepRows = 20'000;
+
     explicit ReadingsQuery(QString historyPath);
     ~ReadingsQuery() override;
 
     ReadingsAnswer Read(const ReadingsRequest& request);
+    // Builds the digests of every battery in steps, each posted behind the requests that came
+    // meanwhile, so that the first request over a long range is as fast as the next ones.
+    void BuildDigests();
     void Finish();
 
 private:
+    bool OpenReader(QString* error);
+
     QString historyPath_;
     std::unique_ptr<store::RangeReader> reader_;
     TrendSummaries summaries_;
+    int building_ = 0;  // WatchedBattery index whose digests are being built
+    QElapsedTimer buildClock_;
+    bool finished_ = false;
 };
 
 }  // namespace web

@@ -135,9 +135,11 @@ bool WebServer::Start(QString* error) {
     server_->set_write_timeout(WebLimits::kWriteTimeoutS, 0);
     server_->set_keep_alive_timeout(WebLimits::kKeepAliveS);
     server_->set_payload_max_length(WebLimits::kMaxBody);
-    if (!options_.historyPath.isEmpty() && !options_.metricsOnly)
+    if (!options_.historyPath.isEmpty() && !options_.metricsOnly) {
         readings_ = std::make_unique<threads::WorkerThread<ReadingsQuery>>(
             QStringLiteral("web-readings"), options_.historyPath);
+        readings_->Post([](ReadingsQuery& query) { query.BuildDigests(); });
+    }
     Route();
 
     const std::string host = options_.listen.address.toString().toStdString();

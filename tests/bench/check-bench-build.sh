@@ -9,7 +9,12 @@ cmake=$1 source_dir=$2 build_dir=$3
 log=$build_dir.log
 
 cd "$source_dir" || exit 1
-if ! "$cmake" --preset release -B "$build_dir" >"$log" 2>&1; then
+# Unoptimised and without -Werror: what this checks is that the preset holds everything the
+# benchmarks need, which the optimiser does not change; -O3 compiles twice as long, and its
+# warnings (GCC's false positives among them) would fail CI's -Werror here though they stop
+# nobody's bench/run.
+if ! "$cmake" --preset release -B "$build_dir" "-DCMAKE_CXX_FLAGS_RELEASE=-O0 -DNDEBUG" \
+    -DBATMON_WERROR=OFF >"$log" 2>&1; then
     tail -n 50 "$log" >&2
     echo "FAIL: configuring the release preset (full log: $log)" >&2
     exit 1

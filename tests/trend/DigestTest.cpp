@@ -82,6 +82,28 @@ TEST_F(DigestTest, digestsGiveTheSameLinesAsEveryRowWhenColumnsHoldWholeDigests)
               2);
 }
 
+// Built ahead a few thousand rows at a time (a step may end inside a digest), the digests serve
+// the first read as if one read had built them.
+TEST_F(DigestTest, digestsBuiltAheadInStepsServeTheFirstReadWithTheSameLines) {
+    TrendSummaries summaries;
+    int steps = 0;
+    std::optional<bool> built;
+    while ((built = BuildDigest(*reader_, kBattery, 1000, summaries)) == false) ++steps;
+    ASSERT_TRUE(built.has_value()) << reader_->ErrorText().toStdString();
+    EXPECT_GT(steps, 1) << "the reader stops between blocks of rows once enough were read";
+    const battery::BatteryId silent{0xA0, 4};  // nothing stored
+    EXPECT_EQ(BuildDigest(*reader_, silent, 1000, summaries), true);
+
+    const TimeRange range{kStart, kStart + kDays * 24 * 3600'000LL - 1};
+    const TrendRequest request{{kBattery}, range, int(range.Span() / (2 * kBucket)) + 1, kGap};
+    const TrendResult first = Read(request, &summaries);
+    const TrendResult rows = Read(request, nullptr);
+    EXPECT_LT(first.rowsRead, 500) << "only outage digests are read row by row";
+    EXPECT_EQ(first.batteries[0].reduced.voltage, rows.batteries[0].reduced.voltage);
+    EXPECT_EQ(first.batteries[0].reduced.temperature, rows.batteries[0].reduced.temperature);
+    EXPECT_EQ(first.batteries[0].reduced.marks, rows.batteries[0].reduced.marks);
+}
+
 TEST_F(DigestTest, digestsFollowNewRowsAndRebuildAfterOldRowsAreDeleted) {
     TrendSummaries summaries;
     const qint64 end = kStart + 4LL * 24 * 3600'000;
