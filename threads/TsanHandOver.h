@@ -21,3 +21,12 @@ extern "C" void __tsan_release(void* address);
 #define PUBLISH_HANDOVER(object) static_cast<void>(object)
 #define RECEIVE_HANDOVER(object) static_cast<void>(object)
 #endif
+
+namespace threads {
+// For the few tests that cannot run under ThreadSanitizer as they are.
+#ifdef BATMON_TSAN
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+}  // namespace threads

@@ -18,6 +18,7 @@
 #include "notify/Notifier.h"
 #include "tests/app/FormFixture.h"
 #include "tests/servers/ChildProcess.h"
+#include "threads/TsanHandOver.h"
 
 namespace {
 
@@ -338,8 +339,14 @@ TEST_F(AlarmWindowTest, theLimitsDialogSendsATestMessageThroughEachChannelAndSho
     ShowPending();
 
     notify::NotifySettings settings;
-    settings.command =
-        notify::CommandSettings{QStringLiteral("/bin/true"), {}, 5, alarms::AlarmLevel::Warning};
+    // Not under ThreadSanitizer: Qt starts a program with a vfork-style clone, which the
+    // sanitizer's clone interceptor takes for a fork, resetting its bookkeeping in memory the
+    // child shares with the window; what follows are false reports and now and then a crash of
+    // the sanitizer itself.
+    constexpr bool kRunsCommand = !threads::kThreadSanitizer;
+    if (kRunsCommand)
+        settings.command = notify::CommandSettings{QStringLiteral("/bin/true"), {}, 5,
+                                                   alarms::AlarmLevel::Warning};
     notify::WebhookSettings webhook;  // nothing listens there
     webhook.url = QStringLiteral("http://127.0.0.1:%1/x").arg(testservers::FreeLoopbackPort());
     settings.webhook = webhook;
@@ -363,9 +370,9 @@ TEST_F(AlarmWindowTest, theLimitsDialogSendsATestMessageThroughEachChannelAndSho
         testsupport::WaitUntil([&] { return !result->text().contains(QStringLiteral("正在发送")); },
                                std::chrono::seconds(20 * testsupport::kSlowdown)));
     const QStringList lines = result->text().split(u'\n');
-    ASSERT_EQ(lines.size(), 2) << result->text().toStdString();
+    ASSERT_EQ(lines.size(), kRunsCommand ? 2 : 1) << result->text().toStdString();
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Webhook：失败："))) << lines[0].toStdString();
-    EXPECT_EQ(lines[1], QStringLiteral("命令：已发送"));
+    if (kRunsCommand) EXPECT_EQ(lines[1], QStringLiteral("命令：已发送"));
     Click(Control<QPushButton>(*dialog, "CancelButton"));
     Form().SetNotifier(nullptr);
 }

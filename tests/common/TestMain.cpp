@@ -20,15 +20,7 @@ extern "C" const char* __tsan_default_suppressions() {
            "called_from_lib:libglib-2.0.so.0\n"
            "called_from_lib:libQt6DBus.so.6\n"
            "called_from_lib:libdbus-1.so.3\n"
-           "race:tzset_internal\n"
-           // A thread that has started a program through QProcess is misjudged afterwards: Qt
-           // starts the child with clone(CLONE_VM | CLONE_VFORK), and the sanitizer's clone
-           // interceptor resets its bookkeeping in the child as it would after fork(), in memory
-           // the child shares with its parent, so that thread's later hand-overs are lost (its
-           // reads are reported against the worker's deletion after the thread was joined). The
-           // command channel's test message is the one such thread the sanitizer groups run;
-           // batmond's delivery test, which runs a command for every alarm, stays out of them.
-           "race:notify::ChannelWorker::SendTest\n";
+           "race:tzset_internal\n";
 }
 
 // Every test binary owns one QApplication so that widget, timer and posted-event tests share
