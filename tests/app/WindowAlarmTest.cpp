@@ -372,7 +372,9 @@ TEST_F(AlarmWindowTest, theLimitsDialogSendsATestMessageThroughEachChannelAndSho
     const QStringList lines = result->text().split(u'\n');
     ASSERT_EQ(lines.size(), kRunsCommand ? 2 : 1) << result->text().toStdString();
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Webhook：失败："))) << lines[0].toStdString();
-    if (kRunsCommand) EXPECT_EQ(lines[1], QStringLiteral("命令：已发送"));
+    if (kRunsCommand) {
+        EXPECT_EQ(lines[1], QStringLiteral("命令：已发送"));
+    }
     Click(Control<QPushButton>(*dialog, "CancelButton"));
     Form().SetNotifier(nullptr);
 }
