@@ -154,14 +154,13 @@ void ReadingsQuery::BuildDigests() {
     if (building_ == 0 && !buildClock_.isValid()) buildClock_.start();
     QString error;
     const std::optional<bool> built =
-        OpenReader(&error) ? BuildDigest(*reader_, battery::WatchedBattery(building_),
-                                         kBuildStepRows, summaries_)
-                           : std::nullopt;
+        OpenReader(&error)
+            ? BuildDigest(*reader_, battery::WatchedBattery(building_), kBuildStepRows, summaries_)
+            : std::nullopt;
     if (!built) {
         // Requests still build what they need as they come.
-        qCWarning(ServiceLog).noquote()
-            << QStringLiteral("web: trend digests not built ahead: %1")
-                   .arg(error.isEmpty() ? reader_->ErrorText() : error);
+        qCWarning(ServiceLog).noquote() << QStringLiteral("web: trend digests not built ahead: %1")
+                                               .arg(error.isEmpty() ? reader_->ErrorText() : error);
         return;
     }
     if (*built) ++building_;

@@ -345,8 +345,8 @@ TEST_F(AlarmWindowTest, theLimitsDialogSendsATestMessageThroughEachChannelAndSho
     // the sanitizer itself.
     constexpr bool kRunsCommand = !threads::kThreadSanitizer;
     if (kRunsCommand)
-        settings.command = notify::CommandSettings{QStringLiteral("/bin/true"), {}, 5,
-                                                   alarms::AlarmLevel::Warning};
+        settings.command = notify::CommandSettings{
+            QStringLiteral("/bin/true"), {}, 5, alarms::AlarmLevel::Warning};
     notify::WebhookSettings webhook;  // nothing listens there
     webhook.url = QStringLiteral("http://127.0.0.1:%1/x").arg(testservers::FreeLoopbackPort());
     settings.webhook = webhook;
