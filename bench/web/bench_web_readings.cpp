@@ -11,11 +11,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 #include "bench/trend/BenchStore.h"
 #include "store/Schema.h"
+#include "tests/common/WaitFor.h"
 #include "web/EventHub.h"
 #include "web/WebServer.h"
 
@@ -59,12 +59,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    while (!digestsBuilt) {
-        if (std::chrono::steady_clock::now() - starting > std::chrono::minutes(5)) {
-            std::fprintf(stderr, "the digests were not built within 5 minutes\n");
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!testsupport::WaitUntil([] { return digestsBuilt.load(); }, std::chrono::minutes(5))) {
+        std::fprintf(stderr, "the digests were not built within 5 minutes\n");
+        return 1;
     }
     const double buildS =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - starting).count();
