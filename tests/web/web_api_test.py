@@ -105,9 +105,10 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(active["unacknowledged"],
                          len([a for a in active["alarms"] if not a["acknowledged"]]))
         self.assertIn("A0.2.status_voltage", [a["id"] for a in active["alarms"]])
-        past = self.rig.get_json("/api/v1/alarms?from=0")
-        raised = [e for e in past["events"] if e["alarm"] == "A0.2.status_voltage"]
-        self.assertTrue(raised)
+        # The history store writes the event on its own thread, a moment after the board shows it.
+        raised = wait_until(
+            lambda: [e for e in self.rig.get_json("/api/v1/alarms?from=0")["events"]
+                     if e["alarm"] == "A0.2.status_voltage"], 30, "the raised alarm in the history")
         self.assertEqual(set(raised[0]), {"id", "alarm", "time", "device", "battery", "label",
                                           "kind", "kind_text", "state", "state_text", "level",
                                           "value", "value_text", "user"})
@@ -159,9 +160,12 @@ class ApiTest(unittest.TestCase):
             return [a for a in alarms if a["id"] == "A0.2.status_voltage" and a["acknowledged"]]
         alarm = wait_until(acknowledged, 30, "the acknowledgement")[0]
         self.assertEqual(alarm["acknowledged_by"], "zhang")
-        events = self.rig.get_json("/api/v1/alarms?from=0")["events"]
-        self.assertIn(("acknowledged", "zhang"),
-                      [(e["state"], e["user"]) for e in events if e["alarm"] == alarm["id"]])
+        # The alarm board changes at once; the history store writes the event on its own thread.
+        def acknowledgement_stored():
+            events = self.rig.get_json("/api/v1/alarms?from=0")["events"]
+            return ("acknowledged", "zhang") in [(e["state"], e["user"]) for e in events
+                                                 if e["alarm"] == alarm["id"]]
+        wait_until(acknowledgement_stored, 30, "the acknowledgement in the history")
         # Form posts from other sites are refused: only JSON signs in.
         status, _, _ = self.rig.request("POST", "/api/v1/session", body="user=zhang&password=x",
                                         headers={"Content-Type": "application/x-www-form-urlencoded"})
