@@ -76,8 +76,10 @@ class ApiTest(unittest.TestCase):
         for r in raw["readings"]:
             self.assertEqual(set(r), {"time", "voltage", "temperature", "status", "status_key"})
         # Fewer points than readings: buckets with min, max and last, the extremes kept.
+        # Over the same readings: one stored after the first request must not move the extremes.
         reduced = self.rig.get_json(
-            f"/api/v1/readings?device=A0&battery=3&from={raw['readings'][0]['time']}&points=1")
+            f"/api/v1/readings?device=A0&battery=3&from={raw['readings'][0]['time']}"
+            f"&to={raw['readings'][-1]['time']}&points=1")
         self.assertTrue(reduced["reduced"])
         self.assertEqual(len(reduced["points"]), 1)
         bucket = reduced["points"][0]
